@@ -1,0 +1,3 @@
+#include "vexaException.h"
+
+vexa::Exception::~Exception() noexcept = default;

@@ -1,0 +1,141 @@
+# One function makes every target of the tree, so that libraries, platform
+# stand-ins, plug-ins and programs all get the same layout, flags, export
+# header, module registration and tests.
+#
+#   vexa_add_module(<name>
+#     TYPE        SHARED | STATIC | INTERFACE | EXECUTABLE | PLUGIN
+#     SOURCES     <files...>          sources of the module (relative to the folder)
+#     INCLUDE_DIRS <dirs...>          public include folders (default: the folder itself)
+#     DEPENDS     <targets/libs...>   public link dependencies
+#     PRIVATE_DEPENDS <...>           private link dependencies
+#     MODULE_NAME <text>              name in the micro-service registry; programs are "main"
+#     QT                              run moc, uic and rcc on the sources
+#     TESTS       <files...>          GoogleTest sources (usually test/*.cpp)
+#     TEST_DEPENDS <...>              extra link dependencies of the test program
+#     TEST_ENV    <VAR=value...>      environment of every test of the module
+#     BENCHMARKS  <files...>          Google Benchmark sources, built as <name>Benchmarks
+#   )
+#
+# A shared library gets a generated export header <name>Exports.h with the
+# macro <NAME>_EXPORT. Tests are one program <name>Tests whose cases CTest
+# discovers one by one.
+
+include(GenerateExportHeader)
+include(GoogleTest)
+
+function(vexa_add_module name)
+  cmake_parse_arguments(M "QT" "TYPE;MODULE_NAME"
+    "SOURCES;INCLUDE_DIRS;DEPENDS;PRIVATE_DEPENDS;TESTS;TEST_DEPENDS;TEST_ENV;BENCHMARKS" ${ARGN})
+
+  if(NOT M_TYPE)
+    set(M_TYPE SHARED)
+  endif()
+  if(NOT M_INCLUDE_DIRS)
+    set(M_INCLUDE_DIRS ".")
+  endif()
+  set(_incs)
+  foreach(d ${M_INCLUDE_DIRS})
+    get_filename_component(_abs "${d}" ABSOLUTE)
+    list(APPEND _incs "${_abs}")
+  endforeach()
+
+  if(M_QT)
+    set(CMAKE_AUTOMOC ON)
+    set(CMAKE_AUTOUIC ON)
+    set(CMAKE_AUTORCC ON)
+  endif()
+
+  if(M_TYPE STREQUAL "INTERFACE")
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${_incs})
+    target_link_libraries(${name} INTERFACE ${M_DEPENDS})
+  elseif(M_TYPE STREQUAL "EXECUTABLE")
+    add_executable(${name} ${M_SOURCES})
+    target_include_directories(${name} PRIVATE ${_incs})
+    target_link_libraries(${name} PRIVATE ${M_DEPENDS} ${M_PRIVATE_DEPENDS})
+    if(NOT M_MODULE_NAME)
+      set(M_MODULE_NAME main)
+    endif()
+  else()
+    if(M_TYPE STREQUAL "PLUGIN")
+      add_library(${name} MODULE ${M_SOURCES})
+    else()
+      add_library(${name} ${M_TYPE} ${M_SOURCES})
+    endif()
+    target_include_directories(${name} PUBLIC ${_incs} ${CMAKE_CURRENT_BINARY_DIR})
+    target_link_libraries(${name} PUBLIC ${M_DEPENDS} PRIVATE ${M_PRIVATE_DEPENDS})
+    if(NOT M_TYPE STREQUAL "STATIC")
+      generate_export_header(${name} BASE_NAME ${name}
+        EXPORT_FILE_NAME "${CMAKE_CURRENT_BINARY_DIR}/${name}Exports.h")
+    endif()
+  endif()
+
+  # Every library and program announces itself to the micro-service registry
+  # under its own module name before any other static initialiser of it runs.
+  if(M_MODULE_NAME AND NOT M_TYPE STREQUAL "INTERFACE" AND TARGET CppMicroServices)
+    set(_init "${CMAKE_CURRENT_BINARY_DIR}/${name}_ModuleInit.cpp")
+    file(GENERATE OUTPUT "${_init}" CONTENT
+      "// Generated: registers this binary as the module \"${M_MODULE_NAME}\".\n#include <usModuleInitialization.h>\nUS_INITIALIZE_MODULE\n")
+    target_sources(${name} PRIVATE "${_init}")
+    target_compile_definitions(${name} PRIVATE US_MODULE_NAME=${M_MODULE_NAME})
+    target_link_libraries(${name} PRIVATE CppMicroServices)
+  endif()
+
+  if(M_TESTS AND VEXA_BUILD_TESTING)
+    add_executable(${name}Tests ${M_TESTS})
+    target_include_directories(${name}Tests PRIVATE ${_incs} "${CMAKE_CURRENT_SOURCE_DIR}/test")
+    if(M_TYPE STREQUAL "EXECUTABLE")
+      target_link_libraries(${name}Tests PRIVATE ${M_DEPENDS} ${M_PRIVATE_DEPENDS})
+      add_dependencies(${name}Tests ${name})
+      target_compile_definitions(${name}Tests PRIVATE "${name}_EXECUTABLE=\"$<TARGET_FILE:${name}>\"")
+    else()
+      target_link_libraries(${name}Tests PRIVATE ${name} ${M_PRIVATE_DEPENDS})
+    endif()
+    target_link_libraries(${name}Tests PRIVATE ${M_TEST_DEPENDS} GTest::gmock GTest::gtest_main Threads::Threads)
+    if(TARGET CppMicroServices AND NOT M_TYPE STREQUAL "INTERFACE")
+      # the test program is a module of its own ("main"), like any program
+      set(_tinit "${CMAKE_CURRENT_BINARY_DIR}/${name}Tests_ModuleInit.cpp")
+      file(GENERATE OUTPUT "${_tinit}" CONTENT
+        "// Generated: registers this test program as the module \"main\".\n#include <usModuleInitialization.h>\nUS_INITIALIZE_MODULE\n")
+      target_sources(${name}Tests PRIVATE "${_tinit}")
+      target_compile_definitions(${name}Tests PRIVATE US_MODULE_NAME=main)
+      target_link_libraries(${name}Tests PRIVATE CppMicroServices)
+    endif()
+    set(_env "QT_QPA_PLATFORM=offscreen" "OPENCV_LOG_LEVEL=ERROR" ${M_TEST_ENV})
+    gtest_discover_tests(${name}Tests
+      WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
+      PROPERTIES ENVIRONMENT "${_env}" LABELS "${name}"
+      DISCOVERY_TIMEOUT 60)
+  endif()
+
+  if(M_BENCHMARKS AND VEXA_BUILD_BENCHMARKS)
+    add_executable(${name}Benchmarks ${M_BENCHMARKS})
+    target_include_directories(${name}Benchmarks PRIVATE ${_incs})
+    if(M_TYPE STREQUAL "EXECUTABLE")
+      target_link_libraries(${name}Benchmarks PRIVATE ${M_DEPENDS} ${M_PRIVATE_DEPENDS})
+    else()
+      target_link_libraries(${name}Benchmarks PRIVATE ${name} ${M_PRIVATE_DEPENDS})
+    endif()
+    target_link_libraries(${name}Benchmarks PRIVATE ${M_TEST_DEPENDS} benchmark::benchmark Threads::Threads)
+    if(TARGET CppMicroServices AND NOT M_TYPE STREQUAL "INTERFACE")
+      set(_binit "${CMAKE_CURRENT_BINARY_DIR}/${name}Benchmarks_ModuleInit.cpp")
+      file(GENERATE OUTPUT "${_binit}" CONTENT
+        "#include <usModuleInitialization.h>\nUS_INITIALIZE_MODULE\n")
+      target_sources(${name}Benchmarks PRIVATE "${_binit}")
+      target_compile_definitions(${name}Benchmarks PRIVATE US_MODULE_NAME=main)
+      target_link_libraries(${name}Benchmarks PRIVATE CppMicroServices)
+    endif()
+    set_property(GLOBAL APPEND PROPERTY VEXA_BENCHMARK_TARGETS ${name}Benchmarks)
+  endif()
+endfunction()
+
+# Adds every sub-folder of <dir> that has a CMakeLists.txt, in name order.
+function(vexa_add_subdirectories dir)
+  file(GLOB _children LIST_DIRECTORIES true "${dir}/*")
+  list(SORT _children)
+  foreach(c ${_children})
+    if(IS_DIRECTORY "${c}" AND EXISTS "${c}/CMakeLists.txt")
+      add_subdirectory("${c}")
+    endif()
+  endforeach()
+endfunction()
