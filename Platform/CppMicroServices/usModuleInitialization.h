@@ -41,9 +41,14 @@ namespace us
     /** The module-local hook: this binary's slot. Defined by US_INITIALIZE_MODULE. */
     US_ABI_LOCAL ModuleSlot &ThisModuleSlot();
 
+    // The two helpers below call the module-local hook from inline code. They
+    // are hidden too: with default visibility the dynamic linker would bind
+    // every binary's calls to the first loaded binary's copy, and with it to
+    // that binary's hook.
+
     /** Holds a module's single activator; stops the module before the activator goes. */
     template <class A>
-    class ActivatorHolder
+    class US_ABI_LOCAL ActivatorHolder
     {
     public:
       ActivatorHolder() = default;
@@ -55,7 +60,7 @@ namespace us
     };
 
     /** Tells this binary's module which function makes its activator. */
-    struct ActivatorAnnouncement
+    struct US_ABI_LOCAL ActivatorAnnouncement
     {
       explicit ActivatorAnnouncement(ActivatorFactory factory) { ThisModuleSlot().SetActivatorFactory(factory); }
     };
