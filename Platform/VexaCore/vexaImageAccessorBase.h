@@ -29,6 +29,8 @@ namespace vexa
     ImageAccessorBase(const ImageAccessorBase &) = delete;
     ImageAccessorBase &operator=(const ImageAccessorBase &) = delete;
 
+    /** The first pixel of the accessed memory, or null (read-only view of the data pointer). */
+    const void *GetConstData() const { return m_Data; }
     /** Bytes reachable from the data pointer (0 when it is null). */
     std::size_t GetSize() const { return m_Size; }
     const Image *GetImage() const { return m_Image; }
