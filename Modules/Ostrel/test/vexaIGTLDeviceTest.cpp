@@ -353,7 +353,7 @@ TEST(IGTLDevice, LogMessagesPrintsEverySentAndReceivedMessage)
   ASSERT_TRUE(pair.client->SendMessage(IGTLMessage::New(MakeString("logged", "Logger"))));
   ASSERT_TRUE(WaitUntil([&] { return messages.Count() == 1; }));
   ASSERT_TRUE(WaitUntil([&] { return sink.Contains("Received Message: ", 0); }));
-  EXPECT_TRUE(sink.Contains("Send IGTL message: ", 0));
+  EXPECT_TRUE(WaitUntil([&] { return sink.Contains("Send IGTL message: ", 0); })) << "logged after the write";
   bool printed = false;
   for (const std::string &text : sink.Texts(0))
     printed = printed || (text.find("Received Message: ") == 0 && text.find("name: Logger") != std::string::npos &&
