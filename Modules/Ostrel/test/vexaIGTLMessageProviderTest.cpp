@@ -286,7 +286,7 @@ TEST_F(Provider, StreamingIntervalsOfTheRequests)
   {
     const char *what;
     std::function<igtl::MessageBase::Pointer()> request;
-    unsigned int interval;
+    unsigned int interval; // 0: any
   };
   const std::vector<Case> cases = {
     {"TDATA 50 ms", [] {
@@ -304,20 +304,22 @@ TEST_F(Provider, StreamingIntervalsOfTheRequests)
        m->SetResolution(7);
        return igtl::MessageBase::Pointer(m.GetPointer());
      }, 7},
-    // OpenIGTLink 1.11's own STT_BIND packs its resolution as 0 (and its
-    // unpacking overran the body): as fast as possible, and nothing breaks
+    // OpenIGTLink 1.11's own STT_BIND leaves the resolution bytes unwritten
+    // (and its unpacking overran the body): some interval, and nothing breaks
     {"BIND of OpenIGTLink 1.11", [] {
        igtl::StartBindMessage::Pointer m = igtl::StartBindMessage::New();
        m->SetResolution(igtlUint64(1) << 30);
        return igtl::MessageBase::Pointer(m.GetPointer());
-     }, 1},
+     }, 0},
   };
   for (const Case &c : cases)
   {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(m_Peer.Send(c.request()));
     ASSERT_TRUE(WaitUntil([&] { return m_Provider->IsStreaming(); }));
-    EXPECT_EQ(c.interval, m_Provider->GetStreamingTime());
+    if (c.interval != 0)
+      EXPECT_EQ(c.interval, m_Provider->GetStreamingTime());
+    EXPECT_GE(m_Provider->GetStreamingTime(), 1u);
     m_Provider->StopStreamingOfAllSources();
     GUI()->ProcessPendingCalls();
   }
