@@ -427,7 +427,7 @@ TEST(IGTLDevice, StartAndStopAHundredTimes)
     ASSERT_TRUE(pair.client->StartCommunication());
     ASSERT_EQ(IGTLDevice::Running, pair.client->GetState());
   }
-  EXPECT_EQ(threads, CountThreads());
+  EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; })) << CountThreads() << " threads, " << threads << " before";
   EventCounter messages(pair.server, MessageReceivedEvent());
   ASSERT_TRUE(pair.client->SendMessage(IGTLMessage::New(MakeString("still here"))));
   EXPECT_TRUE(WaitUntil([&] { return messages.Count() == 1; }));
