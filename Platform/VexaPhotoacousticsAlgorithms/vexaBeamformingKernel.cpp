@@ -310,6 +310,9 @@ void vexa::BeamformingKernel::Validate(const Parameters &p, const SampleVolume &
     vexaThrow() << "Beamforming needs at least one sample per reconstructed line; got 0.";
   if (p.windowSize == 0)
     vexaThrow() << "Beamforming needs an apodization window of at least one point; got 0.";
+  if (p.windowSize > MaxWindowSize)
+    vexaThrow() << "Beamforming accepts apodization windows of up to " << MaxWindowSize << " points; got "
+                << p.windowSize << ".";
   if (p.window != Window::Hamming && p.window != Window::Hann && p.window != Window::Box)
     vexaThrow() << "Beamforming: unknown apodization " << static_cast<int>(p.window)
                 << " (Hamming 0, Von Hann 1, Box 2).";

@@ -111,6 +111,9 @@ namespace vexa
      */
     static constexpr std::size_t DefaultTrackBudgetBytes = 64u << 20;
 
+    /** The largest window table accepted (a larger one adds nothing but memory). */
+    static constexpr unsigned int MaxWindowSize = 1u << 20;
+
     /** The window table of `size` points. */
     static std::vector<float> MakeWindow(Window window, unsigned int size);
 
