@@ -22,20 +22,21 @@ namespace vexa
   public:
     vexaClassMacroItkParent(BeamformingSettings, itk::Object);
 
-    enum Apodization
+    // fixed underlying types: any int a caller passes is a value, and is checked
+    enum Apodization : int
     {
       Hamm = 0,
       Hann = 1,
       Box = 2
     };
-    enum BeamformingAlgorithm
+    enum BeamformingAlgorithm : int
     {
       DMAS = 0,
       DAS = 1,
       sDMAS = 2
     };
     /** How the delays are computed; the exact spherical delay is the one available. */
-    enum DelayCalc
+    enum DelayCalc : int
     {
       QuadApprox = 0,
       Spherical = 1

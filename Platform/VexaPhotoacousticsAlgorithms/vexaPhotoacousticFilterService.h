@@ -32,7 +32,8 @@ namespace vexa
     vexaClassMacroItkParent(PhotoacousticFilterService, itk::Object);
     vexaNewMacro(PhotoacousticFilterService);
 
-    enum BModeMethod
+    // a fixed underlying type: any int a caller passes is a value, and is checked
+    enum BModeMethod : int
     {
       EnvelopeDetection = 0,
       Abs = 1

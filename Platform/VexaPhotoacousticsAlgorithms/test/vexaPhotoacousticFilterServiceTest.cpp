@@ -176,6 +176,15 @@ TEST(PhotoacousticFilterService, BeamformingReportsProgressAndRefusesWhatCannotW
   };
   for (const auto &c : cases)
     EXPECT_THAT(DescriptionOf([&] { service->ApplyBeamforming(raw, c.settings); }), Says(c.text));
+
+  // enumerators from plain numbers, as a form's combo box index might give them
+  auto numbered = [&](int apod, int algorithm) {
+    return BeamformingSettings::New(3e-4f, C, 25e-9f, 27, true, 512, 64, dims, 0.03f, false, 16,
+                                    BeamformingSettings::Spherical, static_cast<BeamformingSettings::Apodization>(apod),
+                                    64, static_cast<BeamformingSettings::BeamformingAlgorithm>(algorithm));
+  };
+  EXPECT_THAT(DescriptionOf([&] { service->ApplyBeamforming(raw, numbered(3, 1)); }), Says("unknown apodization 3"));
+  EXPECT_THAT(DescriptionOf([&] { service->ApplyBeamforming(raw, numbered(2, -1)); }), Says("unknown algorithm -1"));
 }
 
 TEST(PhotoacousticFilterService, TheGpuFlagWarnsOnceAndRunsOnTheCpu)
