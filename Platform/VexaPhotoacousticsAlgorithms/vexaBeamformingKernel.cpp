@@ -47,7 +47,8 @@ namespace
     std::vector<unsigned int> first, end;
     // per track: rows values each, only [first, end) written; left
     // uninitialised so that fresh pages are first touched by the workers
-    std::unique_ptr<float[]> delay, weight;
+    std::unique_ptr<float[]> delay, weight, rootWeight;
+    bool roots = false; // DMAS needs the square roots of the weights
 
     long long OffsetKey(unsigned int line, unsigned int e) const
     {
@@ -83,7 +84,13 @@ namespace
    * lies within the recording. The delay only grows with depth, so the rows
    * past the recording form the tail.
    */
-  void BuildTrack(const Plan &plan, double dx, unsigned int &first, unsigned int &end, float *delay, float *weight)
+  void BuildTrack(const Plan &plan,
+                  double dx,
+                  unsigned int &first,
+                  unsigned int &end,
+                  float *delay,
+                  float *weight,
+                  float *rootWeight)
   {
     const float adx = static_cast<float>(std::fabs(dx));
     const float dx2 = static_cast<float>(dx * dx);
@@ -109,6 +116,8 @@ namespace
         w = plan.window[k] + (plan.window[k + 1] - plan.window[k]) * f;
       }
       weight[s] = std::max(w, 0.0f);
+      if (plan.roots)
+        rootWeight[s] = std::sqrt(weight[s]);
       end = s + 1;
     }
   }
@@ -132,7 +141,8 @@ namespace
     }
 
     void Add(const float *channel, unsigned int stride, unsigned int first, unsigned int end, const float *delay,
-             const float *weight)
+             const float *weight,
+             const float *rootWeight)
     {
       const unsigned int lastPair = stride - 2;
       for (unsigned int s = first; s < end; ++s)
@@ -152,7 +162,7 @@ namespace
           const float mag = std::fabs(ws);
           sumR[s] += std::copysign(std::sqrt(mag), ws);
           sumR2[s] += mag;
-          sumSqrtW[s] += std::sqrt(w);
+          sumSqrtW[s] += rootWeight[s];
           sumWd[s] += w;
           count[s] += w > 0.0f ? 1u : 0u;
         }
@@ -187,22 +197,39 @@ namespace
   {
     LineSums<Alg> sums(plan.rows);
     const bool shared = plan.delay != nullptr;
-    std::vector<float> delay(shared ? 0 : plan.rows), weight(shared ? 0 : plan.rows);
-    for (unsigned int e = 0; e < plan.elements; ++e)
+    std::vector<float> delay(shared ? 0 : plan.rows), weight(shared ? 0 : plan.rows),
+      rootWeight(shared || !plan.roots ? 0 : plan.rows);
+    if (shared)
     {
-      const float *channel = channels + static_cast<std::size_t>(e) * plan.channelStride;
-      if (shared)
+      // Rows in blocks, all elements per block: the block's sums stay in the
+      // first-level cache instead of streaming the whole line's sums once per
+      // element.
+      constexpr unsigned int RowBlock = 256;
+      const unsigned int *tracks = plan.trackOf.data() + static_cast<std::size_t>(line) * plan.elements;
+      for (unsigned int b0 = 0; b0 < plan.rows; b0 += RowBlock)
       {
-        const unsigned int k = plan.trackOf[static_cast<std::size_t>(line) * plan.elements + e];
-        const std::size_t at = static_cast<std::size_t>(k) * plan.rows;
-        sums.Add(channel, plan.channelStride, plan.first[k], plan.end[k], plan.delay.get() + at,
-                 plan.weight.get() + at);
+        const unsigned int b1 = std::min(b0 + RowBlock, plan.rows);
+        for (unsigned int e = 0; e < plan.elements; ++e)
+        {
+          const unsigned int k = tracks[e];
+          const unsigned int first = std::max(plan.first[k], b0), end = std::min(plan.end[k], b1);
+          if (first >= end)
+            continue;
+          const std::size_t at = static_cast<std::size_t>(k) * plan.rows;
+          sums.Add(channels + static_cast<std::size_t>(e) * plan.channelStride, plan.channelStride, first, end,
+                   plan.delay.get() + at, plan.weight.get() + at, plan.roots ? plan.rootWeight.get() + at : nullptr);
+        }
       }
-      else
+    }
+    else
+    {
+      for (unsigned int e = 0; e < plan.elements; ++e)
       {
         unsigned int first = 0, end = 0;
-        BuildTrack(plan, plan.OffsetOfKey(plan.OffsetKey(line, e)), first, end, delay.data(), weight.data());
-        sums.Add(channel, plan.channelStride, first, end, delay.data(), weight.data());
+        BuildTrack(plan, plan.OffsetOfKey(plan.OffsetKey(line, e)), first, end, delay.data(), weight.data(),
+                   rootWeight.data());
+        sums.Add(channels + static_cast<std::size_t>(e) * plan.channelStride, plan.channelStride, first, end,
+                 delay.data(), weight.data(), rootWeight.data());
       }
     }
     for (unsigned int s = 0; s < plan.rows; ++s)
@@ -242,7 +269,8 @@ namespace
     std::vector<long long> distinct = keys;
     std::sort(distinct.begin(), distinct.end());
     distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-    const double bytes = double(distinct.size()) * plan.rows * 2 * sizeof(float) + double(pairs) * sizeof(unsigned);
+    const double bytes =
+      double(distinct.size()) * plan.rows * (plan.roots ? 3 : 2) * sizeof(float) + double(pairs) * sizeof(unsigned);
     if (bytes > double(budgetBytes))
       return {};
 
@@ -254,6 +282,8 @@ namespace
     plan.end.assign(distinct.size(), 0);
     plan.delay.reset(new float[distinct.size() * plan.rows]);
     plan.weight.reset(new float[distinct.size() * plan.rows]);
+    if (plan.roots)
+      plan.rootWeight.reset(new float[distinct.size() * plan.rows]);
     return distinct;
   }
 }
@@ -346,6 +376,7 @@ vexa::SampleVolume vexa::BeamformingKernel::Reconstruct(const SampleVolume &raw,
   plan.tanHalf = plan.limited ? std::tan(p.angle * 0.5 * Pi / 180.0) : 0.0;
   plan.window = MakeWindow(p.window, p.windowSize);
   plan.box = p.window == Window::Box || p.windowSize == 1;
+  plan.roots = p.algorithm != Algorithm::DAS;
 
   const double dz = DepthSpacing(p);
   const double minHalfWidth = 0.5 * p.pitch;
@@ -381,7 +412,7 @@ vexa::SampleVolume vexa::BeamformingKernel::Reconstruct(const SampleVolume &raw,
     {
       const std::size_t at = item * plan.rows;
       BuildTrack(plan, plan.OffsetOfKey(offsets[item]), plan.first[item], plan.end[item], plan.delay.get() + at,
-                 plan.weight.get() + at);
+                 plan.weight.get() + at, plan.roots ? plan.rootWeight.get() + at : nullptr);
       return;
     }
     item -= offsets.size();
