@@ -60,6 +60,7 @@ namespace
       auto out = vexa::test::ReferenceBeamform(Frame(), p);
       benchmark::DoNotOptimize(out.data.data());
     }
+    state.counters["threads"] = 1;
   }
 }
 
