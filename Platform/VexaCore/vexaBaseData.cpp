@@ -188,6 +188,8 @@ namespace vexa
       {
       }
     }
+    // ITK's own count stood at 1 all along; its destructor expects 0
+    m_ReferenceCount = 0;
     delete this;
   }
 
