@@ -1,6 +1,7 @@
 #include <vexaImage.h>
 
 #include <itkCommand.h>
+#include <itkOutputWindow.h>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,32 @@ TEST(BaseDataReferenceCount, DeletionIsAnnouncedOnceWithTheObjectIntact)
   image = nullptr;
   EXPECT_EQ(1, watcher.announced.load());
   EXPECT_GE(watcher.countSeen, 1);
+}
+
+namespace
+{
+  class CapturingOutputWindow : public itk::OutputWindow
+  {
+  public:
+    typedef CapturingOutputWindow Self;
+    typedef itk::SmartPointer<Self> Pointer;
+    itkFactorylessNewMacro(Self);
+    void DisplayText(const char *text) override { texts += text; }
+    std::string texts;
+  };
+}
+
+TEST(BaseDataReferenceCount, DeletionLeavesItkNothingToComplainAbout)
+{
+  CapturingOutputWindow::Pointer window = CapturingOutputWindow::New();
+  itk::OutputWindow::Pointer previous = itk::OutputWindow::GetInstance();
+  itk::OutputWindow::SetInstance(window);
+  const bool display = itk::Object::GetGlobalWarningDisplay();
+  itk::Object::SetGlobalWarningDisplay(true);
+  vexa::Image::New();
+  itk::Object::SetGlobalWarningDisplay(display);
+  itk::OutputWindow::SetInstance(previous);
+  EXPECT_EQ("", window->texts);
 }
 
 TEST(BaseDataReferenceCount, TryRegisterOnlyWhileAlive)
