@@ -1,7 +1,6 @@
 #include "vexaIGTLMessageFactory.h"
 
 #include "vexaIGTLDummyMessage.h"
-#include "vexaIGTLStartBindMessage.h"
 
 #include <vexaException.h>
 #include <vexaLog.h>
@@ -62,7 +61,7 @@ namespace vexa
     AddMessageNewMethod("RTS_BIND", &NewMessage<igtl::RTSBindMessage>);
     AddMessageNewMethod("RTS_QTDATA", &NewMessage<igtl::RTSQuaternionTrackingDataMessage>);
     AddMessageNewMethod("RTS_TDATA", &NewMessage<igtl::RTSTrackingDataMessage>);
-    AddMessageNewMethod("STT_BIND", &NewMessage<IGTLStartBindMessage>); // igtl::StartBindMessage overreads
+    AddMessageNewMethod("STT_BIND", &NewMessage<igtl::StartBindMessage>);
     AddMessageNewMethod("STT_TDATA", &NewMessage<igtl::StartTrackingDataMessage>);
     AddMessageNewMethod("STT_QTDATA", &NewMessage<igtl::StartQuaternionTrackingDataMessage>);
     AddMessageNewMethod("STP_BIND", &NewMessage<igtl::StopBindMessage>);

@@ -109,6 +109,15 @@ namespace
          SendBytes(peer, bytes);
        },
        Outcome::Arrives},
+      {"StringLengthPastItsBody",
+       [](IGTLClientSocket *peer) {
+         // a correct CRC over a body whose string length says 28524 bytes
+         std::vector<unsigned char> body(70, 'x');
+         body[2] = 0x6f;
+         body[3] = 0x6c;
+         SendBytes(peer, Concat(RawHeader("STRING", body.size(), IGTL_HEADER_VERSION, body), body));
+       },
+       Outcome::Arrives, 0, 0, "Dropped a malformed STRING message"},
       {"EmptyBodyOfAStatus", [](IGTLClientSocket *peer) { SendBytes(peer, RawHeader("STATUS", 0)); },
        Outcome::Arrives},
       {"LowerCaseType",

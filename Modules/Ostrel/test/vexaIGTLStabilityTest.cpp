@@ -25,7 +25,7 @@ TEST(IGTLStability, TwoHundredConnectAndCloseCyclesKeepTheDescriptorCount)
   }
   EXPECT_TRUE(WaitUntil([&] { return CountOpenDescriptors() == descriptors; }))
     << CountOpenDescriptors() << " descriptors open, " << descriptors << " before";
-  EXPECT_EQ(threads, CountThreads());
+  EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; })) << CountThreads() << " threads, " << threads << " before";
 }
 
 TEST(IGTLStability, AServerClosedAndReopenedOnItsPortWithClientsComingBack)
@@ -55,10 +55,16 @@ TEST(IGTLStability, AServerClosedAndReopenedOnItsPortWithClientsComingBack)
 
 TEST(IGTLStability, DevicesDestroyedWhileRunningStopTheirThreads)
 {
-  const int descriptors = CountOpenDescriptors();
-  const int threads = CountThreads();
-  for (int i = 0; i < 30; ++i)
+  int descriptors = 0;
+  int threads = 0;
+  for (int i = 0; i < 31; ++i)
   {
+    if (i == 1)
+    {
+      // counted after a first round: a sanitizer's runtime starts a thread of its own on first use
+      descriptors = CountOpenDescriptors();
+      threads = CountThreads();
+    }
     IGTLServer::Pointer server = StartServer();
     ASSERT_TRUE(server.IsNotNull());
     IGTLClient::Pointer client = StartClient(server->GetPortNumber());
@@ -70,5 +76,5 @@ TEST(IGTLStability, DevicesDestroyedWhileRunningStopTheirThreads)
     server = nullptr;
   }
   EXPECT_TRUE(WaitUntil([&] { return CountOpenDescriptors() == descriptors; }));
-  EXPECT_EQ(threads, CountThreads());
+  EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; })) << CountThreads() << " threads, " << threads << " before";
 }
