@@ -2,7 +2,7 @@
 #define vexaOpenCVVideoSource_h
 
 #include "LindvaneExports.h"
-#include "vexaLindvanePoint.h"
+#include <vexaPoint.h>
 #include "vexaOpenCVImageSource.h"
 #include "vexaUndistortCameraImage.h"
 

@@ -2,7 +2,7 @@
 #define vexaUndistortCameraImage_h
 
 #include "LindvaneExports.h"
-#include "vexaLindvanePoint.h"
+#include <vexaPoint.h>
 
 #include <vexaCommon.h>
 
