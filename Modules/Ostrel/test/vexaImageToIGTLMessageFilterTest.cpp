@@ -216,6 +216,21 @@ TEST(ImageToIGTLMessageFilter, RefusedInputsKeepTheirOutputAndTheOthersAreConver
   }
 }
 
+TEST(ImageToIGTLMessageFilter, ImagesLargerThanAMessageHoldsAreRefusedBeforeAnyAllocation)
+{
+  // 3 GB of pixels: shaped, never allocated (the memory comes with the first access)
+  vorlen::CapturingSink sink;
+  Image::Pointer huge = Image::New();
+  const unsigned int size[] = {60000, 50000};
+  huge->Initialize(CreateScalarPixelType<unsigned char>(), 2, size);
+  ImageToIGTLMessageFilter::Pointer filter = ImageToIGTLMessageFilter::New();
+  filter->SetInput(huge);
+  filter->Update();
+  EXPECT_TRUE(sink.Contains("Can not handle an image of 60000 x 50000 x 1 pixels", 2));
+  EXPECT_FALSE(filter->GetOutput()->IsDataValid());
+  EXPECT_FALSE(huge->IsChannelSet(0));
+}
+
 TEST(ImageToIGTLMessageFilter, MissingInputIsSkippedWithAWarning)
 {
   vorlen::CapturingSink sink;
