@@ -121,12 +121,31 @@ namespace vexa
         }
       }
 
+      /**
+       * Cosine and sine of an azimuth uniform in [0, 2 pi), without
+       * trigonometry: a point uniform in the unit disc has a uniform angle phi,
+       * and (a^2 - b^2, 2ab) / r^2 is (cos 2 phi, sin 2 phi).
+       */
+      void UniformAzimuth(RandomStream &rng, double &cosPsi, double &sinPsi)
+      {
+        for (;;)
+        {
+          const double a = 2.0 * rng.Uniform() - 1.0;
+          const double b = 2.0 * rng.Uniform() - 1.0;
+          const double r2 = a * a + b * b;
+          if (r2 > 0 && r2 <= 1)
+          {
+            cosPsi = (a * a - b * b) / r2;
+            sinPsi = 2.0 * a * b / r2;
+            return;
+          }
+        }
+      }
+
       /** New direction after a scattering event with the given cosine (the usual spin of the direction). */
-      void Spin(std::array<double, 3> &u, double cosTheta, double psi)
+      void Spin(std::array<double, 3> &u, double cosTheta, double cosPsi, double sinPsi)
       {
         const double sinTheta = std::sqrt(std::max(0.0, 1.0 - cosTheta * cosTheta));
-        const double cosPsi = std::cos(psi);
-        const double sinPsi = std::sin(psi);
         if (std::fabs(u[2]) > 0.99999)
         {
           u = {{sinTheta * cosPsi, sinTheta * sinPsi, cosTheta * (u[2] > 0 ? 1.0 : -1.0)}};
@@ -140,6 +159,13 @@ namespace vexa
           u = n;
         }
         Normalize(u);
+      }
+
+      /** 1 / u per component (0 where u is 0; such an axis is never crossed). */
+      void Inverse(const std::array<double, 3> &u, std::array<double, 3> &inv)
+      {
+        for (int i = 0; i < 3; ++i)
+          inv[i] = u[i] != 0 ? 1.0 / u[i] : 0.0;
       }
 
       void RunPackets(const Scene &scene, std::uint64_t count, RandomStream &rng, Tally &tally)
@@ -168,6 +194,8 @@ namespace vexa
             tally.escaped += w;
             continue;
           }
+          std::array<double, 3> inv;
+          Inverse(u, inv);
           long idx[3];
           for (int i = 0; i < 3; ++i)
             idx[i] = std::min(std::max(static_cast<long>(std::floor(p[i] / h[i])), 0L), n[i] - 1);
@@ -185,13 +213,9 @@ namespace vexa
               int axis = 0;
               for (int i = 0; i < 3; ++i)
               {
-                double di;
-                if (u[i] > 0)
-                  di = ((idx[i] + 1) * h[i] - p[i]) / u[i];
-                else if (u[i] < 0)
-                  di = (idx[i] * h[i] - p[i]) / u[i];
-                else
+                if (u[i] == 0)
                   continue;
+                double di = ((u[i] > 0 ? idx[i] + 1 : idx[i]) * h[i] - p[i]) * inv[i];
                 if (di < 0)
                   di = 0;
                 if (di < db)
@@ -213,8 +237,11 @@ namespace vexa
                 if (absorbed)
                   absorbed[v] += deposit;
                 ++tally.interactions;
-                const double xi = rng.Uniform();
-                Spin(u, SampleHenyeyGreensteinCosine(g[v], xi), 2.0 * Pi * rng.Uniform());
+                const double cosTheta = SampleHenyeyGreensteinCosine(g[v], rng.Uniform());
+                double cosPsi, sinPsi;
+                UniformAzimuth(rng, cosPsi, sinPsi);
+                Spin(u, cosTheta, cosPsi, sinPsi);
+                Inverse(u, inv);
                 if (w < threshold)
                 {
                   if (w > 0 && rng.Uniform() < chance)
