@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vexa
@@ -143,6 +144,16 @@ namespace vexa
         out[v] = static_cast<float>(values[v]);
       for (const auto &kv : keyValues)
         itk::EncapsulateMetaData<std::string>(image->GetMetaDataDictionary(), kv.first, kv.second);
+
+      // A folder that is missing or not writable is named here; ITK's NRRD
+      // writer would also fail, but less clearly (and it leaks on that path).
+      const std::string::size_type slash = path.find_last_of('/');
+      const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+      struct stat info;
+      if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        throw std::runtime_error("Cannot write \"" + path + "\": the folder \"" + folder + "\" does not exist");
+      if (::access(folder.c_str(), W_OK) != 0)
+        throw std::runtime_error("Cannot write \"" + path + "\": the folder \"" + folder + "\" is not writable");
 
       // beside the target, so that the rename stays on one file system
       const std::string partial = path + ".partial-" + std::to_string(::getpid()) + ".nrrd";
