@@ -13,6 +13,17 @@
 namespace vorlen
 {
   /**
+   * How a value is written into a record: with its stream operator. A library
+   * specialises it for a type whose stream operator does not suit a log record
+   * (one that crashes on a null smart pointer, for example).
+   */
+  template <class T, class Enable = void>
+  struct LogValueWriter
+  {
+    static void Write(std::ostream &os, const T &value) { os << value; }
+  };
+
+  /**
    * One log record. It lives for one statement: values are appended with <<,
    * and the destructor hands the finished record to the sink.
    *
@@ -42,7 +53,7 @@ namespace vorlen
         return *this;
       std::ostringstream &s = Stream();
       const std::locale previous = s.imbue(std::locale::classic());
-      s << value;
+      LogValueWriter<T>::Write(s, value);
       s.imbue(previous);
       return *this;
     }

@@ -1,0 +1,911 @@
+#include "vexaIGTLDevice.h"
+
+#include "vexaIGTLLog.h"
+
+#include <vexaLog.h>
+
+#include <igtlImageMessage.h>
+#include <igtl_header.h>
+#include <igtl_image.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <new>
+#include <sstream>
+#include <vector>
+
+namespace
+{
+  using Clock = std::chrono::steady_clock;
+
+  // The device whose worker loop runs on this thread, if any.
+  thread_local const vexa::IGTLDevice *t_WorkerOf = nullptr;
+
+  bool StartsWith(const std::string &text, const char *prefix)
+  {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+  }
+
+  int MillisecondsSince(Clock::time_point t)
+  {
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+  }
+
+  int MillisecondsUntil(Clock::time_point t)
+  {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(left);
+  }
+
+  // OpenIGTLink keeps message lengths in int.
+  constexpr std::uint64_t LargestBodyOpenIGTLinkHolds = static_cast<std::uint64_t>(INT_MAX) - IGTL_HEADER_SIZE;
+
+  bool IsImageScalarType(int type)
+  {
+    return (type >= igtl::ImageMessage::TYPE_INT8 && type <= igtl::ImageMessage::TYPE_UINT32) ||
+           type == igtl::ImageMessage::TYPE_FLOAT32 || type == igtl::ImageMessage::TYPE_FLOAT64;
+  }
+}
+
+namespace vexa
+{
+  // ------------------------------------------------------------------ observers
+
+  struct IGTLDevice::ObserverList
+  {
+    struct Entry
+    {
+      unsigned long tag;
+      std::unique_ptr<itk::EventObject> event;
+      itk::Command::Pointer command;
+      bool removed = false;
+      std::vector<std::thread::id> executing; // threads inside this command right now
+    };
+
+    std::mutex mutex;
+    std::condition_variable idle;
+    std::vector<std::shared_ptr<Entry>> entries;
+    // Above the tags that ITK's own list of the same object hands out.
+    unsigned long nextTag = 1ul << 30;
+
+    unsigned long Add(const itk::EventObject &event, itk::Command *command)
+    {
+      auto entry = std::make_shared<Entry>();
+      entry->event.reset(event.MakeObject());
+      entry->command = command;
+      std::lock_guard<std::mutex> lock(mutex);
+      entry->tag = nextTag++;
+      entries.push_back(entry);
+      return entry->tag;
+    }
+
+    /** Waits, with the lock held by `lock`, until no other thread executes the entry. */
+    void WaitUntilIdle(std::unique_lock<std::mutex> &lock, const std::shared_ptr<Entry> &entry)
+    {
+      const std::thread::id self = std::this_thread::get_id();
+      idle.wait(lock, [&] {
+        return std::all_of(entry->executing.begin(), entry->executing.end(),
+                           [&](const std::thread::id &id) { return id == self; });
+      });
+    }
+
+    bool Remove(unsigned long tag)
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      const auto it =
+        std::find_if(entries.begin(), entries.end(), [&](const std::shared_ptr<Entry> &e) { return e->tag == tag; });
+      if (it == entries.end())
+        return false;
+      std::shared_ptr<Entry> entry = *it;
+      entry->removed = true;
+      entries.erase(it);
+      WaitUntilIdle(lock, entry);
+      return true;
+    }
+
+    void RemoveAll()
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      std::vector<std::shared_ptr<Entry>> removed;
+      removed.swap(entries);
+      for (const auto &entry : removed)
+        entry->removed = true;
+      for (const auto &entry : removed)
+        WaitUntilIdle(lock, entry);
+    }
+
+    bool Has(const itk::EventObject &event)
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      return std::any_of(entries.begin(), entries.end(),
+                         [&](const std::shared_ptr<Entry> &e) { return e->event->CheckEvent(&event); });
+    }
+
+    template <class Caller>
+    void Invoke(Caller *caller, const itk::EventObject &event)
+    {
+      std::vector<std::shared_ptr<Entry>> targets;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const auto &entry : entries)
+          if (entry->event->CheckEvent(&event))
+            targets.push_back(entry);
+      }
+      const std::thread::id self = std::this_thread::get_id();
+      for (const auto &entry : targets)
+      {
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          if (entry->removed)
+            continue;
+          entry->executing.push_back(self);
+        }
+        struct Leave
+        {
+          ObserverList &list;
+          Entry &entry;
+          std::thread::id self;
+          ~Leave()
+          {
+            {
+              std::lock_guard<std::mutex> lock(list.mutex);
+              entry.executing.erase(std::find(entry.executing.begin(), entry.executing.end(), self));
+            }
+            list.idle.notify_all();
+          }
+        } leave{*this, *entry, self};
+        entry->command->Execute(caller, event);
+      }
+    }
+  };
+
+  unsigned long IGTLDevice::AddObserver(const itk::EventObject &event, itk::Command *command)
+  {
+    return m_Observers->Add(event, command);
+  }
+
+  unsigned long IGTLDevice::AddObserver(const itk::EventObject &event, itk::Command *command) const
+  {
+    return m_Observers->Add(event, command);
+  }
+
+  void IGTLDevice::RemoveObserver(unsigned long tag)
+  {
+    if (!m_Observers->Remove(tag))
+      Superclass::RemoveObserver(tag);
+  }
+
+  void IGTLDevice::RemoveAllObservers()
+  {
+    m_Observers->RemoveAll();
+    Superclass::RemoveAllObservers();
+  }
+
+  bool IGTLDevice::HasObserver(const itk::EventObject &event) const
+  {
+    return m_Observers->Has(event) || Superclass::HasObserver(event);
+  }
+
+  void IGTLDevice::InvokeEvent(const itk::EventObject &event)
+  {
+    m_Observers->Invoke(static_cast<itk::Object *>(this), event);
+    Superclass::InvokeEvent(event);
+  }
+
+  void IGTLDevice::InvokeEvent(const itk::EventObject &event) const
+  {
+    m_Observers->Invoke(static_cast<const itk::Object *>(this), event);
+    Superclass::InvokeEvent(event);
+  }
+
+  void IGTLDevice::InvokeOwnObservers(const itk::EventObject &event) const
+  {
+    if (m_Observers)
+      m_Observers->Invoke(static_cast<const itk::Object *>(this), event);
+  }
+
+  void IGTLDevice::Modified() const
+  {
+    Superclass::Modified();
+    InvokeOwnObservers(itk::ModifiedEvent());
+  }
+
+  // ------------------------------------------------------------------ life cycle
+
+  IGTLDevice::IGTLDevice(bool ReadFully)
+    : m_State(Setup),
+      m_Name("Unspecified Device"),
+      m_Hostname("127.0.0.1"),
+      m_PortNumber(-1),
+      m_StopCommunication(false),
+      m_RunningLoops(0),
+      m_LoopFailed(false),
+      m_MessageQueue(IGTLMessageQueue::New()),
+      m_MessageFactory(IGTLMessageFactory::New()),
+      m_LogMessages(false),
+      m_ReadFully(ReadFully),
+      m_MaximumMessageBodySize(DefaultMaximumMessageBodySize),
+      m_TransferTimeout(DefaultTransferTimeout),
+      m_Observers(new ObserverList)
+  {
+  }
+
+  IGTLDevice::~IGTLDevice()
+  {
+    // Concrete devices have stopped already (their steps are gone by now); this is the last guard.
+    StopThreads();
+    CloseIGTLSocket(m_Socket.GetPointer());
+    InvokeOwnObservers(itk::DeleteEvent());
+  }
+
+  IGTLDevice::IGTLDeviceState IGTLDevice::GetState() const
+  {
+    std::lock_guard<std::mutex> lock(m_StateMutex);
+    return m_State;
+  }
+
+  void IGTLDevice::SetState(IGTLDeviceState state)
+  {
+    {
+      std::lock_guard<std::mutex> lock(m_StateMutex);
+      if (m_State == state)
+        return;
+      m_State = state;
+    }
+    Modified();
+  }
+
+  bool IGTLDevice::IsCalledFromWorkerThread() const { return t_WorkerOf == this; }
+
+  bool IGTLDevice::IsStopRequested() const { return m_StopCommunication.load(); }
+
+  void IGTLDevice::RequestStop()
+  {
+    {
+      std::lock_guard<std::mutex> lock(m_StopMutex);
+      m_StopCommunication = true;
+    }
+    m_StopRequested.notify_all();
+    m_StopSignal.Raise();
+    m_MessageQueue->WakeUpWaitingSenders();
+  }
+
+  bool IGTLDevice::WaitForStopRequest(int milliseconds)
+  {
+    std::unique_lock<std::mutex> lock(m_StopMutex);
+    return m_StopRequested.wait_for(lock, std::chrono::milliseconds(std::max(milliseconds, 0)),
+                                    [this] { return m_StopCommunication.load(); });
+  }
+
+  int IGTLDevice::GetStopDescriptor() const { return m_StopSignal.GetDescriptor(); }
+
+  bool IGTLDevice::HasThreads() const
+  {
+    return m_SendThread.joinable() || m_ReceiveThread.joinable() || m_ConnectThread.joinable();
+  }
+
+  void IGTLDevice::JoinThreads()
+  {
+    for (std::thread *t : {&m_SendThread, &m_ReceiveThread, &m_ConnectThread})
+    {
+      if (!t->joinable())
+        continue;
+      if (t->get_id() == std::this_thread::get_id())
+      {
+        // Only reachable when the last reference to the device is dropped on its
+        // own worker thread; joining would wait for ever.
+        VEXA_ERROR("IGTLDevice") << "The device was destroyed on one of its own worker threads";
+        t->detach();
+      }
+      else
+      {
+        t->join();
+      }
+    }
+  }
+
+  void IGTLDevice::StopThreads()
+  {
+    RequestStop();
+    std::lock_guard<std::mutex> lock(m_CommunicationMutex);
+    JoinThreads();
+    if (GetState() == Running)
+      SetState(Ready);
+  }
+
+  bool IGTLDevice::StartCommunication()
+  {
+    if (IsCalledFromWorkerThread())
+    {
+      VEXA_WARN("IGTLDevice") << "StartCommunication cannot be called on a worker thread of the device";
+      return false;
+    }
+    std::lock_guard<std::mutex> lock(m_CommunicationMutex);
+    JoinThreads(); // the loops of a run that ended by itself (lost peer, failed step)
+    if (GetState() != Ready)
+      return false;
+
+    SetState(Running);
+    if (m_Socket.IsNotNull())
+      m_Socket->SetTimeout(SocketTimeout);
+    {
+      std::lock_guard<std::mutex> stopLock(m_StopMutex);
+      m_StopCommunication = false;
+    }
+    m_StopSignal.Clear();
+    m_LoopFailed = false;
+    m_RunningLoops = 3;
+    try
+    {
+      m_SendThread = std::thread(&IGTLDevice::RunCommunication, this, &IGTLDevice::Send);
+      m_ReceiveThread = std::thread(&IGTLDevice::RunCommunication, this, &IGTLDevice::Receive);
+      m_ConnectThread = std::thread(&IGTLDevice::RunCommunication, this, &IGTLDevice::Connect);
+    }
+    catch (const std::system_error &e)
+    {
+      VEXA_ERROR("IGTLDevice") << "Could not start the worker threads: " << e.what();
+      RequestStop();
+      JoinThreads();
+      SetState(Ready);
+      return false;
+    }
+    return true;
+  }
+
+  void IGTLDevice::RunCommunication(void (IGTLDevice::*step)())
+  {
+    t_WorkerOf = this;
+    try
+    {
+      while (GetState() == Running && !IsStopRequested())
+        (this->*step)();
+    }
+    catch (const std::exception &e)
+    {
+      VEXA_ERROR("IGTLDevice::RunCommunication") << "Error while communicating. Thread stopped. (" << e.what() << ")";
+      m_LoopFailed = true;
+      RequestStop();
+    }
+    catch (...)
+    {
+      VEXA_ERROR("IGTLDevice::RunCommunication") << "Error while communicating. Thread stopped.";
+      m_LoopFailed = true;
+      RequestStop();
+    }
+    // The last loop to end after a failure leaves the device Ready, as a stop would.
+    if (--m_RunningLoops == 0 && m_LoopFailed.exchange(false))
+    {
+      try
+      {
+        if (GetState() == Running)
+          SetState(Ready);
+      }
+      catch (...)
+      {
+        VEXA_ERROR("IGTLDevice::RunCommunication") << "An observer of the device failed while it stopped";
+      }
+    }
+    t_WorkerOf = nullptr;
+  }
+
+  bool IGTLDevice::StopCommunication()
+  {
+    if (IsCalledFromWorkerThread())
+    {
+      // The loops end after the current step; joining here would wait for ourselves.
+      RequestStop();
+      return true;
+    }
+    std::lock_guard<std::mutex> lock(m_CommunicationMutex);
+    if (GetState() != Running && !HasThreads())
+      return true;
+    RequestStop();
+    JoinThreads();
+    if (GetState() == Running)
+      SetState(Ready);
+    return true;
+  }
+
+  bool IGTLDevice::CloseConnection()
+  {
+    if (IsCalledFromWorkerThread())
+    {
+      RequestStop();
+      VEXA_WARN("IGTLDevice") << "CloseConnection cannot run on a worker thread of the device: communication "
+                                 "stops; close the connection from another thread";
+      return false;
+    }
+    if (GetState() == Setup)
+      return true;
+    this->StopCommunication();
+    CloseIGTLSocket(m_Socket.GetPointer());
+    SetState(Setup);
+    return true;
+  }
+
+  void IGTLDevice::Connect() { WaitForStopRequest(SocketTimeout); }
+
+  // ------------------------------------------------------------------ parameters
+
+  void IGTLDevice::SetPortNumber(int portNumber)
+  {
+    {
+      std::lock_guard<std::mutex> lock(m_ParametersMutex);
+      if (m_PortNumber == portNumber)
+        return;
+      m_PortNumber = portNumber;
+    }
+    Modified();
+  }
+
+  int IGTLDevice::GetPortNumber()
+  {
+    std::lock_guard<std::mutex> lock(m_ParametersMutex);
+    return m_PortNumber;
+  }
+
+  void IGTLDevice::SetHostname(std::string hostname)
+  {
+    {
+      std::lock_guard<std::mutex> lock(m_ParametersMutex);
+      if (m_Hostname == hostname)
+        return;
+      m_Hostname = hostname;
+    }
+    Modified();
+  }
+
+  std::string IGTLDevice::GetHostname()
+  {
+    std::lock_guard<std::mutex> lock(m_ParametersMutex);
+    return m_Hostname;
+  }
+
+  std::string IGTLDevice::GetName() const
+  {
+    std::lock_guard<std::mutex> lock(m_ParametersMutex);
+    return m_Name;
+  }
+
+  void IGTLDevice::SetName(std::string name)
+  {
+    {
+      std::lock_guard<std::mutex> lock(m_ParametersMutex);
+      if (m_Name == name)
+        return;
+      m_Name = name;
+    }
+    Modified();
+  }
+
+  void IGTLDevice::SetReadFully(bool readFully)
+  {
+    if (m_ReadFully.exchange(readFully) != readFully)
+      Modified();
+  }
+
+  bool IGTLDevice::GetReadFully() const { return m_ReadFully; }
+
+  void IGTLDevice::SetLogMessages(bool logMessages)
+  {
+    if (m_LogMessages.exchange(logMessages) != logMessages)
+      Modified();
+  }
+
+  bool IGTLDevice::GetLogMessages() { return m_LogMessages; }
+
+  void IGTLDevice::SetMaximumMessageBodySize(std::uint64_t bytes)
+  {
+    bytes = std::min(bytes, LargestBodyOpenIGTLinkHolds);
+    if (m_MaximumMessageBodySize.exchange(bytes) != bytes)
+      Modified();
+  }
+
+  std::uint64_t IGTLDevice::GetMaximumMessageBodySize() const { return m_MaximumMessageBodySize; }
+
+  void IGTLDevice::SetTransferTimeout(int milliseconds)
+  {
+    milliseconds = std::max(milliseconds, 1);
+    if (m_TransferTimeout.exchange(milliseconds) != milliseconds)
+      Modified();
+  }
+
+  int IGTLDevice::GetTransferTimeout() const { return m_TransferTimeout; }
+
+  IGTLMessageQueue::Pointer IGTLDevice::GetMessageQueue() const { return m_MessageQueue; }
+
+  IGTLMessageFactory::Pointer IGTLDevice::GetMessageFactory() { return m_MessageFactory; }
+
+  bool IGTLDevice::TestConnection() { return true; }
+
+  void IGTLDevice::EnableNoBufferingMode(bool enable) { m_MessageQueue->EnableNoBufferingMode(enable); }
+
+  void IGTLDevice::EnableNoBufferingMode(IGTLMessageQueue::Pointer queue, bool enable)
+  {
+    if (queue.IsNotNull())
+      queue->EnableNoBufferingMode(enable);
+  }
+
+  igtl::MessageBase::Pointer IGTLDevice::GetNextCommand() { return m_MessageQueue->PullCommandMessage(); }
+  igtl::ImageMessage::Pointer IGTLDevice::GetNextImage2dMessage() { return m_MessageQueue->PullImage2dMessage(); }
+  igtl::ImageMessage::Pointer IGTLDevice::GetNextImage3dMessage() { return m_MessageQueue->PullImage3dMessage(); }
+  igtl::TransformMessage::Pointer IGTLDevice::GetNextTransformMessage()
+  {
+    return m_MessageQueue->PullTransformMessage();
+  }
+  igtl::TrackingDataMessage::Pointer IGTLDevice::GetNextTrackingDataMessage()
+  {
+    return m_MessageQueue->PullTrackingMessage();
+  }
+  igtl::StringMessage::Pointer IGTLDevice::GetNextStringMessage() { return m_MessageQueue->PullStringMessage(); }
+  igtl::MessageBase::Pointer IGTLDevice::GetNextMiscMessage() { return m_MessageQueue->PullMiscMessage(); }
+
+  // ------------------------------------------------------------------ sending
+
+  std::string IGTLDevice::CheckSendable(const IGTLMessage *message)
+  {
+    if (message == nullptr)
+      return "there is no message";
+    igtl::MessageBase::Pointer wrapped = message->GetMessage();
+    if (wrapped.IsNull())
+      return "it wraps no OpenIGTLink message";
+    if (*wrapped->GetDeviceType() == '\0')
+      return "its OpenIGTLink message has no type";
+    if (auto *image = dynamic_cast<igtl::ImageMessage *>(wrapped.GetPointer()))
+    {
+      // igtl::ImageMessage::Pack() reads the pixel buffer without a test.
+      std::ostringstream why;
+      const int scalarType = image->GetScalarType();
+      int size[3], subSize[3], subOffset[3];
+      image->GetDimensions(size);
+      image->GetSubVolume(subSize, subOffset);
+      if (!IsImageScalarType(scalarType))
+        why << "the image scalar type " << scalarType << " is not one of OpenIGTLink's";
+      else if (image->GetNumComponents() < 1)
+        why << "the image has " << image->GetNumComponents() << " components";
+      else if (size[0] < 1 || size[1] < 1 || size[2] < 1 || subSize[0] < 1 || subSize[1] < 1 || subSize[2] < 1)
+        why << "the image size is not positive";
+      else if (subOffset[0] < 0 || subOffset[1] < 0 || subOffset[2] < 0 ||
+               static_cast<long long>(subOffset[0]) + subSize[0] > size[0] ||
+               static_cast<long long>(subOffset[1]) + subSize[1] > size[1] ||
+               static_cast<long long>(subOffset[2]) + subSize[2] > size[2])
+        why << "the image's sub-volume lies outside the image";
+      else
+      {
+        const std::uint64_t bytes = static_cast<std::uint64_t>(subSize[0]) * static_cast<std::uint64_t>(subSize[1]) *
+                                    static_cast<std::uint64_t>(subSize[2]) *
+                                    static_cast<std::uint64_t>(image->GetScalarSize()) *
+                                    static_cast<std::uint64_t>(image->GetNumComponents());
+        const auto *body = static_cast<const unsigned char *>(image->GetPackBodyPointer());
+        if (bytes > LargestBodyOpenIGTLinkHolds - IGTL_IMAGE_HEADER_SIZE)
+          why << "the image (" << bytes << " bytes) is larger than an OpenIGTLink message can be";
+        else if (image->GetScalarPointer() == nullptr)
+          why << "the image message has no pixel buffer (AllocateScalars() was not called)";
+        else if (image->GetPackBodySize() < 0 ||
+                 static_cast<std::uint64_t>(image->GetPackBodySize()) != IGTL_IMAGE_HEADER_SIZE + bytes ||
+                 static_cast<const unsigned char *>(image->GetScalarPointer()) != body + IGTL_IMAGE_HEADER_SIZE)
+          why << "the image message's pixel buffer does not fit its size and type (AllocateScalars() must follow "
+                 "every change of them)";
+      }
+      return why.str();
+    }
+    return std::string();
+  }
+
+  bool IGTLDevice::SendMessage(IGTLMessage::Pointer message)
+  {
+    const std::string why = CheckSendable(message.GetPointer());
+    if (!why.empty())
+    {
+      VEXA_ERROR("IGTLDevice") << "Could not send message because message is not valid. Please check. (" << why
+                               << ")";
+      return false;
+    }
+    m_MessageQueue->PushSendMessage(message);
+    return true;
+  }
+
+  bool IGTLDevice::SendRTSMessage(const char *type)
+  {
+    const std::string name = std::string("RTS_") + (type != nullptr ? type : "");
+    igtl::MessageBase::Pointer rts = m_MessageFactory->CreateInstance(name);
+    if (rts.IsNull())
+      return false;
+    m_MessageQueue->PushSendMessage(IGTLMessage::New(rts));
+    return true;
+  }
+
+  IGTLMessage::Pointer IGTLDevice::WaitForMessageToSend()
+  {
+    return m_MessageQueue->PullSendMessage(std::chrono::milliseconds(SocketTimeout), m_StopCommunication);
+  }
+
+  bool IGTLDevice::PackMessage(IGTLMessage *message)
+  {
+    const std::string why = CheckSendable(message);
+    if (!why.empty())
+    {
+      VEXA_ERROR("IGTLDevice") << "Could not send message because message is not valid. Please check. (" << why
+                               << ")";
+      return false;
+    }
+    try
+    {
+      message->GetMessage()->Pack();
+    }
+    catch (const std::bad_alloc &)
+    {
+      VEXA_ERROR("IGTLDevice") << "Not enough memory to pack a " << message->GetIGTLMessageType() << " message";
+      return false;
+    }
+    return true;
+  }
+
+  unsigned int IGTLDevice::SendPackedMessage(IGTLMessage *message, igtl::Socket *socket)
+  {
+    auto *s = dynamic_cast<IGTLClientSocket *>(socket);
+    if (s == nullptr || !s->IsOpen())
+      return 2;
+    igtl::MessageBase::Pointer wrapped = message->GetMessage();
+    const std::uint64_t size = static_cast<std::uint64_t>(std::max(wrapped->GetPackSize(), 0));
+    std::uint64_t sent = 0;
+    const IGTLSocketResult result =
+      s->SendExactly(wrapped->GetPackPointer(), size, GetTransferTimeout(), GetStopDescriptor(), &sent);
+    if (result != IGTLSocketResult::Done)
+    {
+      if (result == IGTLSocketResult::Interrupted && sent == 0)
+      {
+        VEXA_WARN("IGTLDevice") << "A " << wrapped->GetDeviceType() << " message was not sent: communication stopped";
+      }
+      else
+      {
+        // A peer that does not take a message within the transfer time-out, or
+        // one that got only part of it, cannot be talked to any more.
+        VEXA_WARN("IGTLDevice") << "Sent " << sent << " of " << size << " bytes of a " << wrapped->GetDeviceType()
+                                << " message to " << s->GetPeerText() << " (" << ToString(result)
+                                << "); closing that connection";
+        s->Shutdown();
+      }
+      return 2;
+    }
+    if (m_LogMessages)
+      VEXA_INFO << "Send IGTL message: " << message->ToString();
+    InvokeEvent(MessageSentEvent());
+    return 1;
+  }
+
+  unsigned int IGTLDevice::SendMessagePrivate(IGTLMessage::Pointer message, igtl::Socket *socket)
+  {
+    if (message.IsNull())
+    {
+      VEXA_ERROR("IGTLDevice") << "Could not send message because message is not valid. Please check.";
+      return 0;
+    }
+    if (!PackMessage(message.GetPointer()))
+      return 0;
+    return SendPackedMessage(message.GetPointer(), socket);
+  }
+
+  // ------------------------------------------------------------------ receiving
+
+  unsigned int IGTLDevice::FramingFailure(IGTLClientSocket *socket, const std::string &reason)
+  {
+    VEXA_WARN("IGTLDevice") << "Dropping the connection to " << socket->GetPeerText() << ": " << reason;
+    socket->Shutdown();
+    socket->GetReceiveProgress().Reset();
+    return 16;
+  }
+
+  unsigned int IGTLDevice::FinishSkip(IGTLClientSocket *socket)
+  {
+    IGTLReceiveProgress &in = socket->GetReceiveProgress();
+    const unsigned int status = in.statusAfterSkip;
+    const bool command = in.commandAfterSkip;
+    igtl::MessageBase::Pointer header = in.headerMessage;
+    in.Reset();
+    if (command)
+    {
+      m_MessageQueue->PushCommandMessage(header);
+      InvokeEvent(CommandReceivedEvent());
+    }
+    return status;
+  }
+
+  unsigned int IGTLDevice::FinishHeader(IGTLClientSocket *socket)
+  {
+    IGTLReceiveProgress &in = socket->GetReceiveProgress();
+    igtl_header raw;
+    std::memcpy(&raw, in.header, IGTL_HEADER_SIZE);
+    igtl_header_convert_byte_order(&raw);
+    if (raw.version != IGTL_HEADER_VERSION)
+    {
+      std::ostringstream why;
+      why << "the message header has the version " << raw.version << ", not " << IGTL_HEADER_VERSION;
+      return FramingFailure(socket, why.str());
+    }
+    const std::uint64_t maximum = GetMaximumMessageBodySize();
+    if (raw.body_size > maximum)
+    {
+      std::ostringstream why;
+      why << "a message announces a body of " << raw.body_size << " bytes, more than the maximum of " << maximum;
+      return FramingFailure(socket, why.str());
+    }
+
+    igtl::MessageHeader::Pointer header = igtl::MessageHeader::New();
+    header->InitPack();
+    std::memcpy(header->GetPackPointer(), in.header, IGTL_HEADER_SIZE);
+    const int unpacked = header->Unpack(1);
+    in.bodySize = raw.body_size;
+    in.bodyBytes = 0;
+    in.phase = IGTLReceiveProgress::Phase::Skip;
+    in.commandAfterSkip = false;
+    if ((unpacked & igtl::MessageBase::UNPACK_HEADER) == 0)
+    {
+      VEXA_WARN << "CRC Check failed";
+      in.statusAfterSkip = 9;
+      return in.bodySize == 0 ? FinishSkip(socket) : 0;
+    }
+    in.headerMessage = header;
+
+    const std::string type = header->GetDeviceType();
+    if (StartsWith(type, "GET_") || StartsWith(type, "STP_") || StartsWith(type, "RTS_"))
+    {
+      // Requests and replies go to the command list as bare headers; a body
+      // (an RTS_ reply's status byte) is skipped so that the framing holds.
+      in.commandAfterSkip = true;
+      in.statusAfterSkip = 1;
+      return in.bodySize == 0 ? FinishSkip(socket) : 0;
+    }
+
+    igtl::MessageBase::Pointer message = m_MessageFactory->CreateInstance(header);
+    in.statusAfterSkip = 4;
+    if (message.IsNull())
+      return in.bodySize == 0 ? FinishSkip(socket) : 0;
+    if (message->SetMessageHeader(header) == 0)
+    {
+      // e.g. "image": the upper-cased name finds igtl::ImageMessage, which refuses the header
+      VEXA_WARN("IGTLDevice") << "Unknown IGT message type: " << type << " (the type of "
+                              << message->GetDeviceType() << " only when upper-cased); message skipped";
+      return in.bodySize == 0 ? FinishSkip(socket) : 0;
+    }
+    if (in.bodySize == 0)
+    {
+      // OpenIGTLink cannot unpack an empty body (and AllocatePack() would make one of the class's own size).
+      in.Reset();
+      return 9;
+    }
+    try
+    {
+      message->AllocatePack();
+    }
+    catch (const std::bad_alloc &)
+    {
+      std::ostringstream why;
+      why << "no memory for a message body of " << in.bodySize << " bytes";
+      return FramingFailure(socket, why.str());
+    }
+    if (message->GetPackBodySize() < 0 || static_cast<std::uint64_t>(message->GetPackBodySize()) != in.bodySize)
+      return FramingFailure(socket, "the message body buffer does not match the announced size");
+    in.message = message;
+    in.phase = IGTLReceiveProgress::Phase::Body;
+    return 0;
+  }
+
+  unsigned int IGTLDevice::FinishBody(IGTLClientSocket *socket)
+  {
+    IGTLReceiveProgress &in = socket->GetReceiveProgress();
+    igtl::MessageBase::Pointer message = in.message;
+    in.Reset();
+    const int unpacked = message->Unpack(1);
+    if ((unpacked & igtl::MessageBase::UNPACK_BODY) == 0)
+      return 9; // body CRC failed: only this message is lost, the framing holds
+
+    const std::string type = message->GetDeviceType();
+    if (StartsWith(type, "STT_"))
+    {
+      m_MessageQueue->PushCommandMessage(message);
+      InvokeEvent(CommandReceivedEvent());
+      return 1;
+    }
+    if (m_LogMessages)
+      VEXA_INFO << "Received Message: " << IGTLMessage::New(message)->ToString();
+    m_MessageQueue->PushMessage(message);
+    InvokeEvent(MessageReceivedEvent());
+    return 1;
+  }
+
+  unsigned int IGTLDevice::ReceivePrivate(igtl::Socket *socket)
+  {
+    return ReceivePrivate(socket, SocketTimeout, GetReadFully());
+  }
+
+  unsigned int IGTLDevice::ReceivePrivate(igtl::Socket *socket, int waitMilliseconds, bool waitForWholeMessage)
+  {
+    auto *s = dynamic_cast<IGTLClientSocket *>(socket);
+    if (s == nullptr || !s->IsOpen())
+      return 16;
+    IGTLReceiveProgress &in = s->GetReceiveProgress();
+    const Clock::time_point waitEnd = Clock::now() + std::chrono::milliseconds(std::max(waitMilliseconds, 0));
+
+    for (;;)
+    {
+      // Ask for exactly what the current part still lacks, never more: the
+      // next message stays in the kernel, where poll() sees it.
+      void *target = nullptr;
+      std::uint64_t wanted = 0;
+      switch (in.phase)
+      {
+        case IGTLReceiveProgress::Phase::Header:
+          target = in.header + in.headerBytes;
+          wanted = IGTL_HEADER_SIZE - in.headerBytes;
+          break;
+        case IGTLReceiveProgress::Phase::Body:
+          target = static_cast<unsigned char *>(in.message->GetPackBodyPointer()) + in.bodyBytes;
+          wanted = in.bodySize - in.bodyBytes;
+          break;
+        case IGTLReceiveProgress::Phase::Skip:
+          wanted = in.bodySize - in.bodyBytes;
+          break;
+      }
+      const IGTLClientSocket::Transfer t =
+        s->ReceiveAvailable(target, static_cast<std::size_t>(std::min<std::uint64_t>(wanted, std::uint64_t(1) << 30)));
+
+      if (t.result == IGTLSocketResult::Done && t.bytes > 0)
+      {
+        in.lastProgress = Clock::now();
+        unsigned int status = 0;
+        switch (in.phase)
+        {
+          case IGTLReceiveProgress::Phase::Header:
+            in.headerBytes += t.bytes;
+            if (in.headerBytes == IGTL_HEADER_SIZE)
+              status = FinishHeader(s);
+            break;
+          case IGTLReceiveProgress::Phase::Body:
+            in.bodyBytes += t.bytes;
+            if (in.bodyBytes == in.bodySize)
+              status = FinishBody(s);
+            break;
+          case IGTLReceiveProgress::Phase::Skip:
+            in.bodyBytes += t.bytes;
+            if (in.bodyBytes == in.bodySize)
+              status = FinishSkip(s);
+            break;
+        }
+        if (status != 0)
+          return status;
+        continue;
+      }
+
+      if (t.result == IGTLSocketResult::Closed || t.result == IGTLSocketResult::Failed)
+      {
+        if (in.InMessage())
+          VEXA_WARN("IGTLDevice") << "The connection to " << s->GetPeerText() << " ended in the middle of a message ("
+                                  << ToString(t.result) << ")";
+        in.Reset();
+        return 16;
+      }
+
+      // Nothing is waiting.
+      int wait = MillisecondsUntil(waitEnd);
+      if (in.InMessage())
+      {
+        const int stallLeft = GetTransferTimeout() - MillisecondsSince(in.lastProgress);
+        if (stallLeft <= 0)
+        {
+          std::ostringstream why;
+          why << "no data for " << GetTransferTimeout() << " ms in the middle of a message";
+          return FramingFailure(s, why.str());
+        }
+        wait = waitForWholeMessage ? stallLeft : std::min(wait, stallLeft);
+      }
+      if (wait <= 0)
+        return 7;
+      const IGTLSocketResult w = s->WaitReadable(wait, GetStopDescriptor());
+      if (w == IGTLSocketResult::Interrupted || w == IGTLSocketResult::Failed)
+        return 7;
+    }
+  }
+}

@@ -1,0 +1,68 @@
+#ifndef vexaIGTLServer_h
+#define vexaIGTLServer_h
+
+#include "OstrelExports.h"
+#include "vexaIGTLDevice.h"
+
+#include <list>
+#include <mutex>
+
+namespace vexa
+{
+  /**
+   * An OpenIGTLink device that listens on a port, accepts any number of
+   * clients, reads from all of them and sends every outgoing message to all.
+   *
+   * One idle or slow client never stalls the others: the receiving thread
+   * waits for whichever client has data and takes at most one message from
+   * each per pass, reading only what has arrived. A client that breaks the
+   * framing of its stream or fails a send is dropped; the others go on.
+   * Steps walk a copy of the client list, so no list lock is held while
+   * reading, writing or firing events.
+   */
+  class OSTREL_EXPORT IGTLServer : public IGTLDevice
+  {
+  public:
+    vexaClassMacro(IGTLServer, IGTLDevice);
+    vexaNewMacro1Param(IGTLServer, bool);
+
+    typedef std::list<IGTLClientSocket::Pointer> SocketListType;
+    typedef SocketListType::iterator SocketListIteratorType;
+
+    /**
+     * Listens on the port (in Setup only, else throws); false when the port is
+     * -1; throws when the port cannot be listened on. Port 0 listens on a port
+     * the system chooses, which GetPortNumber() then answers.
+     */
+    bool OpenConnection() override;
+
+    /** Stops the threads, closes every client, then the listening socket; back to Setup. */
+    bool CloseConnection() override;
+
+    /** The number of connected clients. */
+    unsigned int GetNumberOfConnections() override;
+
+  protected:
+    explicit IGTLServer(bool ReadFully);
+    ~IGTLServer() override;
+
+    /** Accepts a waiting client. */
+    void Connect() override;
+    /** Takes one message from each client that has data; drops clients that are gone. */
+    void Receive() override;
+    /** Packs the next queued message once and writes it to every client. */
+    void Send() override;
+    /** Disconnects one client and removes it from the list. */
+    void StopCommunicationWithSocket(igtl::Socket *client) override;
+    virtual void StopCommunicationWithSocket(SocketListType &clientList);
+
+  private:
+    SocketListType CopyClients();
+
+    std::mutex m_ClientsMutex; // guards m_RegisteredClients
+    SocketListType m_RegisteredClients;
+    IGTLWakeUpSignal m_ClientsChanged; // wakes the receiving thread for a new client
+  };
+}
+
+#endif

@@ -1,0 +1,79 @@
+#ifndef vexaPixelType_h
+#define vexaPixelType_h
+
+#include "VexaCoreExports.h"
+
+#include <itkImageIOBase.h>
+
+#include <cstddef>
+#include <ostream>
+#include <string>
+
+namespace vexa
+{
+  class PixelType;
+
+  // The makers of pixel-type descriptions (vexaPixelTypeTraits.h).
+  template <typename TComponent, typename TPixel>
+  PixelType CreatePixelType(std::size_t numberOfComponents);
+
+  /**
+   * Description of the pixels of an image: the component type (ITK's
+   * component code), the pixel kind (scalar, RGB, ...), the component size and
+   * the number of components. Made only by the CreatePixelType templates, so
+   * that every description in the process comes from a real C++ type.
+   */
+  class VEXACORE_EXPORT PixelType
+  {
+  public:
+    using ItkIOComponentType = itk::ImageIOBase::IOComponentType;
+    using ItkIOPixelType = itk::ImageIOBase::IOPixelType;
+
+    PixelType(const PixelType &other) = default;
+    PixelType &operator=(const PixelType &other) = default;
+    ~PixelType();
+
+    /** The component type as ITK's component code (1 unsigned char, ..., 11 float, 12 double). */
+    int GetComponentType() const { return m_ComponentType; }
+    /** The pixel kind as ITK's pixel type (1 scalar, 2 RGB, 3 RGBA, 5 vector). */
+    ItkIOPixelType GetPixelType() const { return m_PixelType; }
+    std::size_t GetNumberOfComponents() const { return m_NumberOfComponents; }
+    std::size_t GetBytesPerComponent() const { return m_BytesPerComponent; }
+    std::size_t GetBitsPerComponent() const { return 8 * m_BytesPerComponent; }
+    /** Bytes of one whole pixel (all components). */
+    std::size_t GetSize() const { return m_BytesPerComponent * m_NumberOfComponents; }
+    /** Bits of one whole pixel. */
+    std::size_t GetBpe() const { return 8 * GetSize(); }
+
+    std::string GetComponentTypeAsString() const { return m_ComponentTypeName; }
+    /** The name of the pixel type given by its maker (empty for every maker of this toolkit). */
+    std::string GetTypeAsString() const { return m_PixelTypeName; }
+    /** A readable text of the whole description, e.g. "rgb (unsigned_char), 3 components". */
+    std::string GetPixelTypeAsString() const;
+
+    bool operator==(const PixelType &other) const;
+    bool operator!=(const PixelType &other) const { return !(*this == other); }
+
+  private:
+    template <typename TComponent, typename TPixel>
+    friend PixelType CreatePixelType(std::size_t numberOfComponents);
+
+    PixelType(int componentType, ItkIOPixelType pixelType, std::size_t bytesPerComponent,
+              std::size_t numberOfComponents, const std::string &componentTypeName,
+              const std::string &pixelTypeName);
+
+    int m_ComponentType;
+    ItkIOPixelType m_PixelType;
+    std::size_t m_BytesPerComponent;
+    std::size_t m_NumberOfComponents;
+    std::string m_ComponentTypeName;
+    std::string m_PixelTypeName;
+  };
+
+  VEXACORE_EXPORT std::ostream &operator<<(std::ostream &os, const PixelType &type);
+}
+
+// The makers belong with the class: whoever can name a PixelType can make one.
+#include <vexaPixelTypeTraits.h>
+
+#endif
