@@ -5,6 +5,7 @@
 #include "vexaPAVesselMeanderStrategy.h"
 
 #include <vexaCommon.h>
+#include <vexaImage.h>
 
 #include <itkObject.h>
 
@@ -71,6 +72,14 @@ namespace vexa
 
       std::vector<VesselDescription> &GetVessels() { return m_Vessels; }
       const std::vector<VesselDescription> &GetVessels() const { return m_Vessels; }
+
+      /**
+       * The volume as a 3-D image of float pixels with four components:
+       * absorption [1/cm], scattering [1/cm], anisotropy, segmentation label
+       * (the simulator's input format); spacing in mm (10 x the spacing in cm),
+       * origin 0. Throws vexa::Exception for an uninitialised volume.
+       */
+      vexa::Image::Pointer ConvertToVexaImage() const;
 
       /** The background absorption drawn for this volume [1/cm]. */
       double GetBackgroundAbsorption() const { return m_BackgroundAbsorption; }

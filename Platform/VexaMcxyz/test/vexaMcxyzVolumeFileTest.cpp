@@ -1,5 +1,8 @@
 #include <vexaMcxyzVolumeFile.h>
 
+#include <vexaIOUtil.h>
+#include <vexaPAInSilicoTissueGenerator.h>
+
 #include <itkImage.h>
 #include <itkImageFileReader.h>
 #include <itkImageFileWriter.h>
@@ -240,4 +243,33 @@ TEST_F(VolumeFileTest, FluenceIsWrittenWholeWithGeometryAndHeaderKeys)
 
   EXPECT_THROW(WriteFluence(m_Dir + "/no such folder/f.nrrd", values, {{2, 3, 4}}, geo, {}), std::runtime_error);
   EXPECT_EQ(std::vector<std::string>{"fluence out.nrrd"}, Files());
+}
+
+TEST_F(VolumeFileTest, TheGeneratorsVolumeIsReadAsItWasMade)
+{
+  vexa::pa::TissueGeneratorParameters::Pointer p = vexa::pa::TissueGeneratorParameters::New();
+  p->SetXDim(20);
+  p->SetYDim(30);
+  p->SetZDim(25);
+  p->SetVoxelSpacingInCentimeters(0.06);
+  p->SetAirThicknessInMillimeters(1.8);
+  p->SetMinNumberOfVessels(2);
+  p->SetMaxNumberOfVessels(2);
+  p->SetMinVesselZOrigin(0.5);
+  p->SetMaxVesselZOrigin(1.0);
+  p->SetDoPartialVolume(true);
+  vexa::pa::InSilicoTissueVolume::Pointer generated = vexa::pa::InSilicoTissueGenerator::GenerateInSilicoData(p);
+  const std::string path = m_Dir + "/BaselineHB_x_0.nrrd";
+  vexa::IOUtil::Save(generated->ConvertToVexaImage(), path);
+
+  const VolumeFile f = ReadOpticalVolume(path);
+  EXPECT_EQ((std::array<std::size_t, 3>{{20, 30, 25}}), f.volume.dimensions);
+  for (int i = 0; i < 3; ++i)
+  {
+    EXPECT_NEAR(0.06, f.volume.voxelSizeCm[i], 1e-12);
+    EXPECT_NEAR(0.6, f.geometry.spacingMm[i], 1e-12);
+  }
+  EXPECT_EQ(generated->GetAbsorption(), f.volume.absorption);
+  EXPECT_EQ(generated->GetScattering(), f.volume.scattering);
+  EXPECT_EQ(generated->GetAnisotropy(), f.volume.anisotropy);
 }

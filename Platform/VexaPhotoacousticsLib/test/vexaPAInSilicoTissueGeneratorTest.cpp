@@ -1,6 +1,11 @@
 #include <vexaPAInSilicoTissueGenerator.h>
 
 #include <vexaException.h>
+#include <vexaIOUtil.h>
+#include <vexaImageReadAccessor.h>
+#include <vexaPixelTypeTraits.h>
+
+#include <itkVariableLengthVector.h>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +14,8 @@
 #include <functional>
 #include <set>
 #include <thread>
+#include <unistd.h>
+#include <cstdio>
 
 using namespace vexa::pa;
 
@@ -330,4 +337,38 @@ TEST(InSilicoTissueGenerator, ParametersThatCannotMakeAVolumeAreRefused)
     }
   }
   EXPECT_THROW(InSilicoTissueGenerator::GenerateInSilicoData(nullptr), vexa::Exception);
+}
+
+TEST(InSilicoTissueVolume, ConvertsToAFourComponentImageThatSurvivesNrrd)
+{
+  TissueGeneratorParameters::Pointer p = SmallVolume();
+  p->SetMinNumberOfVessels(2);
+  p->SetMaxNumberOfVessels(2);
+  p->SetDoPartialVolume(true);
+  p->SetAirThicknessInMillimeters(1);
+  InSilicoTissueVolume::Pointer v = InSilicoTissueGenerator::GenerateInSilicoData(p);
+  vexa::Image::Pointer image = v->ConvertToVexaImage();
+  ASSERT_EQ(3u, image->GetDimension());
+  EXPECT_EQ(40u, image->GetDimension(0));
+  EXPECT_EQ(50u, image->GetDimension(2));
+  EXPECT_EQ((vexa::CreatePixelType<float, itk::VariableLengthVector<float>>(4)), image->GetPixelType());
+  EXPECT_DOUBLE_EQ(0.5, image->GetGeometry(0)->GetSpacing()[2]); // 0.05 cm
+
+  const std::string path = ::testing::TempDir() + "/vexaPAInSilicoTissueVolume_" + std::to_string(::getpid()) + ".nrrd";
+  vexa::IOUtil::Save(image, path);
+  vexa::Image::Pointer loaded = vexa::IOUtil::LoadImage(path);
+  std::remove(path.c_str());
+  EXPECT_EQ(image->GetPixelType(), loaded->GetPixelType());
+  EXPECT_DOUBLE_EQ(0.5, loaded->GetGeometry(0)->GetSpacing()[0]);
+  vexa::ImageReadAccessor access(loaded);
+  const float *pixels = static_cast<const float *>(access.GetData());
+  for (std::size_t i = 0; i < v->GetNumberOfVoxels(); ++i)
+  {
+    ASSERT_EQ(v->GetAbsorption()[i], pixels[4 * i + 0]) << i;
+    ASSERT_EQ(v->GetScattering()[i], pixels[4 * i + 1]) << i;
+    ASSERT_EQ(v->GetAnisotropy()[i], pixels[4 * i + 2]) << i;
+    ASSERT_EQ(v->GetSegmentation()[i], pixels[4 * i + 3]) << i;
+  }
+
+  EXPECT_THROW(InSilicoTissueVolume::New()->ConvertToVexaImage(), vexa::Exception);
 }
