@@ -18,11 +18,12 @@
 
 namespace
 {
-  std::string Text(double v)
+  /** A number in the "C" notation; all digits for the header, fewer for the summary line. */
+  std::string Text(double v, int precision = 17)
   {
     std::ostringstream s;
     s.imbue(std::locale::classic());
-    s.precision(17);
+    s.precision(precision);
     s << v;
     return s.str();
   }
@@ -71,8 +72,8 @@ namespace
                   {"mcxyz_escaped_fraction", Text(result.escaped / result.launched)}});
 
     std::cout << "VexaMcxyz: " << settings.photons << " photons on " << result.threadsUsed << " threads in "
-              << Text(seconds) << " s; absorbed " << Text(result.absorbedTotal / result.launched) << ", escaped "
-              << Text(result.escaped / result.launched) << "; fluence written to " << options.outputPath
+              << Text(seconds, 3) << " s; absorbed " << Text(result.absorbedTotal / result.launched, 4)
+              << ", escaped " << Text(result.escaped / result.launched, 4) << "; fluence written to " << options.outputPath
               << std::endl;
     return 0;
   }
