@@ -7,7 +7,7 @@ find_package(benchmark REQUIRED)
 
 # ITK: only the modules the tree uses; no UseITK (it would register every IO
 # factory behind our back; NRRD is registered explicitly where it is read).
-find_package(ITK 4.13 REQUIRED COMPONENTS ITKCommon ITKIOImageBase ITKIONRRD ITKVNL)
+find_package(ITK 4.13 REQUIRED COMPONENTS ITKCommon ITKIOImageBase ITKIONRRD ITKVNL ITKTransform)
 add_library(Vexa::ITK INTERFACE IMPORTED)
 set_target_properties(Vexa::ITK PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${ITK_INCLUDE_DIRS}"

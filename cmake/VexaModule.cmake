@@ -101,10 +101,14 @@ function(vexa_add_module name)
       target_compile_definitions(${name}Tests PRIVATE US_MODULE_NAME=main)
       target_link_libraries(${name}Tests PRIVATE CppMicroServices)
     endif()
-    set(_env "QT_QPA_PLATFORM=offscreen" "OPENCV_LOG_LEVEL=ERROR" ${M_TEST_ENV})
+    # Tests run through "cmake -E env" so that every discovered case gets the
+    # module's environment (a list-valued ENVIRONMENT property does not survive
+    # test discovery).
+    set_target_properties(${name}Tests PROPERTIES CROSSCOMPILING_EMULATOR
+      "${CMAKE_COMMAND};-E;env;QT_QPA_PLATFORM=offscreen;OPENCV_LOG_LEVEL=ERROR;${M_TEST_ENV}")
     gtest_discover_tests(${name}Tests
       WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
-      PROPERTIES ENVIRONMENT "${_env}" LABELS "${name}"
+      PROPERTIES LABELS "${name}"
       DISCOVERY_TIMEOUT 60)
   endif()
 

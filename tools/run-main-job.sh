@@ -1,7 +1,24 @@
 #!/usr/bin/env bash
-# The main job of ./vexa run. Its program arrives with the beamforming tool;
-# until then this says what will run here.
+# The main job of ./vexa run: Kestrol beamforms the raw photoacoustic sample
+# that the build generated (128 elements x 1024 samples at 40 MHz, a few point
+# absorbers and a vessel-like row of them) and writes the B-mode image.
+#
+#   tools/run-main-job.sh <build dir> [extra Kestrol options, e.g. -alg sDMAS]
 set -euo pipefail
-build=$1
-echo "Built the tree in $build."
-echo "The main job (beamforming a shipped raw photoacoustic sample with Kestrol) is not built yet."
+build=$(cd "${1:?usage: $0 <build dir> [Kestrol options]}" && pwd)
+shift
+kestrol="$build/bin/Kestrol"
+sample="$build/share/Kestrol/raw-photoacoustic-sample.nrrd"
+outdir="$build/main-job"
+out="$outdir/beamformed.nrrd"
+
+for f in "$kestrol" "$sample"; do
+  if [ ! -e "$f" ]; then
+    echo "Missing $f: build the tree first (./vexa run does)." >&2
+    exit 1
+  fi
+done
+mkdir -p "$outdir"
+echo "Beamforming $sample with Kestrol..."
+"$kestrol" -i "$sample" -o "$out" "$@"
+echo "Beamformed image written to $out"

@@ -62,24 +62,17 @@ namespace us
       return lower;
     }
 
-    const Any *PropertySet::Find(const std::string &lowerKey) const
-    {
-      const auto it = std::lower_bound(index.begin(), index.end(), lowerKey,
-                                       [](const std::pair<std::string, const Any *> &entry, const std::string &key) {
-                                         return entry.first < key;
-                                       });
-      return (it != index.end() && it->first == lowerKey) ? it->second : nullptr;
-    }
-
     std::shared_ptr<const PropertySet> PropertySet::Make(ServiceProperties properties)
     {
       auto set = std::make_shared<PropertySet>();
       set->map = std::move(properties);
       set->index.reserve(set->map.size());
       for (const auto &entry : set->map)
-        set->index.emplace_back(LowerCase(entry.first), &entry.second);
-      std::sort(set->index.begin(), set->index.end(),
-                [](const auto &a, const auto &b) { return a.first < b.first; });
+      {
+        std::string lower = LowerCase(entry.first);
+        const std::size_t hash = Hash(lower);
+        set->index.push_back(Entry{hash, std::move(lower), &entry.second, KindOf(entry.second)});
+      }
       return set;
     }
 

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,14 +31,52 @@ namespace us
     /** ASCII lower case, as property keys are compared. */
     std::string LowerCase(const std::string &text);
 
+    /** How filters compare a value: its type, found once when the properties are made. */
+    enum class ValueKind
+    {
+      Text,
+      Bool,
+      Int,
+      Long,
+      LongLong,
+      Short,
+      UnsignedInt,
+      UnsignedLong,
+      UnsignedLongLong,
+      UnsignedShort,
+      Double,
+      Float,
+      TextVector,
+      TextList,
+      AnyVector,
+      AnyList,
+      Other
+    };
+    ValueKind KindOf(const Any &value);
+
     /** A service's properties, immutable once made; replaced as a whole by SetProperties. */
     struct PropertySet
     {
-      ServiceProperties map;
-      /** (lower-case key, value) sorted by key, for fast look-ups by filters. */
-      std::vector<std::pair<std::string, const Any *>> index;
+      struct Entry
+      {
+        std::size_t hash; // of the lower-case key
+        std::string lowerKey;
+        const Any *value;
+        ValueKind kind;
+      };
 
-      const Any *Find(const std::string &lowerKey) const;
+      ServiceProperties map;
+      /** The keys in lower case with their hashes: filters compare hashes first (keys share long prefixes). */
+      std::vector<Entry> index;
+
+      static std::size_t Hash(const std::string &lowerKey) { return std::hash<std::string>()(lowerKey); }
+      const Entry *Find(const std::string &lowerKey, std::size_t hash) const
+      {
+        for (const Entry &entry : index)
+          if (entry.hash == hash && entry.lowerKey == lowerKey)
+            return &entry;
+        return nullptr;
+      }
       static std::shared_ptr<const PropertySet> Make(ServiceProperties properties);
     };
 

@@ -31,10 +31,49 @@ namespace us
       };
       Kind kind = Equal;
       std::string key;                   // lower case
+      std::size_t keyHash = 0;           // PropertySet::Hash(key)
       std::string value;                 // Equal, Approx, GreaterEq, LessEq
       std::vector<std::string> segments; // Substring: the value split at its wildcards
       std::vector<LDAPExpr> children;    // And, Or (one or more), Not (one)
     };
+
+    ValueKind KindOf(const Any &any)
+    {
+      const std::type_info &type = any.Type();
+      if (type == typeid(std::string))
+        return ValueKind::Text;
+      if (type == typeid(std::vector<std::string>))
+        return ValueKind::TextVector;
+      if (type == typeid(bool))
+        return ValueKind::Bool;
+      if (type == typeid(int))
+        return ValueKind::Int;
+      if (type == typeid(long))
+        return ValueKind::Long;
+      if (type == typeid(long long))
+        return ValueKind::LongLong;
+      if (type == typeid(short))
+        return ValueKind::Short;
+      if (type == typeid(unsigned int))
+        return ValueKind::UnsignedInt;
+      if (type == typeid(unsigned long))
+        return ValueKind::UnsignedLong;
+      if (type == typeid(unsigned long long))
+        return ValueKind::UnsignedLongLong;
+      if (type == typeid(unsigned short))
+        return ValueKind::UnsignedShort;
+      if (type == typeid(double))
+        return ValueKind::Double;
+      if (type == typeid(float))
+        return ValueKind::Float;
+      if (type == typeid(std::list<std::string>))
+        return ValueKind::TextList;
+      if (type == typeid(std::vector<Any>))
+        return ValueKind::AnyVector;
+      if (type == typeid(std::list<Any>))
+        return ValueKind::AnyList;
+      return ValueKind::Other;
+    }
 
     namespace
     {
@@ -154,6 +193,7 @@ namespace us
 
           LDAPExpr expr;
           expr.key = LowerCase(key);
+          expr.keyHash = PropertySet::Hash(expr.key);
           const char c = Peek();
           if (c == '=')
           {
@@ -316,18 +356,6 @@ namespace us
         return false;
       }
 
-      template <class T>
-      bool CompareSigned(const Any &any, Op op, const std::string &value)
-      {
-        return CompareNumber<long long>(static_cast<long long>(*any_cast<T>(&any)), op, value);
-      }
-
-      template <class T>
-      bool CompareUnsigned(const Any &any, Op op, const std::string &value)
-      {
-        return CompareNumber<unsigned long long>(static_cast<unsigned long long>(*any_cast<T>(&any)), op, value);
-      }
-
       bool CompareBool(bool property, Op op, const std::string &value)
       {
         if (op != Op::Equal && op != Op::Approx)
@@ -366,88 +394,107 @@ namespace us
         return true;
       }
 
-      template <class F>
-      bool AnyElement(const Any &any, const F &test, bool &handled)
+      template <class T>
+      long long AsSigned(const Any &any)
       {
-        handled = true;
-        const std::type_info &type = any.Type();
-        if (type == typeid(std::vector<std::string>))
-        {
-          for (const std::string &s : *any_cast<std::vector<std::string>>(&any))
-            if (test(Any(s)))
-              return true;
-          return false;
-        }
-        if (type == typeid(std::vector<Any>))
-        {
-          for (const Any &a : *any_cast<std::vector<Any>>(&any))
-            if (test(a))
-              return true;
-          return false;
-        }
-        if (type == typeid(std::list<std::string>))
-        {
-          for (const std::string &s : *any_cast<std::list<std::string>>(&any))
-            if (test(Any(s)))
-              return true;
-          return false;
-        }
-        if (type == typeid(std::list<Any>))
-        {
-          for (const Any &a : *any_cast<std::list<Any>>(&any))
-            if (test(a))
-              return true;
-          return false;
-        }
-        handled = false;
-        return false;
+        return static_cast<long long>(*any_cast<T>(&any));
       }
 
-      bool CompareValue(const Any &any, Op op, const std::string &value)
+      template <class T>
+      unsigned long long AsUnsigned(const Any &any)
       {
-        const std::type_info &type = any.Type();
-        if (type == typeid(std::string))
-          return CompareText(*any_cast<std::string>(&any), op, value);
-        if (type == typeid(bool))
-          return CompareBool(*any_cast<bool>(&any), op, value);
-        if (type == typeid(int))
-          return CompareSigned<int>(any, op, value);
-        if (type == typeid(long))
-          return CompareSigned<long>(any, op, value);
-        if (type == typeid(long long))
-          return CompareSigned<long long>(any, op, value);
-        if (type == typeid(short))
-          return CompareSigned<short>(any, op, value);
-        if (type == typeid(unsigned int))
-          return CompareUnsigned<unsigned int>(any, op, value);
-        if (type == typeid(unsigned long))
-          return CompareUnsigned<unsigned long>(any, op, value);
-        if (type == typeid(unsigned long long))
-          return CompareUnsigned<unsigned long long>(any, op, value);
-        if (type == typeid(unsigned short))
-          return CompareUnsigned<unsigned short>(any, op, value);
-        if (type == typeid(double))
-          return CompareNumber<double>(*any_cast<double>(&any), op, value);
-        if (type == typeid(float))
-          return CompareNumber<double>(static_cast<double>(*any_cast<float>(&any)), op, value);
-        bool handled = false;
-        const bool anyMatch =
-          AnyElement(any, [&](const Any &element) { return CompareValue(element, op, value); }, handled);
-        if (handled)
-          return anyMatch;
+        return static_cast<unsigned long long>(*any_cast<T>(&any));
+      }
+
+      bool SubstringValue(const Any &any, ValueKind kind, const std::vector<std::string> &segments);
+
+      bool CompareValue(const Any &any, ValueKind kind, Op op, const std::string &value)
+      {
+        switch (kind)
+        {
+          case ValueKind::Text:
+            return CompareText(*any_cast<std::string>(&any), op, value);
+          case ValueKind::Bool:
+            return CompareBool(*any_cast<bool>(&any), op, value);
+          case ValueKind::Int:
+            return CompareNumber<long long>(AsSigned<int>(any), op, value);
+          case ValueKind::Long:
+            return CompareNumber<long long>(AsSigned<long>(any), op, value);
+          case ValueKind::LongLong:
+            return CompareNumber<long long>(AsSigned<long long>(any), op, value);
+          case ValueKind::Short:
+            return CompareNumber<long long>(AsSigned<short>(any), op, value);
+          case ValueKind::UnsignedInt:
+            return CompareNumber<unsigned long long>(AsUnsigned<unsigned int>(any), op, value);
+          case ValueKind::UnsignedLong:
+            return CompareNumber<unsigned long long>(AsUnsigned<unsigned long>(any), op, value);
+          case ValueKind::UnsignedLongLong:
+            return CompareNumber<unsigned long long>(AsUnsigned<unsigned long long>(any), op, value);
+          case ValueKind::UnsignedShort:
+            return CompareNumber<unsigned long long>(AsUnsigned<unsigned short>(any), op, value);
+          case ValueKind::Double:
+            return CompareNumber<double>(*any_cast<double>(&any), op, value);
+          case ValueKind::Float:
+            return CompareNumber<double>(static_cast<double>(*any_cast<float>(&any)), op, value);
+          case ValueKind::TextVector:
+          {
+            const auto &list = *any_cast<std::vector<std::string>>(&any);
+            return std::any_of(list.begin(), list.end(), [&](const std::string &e) { return CompareText(e, op, value); });
+          }
+          case ValueKind::TextList:
+          {
+            const auto &list = *any_cast<std::list<std::string>>(&any);
+            return std::any_of(list.begin(), list.end(), [&](const std::string &e) { return CompareText(e, op, value); });
+          }
+          case ValueKind::AnyVector:
+          {
+            const auto &list = *any_cast<std::vector<Any>>(&any);
+            return std::any_of(list.begin(), list.end(),
+                               [&](const Any &e) { return !e.Empty() && CompareValue(e, KindOf(e), op, value); });
+          }
+          case ValueKind::AnyList:
+          {
+            const auto &list = *any_cast<std::list<Any>>(&any);
+            return std::any_of(list.begin(), list.end(),
+                               [&](const Any &e) { return !e.Empty() && CompareValue(e, KindOf(e), op, value); });
+          }
+          case ValueKind::Other:
+            break;
+        }
         return CompareText(any.ToString(), op, value);
       }
 
-      bool SubstringValue(const Any &any, const std::vector<std::string> &segments)
+      bool SubstringValue(const Any &any, ValueKind kind, const std::vector<std::string> &segments)
       {
-        bool handled = false;
-        const bool anyMatch =
-          AnyElement(any, [&](const Any &element) { return SubstringValue(element, segments); }, handled);
-        if (handled)
-          return anyMatch;
-        if (const std::string *text = any_cast<std::string>(&any))
-          return SubstringMatch(*text, segments);
-        return SubstringMatch(any.ToString(), segments);
+        switch (kind)
+        {
+          case ValueKind::Text:
+            return SubstringMatch(*any_cast<std::string>(&any), segments);
+          case ValueKind::TextVector:
+          {
+            const auto &list = *any_cast<std::vector<std::string>>(&any);
+            return std::any_of(list.begin(), list.end(), [&](const std::string &e) { return SubstringMatch(e, segments); });
+          }
+          case ValueKind::TextList:
+          {
+            const auto &list = *any_cast<std::list<std::string>>(&any);
+            return std::any_of(list.begin(), list.end(), [&](const std::string &e) { return SubstringMatch(e, segments); });
+          }
+          case ValueKind::AnyVector:
+          {
+            const auto &list = *any_cast<std::vector<Any>>(&any);
+            return std::any_of(list.begin(), list.end(),
+                               [&](const Any &e) { return !e.Empty() && SubstringValue(e, KindOf(e), segments); });
+          }
+          case ValueKind::AnyList:
+          {
+            const auto &list = *any_cast<std::list<Any>>(&any);
+            return std::any_of(list.begin(), list.end(),
+                               [&](const Any &e) { return !e.Empty() && SubstringValue(e, KindOf(e), segments); });
+          }
+          default:
+            return SubstringMatch(any.ToString(), segments);
+        }
       }
 
       template <class Lookup>
@@ -470,27 +517,37 @@ namespace us
           default:
             break;
         }
-        const Any *value = lookup(expr.key);
+        ValueKind kind = ValueKind::Other;
+        const Any *value = lookup(expr, kind);
         if (!value || value->Empty())
           return false;
         if (expr.kind == LDAPExpr::Present)
           return true;
         if (expr.kind == LDAPExpr::Substring)
-          return SubstringValue(*value, expr.segments);
-        return CompareValue(*value, OpOf(expr.kind), expr.value);
+          return SubstringValue(*value, kind, expr.segments);
+        return CompareValue(*value, kind, OpOf(expr.kind), expr.value);
       }
     }
 
     bool Match(const LDAPExpr &expr, const PropertySet &properties)
     {
-      return Evaluate(expr, [&properties](const std::string &key) { return properties.Find(key); });
+      return Evaluate(expr, [&properties](const LDAPExpr &item, ValueKind &kind) -> const Any * {
+        const PropertySet::Entry *entry = properties.Find(item.key, item.keyHash);
+        if (!entry)
+          return nullptr;
+        kind = entry->kind;
+        return entry->value;
+      });
     }
 
     bool Match(const LDAPExpr &expr, const ServiceProperties &properties)
     {
-      return Evaluate(expr, [&properties](const std::string &key) -> const Any * {
-        const auto it = properties.find(key);
-        return it == properties.end() ? nullptr : &it->second;
+      return Evaluate(expr, [&properties](const LDAPExpr &item, ValueKind &kind) -> const Any * {
+        const auto it = properties.find(item.key);
+        if (it == properties.end())
+          return nullptr;
+        kind = KindOf(it->second);
+        return &it->second;
       });
     }
   }

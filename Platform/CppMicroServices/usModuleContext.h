@@ -57,7 +57,11 @@ namespace us
    * returns the listener is not called again: it waits for deliveries to that
    * listener running on other threads (a listener that removes itself does
    * not wait for itself). So a listener must not block on a thread that is
-   * removing that same listener.
+   * removing that same listener, and the removing thread must not hold a
+   * lock that the listener takes (a receiver removes its listener in its
+   * destructor before it locks anything the callback uses). Events of one
+   * service that come from one thread arrive in order; events that other
+   * threads cause at the same time may interleave with them.
    *
    * Every call on the context of a module that is not loaded throws
    * std::logic_error.

@@ -41,7 +41,11 @@ namespace us
      * modules.
      */
     static bool StartAll();
-    /** Stops every started module, the last started first. True when every Unload returned normally. */
+    /**
+     * Stops every started module, the last started first ("main" too: its
+     * listeners are removed and its services unregistered like any other
+     * module's). True when every Unload returned normally.
+     */
     static bool StopAll();
   };
 }

@@ -3,8 +3,18 @@
 #include "vexaBaseDataSource.h"
 #include "vexaException.h"
 
+#include <vexaLog.h>
+
+#include <limits>
+
 namespace vexa
 {
+  namespace
+  {
+    // far below zero, so that references taken by delete observers never bring the count back to zero
+    constexpr int Dying = std::numeric_limits<int>::min() / 2;
+  }
+
   BaseData::BaseData() = default;
 
   BaseData::BaseData(const BaseData &other) : itk::DataObject()
@@ -120,6 +130,67 @@ namespace vexa
       return own;
     const itk::ModifiedTimeType geometry = m_TimeGeometry->GetMTime();
     return own > geometry ? own : geometry;
+  }
+
+  void BaseData::Register() const { m_Count.fetch_add(1); }
+
+  void BaseData::UnRegister() const noexcept
+  {
+    const int remaining = m_Count.fetch_sub(1) - 1;
+    // above zero: still in use; below zero: a delete observer let go during the announcement
+    if (remaining == 0)
+      AnnounceAndDelete();
+  }
+
+  int BaseData::GetReferenceCount() const
+  {
+    const int count = m_Count.load();
+    // during the announcement it reads as ITK's does then: the last reference (and observers' own)
+    return count >= 0 ? count : count - Dying + 1;
+  }
+
+  void BaseData::SetReferenceCount(int count)
+  {
+    if (count > 0)
+    {
+      m_Count.store(count);
+      return;
+    }
+    m_Count.store(0);
+    AnnounceAndDelete();
+  }
+
+  bool BaseData::TryRegister() const
+  {
+    int count = m_Count.load();
+    while (count > 0)
+    {
+      if (m_Count.compare_exchange_weak(count, count + 1))
+        return true;
+    }
+    return false;
+  }
+
+  void BaseData::AnnounceAndDelete() const noexcept
+  {
+    m_Count.store(Dying);
+    try
+    {
+      InvokeEvent(itk::DeleteEvent());
+    }
+    catch (...)
+    {
+      try
+      {
+        VEXA_WARN << GetNameOfClass() << ": an observer of its deletion threw; deleting it anyway.";
+      }
+      catch (...)
+      {
+      }
+    }
+    // ITK's own count stood at 1 all along; its destructor expects 0
+    m_ReferenceCount = 0;
+    delete this;
   }
 
   void BaseData::PrintSelf(std::ostream &os, itk::Indent indent) const

@@ -8,6 +8,8 @@
 
 #include <itkDataObject.h>
 
+#include <atomic>
+
 namespace vexa
 {
   class BaseDataSource;
@@ -64,6 +66,20 @@ namespace vexa
     /** Includes the time geometry's modification time. */
     itk::ModifiedTimeType GetMTime() const override;
 
+    /**
+     * Reference counting that announces the deletion (itk::DeleteEvent)
+     * exactly once, from the thread that releases the last reference, while
+     * the object is still intact. ITK's own counting decides to announce from
+     * a reading of the count that a concurrent release can overtake, so an
+     * object released on two threads at once could die unannounced.
+     */
+    void Register() const override;
+    void UnRegister() const noexcept override;
+    int GetReferenceCount() const override;
+    void SetReferenceCount(int count) override;
+    /** A new reference, but only while the object is not being deleted (for weak pointers). */
+    bool TryRegister() const;
+
   protected:
     BaseData();
     BaseData(const BaseData &other);
@@ -72,7 +88,11 @@ namespace vexa
     void PrintSelf(std::ostream &os, itk::Indent indent) const override;
 
   private:
+    void AnnounceAndDelete() const noexcept;
+
     TimeGeometry::Pointer m_TimeGeometry;
+    // below zero while the deletion is announced: no TryRegister succeeds any more
+    mutable std::atomic<int> m_Count{1};
   };
 }
 

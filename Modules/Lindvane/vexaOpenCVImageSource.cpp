@@ -1,0 +1,5 @@
+#include "vexaOpenCVImageSource.h"
+
+vexa::OpenCVImageSource::OpenCVImageSource() = default;
+
+vexa::OpenCVImageSource::~OpenCVImageSource() = default;

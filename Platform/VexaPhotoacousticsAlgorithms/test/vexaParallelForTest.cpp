@@ -1,0 +1,71 @@
+#include <vexaParallelFor.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <vector>
+
+TEST(ParallelFor, RunsEveryItemOnceOnAnyThreadCount)
+{
+  for (unsigned int threads : {0u, 1u, 3u, 64u})
+  {
+    std::vector<std::atomic<int>> hits(500);
+    vexa::ParallelFor(hits.size(), threads, [&](std::size_t i) { ++hits[i]; });
+    for (auto &h : hits)
+      ASSERT_EQ(h.load(), 1) << threads << " threads";
+  }
+}
+
+TEST(ParallelFor, NoItemsStillEndsAtHundred)
+{
+  std::vector<int> seen;
+  vexa::ParallelFor(0, 4, [](std::size_t) { FAIL(); }, [&](int p, std::string) { seen.push_back(p); });
+  EXPECT_EQ(seen, (std::vector<int>{0, 100}));
+}
+
+TEST(ParallelFor, FewItemsGiveFewCallsAndMoreItemsAtMost101)
+{
+  std::vector<int> seen;
+  vexa::ParallelFor(3, 2, [](std::size_t) {}, [&](int p, std::string) { seen.push_back(p); });
+  EXPECT_EQ(seen.front(), 0);
+  EXPECT_EQ(seen.back(), 100);
+  EXPECT_LE(seen.size(), 4u);
+
+  seen.clear();
+  vexa::ParallelFor(100000, 4, [](std::size_t) {}, [&](int p, std::string) { seen.push_back(p); });
+  EXPECT_LE(seen.size(), 101u);
+  EXPECT_EQ(seen.back(), 100);
+}
+
+TEST(ParallelFor, AFailingItemStopsTheRestAndIsRethrownOnTheCaller)
+{
+  for (unsigned int threads : {1u, 4u})
+  {
+    std::atomic<int> started{0};
+    std::vector<int> seen;
+    EXPECT_THROW(vexa::ParallelFor(
+                   100000, threads,
+                   [&](std::size_t i) {
+                     ++started;
+                     if (i == 10)
+                       throw std::runtime_error("item failed");
+                   },
+                   [&](int p, std::string) { seen.push_back(p); }),
+                 std::runtime_error);
+    EXPECT_LT(started.load(), 100000);
+    EXPECT_TRUE(seen.empty() || seen.back() < 100);
+  }
+}
+
+TEST(ParallelFor, AThrowingCallbackStopsTheWork)
+{
+  std::atomic<int> started{0};
+  EXPECT_THROW(vexa::ParallelFor(
+                 100000, 4, [&](std::size_t) { ++started; },
+                 [&](int p, std::string) {
+                   if (p > 0)
+                     throw std::logic_error("callback failed");
+                 }),
+               std::logic_error);
+}

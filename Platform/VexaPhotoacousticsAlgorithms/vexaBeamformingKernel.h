@@ -1,0 +1,128 @@
+#ifndef vexaBeamformingKernel_h
+#define vexaBeamformingKernel_h
+
+#include "VexaPhotoacousticsAlgorithmsExports.h"
+#include "vexaParallelFor.h"
+#include "vexaSampleVolume.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace vexa
+{
+  /**
+   * Reconstruction of raw channel data of a linear array on plain buffers.
+   *
+   * Raw data: x = transducer element, y = time sample, z = frame; each frame
+   * is reconstructed on its own. The output has `lines` columns spread evenly
+   * over the array's width (number of elements times pitch) and
+   * `samplesPerLine` rows spread evenly over [0, depth).
+   *
+   * Geometry (relative to the centre of element 0, in metres):
+   *   element e sits at x_e = e * pitch;
+   *   line l sits at x_l = -pitch / 2 + (l + 0.5) * lineSpacing,
+   *     lineSpacing = elements * pitch / lines;
+   *   row s lies at depth z_s = s * depthSpacing, depthSpacing = depth / samplesPerLine.
+   *
+   * Delay of element e for the point (x_l, z), with d = sqrt((x_l - x_e)^2 + z^2):
+   *   photoacoustic (one-way):  t = d / c;
+   *   ultrasound (pulse-echo, a plane wave sent straight down): t = (z + d) / c.
+   * The sample at t / timeSpacing is interpolated linearly between its two
+   * neighbours; a delay past the last sample contributes nothing.
+   *
+   * Element angle: the angle is the full field of view of one element; an
+   * element sees a point when the direction to it lies within angle / 2 of
+   * the element's normal, i.e. |x_l - x_e| <= z * tan(angle / 2). The element
+   * right under a line always counts (the active half-width is at least
+   * pitch / 2). An angle of 180 degrees or more limits nothing: the active
+   * half-width is then the array's width (elements times pitch).
+   *
+   * Apodization: a symmetric window of `windowSize` points (Hamming,
+   * Von Hann or Box) is laid over the active aperture centred on the line, so that an
+   * aperture cut by the end of the array keeps the line at the window's peak;
+   * weights between table points are interpolated linearly.
+   *
+   * Algorithms, with w_e the weights and s_e the delayed samples of the
+   * elements that contribute to a pixel:
+   *   DAS   = sum(w s) / sum(w);
+   *   DMAS  = sum_{i<j} r_i r_j / sum_{i<j} sqrt(w_i w_j), r = sign(w s) sqrt(|w s|),
+   *           computed as ((sum r)^2 - sum r^2) / 2 over ((sum sqrt w)^2 - sum w) / 2,
+   *           which needs one pass over the elements instead of all pairs;
+   *   sDMAS = sign(DAS) * DMAS.
+   * The normalisation makes all three return a for a coherent signal of
+   * amplitude a on every element, so their images share one scale.
+   * A pixel without contributions (or DMAS with fewer than two) is 0.
+   */
+  class VEXAPHOTOACOUSTICSALGORITHMS_EXPORT BeamformingKernel
+  {
+  public:
+    enum class Window
+    {
+      Hamming = 0,
+      Hann = 1,
+      Box = 2
+    };
+    enum class Algorithm
+    {
+      DMAS = 0,
+      DAS = 1,
+      sDMAS = 2
+    };
+
+    struct Parameters
+    {
+      double pitch = 0.0;        // m
+      double speedOfSound = 0.0; // m/s
+      double timeSpacing = 0.0;  // s
+      double angle = 0.0;        // degrees, full field of view of one element
+      bool photoacoustic = true;
+      unsigned int samplesPerLine = 0;
+      unsigned int lines = 0;
+      double depth = 0.0; // m
+      Window window = Window::Box;
+      unsigned int windowSize = 0;
+      Algorithm algorithm = Algorithm::DAS;
+    };
+
+    /**
+     * Throws vexa::Exception when the parameters or the raw data cannot give
+     * an image (non-positive or non-finite physical values, no lines, no
+     * samples, no window points, an empty input).
+     */
+    static void Validate(const Parameters &p, const SampleVolume &raw);
+
+    /**
+     * Reconstructs every frame of `raw`. `threads` 0 uses all cores; work is
+     * split over frames and lines. Progress is reported on the calling thread
+     * (see ParallelFor). Safe to call from several threads at once.
+     */
+    static SampleVolume Reconstruct(const SampleVolume &raw,
+                                    const Parameters &p,
+                                    unsigned int threads = 0,
+                                    const ProgressCallback &progress = ProgressCallback(),
+                                    std::size_t trackBudgetBytes = DefaultTrackBudgetBytes);
+
+    /**
+     * Delays and weights depend only on the lateral offset between a line
+     * and an element; on the usual grids few offsets occur, and their tracks
+     * (one delay and one weight per row) are computed once per call when they
+     * fit this many bytes. Otherwise each line computes its own on the fly,
+     * with the same result.
+     */
+    static constexpr std::size_t DefaultTrackBudgetBytes = 64u << 20;
+
+    /** The largest window table accepted (a larger one adds nothing but memory). */
+    static constexpr unsigned int MaxWindowSize = 1u << 20;
+
+    /** The window table of `size` points. */
+    static std::vector<float> MakeWindow(Window window, unsigned int size);
+
+    /** Spacing between output lines and between output rows, in metres. */
+    static double LineSpacing(const Parameters &p, unsigned int elements) { return elements * p.pitch / p.lines; }
+    static double DepthSpacing(const Parameters &p) { return p.depth / p.samplesPerLine; }
+
+    static const char *AlgorithmName(Algorithm a);
+  };
+}
+
+#endif
