@@ -1,12 +1,15 @@
 #include "vexaIGTLDevice.h"
 
+#include "vexaIGTLBodyCheck.h"
 #include "vexaIGTLLog.h"
 
 #include <vexaLog.h>
 
+#include <igtlBindMessage.h>
 #include <igtlImageMessage.h>
 #include <igtl_header.h>
 #include <igtl_image.h>
+#include <igtl_util.h>
 
 #include <algorithm>
 #include <chrono>
@@ -553,6 +556,10 @@ namespace vexa
       return "it wraps no OpenIGTLink message";
     if (*wrapped->GetDeviceType() == '\0')
       return "its OpenIGTLink message has no type";
+    if (dynamic_cast<igtl::BindMessage *>(wrapped.GetPointer()) != nullptr)
+      return "OpenIGTLink 1.11 writes past its buffer when it packs a BIND message";
+    if (dynamic_cast<igtl::StartBindMessage *>(wrapped.GetPointer()) != nullptr)
+      return "OpenIGTLink 1.11 packs STT_BIND messages in a layout that peers (and itself) cannot read";
     if (auto *image = dynamic_cast<igtl::ImageMessage *>(wrapped.GetPointer()))
     {
       // igtl::ImageMessage::Pack() reads the pixel buffer without a test.
@@ -739,6 +746,8 @@ namespace vexa
     const int unpacked = header->Unpack(1);
     in.bodySize = raw.body_size;
     in.bodyBytes = 0;
+    in.announcedCrc = raw.crc;
+    in.crc = 0;
     in.phase = IGTLReceiveProgress::Phase::Skip;
     in.commandAfterSkip = false;
     if ((unpacked & igtl::MessageBase::UNPACK_HEADER) == 0)
@@ -763,13 +772,15 @@ namespace vexa
     in.statusAfterSkip = 4;
     if (message.IsNull())
       return in.bodySize == 0 ? FinishSkip(socket) : 0;
-    if (message->SetMessageHeader(header) == 0)
+    if (type != message->GetDeviceType())
     {
-      // e.g. "image": the upper-cased name finds igtl::ImageMessage, which refuses the header
+      // e.g. "image": the upper-cased name finds igtl::ImageMessage, which would refuse the header
       VEXA_WARN("IGTLDevice") << "Unknown IGT message type: " << type << " (the type of "
                               << message->GetDeviceType() << " only when upper-cased); message skipped";
       return in.bodySize == 0 ? FinishSkip(socket) : 0;
     }
+    // (Its result is not a test: igtl::PositionMessage answers 0 while it takes the header.)
+    message->SetMessageHeader(header);
     if (in.bodySize == 0)
     {
       // OpenIGTLink cannot unpack an empty body (and AllocatePack() would make one of the class's own size).
@@ -797,12 +808,45 @@ namespace vexa
   {
     IGTLReceiveProgress &in = socket->GetReceiveProgress();
     igtl::MessageBase::Pointer message = in.message;
+    const bool crcMatches = in.crc == in.announcedCrc;
     in.Reset();
-    const int unpacked = message->Unpack(1);
-    if ((unpacked & igtl::MessageBase::UNPACK_BODY) == 0)
-      return 9; // body CRC failed: only this message is lost, the framing holds
+    if (!crcMatches)
+      return 9; // only this message is lost, the framing holds
 
+    // OpenIGTLink's classes trust lengths inside the body: check them first.
     const std::string type = message->GetDeviceType();
+    const std::string malformed = CheckReceivedBody(message);
+    if (!malformed.empty())
+    {
+      VEXA_WARN("IGTLDevice") << "Dropped a malformed " << type << " message from " << socket->GetPeerText() << ": "
+                              << malformed;
+      return 9;
+    }
+    if (auto *startBind = dynamic_cast<igtl::StartBindMessage *>(message.GetPointer()))
+    {
+      // OpenIGTLink 1.11 reads uninitialised memory while it unpacks a bind table,
+      // and ignores the resolution: the request goes on with its header and the
+      // resolution (the body's last 8 bytes, which the body check saw) only.
+      const auto *end = static_cast<const unsigned char *>(message->GetPackBodyPointer()) + message->GetPackBodySize();
+      std::uint64_t resolution = 0;
+      for (int i = 8; i > 0; --i)
+        resolution = (resolution << 8) | end[-i];
+      startBind->SetResolution(resolution);
+    }
+    else if (dynamic_cast<igtl::BindMessage *>(message.GetPointer()) != nullptr)
+    {
+      VEXA_WARN("IGTLDevice") << "Skipped a BIND message from " << socket->GetPeerText()
+                              << ": the OpenIGTLink library of this build cannot unpack BIND messages safely";
+      return 4;
+    }
+    else
+    {
+      // The CRC was computed while the body arrived; OpenIGTLink need not compute it again.
+      const int unpacked = message->Unpack(0);
+      if ((unpacked & igtl::MessageBase::UNPACK_BODY) == 0)
+        return 9;
+    }
+
     if (StartsWith(type, "STT_"))
     {
       m_MessageQueue->PushCommandMessage(message);
@@ -864,6 +908,7 @@ namespace vexa
               status = FinishHeader(s);
             break;
           case IGTLReceiveProgress::Phase::Body:
+            in.crc = crc64(static_cast<unsigned char *>(target), t.bytes, in.crc);
             in.bodyBytes += t.bytes;
             if (in.bodyBytes == in.bodySize)
               status = FinishBody(s);

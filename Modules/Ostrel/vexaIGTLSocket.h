@@ -68,6 +68,8 @@ namespace vexa
     igtl::MessageBase::Pointer message;       ///< the message whose body is being read
     std::uint64_t bodySize = 0;
     std::uint64_t bodyBytes = 0;
+    std::uint64_t announcedCrc = 0; ///< the header's CRC of the body
+    std::uint64_t crc = 0;          ///< CRC of the body bytes read so far
     unsigned int statusAfterSkip = 0;            ///< what a finished skip returns
     bool commandAfterSkip = false;               ///< a skipped body belonged to a GET_/STP_/RTS_ request
     std::chrono::steady_clock::time_point lastProgress;

@@ -125,7 +125,7 @@ TEST(IGTLClientServer, NumberOfConnections)
   ASSERT_TRUE(client->OpenConnection());
   EXPECT_EQ(1u, client->GetNumberOfConnections());
   ASSERT_TRUE(WaitUntil([&] { return server->GetNumberOfConnections() == 1; }));
-  EXPECT_EQ(1, accepted.Count());
+  EXPECT_TRUE(WaitUntil([&] { return accepted.Count() == 1; })) << "fired after the client joined the list";
 
   EXPECT_TRUE(client->CloseConnection());
   EXPECT_EQ(0u, client->GetNumberOfConnections());
@@ -156,7 +156,7 @@ TEST(IGTLServer, TwoClientsGetEveryMessageAndALostOneLeavesTheOther)
 
   first->CloseConnection();
   ASSERT_TRUE(WaitUntil([&] { return server->GetNumberOfConnections() == 1; }));
-  EXPECT_EQ(1, lost.Count());
+  ASSERT_TRUE(WaitUntil([&] { return lost.Count() == 1; })) << "fired after the client left the list";
   EXPECT_EQ(1, CountRecords(sink, "Lost connection to a client socket. ", 1));
   EXPECT_EQ(1, CountRecords(sink, "Removed client socket from server client list.", 0));
 

@@ -1,0 +1,208 @@
+// libFuzzer target of the receive path: the input is what a peer sends. It is
+// written into one end of a socket pair, whose other end a client device reads
+// exactly as it reads a TCP connection, until the stream ends or breaks. Every
+// message received is then packed again, as a device forwarding it would.
+
+#include <vexaIGTLClient.h>
+
+#include <vorlenLogSink.h>
+
+#include <igtlColorTableMessage.h>
+#include <igtlImageMessage.h>
+#include <igtlPointMessage.h>
+#include <igtlPolyDataMessage.h>
+#include <igtlSensorMessage.h>
+#include <igtlStatusMessage.h>
+#include <igtlStringMessage.h>
+#include <igtlTrackingDataMessage.h>
+#include <igtlTransformMessage.h>
+#include <igtl_header.h>
+#include <igtl_util.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+  class FuzzedClient : public vexa::IGTLClient
+  {
+  public:
+    vexaClassMacro(FuzzedClient, IGTLClient);
+    vexaFactorylessNewMacro(FuzzedClient);
+
+    unsigned int ReceiveFrom(vexa::IGTLClientSocket *socket) { return ReceivePrivate(socket, 0, true); }
+
+    void RepackEverythingReceived()
+    {
+      for (;;)
+      {
+        igtl::MessageBase::Pointer m = GetNextCommand();
+        if (m.IsNull())
+          m = GetNextImage2dMessage().GetPointer();
+        if (m.IsNull())
+          m = GetNextImage3dMessage().GetPointer();
+        if (m.IsNull())
+          m = GetNextTransformMessage().GetPointer();
+        if (m.IsNull())
+          m = GetNextTrackingDataMessage().GetPointer();
+        if (m.IsNull())
+          m = GetNextStringMessage().GetPointer();
+        if (m.IsNull())
+          m = GetNextMiscMessage();
+        if (m.IsNull())
+          return;
+        vexa::IGTLMessage::Pointer wrapped = vexa::IGTLMessage::New(m);
+        PackMessage(wrapped);
+      }
+    }
+
+  protected:
+    FuzzedClient() : IGTLClient(true) {}
+    ~FuzzedClient() override { StopThreads(); }
+  };
+
+  FuzzedClient *Device()
+  {
+    static FuzzedClient::Pointer device = [] {
+      vorlen::SetSink([](const vorlen::LogRecord &) {}); // the warnings of broken input are expected
+      FuzzedClient::Pointer d = FuzzedClient::New();
+      d->SetTransferTimeout(10);
+      d->SetMaximumMessageBodySize(1 << 20);
+      d->EnableNoBufferingMode(false);
+      return d;
+    }();
+    return device;
+  }
+}
+
+namespace
+{
+  std::vector<unsigned char> Packed(igtl::MessageBase *message)
+  {
+    message->Pack();
+    const auto *p = static_cast<const unsigned char *>(message->GetPackPointer());
+    return std::vector<unsigned char>(p, p + message->GetPackSize());
+  }
+
+  /** A message of `type` around a body built by hand. */
+  std::vector<unsigned char> Raw(const char *type, std::vector<unsigned char> body)
+  {
+    igtl_header header;
+    std::memset(&header, 0, sizeof(header));
+    header.version = IGTL_HEADER_VERSION;
+    std::memcpy(header.name, type, std::strlen(type));
+    header.body_size = body.size();
+    header.crc = crc64(body.data(), body.size(), 0);
+    igtl_header_convert_byte_order(&header);
+    std::vector<unsigned char> bytes(IGTL_HEADER_SIZE);
+    std::memcpy(bytes.data(), &header, IGTL_HEADER_SIZE);
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    return bytes;
+  }
+
+  /** Well-formed messages of several kinds, one per file, and all of them in one stream. */
+  void WriteSeeds(const std::string &folder)
+  {
+    std::vector<std::vector<unsigned char>> seeds;
+    igtl::StringMessage::Pointer text = igtl::StringMessage::New();
+    text->SetString("seed");
+    seeds.push_back(Packed(text));
+    seeds.push_back(Packed(igtl::TransformMessage::New()));
+    igtl::ImageMessage::Pointer image = igtl::ImageMessage::New();
+    image->SetDimensions(4, 3, 2);
+    image->SetScalarTypeToUint16();
+    image->AllocateScalars();
+    seeds.push_back(Packed(image));
+    igtl::TrackingDataMessage::Pointer tracking = igtl::TrackingDataMessage::New();
+    igtl::TrackingDataElement::Pointer element = igtl::TrackingDataElement::New();
+    element->SetName("tool");
+    tracking->AddTrackingDataElement(element);
+    seeds.push_back(Packed(tracking));
+    seeds.push_back(Packed(igtl::StatusMessage::New()));
+    seeds.push_back(Packed(igtl::StartTrackingDataMessage::New()));
+    seeds.push_back(Packed(igtl::RTSTrackingDataMessage::New()));
+    seeds.push_back(Packed(igtl::GetImageMessage::New()));
+    igtl::SensorMessage::Pointer sensor = igtl::SensorMessage::New();
+    sensor->SetLength(3);
+    seeds.push_back(Packed(sensor));
+    igtl::PointMessage::Pointer point = igtl::PointMessage::New();
+    igtl::PointElement::Pointer pointElement = igtl::PointElement::New();
+    point->AddPointElement(pointElement);
+    seeds.push_back(Packed(point));
+    igtl::ColorTableMessage::Pointer colors = igtl::ColorTableMessage::New();
+    colors->AllocateTable();
+    seeds.push_back(Packed(colors));
+    igtl::PolyDataMessage::Pointer poly = igtl::PolyDataMessage::New();
+    igtl::PolyDataPointArray::Pointer polyPoints = igtl::PolyDataPointArray::New();
+    polyPoints->AddPoint(1.0f, 2.0f, 3.0f);
+    polyPoints->AddPoint(4.0f, 5.0f, 6.0f);
+    poly->SetPoints(polyPoints);
+    igtl::PolyDataCellArray::Pointer polyLines = igtl::PolyDataCellArray::New();
+    igtlUint32 line[2] = {0, 1};
+    polyLines->AddCell(2, line);
+    poly->SetLines(polyLines);
+    igtl::PolyDataAttribute::Pointer attribute = igtl::PolyDataAttribute::New();
+    attribute->SetType(igtl::PolyDataAttribute::POINT_SCALAR);
+    attribute->SetName("value");
+    attribute->SetSize(2);
+    igtlFloat32 values[2] = {1.0f, 2.0f};
+    attribute->SetData(values);
+    poly->AddAttribute(attribute);
+    seeds.push_back(Packed(poly));
+    // hand-built: an NDARRAY (float32, 2 x 1) and a STT_BIND (OpenIGTLink 1.11 packs neither usably)
+    seeds.push_back(Raw("NDARRAY", {10, 2, 0, 2, 0, 1, 0x3f, 0x80, 0, 0, 0x40, 0, 0, 0}));
+    seeds.push_back(Raw("STT_BIND", {0, 1, 'I', 'M', 'A', 'G', 'E', 0, 0, 0, 0, 0, 0, 0, 0, 5, 'P', 'r', 'o', 'b', 'e', 0,
+                                     0, 0, 0, 0, 0, 0, 0, 10}));
+    std::vector<unsigned char> all;
+    for (const auto &seed : seeds)
+      all.insert(all.end(), seed.begin(), seed.end());
+    seeds.push_back(all);
+    for (std::size_t i = 0; i < seeds.size(); ++i)
+    {
+      std::ofstream out(folder + "/seed-" + std::to_string(i), std::ios::binary);
+      out.write(reinterpret_cast<const char *>(seeds[i].data()), static_cast<std::streamsize>(seeds[i].size()));
+    }
+  }
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+  if (const char *folder = std::getenv("OSTREL_FUZZ_WRITE_SEEDS"))
+    WriteSeeds(folder);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+  FuzzedClient *device = Device();
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+    return 0;
+  const int buffer = 1 << 22;
+  ::setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof(buffer));
+  ::setsockopt(ends[0], SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer));
+  std::size_t written = 0;
+  while (written < size)
+  {
+    const ssize_t n = ::send(ends[1], data + written, size - written, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n <= 0)
+      break; // an input larger than the pair's buffer is cut, which is just another input
+    written += static_cast<std::size_t>(n);
+  }
+  ::close(ends[1]);
+
+  vexa::IGTLClientSocket::Pointer socket = vexa::IGTLClientSocket::Adopt(ends[0]);
+  for (int i = 0; i < 100000; ++i)
+    if (device->ReceiveFrom(socket) == 16)
+      break;
+  device->RepackEverythingReceived();
+  return 0;
+}
