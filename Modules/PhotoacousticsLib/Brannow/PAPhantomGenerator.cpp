@@ -8,6 +8,7 @@
 #include <vexaPAInSilicoTissueGenerator.h>
 #include <vexaPATissueGeneratorParameters.h>
 #include <vexaPAVesselMeanderStrategy.h>
+#include <vexaSimulatorShell.h>
 #include <vexaUIDGenerator.h>
 
 #include <itksys/SystemTools.hxx>
@@ -30,61 +31,6 @@ namespace
     bool verbose = false;
     bool emptyVolume = false;
   };
-
-  /** One argument for the POSIX shell: in single quotes, each quote inside written as '\''. */
-  std::string ShellQuoted(const std::string &text)
-  {
-    std::string quoted = "'";
-    for (char c : text)
-    {
-      if (c == '\'')
-        quoted += "'\\''";
-      else
-        quoted += c;
-    }
-    return quoted + "'";
-  }
-
-  /**
-   * Runs the command through the shell and answers the command's exit status
-   * (128 + the signal number when a signal ended it, -1 when no shell could
-   * be started), not the raw wait status.
-   *
-   * The shell ignores an interrupt of the terminal while the simulator runs,
-   * so an interrupt ends only the simulator; the program then ends too, as
-   * the user asked, by the same signal.
-   */
-  int RunSimulator(const std::string &command)
-  {
-    const int result = std::system(command.c_str());
-    if (result == -1)
-      return -1;
-    if (WIFSIGNALED(result))
-    {
-      const int signal = WTERMSIG(result);
-      if (signal == SIGINT || signal == SIGQUIT)
-      {
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-      }
-      return 128 + signal;
-    }
-    return WIFEXITED(result) ? WEXITSTATUS(result) : result;
-  }
-
-  /** The folder the user named, ending in a separator, so that names are put inside it. */
-  std::string AsFolder(const std::string &path)
-  {
-    if (path.empty() || path.back() == '/')
-      return path;
-    return path + "/";
-  }
-
-  void MakeFolder(const std::string &path)
-  {
-    if (!itksys::SystemTools::FileIsDirectory(path) && !itksys::SystemTools::MakeDirectory(path))
-      vexaThrow() << "Cannot create the folder \"" << path << "\".";
-  }
 
   InputParameters parseInput(int argc, char *argv[])
   {
@@ -187,23 +133,23 @@ namespace
     vexa::pa::InSilicoTissueVolume::Pointer volume = vexa::pa::InSilicoTissueGenerator::GenerateInSilicoData(parameters);
     VEXA_INFO(input.verbose) << "Generating tissue..[Done]";
 
-    const std::string savePath = AsFolder(input.savePath);
-    MakeFolder(savePath + "input/");
-    MakeFolder(savePath + "output/");
+    const std::string savePath = vexa::AsFolder(input.savePath);
+    vexa::MakeFolder(savePath + "input/");
+    vexa::MakeFolder(savePath + "output/");
 
     const std::string inputFile = savePath + "input/Phantom_" + input.identifier + ".nrrd";
     vexa::IOUtil::Save(volume->ConvertToVexaImage(), inputFile);
 
     const std::string outputFolder = savePath + "output/Phantom_" + input.identifier + "/";
-    MakeFolder(outputFolder);
+    vexa::MakeFolder(outputFolder);
     const std::string outputStem = outputFolder + "Fluence_Phantom_" + input.identifier;
 
     VEXA_INFO(input.verbose) << "Simulating fluence..";
-    const std::string command = ShellQuoted(input.simulatorPath) + " -i " + ShellQuoted(inputFile) + " -o " +
-                                ShellQuoted(outputStem + ".nrrd") + " -yo " + ShellQuoted("0") + " -p " +
-                                ShellQuoted(input.probePath) + " -n " + ShellQuoted("10000000");
+    const std::string command = vexa::ShellQuoted(input.simulatorPath) + " -i " + vexa::ShellQuoted(inputFile) + " -o " +
+                                vexa::ShellQuoted(outputStem + ".nrrd") + " -yo " + vexa::ShellQuoted("0") + " -p " +
+                                vexa::ShellQuoted(input.probePath) + " -n " + vexa::ShellQuoted("10000000");
     VEXA_INFO << "Executing: " << command;
-    const int status = RunSimulator(command);
+    const int status = vexa::RunShellCommand(command);
     VEXA_INFO << status;
     VEXA_INFO(input.verbose) << "Simulating fluence..[Done]";
     // the phantom is only useful with its fluence: a failed simulator run fails the program

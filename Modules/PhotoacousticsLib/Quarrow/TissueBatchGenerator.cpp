@@ -8,6 +8,7 @@
 #include <vexaPAInSilicoTissueGenerator.h>
 #include <vexaPATissueGeneratorParameters.h>
 #include <vexaPAVesselMeanderStrategy.h>
+#include <vexaSimulatorShell.h>
 #include <vexaUIDGenerator.h>
 
 #include <itksys/SystemTools.hxx>
@@ -30,61 +31,6 @@ namespace
     std::string probePath;
     bool verbose = false;
   };
-
-  /** One argument for the POSIX shell: in single quotes, each quote inside written as '\''. */
-  std::string ShellQuoted(const std::string &text)
-  {
-    std::string quoted = "'";
-    for (char c : text)
-    {
-      if (c == '\'')
-        quoted += "'\\''";
-      else
-        quoted += c;
-    }
-    return quoted + "'";
-  }
-
-  /**
-   * Runs the command through the shell and answers the command's exit status
-   * (128 + the signal number when a signal ended it, -1 when no shell could
-   * be started), not the raw wait status.
-   *
-   * The shell ignores an interrupt of the terminal while the simulator runs,
-   * so an interrupt ends only the simulator; the program then ends too, as
-   * the user asked, by the same signal.
-   */
-  int RunSimulator(const std::string &command)
-  {
-    const int result = std::system(command.c_str());
-    if (result == -1)
-      return -1;
-    if (WIFSIGNALED(result))
-    {
-      const int signal = WTERMSIG(result);
-      if (signal == SIGINT || signal == SIGQUIT)
-      {
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-      }
-      return 128 + signal;
-    }
-    return WIFEXITED(result) ? WEXITSTATUS(result) : result;
-  }
-
-  /** The folder the user named, ending in a separator, so that names are put inside it. */
-  std::string AsFolder(const std::string &path)
-  {
-    if (path.empty() || path.back() == '/')
-      return path;
-    return path + "/";
-  }
-
-  void MakeFolder(const std::string &path)
-  {
-    if (!itksys::SystemTools::FileIsDirectory(path) && !itksys::SystemTools::MakeDirectory(path))
-      vexaThrow() << "Cannot create the folder \"" << path << "\".";
-  }
 
   InputParameters parseInput(int argc, char *argv[])
   {
@@ -199,7 +145,7 @@ namespace
   int Run(int argc, char *argv[])
   {
     const InputParameters input = parseInput(argc, argv);
-    const std::string savePath = AsFolder(input.savePath);
+    const std::string savePath = vexa::AsFolder(input.savePath);
     for (unsigned long long n = 0;; ++n)
     {
       vexa::pa::TissueGeneratorParameters::Pointer parameters = CreateQuarrowParameters();
@@ -208,15 +154,15 @@ namespace
         vexa::pa::InSilicoTissueGenerator::GenerateInSilicoData(parameters);
       VEXA_INFO(input.verbose) << "Generating tissue..[Done]";
 
-      MakeFolder(savePath + "input/");
-      MakeFolder(savePath + "output/");
+      vexa::MakeFolder(savePath + "input/");
+      vexa::MakeFolder(savePath + "output/");
 
       const std::string pass = input.identifier + "_" + std::to_string(n);
       const std::string inputFile = savePath + "input/BaselineHB_" + pass + ".nrrd";
       vexa::IOUtil::Save(volume->ConvertToVexaImage(), inputFile);
 
       const std::string passFolder = savePath + "output/BaselineHB_" + pass + "/";
-      MakeFolder(passFolder);
+      vexa::MakeFolder(passFolder);
       const std::string outputStem = passFolder + "Fluence_BaselineHB_" + pass;
 
       VEXA_INFO(input.verbose) << "Simulating fluence..";
@@ -224,12 +170,12 @@ namespace
       {
         const std::string offsetText = OffsetText(offset);
         const std::string outputFile = outputStem + "_yo" + offsetText + ".nrrd";
-        std::string command = ShellQuoted(input.simulatorPath) + " -i " + ShellQuoted(inputFile) + " -o " +
-                              ShellQuoted(outputFile) + " -yo " + ShellQuoted(offsetText);
+        std::string command = vexa::ShellQuoted(input.simulatorPath) + " -i " + vexa::ShellQuoted(inputFile) + " -o " +
+                              vexa::ShellQuoted(outputFile) + " -yo " + vexa::ShellQuoted(offsetText);
         if (!input.probePath.empty())
-          command += " -p " + ShellQuoted(input.probePath);
-        command += " -n " + ShellQuoted("100000000");
-        const int status = RunSimulator(command);
+          command += " -p " + vexa::ShellQuoted(input.probePath);
+        command += " -n " + vexa::ShellQuoted("100000000");
+        const int status = vexa::RunShellCommand(command);
         VEXA_INFO << "yo: " << offsetText << ": " << status;
       }
       VEXA_INFO(input.verbose) << "Simulating fluence..[Done]";
