@@ -29,6 +29,9 @@ if [ -z "$(ls -A "$corpus")" ]; then
   OSTREL_FUZZ_WRITE_SEEDS="$corpus" "$build/bin/OstrelReceiveFuzzer" -runs=0 >/dev/null 2>&1 || true
 fi
 
+# Leak checks stay with the sanitized unit tests: OpenIGTLink 1.11 leaks on every
+# CAPABILITY, NDARRAY, BIND and POLYDATA message (see ../lsan.supp), which would
+# make libFuzzer stop for a full leak scan after nearly every such input.
 cd "$build"
 exec "$build/bin/OstrelReceiveFuzzer" "$corpus" \
-  -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+  -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 -detect_leaks=0 -print_final_stats=1

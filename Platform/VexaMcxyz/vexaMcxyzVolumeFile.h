@@ -1,0 +1,51 @@
+#ifndef vexaMcxyzVolumeFile_h
+#define vexaMcxyzVolumeFile_h
+
+#include "vexaMcxyzPhotonTransport.h"
+
+#include <map>
+#include <string>
+
+namespace vexa
+{
+  namespace mcxyz
+  {
+    /** Where the voxels lie in the world, as the input file says (millimetres). */
+    struct VolumeGeometry
+    {
+      std::array<double, 3> originMm{{0, 0, 0}};
+      std::array<double, 3> spacingMm{{1, 1, 1}};
+      std::array<std::array<double, 3>, 3> direction{{{{1, 0, 0}}, {{0, 1, 0}}, {{0, 0, 1}}}};
+    };
+
+    struct VolumeFile
+    {
+      OpticalVolume volume;
+      VolumeGeometry geometry;
+    };
+
+    /**
+     * Reads the optical properties from an NRRD file: a 3-D image with at
+     * least three components per voxel, or a 4-D image with at least three
+     * volumes along its last axis; component / volume 0 is mu_a [1/cm], 1 is
+     * mu_s [1/cm], 2 is g, further ones (the generator's segmentation) are
+     * ignored. The spacing is in millimetres. Throws std::runtime_error
+     * with the path for anything else.
+     */
+    VolumeFile ReadOpticalVolume(const std::string &path);
+
+    /**
+     * Writes a 3-D float NRRD of the voxel values with the geometry, and
+     * the key/value pairs into its header. The file is written under a
+     * temporary name beside the target and renamed, so a reader never sees a
+     * half-written file. Throws std::runtime_error with the path on failure.
+     */
+    void WriteFluence(const std::string &path,
+                      const std::vector<double> &values,
+                      const std::array<std::size_t, 3> &dimensions,
+                      const VolumeGeometry &geometry,
+                      const std::map<std::string, std::string> &keyValues);
+  }
+}
+
+#endif
