@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vexaTestTemporaryFolder.h>
+
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -20,30 +22,7 @@
 
 namespace lindvane_test
 {
-  /** A folder of its own for one test, removed with everything in it. */
-  class TemporaryFolder
-  {
-  public:
-    TemporaryFolder()
-    {
-      static std::atomic<int> counter{0};
-      const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-      std::string name = "lindvane-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-      if (info != nullptr)
-        name += std::string("-") + info->name();
-      m_Path = std::filesystem::temp_directory_path() / name;
-      std::filesystem::create_directories(m_Path);
-    }
-    ~TemporaryFolder()
-    {
-      std::error_code ignored;
-      std::filesystem::remove_all(m_Path, ignored);
-    }
-    std::string File(const std::string &name) const { return (m_Path / name).string(); }
-
-  private:
-    std::filesystem::path m_Path;
-  };
+  using vexa::test::TemporaryFolder;
 
   /**
    * Frame i of a test video: every pixel tells its column, row and frame

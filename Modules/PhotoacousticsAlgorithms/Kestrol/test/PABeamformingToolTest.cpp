@@ -12,6 +12,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <vexaTestTemporaryFolder.h>
+
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -27,27 +29,7 @@ using ::testing::Not;
 
 namespace
 {
-  /** A fresh folder for one test, removed afterwards. */
-  class TemporaryFolder
-  {
-  public:
-    TemporaryFolder()
-    {
-      std::string pattern = (std::filesystem::temp_directory_path() / "kestrol-test-XXXXXX").string();
-      if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a temporary folder");
-      m_Path = pattern;
-    }
-    ~TemporaryFolder()
-    {
-      std::error_code ignored;
-      std::filesystem::remove_all(m_Path, ignored);
-    }
-    std::string File(const std::string &name) const { return (m_Path / name).string(); }
-
-  private:
-    std::filesystem::path m_Path;
-  };
+  using vexa::test::TemporaryFolder;
 
   struct Result
   {
