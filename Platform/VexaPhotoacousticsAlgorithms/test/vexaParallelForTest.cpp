@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 #include <stdexcept>
 #include <vector>
 
@@ -68,4 +69,23 @@ TEST(ParallelFor, AThrowingCallbackStopsTheWork)
                      throw std::logic_error("callback failed");
                  }),
                std::logic_error);
+}
+
+TEST(ParallelFor, ConcurrentAndNestedCallsShareThePool)
+{
+  // several callers at once, each item starting a call of its own: every item
+  // runs once, and nothing waits for a worker that is busy elsewhere
+  constexpr int Callers = 4, Outer = 200, Inner = 16;
+  std::vector<std::atomic<int>> hits(Callers * Outer * Inner);
+  std::vector<std::thread> callers;
+  for (int c = 0; c < Callers; ++c)
+    callers.emplace_back([&, c] {
+      vexa::ParallelFor(Outer, 0, [&](std::size_t o) {
+        vexa::ParallelFor(Inner, 0, [&](std::size_t i) { ++hits[(c * Outer + o) * Inner + i]; });
+      });
+    });
+  for (auto &t : callers)
+    t.join();
+  for (auto &h : hits)
+    ASSERT_EQ(h.load(), 1);
 }
