@@ -134,8 +134,9 @@ namespace
   void Envelope(benchmark::State &state)
   {
     static double firstMs = [] {
+      const vexa::SampleVolume &frame = Frame();
       const auto t0 = std::chrono::steady_clock::now();
-      auto out = vexa::SignalKernels::Envelope(Frame());
+      auto out = vexa::SignalKernels::Envelope(frame);
       benchmark::DoNotOptimize(out.data.data());
       return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     }();
