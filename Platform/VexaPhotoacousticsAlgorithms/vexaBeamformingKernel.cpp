@@ -4,6 +4,7 @@
 #include <vexaException.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace
 {
@@ -752,39 +754,52 @@ vexa::SampleVolume vexa::BeamformingKernel::Reconstruct(const SampleVolume &raw,
     items);
   reporter.Start();
 
+  // One job per batch of frames. Each frame is a run of items: first the
+  // blocks of its channel copy, then its reconstruction items, which wait
+  // (briefly) until the copy of their frame is complete. Items are handed
+  // out in order, so every copy item a reconstruction item waits for is
+  // already running on some thread.
+  const std::size_t perUnit = blocks + perFrame;
   for (unsigned int f0 = 0; f0 < raw.nz; f0 += batch)
   {
     const unsigned int nf = std::min(batch, raw.nz - f0);
-    ParallelForEach(nf * blocks, threads, [&](std::size_t item) {
-      const std::size_t f = item / blocks;
-      const unsigned int e0 = static_cast<unsigned int>((item % blocks) * Block);
-      const unsigned int e1 = std::min(e0 + Block, raw.nx);
-      const float *src = raw.data.data() + (f0 + f) * frameSize;
-      float *dst = channels.Get() + f * channelFrame;
-      for (unsigned int i = 0; i < raw.ny; ++i)
-        for (unsigned int e = e0; e < e1; ++e)
-          dst[static_cast<std::size_t>(e) * plan.channelStride + i] = src[static_cast<std::size_t>(i) * raw.nx + e];
-      for (unsigned int e = e0; e < e1; ++e)
-      {
-        float *channel = dst + static_cast<std::size_t>(e) * plan.channelStride;
-        if (raw.ny == 1)
-          channel[1] = channel[0];
-        std::fill(channel + std::max(raw.ny, 2u), channel + plan.channelStride, 0.0f);
-      }
-    });
-
-    // Items taken at the same time lie in different row blocks of one line
-    // group, so their outputs share no cache lines; within a group the
-    // deepest row blocks (widest apertures) come first and the cheap shallow
-    // ones fill the gaps.
+    std::vector<std::atomic<std::size_t>> copied(nf);
+    for (auto &c : copied)
+      c.store(0, std::memory_order_relaxed);
     const std::size_t done0 = static_cast<std::size_t>(f0) * perFrame;
     ParallelForEach(
-      nf * perFrame, threads,
+      nf * perUnit, threads,
       [&](std::size_t item) {
-        const std::size_t f = item / perFrame;
-        const std::size_t r = item % perFrame;
-        const unsigned int rb = rowBlocks - 1 - static_cast<unsigned int>(r % rowBlocks);
-        const unsigned int l0 = static_cast<unsigned int>(r / rowBlocks) * LineGroup;
+        const std::size_t f = item / perUnit;
+        const std::size_t r = item % perUnit;
+        if (r < blocks)
+        {
+          const unsigned int e0 = static_cast<unsigned int>(r * Block);
+          const unsigned int e1 = std::min(e0 + Block, raw.nx);
+          const float *src = raw.data.data() + (f0 + f) * frameSize;
+          float *dst = channels.Get() + f * channelFrame;
+          for (unsigned int i = 0; i < raw.ny; ++i)
+            for (unsigned int e = e0; e < e1; ++e)
+              dst[static_cast<std::size_t>(e) * plan.channelStride + i] = src[static_cast<std::size_t>(i) * raw.nx + e];
+          for (unsigned int e = e0; e < e1; ++e)
+          {
+            float *channel = dst + static_cast<std::size_t>(e) * plan.channelStride;
+            if (raw.ny == 1)
+              channel[1] = channel[0];
+            std::fill(channel + std::max(raw.ny, 2u), channel + plan.channelStride, 0.0f);
+          }
+          copied[f].fetch_add(1, std::memory_order_release);
+          return;
+        }
+        while (copied[f].load(std::memory_order_acquire) < blocks)
+          std::this_thread::yield();
+        // Items taken at the same time lie in different row blocks of one
+        // line group, so their outputs share no cache lines; within a group
+        // the deepest row blocks (widest apertures) come first and the cheap
+        // shallow ones fill the gaps.
+        const std::size_t q = r - blocks;
+        const unsigned int rb = rowBlocks - 1 - static_cast<unsigned int>(q % rowBlocks);
+        const unsigned int l0 = static_cast<unsigned int>(q / rowBlocks) * LineGroup;
         const unsigned int l1 = std::min(l0 + LineGroup, p.lines);
         const unsigned int b0 = rb * RowBlock;
         const unsigned int b1 = std::min(b0 + RowBlock, p.samplesPerLine);
@@ -793,7 +808,10 @@ vexa::SampleVolume vexa::BeamformingKernel::Reconstruct(const SampleVolume &raw,
         for (unsigned int l = l0; l < l1; ++l)
           ReconstructBlock(plan, p.algorithm, accumulate, frameChannels, l, b0, b1, frameOut + l, p.lines);
       },
-      [&](std::size_t done) { reporter.Report(done0 + done); });
+      [&](std::size_t done) {
+        // in reconstruction items, roughly: the copies are a small share
+        reporter.Report(done0 + done * perFrame / perUnit);
+      });
   }
   reporter.Report(items);
   return out;

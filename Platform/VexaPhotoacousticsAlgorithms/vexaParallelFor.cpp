@@ -127,6 +127,7 @@ namespace
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_Jobs.push_back(&job);
       }
+      m_Posted.fetch_add(1, std::memory_order_release);
       if (job.helpersWanted == 1)
         m_Wake.notify_one();
       else
@@ -212,6 +213,15 @@ namespace
         lock.lock();
         if (--job->helpers == 0)
           m_Left.notify_all();
+        // Calls often come in streams (frame after frame): watch for the
+        // next job a little before going to sleep, which saves waking up
+        // through the kernel for it.
+        const unsigned long seen = m_Posted.load(std::memory_order_acquire);
+        lock.unlock();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
+        while (m_Posted.load(std::memory_order_acquire) == seen && std::chrono::steady_clock::now() < until)
+          std::this_thread::yield();
+        lock.lock();
       }
     }
 
@@ -220,6 +230,7 @@ namespace
     std::condition_variable m_Left; // a job lost its last worker
     std::vector<std::thread> m_Workers;
     std::vector<Job *> m_Jobs;
+    std::atomic<unsigned long> m_Posted{0}; // jobs submitted so far
     bool m_Started = false;
     bool m_Ending = false;
   };
