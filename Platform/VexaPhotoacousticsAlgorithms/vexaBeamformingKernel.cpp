@@ -420,11 +420,11 @@ namespace
     return static_cast<std::size_t>(total);
   }
 
-  PlanKey KeyOf(const vexa::SampleVolume &raw, const Kernel::Parameters &p, std::size_t budget)
+  PlanKey KeyOf(unsigned int elements, unsigned int samples, const Kernel::Parameters &p, std::size_t budget)
   {
     PlanKey k;
-    k.elements = raw.nx;
-    k.samples = raw.ny;
+    k.elements = elements;
+    k.samples = samples;
     k.rows = p.samplesPerLine;
     k.lines = p.lines;
     k.windowSize = p.windowSize;
@@ -666,12 +666,17 @@ std::vector<float> vexa::BeamformingKernel::MakeWindow(Window window, unsigned i
 
 void vexa::BeamformingKernel::Validate(const Parameters &p, const SampleVolume &raw)
 {
-  if (raw.Empty())
-    vexaThrow() << "Beamforming needs raw data with at least one element, one sample and one frame; got "
-                << raw.nx << " x " << raw.ny << " x " << raw.nz << ".";
-  if (raw.data.size() != static_cast<std::size_t>(raw.nx) * raw.ny * raw.nz)
+  if (!raw.Empty() && raw.data.size() != static_cast<std::size_t>(raw.nx) * raw.ny * raw.nz)
     vexaThrow() << "Beamforming: the raw data holds " << raw.data.size() << " values instead of " << raw.nx << " x "
                 << raw.ny << " x " << raw.nz << ".";
+  Validate(p, raw.nx, raw.ny, raw.nz);
+}
+
+void vexa::BeamformingKernel::Validate(const Parameters &p, unsigned int nx, unsigned int ny, unsigned int nz)
+{
+  if (nx == 0 || ny == 0 || nz == 0)
+    vexaThrow() << "Beamforming needs raw data with at least one element, one sample and one frame; got " << nx
+                << " x " << ny << " x " << nz << ".";
   if (!PositiveFinite(p.pitch))
     vexaThrow() << "Beamforming needs a positive element pitch; got " << p.pitch << " m.";
   if (!PositiveFinite(p.speedOfSound))
@@ -697,9 +702,9 @@ void vexa::BeamformingKernel::Validate(const Parameters &p, const SampleVolume &
   if (p.algorithm != Algorithm::DAS && p.algorithm != Algorithm::DMAS && p.algorithm != Algorithm::sDMAS)
     vexaThrow() << "Beamforming: unknown algorithm " << static_cast<int>(p.algorithm)
                 << " (DMAS 0, DAS 1, sDMAS 2).";
-  const double outputPixels = double(p.lines) * p.samplesPerLine * raw.nz;
+  const double outputPixels = double(p.lines) * p.samplesPerLine * nz;
   if (outputPixels > double(std::numeric_limits<std::ptrdiff_t>::max() / sizeof(float)))
-    vexaThrow() << "Beamforming: an output of " << p.lines << " x " << p.samplesPerLine << " x " << raw.nz
+    vexaThrow() << "Beamforming: an output of " << p.lines << " x " << p.samplesPerLine << " x " << nz
                 << " pixels is too large.";
 }
 
@@ -711,13 +716,31 @@ vexa::SampleVolume vexa::BeamformingKernel::Reconstruct(const SampleVolume &raw,
                                                         InstructionSet instructions)
 {
   Validate(p, raw);
+  SampleVolume out(p.lines, p.samplesPerLine, raw.nz);
+  ReconstructInto(raw.data.data(), raw.nx, raw.ny, raw.nz, p, out.data.data(), threads, progress, trackBudgetBytes,
+                  instructions);
+  return out;
+}
+
+void vexa::BeamformingKernel::ReconstructInto(const float *raw,
+                                              unsigned int nx,
+                                              unsigned int ny,
+                                              unsigned int nz,
+                                              const Parameters &p,
+                                              float *out,
+                                              unsigned int threads,
+                                              const ProgressCallback &progress,
+                                              std::size_t trackBudgetBytes,
+                                              InstructionSet instructions)
+{
+  Validate(p, nx, ny, nz);
   const InstructionSet best = BestInstructionSet();
   if (instructions == InstructionSet::Best || static_cast<int>(instructions) > static_cast<int>(best))
     instructions = best;
 
-  const std::shared_ptr<const Plan> planRef = Plans().Get(KeyOf(raw, p, trackBudgetBytes), p, threads);
+  const std::shared_ptr<const Plan> planRef = Plans().Get(KeyOf(nx, ny, p, trackBudgetBytes), p, threads);
   const Plan &plan = *planRef;
-  const Simd::Accumulate accumulate = SelectAccumulate(p.algorithm != Algorithm::DAS, instructions, raw.ny);
+  const Simd::Accumulate accumulate = SelectAccumulate(p.algorithm != Algorithm::DAS, instructions, ny);
 
   // Element-major copies of the frames: the inner loop walks one element's
   // samples in order instead of striding across the elements. A single
@@ -725,21 +748,20 @@ vexa::SampleVolume vexa::BeamformingKernel::Reconstruct(const SampleVolume &raw,
   // padding after each channel is zero. Made in blocks of elements, so that
   // reads stay in cache lines, for a batch of frames at a time.
   constexpr unsigned int Block = 16;
-  const std::size_t frameSize = static_cast<std::size_t>(raw.nx) * raw.ny;
-  const std::size_t channelFrame = static_cast<std::size_t>(raw.nx) * plan.channelStride;
+  const std::size_t frameSize = static_cast<std::size_t>(nx) * ny;
+  const std::size_t channelFrame = static_cast<std::size_t>(nx) * plan.channelStride;
   const unsigned int batch = static_cast<unsigned int>(
-    std::max<std::size_t>(1, std::min<std::size_t>(raw.nz, ChannelBatchBytes / (channelFrame * sizeof(float)))));
-  const std::size_t blocks = (raw.nx + Block - 1) / Block;
+    std::max<std::size_t>(1, std::min<std::size_t>(nz, ChannelBatchBytes / (channelFrame * sizeof(float)))));
+  const std::size_t blocks = (nx + Block - 1) / Block;
   BufferLoan channels(channelFrame * batch);
 
-  SampleVolume out(p.lines, p.samplesPerLine, raw.nz);
   const std::size_t outFrame = static_cast<std::size_t>(p.lines) * p.samplesPerLine;
   const unsigned int rowBlocks = (p.samplesPerLine + RowBlock - 1) / RowBlock;
   const unsigned int lineGroups = (p.lines + LineGroup - 1) / LineGroup;
   const std::size_t perFrame = static_cast<std::size_t>(rowBlocks) * lineGroups;
-  const std::size_t items = perFrame * raw.nz;
+  const std::size_t items = perFrame * nz;
   const std::string name = AlgorithmName(p.algorithm);
-  const unsigned int frames = raw.nz;
+  const unsigned int frames = nz;
 
   ProgressReporter reporter(
     progress,
@@ -760,9 +782,9 @@ vexa::SampleVolume vexa::BeamformingKernel::Reconstruct(const SampleVolume &raw,
   // out in order, so every copy item a reconstruction item waits for is
   // already running on some thread.
   const std::size_t perUnit = blocks + perFrame;
-  for (unsigned int f0 = 0; f0 < raw.nz; f0 += batch)
+  for (unsigned int f0 = 0; f0 < nz; f0 += batch)
   {
-    const unsigned int nf = std::min(batch, raw.nz - f0);
+    const unsigned int nf = std::min(batch, nz - f0);
     std::vector<std::atomic<std::size_t>> copied(nf);
     for (auto &c : copied)
       c.store(0, std::memory_order_relaxed);
@@ -775,18 +797,18 @@ vexa::SampleVolume vexa::BeamformingKernel::Reconstruct(const SampleVolume &raw,
         if (r < blocks)
         {
           const unsigned int e0 = static_cast<unsigned int>(r * Block);
-          const unsigned int e1 = std::min(e0 + Block, raw.nx);
-          const float *src = raw.data.data() + (f0 + f) * frameSize;
+          const unsigned int e1 = std::min(e0 + Block, nx);
+          const float *src = raw + (f0 + f) * frameSize;
           float *dst = channels.Get() + f * channelFrame;
-          for (unsigned int i = 0; i < raw.ny; ++i)
+          for (unsigned int i = 0; i < ny; ++i)
             for (unsigned int e = e0; e < e1; ++e)
-              dst[static_cast<std::size_t>(e) * plan.channelStride + i] = src[static_cast<std::size_t>(i) * raw.nx + e];
+              dst[static_cast<std::size_t>(e) * plan.channelStride + i] = src[static_cast<std::size_t>(i) * nx + e];
           for (unsigned int e = e0; e < e1; ++e)
           {
             float *channel = dst + static_cast<std::size_t>(e) * plan.channelStride;
-            if (raw.ny == 1)
+            if (ny == 1)
               channel[1] = channel[0];
-            std::fill(channel + std::max(raw.ny, 2u), channel + plan.channelStride, 0.0f);
+            std::fill(channel + std::max(ny, 2u), channel + plan.channelStride, 0.0f);
           }
           copied[f].fetch_add(1, std::memory_order_release);
           return;
@@ -804,7 +826,7 @@ vexa::SampleVolume vexa::BeamformingKernel::Reconstruct(const SampleVolume &raw,
         const unsigned int b0 = rb * RowBlock;
         const unsigned int b1 = std::min(b0 + RowBlock, p.samplesPerLine);
         const float *frameChannels = channels.Get() + f * channelFrame;
-        float *frameOut = out.data.data() + (f0 + f) * outFrame;
+        float *frameOut = out + (f0 + f) * outFrame;
         for (unsigned int l = l0; l < l1; ++l)
           ReconstructBlock(plan, p.algorithm, accumulate, frameChannels, l, b0, b1, frameOut + l, p.lines);
       },
@@ -814,5 +836,4 @@ vexa::SampleVolume vexa::BeamformingKernel::Reconstruct(const SampleVolume &raw,
       });
   }
   reporter.Report(items);
-  return out;
 }

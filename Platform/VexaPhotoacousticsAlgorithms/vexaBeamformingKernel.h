@@ -90,6 +90,7 @@ namespace vexa
      * samples, no window points, an empty input).
      */
     static void Validate(const Parameters &p, const SampleVolume &raw);
+    static void Validate(const Parameters &p, unsigned int nx, unsigned int ny, unsigned int nz);
 
     /** The vector instructions of the inner loops; the best one the processor has is used by default. */
     enum class InstructionSet
@@ -121,6 +122,23 @@ namespace vexa
                                     const ProgressCallback &progress = ProgressCallback(),
                                     std::size_t trackBudgetBytes = DefaultTrackBudgetBytes,
                                     InstructionSet instructions = InstructionSet::Best);
+
+    /**
+     * Reconstruct on plain buffers: `raw` holds nx x ny x nz samples (x
+     * fastest), `out` receives lines x samplesPerLine x nz pixels, every one
+     * of them written. Lets a caller read from and write into buffers it
+     * already has (an image's own pixels) instead of copies.
+     */
+    static void ReconstructInto(const float *raw,
+                                unsigned int nx,
+                                unsigned int ny,
+                                unsigned int nz,
+                                const Parameters &p,
+                                float *out,
+                                unsigned int threads = 0,
+                                const ProgressCallback &progress = ProgressCallback(),
+                                std::size_t trackBudgetBytes = DefaultTrackBudgetBytes,
+                                InstructionSet instructions = InstructionSet::Best);
 
     /**
      * Delays and weights depend only on the lateral offset between a line
