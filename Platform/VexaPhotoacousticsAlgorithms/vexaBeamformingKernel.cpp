@@ -1,5 +1,6 @@
 #include "vexaBeamformingKernel.h"
 #include "vexaBeamformingSimd.h"
+#include "vexaSlotScratch.h"
 
 #include <vexaException.h>
 
@@ -207,7 +208,7 @@ namespace
     }
   }
 
-  /** Per-thread buffers of the line loops; made once per thread and kept. */
+  /** Buffers of the line loops, one per participant of a call; kept across calls. */
   struct Scratch
   {
     // float sums of one block: w, ws, r, r2, sqrtW, count
@@ -218,10 +219,10 @@ namespace
     float delay[RowBlock], weight[RowBlock], rootWeight[RowBlock];
   };
 
-  Scratch &ThreadScratch()
+  vexa::SlotScratch<Scratch> &Scratches()
   {
-    thread_local std::unique_ptr<Scratch> scratch(new Scratch);
-    return *scratch;
+    static vexa::SlotScratch<Scratch> scratches;
+    return scratches;
   }
 
   /**
@@ -236,13 +237,13 @@ namespace
                         unsigned int b0,
                         unsigned int b1,
                         float *out,
-                        std::size_t outStride)
+                        std::size_t outStride,
+                        Scratch &scratch)
   {
     using Algorithm = Kernel::Algorithm;
     const bool dmas = algorithm != Algorithm::DAS;
     const unsigned int rowsEnd = std::min(RoundUp(b1, Simd::Lanes), plan.paddedRows);
     const unsigned int n = rowsEnd - b0;
-    Scratch &scratch = ThreadScratch();
     for (int k = 0; k < (dmas ? 6 : 2); ++k)
       std::fill(scratch.sums[k], scratch.sums[k] + n, 0.0f);
     if (dmas)
@@ -782,6 +783,7 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
   // out in order, so every copy item a reconstruction item waits for is
   // already running on some thread.
   const std::size_t perUnit = blocks + perFrame;
+  const auto scratch = Scratches().Take(ParallelSlots(threads));
   for (unsigned int f0 = 0; f0 < nz; f0 += batch)
   {
     const unsigned int nf = std::min(batch, nz - f0);
@@ -789,9 +791,9 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
     for (auto &c : copied)
       c.store(0, std::memory_order_relaxed);
     const std::size_t done0 = static_cast<std::size_t>(f0) * perFrame;
-    ParallelForEach(
+    ParallelForEachSlot(
       nf * perUnit, threads,
-      [&](std::size_t item) {
+      [&](std::size_t item, unsigned int slot) {
         const std::size_t f = item / perUnit;
         const std::size_t r = item % perUnit;
         if (r < blocks)
@@ -828,7 +830,8 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
         const float *frameChannels = channels.Get() + f * channelFrame;
         float *frameOut = out + (f0 + f) * outFrame;
         for (unsigned int l = l0; l < l1; ++l)
-          ReconstructBlock(plan, p.algorithm, accumulate, frameChannels, l, b0, b1, frameOut + l, p.lines);
+          ReconstructBlock(plan, p.algorithm, accumulate, frameChannels, l, b0, b1, frameOut + l, p.lines,
+                           (*scratch)[slot]);
       },
       [&](std::size_t done) {
         // in reconstruction items, roughly: the copies are a small share

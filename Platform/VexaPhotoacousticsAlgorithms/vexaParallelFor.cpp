@@ -48,7 +48,7 @@ namespace
   struct Job
   {
     std::size_t count = 0;
-    const std::function<void(std::size_t)> *body = nullptr;
+    const std::function<void(std::size_t, unsigned int)> *body = nullptr;
     unsigned int helpersWanted = 0; // pool workers that may join
 
     std::atomic<std::size_t> next{0};
@@ -57,11 +57,12 @@ namespace
 
     // guarded by the pool's mutex
     unsigned int helpers = 0; // pool workers inside RunItems of this job
+    unsigned int joined = 0;  // pool workers that ever joined; worker k has slot k + 1
     std::exception_ptr failure;
 
     bool Joinable() const
     {
-      return helpers < helpersWanted && !stop.load(std::memory_order_relaxed) &&
+      return joined < helpersWanted && !stop.load(std::memory_order_relaxed) &&
              next.load(std::memory_order_relaxed) < count;
     }
   };
@@ -168,7 +169,7 @@ namespace
       return job.failure;
     }
 
-    void RunItems(Job &job)
+    void RunItems(Job &job, unsigned int slot)
     {
       for (;;)
       {
@@ -179,7 +180,7 @@ namespace
           return;
         try
         {
-          (*job.body)(i);
+          (*job.body)(i, slot);
         }
         catch (...)
         {
@@ -208,8 +209,9 @@ namespace
         if (m_Ending)
           return;
         ++job->helpers;
+        const unsigned int slot = ++job->joined;
         lock.unlock();
-        RunItems(*job); // catches every exception of the body
+        RunItems(*job, slot); // catches every exception of the body
         lock.lock();
         if (--job->helpers == 0)
           m_Left.notify_all();
@@ -242,20 +244,44 @@ namespace
   }
 }
 
+namespace
+{
+  unsigned int EffectiveThreads(unsigned int threads)
+  {
+    if (threads == 0)
+      threads = vexa::HardwareThreads();
+    return std::min(threads, vexa::HardwareThreads());
+  }
+}
+
+unsigned int vexa::ParallelSlots(unsigned int threads)
+{
+  threads = EffectiveThreads(threads);
+  if (threads <= 1 || PoolEnded.load())
+    return 1;
+  return std::min(threads, ThePool().Workers() + 1);
+}
+
 void vexa::ParallelForEach(std::size_t count,
                            unsigned int threads,
                            const std::function<void(std::size_t)> &body,
                            const std::function<void(std::size_t)> &tick)
 {
-  if (threads == 0)
-    threads = HardwareThreads();
-  threads = static_cast<unsigned int>(std::min<std::size_t>({threads, count, HardwareThreads()}));
+  ParallelForEachSlot(count, threads, [&](std::size_t i, unsigned int) { body(i); }, tick);
+}
+
+void vexa::ParallelForEachSlot(std::size_t count,
+                               unsigned int threads,
+                               const std::function<void(std::size_t, unsigned int)> &body,
+                               const std::function<void(std::size_t)> &tick)
+{
+  threads = static_cast<unsigned int>(std::min<std::size_t>(EffectiveThreads(threads), count));
 
   if (threads <= 1 || PoolEnded.load())
   {
     for (std::size_t i = 0; i < count; ++i)
     {
-      body(i);
+      body(i, 0);
       if (tick)
         tick(i + 1);
     }
@@ -269,7 +295,7 @@ void vexa::ParallelForEach(std::size_t count,
   job.helpersWanted = std::min(threads - 1, pool.Workers());
   pool.Submit(job);
 
-  // The caller works too, and reports between its items.
+  // The caller works too (slot 0), and reports between its items.
   std::exception_ptr tickFailure;
   auto report = [&] {
     if (!tick || job.stop.load())
@@ -293,7 +319,7 @@ void vexa::ParallelForEach(std::size_t count,
       break;
     try
     {
-      body(i);
+      body(i, 0);
     }
     catch (...)
     {

@@ -62,6 +62,24 @@ namespace vexa
                                                            const std::function<void(std::size_t)> &tick = {});
 
   /**
+   * The slots ParallelForEachSlot hands out for `threads` (0: all cores):
+   * at most this many participants run items of one call. Starts the pool.
+   */
+  VEXAPHOTOACOUSTICSALGORITHMS_EXPORT unsigned int ParallelSlots(unsigned int threads);
+
+  /**
+   * ParallelForEach whose body also learns which participant runs the item:
+   * slot < ParallelSlots(threads), and two items that run at the same time
+   * never share a slot, so per-slot buffers need no locking (and no
+   * thread-local storage, which would keep the library from being unloaded).
+   */
+  VEXAPHOTOACOUSTICSALGORITHMS_EXPORT void ParallelForEachSlot(
+    std::size_t count,
+    unsigned int threads,
+    const std::function<void(std::size_t item, unsigned int slot)> &body,
+    const std::function<void(std::size_t)> &tick = {});
+
+  /**
    * ParallelForEach with progress as percentages (see ProgressReporter): 0
    * first, 100 last when every item has run; nothing more after a failure.
    */

@@ -1,5 +1,6 @@
 #include "vexaSignalKernels.h"
 #include "vexaParallelFor.h"
+#include "vexaSlotScratch.h"
 
 #include <vexaException.h>
 
@@ -121,9 +122,9 @@ namespace
   constexpr unsigned int ColumnBlock = 16;
 
   /**
-   * Per-thread buffers of the column filters, grown when a longer column
-   * comes and kept: ColumnBlock columns of doubles and two complex
-   * transforms' worth.
+   * Buffers of the column filters, one per participant of a call, grown
+   * when a longer column comes and kept: ColumnBlock columns of doubles and
+   * two complex transforms' worth.
    */
   struct ColumnScratch
   {
@@ -157,11 +158,13 @@ namespace
   template <class Filter>
   vexa::SampleVolume FilterColumns(const vexa::SampleVolume &in, std::size_t transform, unsigned int threads, Filter filter)
   {
+    static vexa::SlotScratch<ColumnScratch> scratches;
     vexa::SampleVolume out(in.nx, in.ny, in.nz);
     const std::size_t blocks = (in.nx + ColumnBlock - 1) / ColumnBlock;
     const std::size_t nx = in.nx;
-    vexa::ParallelForEach(blocks * in.nz, threads, [&](std::size_t item) {
-      thread_local ColumnScratch scratch;
+    const auto loan = scratches.Take(vexa::ParallelSlots(threads));
+    vexa::ParallelForEachSlot(blocks * in.nz, threads, [&](std::size_t item, unsigned int slot) {
+      ColumnScratch &scratch = (*loan)[slot];
       scratch.Reserve(in.ny, transform);
       const unsigned int z = static_cast<unsigned int>(item / blocks);
       const unsigned int x0 = static_cast<unsigned int>(item % blocks) * ColumnBlock;
