@@ -759,7 +759,10 @@ namespace vexa
     in.headerMessage = header;
 
     const std::string type = header->GetDeviceType();
-    if (StartsWith(type, "GET_") || StartsWith(type, "STP_") || StartsWith(type, "RTS_"))
+    // A start request of a type without a message class of its own (STT_IMAGE
+    // is only a header) is a request all the same; the factory would skip it.
+    if (StartsWith(type, "GET_") || StartsWith(type, "STP_") || StartsWith(type, "RTS_") ||
+        (StartsWith(type, "STT_") && !m_MessageFactory->IsRegistered(type)))
     {
       // Requests and replies go to the command list as bare headers; a body
       // (an RTS_ reply's status byte) is skipped so that the framing holds.

@@ -3,6 +3,7 @@
 #include "vexaException.h"
 #include "vexaImageReadAccessor.h"
 #include "vexaImageWriteAccessor.h"
+#include "vexaSafeFileReplace.h"
 
 #include <vexaLog.h>
 
@@ -11,10 +12,7 @@
 #include <itkNrrdImageIOFactory.h>
 #include <vnl/vnl_det.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
@@ -186,14 +184,6 @@ namespace vexa
       return image;
     }
 
-    std::string TemporaryNameBeside(const fs::path &target)
-    {
-      static std::atomic<unsigned long> counter{0};
-      const std::string name = "." + target.filename().string() + ".partial-" + std::to_string(::getpid()) + "-" +
-                               std::to_string(counter++) + ".nrrd";
-      return (target.parent_path() / name).string();
-    }
-
     void WriteNrrd(const Image &image, const std::string &path, const std::string &ext)
     {
       ImageReadAccessor access(&image);
@@ -239,23 +229,15 @@ namespace vexa
 
       if (ext == ".nhdr")
       {
+        // the header names its data file: both are written under their own names
         io->SetFileName(path);
         io->Write(access.GetData());
         return;
       }
-      const std::string partial = TemporaryNameBeside(fs::path(path));
-      try
-      {
-        io->SetFileName(partial);
+      ReplaceFileSafely(path, [&](const std::string &writePath) {
+        io->SetFileName(writePath);
         io->Write(access.GetData());
-        fs::rename(partial, path);
-      }
-      catch (...)
-      {
-        std::error_code ignored;
-        fs::remove(partial, ignored);
-        throw;
-      }
+      });
     }
   }
 
@@ -326,10 +308,6 @@ namespace vexa
       if (dynamic_cast<const vexa::Exception *>(&e) && std::string(e.GetDescription()).find(path) != std::string::npos)
         throw;
       vexaThrow() << "Cannot save \"" << path << "\": " << e.GetDescription();
-    }
-    catch (const fs::filesystem_error &e)
-    {
-      vexaThrow() << "Cannot save \"" << path << "\": " << e.what();
     }
   }
 }

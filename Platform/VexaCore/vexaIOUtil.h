@@ -37,9 +37,11 @@ namespace vexa
     static Image::Pointer LoadImage(const std::string &path);
 
     /**
-     * Writes the datum; the format follows the extension. A ".nrrd" file is
+     * Writes the datum; the format follows the extension. A ".nrrd" file goes
+     * through ReplaceFileSafely (vexaSafeFileReplace.h): a regular file is
      * written beside its final name and moved into place when complete, so a
-     * failed save never destroys an existing file.
+     * failed save never destroys an existing file; a link is written through
+     * to its target, a device or FIFO written to, never replaced.
      */
     static void Save(const BaseData *data, const std::string &path);
   };

@@ -8,10 +8,10 @@
 #include <itkNrrdImageIO.h>
 #include <itkVectorImage.h>
 
-#include <cstdio>
+#include <vexaException.h>
+#include <vexaSafeFileReplace.h>
+
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vexa
 {
@@ -145,36 +145,25 @@ namespace vexa
       for (const auto &kv : keyValues)
         itk::EncapsulateMetaData<std::string>(image->GetMetaDataDictionary(), kv.first, kv.second);
 
-      // A folder that is missing or not writable is named here; ITK's NRRD
-      // writer would also fail, but less clearly (and it leaks on that path).
-      const std::string::size_type slash = path.find_last_of('/');
-      const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-      struct stat info;
-      if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        throw std::runtime_error("Cannot write \"" + path + "\": the folder \"" + folder + "\" does not exist");
-      if (::access(folder.c_str(), W_OK) != 0)
-        throw std::runtime_error("Cannot write \"" + path + "\": the folder \"" + folder + "\" is not writable");
-
-      // beside the target, so that the rename stays on one file system
-      const std::string partial = path + ".partial-" + std::to_string(::getpid()) + ".nrrd";
+      itk::ImageFileWriter<OutputImage>::Pointer writer = itk::ImageFileWriter<OutputImage>::New();
+      writer->SetImageIO(itk::NrrdImageIO::New());
+      writer->SetInput(image);
+      writer->UseCompressionOn();
       try
       {
-        itk::ImageFileWriter<OutputImage>::Pointer writer = itk::ImageFileWriter<OutputImage>::New();
-        writer->SetImageIO(itk::NrrdImageIO::New());
-        writer->SetFileName(partial);
-        writer->SetInput(image);
-        writer->UseCompressionOn();
-        writer->Update();
+        // a missing or read-only folder is refused before ITK's writer sees it (it leaks on that path)
+        ReplaceFileSafely(path, [&](const std::string &writePath) {
+          writer->SetFileName(writePath);
+          writer->Update();
+        });
+      }
+      catch (const vexa::Exception &e)
+      {
+        throw std::runtime_error(e.GetDescription());
       }
       catch (const itk::ExceptionObject &e)
       {
-        std::remove(partial.c_str());
         throw std::runtime_error("Cannot write \"" + path + "\": " + e.GetDescription());
-      }
-      if (std::rename(partial.c_str(), path.c_str()) != 0)
-      {
-        std::remove(partial.c_str());
-        throw std::runtime_error("Cannot write \"" + path + "\": renaming the finished file failed");
       }
     }
   }

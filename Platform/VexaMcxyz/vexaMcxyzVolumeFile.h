@@ -36,9 +36,11 @@ namespace vexa
 
     /**
      * Writes a 3-D float NRRD of the voxel values with the geometry, and
-     * the key/value pairs into its header. The file is written under a
-     * temporary name beside the target and renamed, so a reader never sees a
-     * half-written file. Throws std::runtime_error with the path on failure.
+     * the key/value pairs into its header, through vexa::ReplaceFileSafely: a
+     * regular file is written under a temporary name beside the target and
+     * renamed, so a reader never sees a half-written file; a link is written
+     * through to its target, a device or FIFO written to, never replaced.
+     * Throws std::runtime_error with the path on failure.
      */
     void WriteFluence(const std::string &path,
                       const std::vector<double> &values,
