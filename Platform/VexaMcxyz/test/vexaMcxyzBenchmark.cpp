@@ -1,13 +1,13 @@
 // The transport on a 100 x 100 x 70 tissue volume (0.6 mm voxels: a 1.8 mm
 // clear layer, tissue with mu_a 0.1/cm, mu_s 150/cm, g 0.9, one 3 mm vessel
 // of blood-like absorption), pencil beam:
-//   BM_Transport/<photons>/<threads>            one process, one or all hardware threads
-//   BM_SeparateProcesses/<photons>/<processes>  the control: as many forked processes, each
-//                                               running its share of the photons on one thread
-// The thread speed-up is fair when BM_Transport on all threads reaches the
-// photon rate of BM_SeparateProcesses in the same run (the machine may be
-// shared, so compare only figures of one run; interleave the repetitions
-// with --benchmark_enable_random_interleaving=true).
+//   BM_Transport/<photons>/<threads>       one process, one or all hardware threads
+//   BM_ThreadsAgainstProcesses/<photons>   all hardware threads in one process against the
+//                                          control, as many forked single-thread processes that
+//                                          share the photons, measured in turns; the thread
+//                                          speed-up is fair when "threads/processes" is near 1
+//                                          (the machine may be shared: only figures taken in
+//                                          turns compare).
 //   BM_PeakMemory/<threads>  peak resident memory of a process that runs
 //                            20,000 photons on a 256 x 256 x 128 volume
 //                            (8.4 M voxels); the volume is made in that process.
@@ -17,6 +17,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -126,28 +127,53 @@ namespace
     state.counters["interactions/photon"] = static_cast<double>(interactions) / static_cast<double>(launched);
   }
 
-  void BM_SeparateProcesses(benchmark::State &state)
+  /**
+   * Pairs, in each iteration, one run on all hardware threads with the
+   * control: as many forked processes, each running its share of the photons
+   * on one thread. The order alternates between iterations, so that a change
+   * of the machine's load weighs on both alike.
+   */
+  void BM_ThreadsAgainstProcesses(benchmark::State &state)
   {
     const std::uint64_t photons = static_cast<std::uint64_t>(state.range(0));
-    const int processes = static_cast<int>(state.range(1));
+    const int workers = static_cast<int>(HardwareThreads());
     TissueVolume(); // made before the fork, shared by the children
-    std::uint64_t launched = 0;
+    double threadSeconds = 0, processSeconds = 0;
+    bool threadsFirst = true;
     for (auto _ : state)
     {
-      const bool ok = InChildProcesses(processes, [&](int i) {
-        const std::uint64_t share = photons / processes + (static_cast<std::uint64_t>(i) < photons % processes);
-        const TransportResult r = SimulatePhotonTransport(TissueVolume(), Illumination::Default(),
-                                                          Settings(share, 1, 1 + static_cast<std::uint64_t>(i)));
-        return r.launched == static_cast<double>(share);
-      });
+      auto timed = [](const std::function<bool()> &run, double &seconds) {
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = run();
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return ok;
+      };
+      auto threads = [&] {
+        const TransportResult r =
+          SimulatePhotonTransport(TissueVolume(), Illumination::Default(), Settings(photons, workers, 1));
+        return r.threadsUsed == static_cast<unsigned int>(workers);
+      };
+      auto processes = [&] {
+        return InChildProcesses(workers, [&](int i) {
+          const std::uint64_t share = photons / workers + (static_cast<std::uint64_t>(i) < photons % workers);
+          const TransportResult r = SimulatePhotonTransport(TissueVolume(), Illumination::Default(),
+                                                            Settings(share, 1, 1 + static_cast<std::uint64_t>(i)));
+          return r.launched == static_cast<double>(share);
+        });
+      };
+      const bool ok = threadsFirst ? timed(threads, threadSeconds) && timed(processes, processSeconds)
+                                   : timed(processes, processSeconds) && timed(threads, threadSeconds);
       if (!ok)
       {
-        state.SkipWithError("a child process failed");
+        state.SkipWithError("a run failed");
         return;
       }
-      launched += photons;
+      threadsFirst = !threadsFirst;
     }
-    state.counters["photons/s"] = benchmark::Counter(static_cast<double>(launched), benchmark::Counter::kIsRate);
+    const double launched = static_cast<double>(photons * state.iterations());
+    state.counters["threads photons/s"] = launched / threadSeconds;
+    state.counters["processes photons/s"] = launched / processSeconds;
+    state.counters["threads/processes"] = processSeconds / threadSeconds;
   }
 
   void BM_PeakMemory(benchmark::State &state)
@@ -182,10 +208,10 @@ BENCHMARK(BM_Transport)
   ->Iterations(1)
   ->Unit(benchmark::kMillisecond)
   ->UseRealTime();
-BENCHMARK(BM_SeparateProcesses)
-  ->Args({100000, HardwareThreads()})
-  ->Args({1000000, HardwareThreads()})
-  ->Iterations(1)
+BENCHMARK(BM_ThreadsAgainstProcesses)
+  ->Arg(100000)
+  ->Arg(1000000)
+  ->Iterations(4)
   ->Unit(benchmark::kMillisecond)
   ->UseRealTime();
 BENCHMARK(BM_PeakMemory)->Arg(1)->Arg(HardwareThreads())->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
