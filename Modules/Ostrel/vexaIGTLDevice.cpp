@@ -1,6 +1,8 @@
 #include "vexaIGTLDevice.h"
 
 #include "vexaIGTLBodyCheck.h"
+#include "vexaIGTLCrc64.h"
+#include "vexaIGTLMessagePacking.h"
 #include "vexaIGTLLog.h"
 
 #include <vexaLog.h>
@@ -640,7 +642,7 @@ namespace vexa
     }
     try
     {
-      message->GetMessage()->Pack();
+      IGTLPackMessage(message->GetMessage());
     }
     catch (const std::bad_alloc &)
     {
@@ -911,7 +913,7 @@ namespace vexa
               status = FinishHeader(s);
             break;
           case IGTLReceiveProgress::Phase::Body:
-            in.crc = crc64(static_cast<unsigned char *>(target), t.bytes, in.crc);
+            in.crc = IGTLCrc64(target, t.bytes, in.crc);
             in.bodyBytes += t.bytes;
             if (in.bodyBytes == in.bodySize)
               status = FinishBody(s);

@@ -104,9 +104,11 @@ namespace vexa
       origin.Fill(0.0);
       for (unsigned int i = 0; i < n; ++i)
       {
+        // a negative spacing is an axis that runs the other way: its direction turns round
         const double s = io.GetSpacing(i);
-        if (std::isfinite(s) && s > 0.0)
-          spacing[i] = s;
+        const double sign = s < 0.0 ? -1.0 : 1.0;
+        if (std::isfinite(s) && s != 0.0)
+          spacing[i] = std::abs(s);
         else
           VEXA_WARN << "\"" << path << "\": spacing " << s << " of axis " << i << " is not usable; using 1.0.";
         const double o = io.GetOrigin(i);
@@ -116,7 +118,7 @@ namespace vexa
           VEXA_WARN << "\"" << path << "\": origin " << o << " of axis " << i << " is not usable; using 0.";
         const std::vector<double> column = io.GetDirection(i);
         for (unsigned int j = 0; j < n && j < column.size(); ++j)
-          direction[j][i] = column[j];
+          direction[j][i] = sign * column[j];
       }
       bool usable = true;
       for (unsigned int r = 0; r < 3; ++r)
@@ -134,6 +136,7 @@ namespace vexa
 
     Image::Pointer ReadNrrd(const std::string &path)
     {
+      IOUtil::CheckNrrdFile(path);
       RegisterImageIOFactories();
       itk::ImageIOBase::Pointer io =
         itk::ImageIOFactory::CreateImageIO(path.c_str(), itk::ImageIOFactory::ReadMode);

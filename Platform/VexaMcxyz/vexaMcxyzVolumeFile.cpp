@@ -9,8 +9,10 @@
 #include <itkVectorImage.h>
 
 #include <vexaException.h>
+#include <vexaIOUtil.h>
 #include <vexaSafeFileReplace.h>
 
+#include <cctype>
 #include <stdexcept>
 
 namespace vexa
@@ -55,6 +57,9 @@ namespace vexa
           throw std::runtime_error(
             "it holds no optical properties (expected 3 components per voxel or 3 volumes along the 4th axis)");
 
+        // the header's claims against what the file holds (a damaged or short data part, a NaN
+        // spacing), before ITK allocates for them
+        IOUtil::CheckNrrdFile(path);
         itk::ImageFileReader<InputImage>::Pointer reader = itk::ImageFileReader<InputImage>::New();
         reader->SetImageIO(io);
         reader->SetFileName(path);
@@ -97,6 +102,10 @@ namespace vexa
         }
         vol.Validate();
       }
+      catch (const vexa::Exception &e)
+      {
+        throw std::runtime_error(e.GetDescription()); // names the file already
+      }
       catch (const itk::ExceptionObject &e)
       {
         throw std::runtime_error("Cannot read \"" + path + "\": " + e.GetDescription());
@@ -112,6 +121,18 @@ namespace vexa
       return file;
     }
 
+    void CheckFluencePath(const std::string &path)
+    {
+      const std::string::size_type slash = path.find_last_of('/');
+      const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+      std::string extension = name.size() > 5 ? name.substr(name.size() - 5) : std::string();
+      for (char &c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (extension != ".nrrd")
+        throw std::runtime_error("Cannot write \"" + path +
+                                 "\": the fluence is written as NRRD with its data attached; name the file *.nrrd");
+    }
+
     void WriteFluence(const std::string &path,
                       const std::vector<double> &values,
                       const std::array<std::size_t, 3> &dimensions,
@@ -121,6 +142,7 @@ namespace vexa
       using OutputImage = itk::Image<float, 3>;
       if (values.size() != dimensions[0] * dimensions[1] * dimensions[2])
         throw std::invalid_argument("WriteFluence: the values do not match the dimensions");
+      CheckFluencePath(path);
       OutputImage::Pointer image = OutputImage::New();
       OutputImage::RegionType region;
       OutputImage::SpacingType spacing;
