@@ -1,10 +1,43 @@
 #include "vexaDataStorage.h"
 
+#include "vexaCallbackFromGUIThread.h"
 #include "vexaException.h"
+
+#include <vexaLog.h>
 
 #include <algorithm>
 #include <mutex>
 #include <set>
+
+namespace
+{
+  // Delivers a posted storage event to the storage's observers (GUI thread).
+  class Deliverer : public itk::Command
+  {
+  public:
+    typedef Deliverer Self;
+    typedef itk::SmartPointer<Self> Pointer;
+    itkNewMacro(Self);
+    void Execute(itk::Object *, const itk::EventObject &event) override { Deliver(event); }
+    void Execute(const itk::Object *, const itk::EventObject &event) override { Deliver(event); }
+
+  private:
+    static void Deliver(const itk::EventObject &event)
+    {
+      const auto *nodeEvent = dynamic_cast<const vexa::DataStorage::NodeEvent *>(&event);
+      if (!nodeEvent || !nodeEvent->GetStorage())
+        return;
+      try
+      {
+        nodeEvent->GetStorage()->InvokeEvent(event);
+      }
+      catch (const std::exception &e)
+      {
+        VEXA_ERROR << "An observer of the data storage failed: " << e.what();
+      }
+    }
+  };
+}
 
 namespace vexa
 {
@@ -32,6 +65,13 @@ namespace vexa
       m_Entries.push_back(std::move(entry));
     }
     Modified();
+    Post(new AddNodeEvent(node, this));
+  }
+
+  void DataStorage::Post(NodeEvent *event) const
+  {
+    static const Deliverer::Pointer deliverer = Deliverer::New();
+    CallbackFromGUIThread::GetInstance()->CallThisFromGUIThread(deliverer, event);
   }
 
   void DataStorage::RemoveNode(const DataNode *node)
@@ -49,6 +89,7 @@ namespace vexa
         entry.sources.erase(std::remove(entry.sources.begin(), entry.sources.end(), node), entry.sources.end());
     }
     Modified();
+    Post(new RemoveNodeEvent(removed, this));
   }
 
   bool DataStorage::Exists(const DataNode *node) const

@@ -23,12 +23,51 @@ namespace vexa
    * Thread-safe: any thread may add, remove and look up. Look-ups return
    * copies; predicates run without the storage's lock held, so they may call
    * back into the storage.
+   *
+   * Every addition and removal fires an AddNodeEvent or RemoveNodeEvent, on
+   * the GUI thread (through vexa::CallbackFromGUIThread), later than the
+   * change itself and in the order of the changes; the event keeps its node
+   * and the storage alive until it was delivered. Observers are added and
+   * removed with AddObserver / RemoveObserver on the GUI thread.
    */
   class VEXACORE_EXPORT DataStorage : public itk::Object
   {
   public:
     vexaClassMacroItkParent(DataStorage, itk::Object);
     vexaNewMacro(DataStorage);
+
+    /** The node an event is about. */
+    class NodeEvent : public itk::AnyEvent
+    {
+    public:
+      NodeEvent() = default;
+      NodeEvent(const DataNode *node, const DataStorage *storage) : m_Node(node), m_Storage(storage) {}
+      NodeEvent(const NodeEvent &other) = default;
+      const char *GetEventName() const override { return "NodeEvent"; }
+      bool CheckEvent(const itk::EventObject *e) const override { return dynamic_cast<const NodeEvent *>(e); }
+      itk::EventObject *MakeObject() const override { return new NodeEvent; }
+      const DataNode *GetNode() const { return m_Node; }
+      const DataStorage *GetStorage() const { return m_Storage; }
+
+    private:
+      DataNode::ConstPointer m_Node;
+      itk::SmartPointer<const DataStorage> m_Storage;
+    };
+
+#define VEXA_DATA_STORAGE_EVENT(name)                                                                             \
+  class name : public NodeEvent                                                                                    \
+  {                                                                                                                \
+  public:                                                                                                          \
+    name() = default;                                                                                              \
+    name(const DataNode *node, const DataStorage *storage) : NodeEvent(node, storage) {}                          \
+    name(const name &other) = default;                                                                             \
+    const char *GetEventName() const override { return #name; }                                                    \
+    bool CheckEvent(const itk::EventObject *e) const override { return dynamic_cast<const name *>(e); }           \
+    itk::EventObject *MakeObject() const override { return new name; }                                             \
+  }
+    VEXA_DATA_STORAGE_EVENT(AddNodeEvent);
+    VEXA_DATA_STORAGE_EVENT(RemoveNodeEvent);
+#undef VEXA_DATA_STORAGE_EVENT
 
     using SetOfObjects = std::vector<DataNode::Pointer>;
     using Predicate = std::function<bool(const DataNode *)>;
@@ -74,6 +113,7 @@ namespace vexa
     };
 
     std::vector<Entry> Snapshot() const;
+    void Post(NodeEvent *event) const;
     static SetOfObjects Walk(const std::vector<Entry> &entries, const DataNode *start, bool towardsSources,
                              const Predicate &predicate, bool onlyDirect);
 

@@ -1,3 +1,4 @@
+#include <vexaCallbackFromGUIThread.h>
 #include <vexaDataStorage.h>
 #include <vexaException.h>
 #include <vexaImage.h>
@@ -114,4 +115,44 @@ TEST(DataStorage, ManyThreadsAddRemoveAndLookUp)
   for (auto &thread : threads)
     thread.join();
   EXPECT_EQ(4u * 150u, storage->GetNumberOfNodes());
+}
+
+TEST(DataStorage, EventsArriveOnTheGuiThreadInTheOrderOfTheChanges)
+{
+  auto storage = vexa::DataStorage::New();
+  std::vector<std::string> seen;
+  std::vector<std::thread::id> threads;
+  auto record = [&](const char *what) {
+    return std::function<void(const itk::EventObject &)>([&, what](const itk::EventObject &e) {
+      const auto &event = dynamic_cast<const vexa::DataStorage::NodeEvent &>(e);
+      seen.push_back(std::string(what) + " " + event.GetNode()->GetName());
+      threads.push_back(std::this_thread::get_id());
+    });
+  };
+  struct Observer : itk::Command
+  {
+    std::function<void(const itk::EventObject &)> f;
+    void Execute(itk::Object *, const itk::EventObject &e) override { f(e); }
+    void Execute(const itk::Object *, const itk::EventObject &e) override { f(e); }
+  };
+  itk::SmartPointer<Observer> added = new Observer, removed = new Observer;
+  added->UnRegister();
+  removed->UnRegister();
+  added->f = record("added");
+  removed->f = record("removed");
+  storage->AddObserver(vexa::DataStorage::AddNodeEvent(), added);
+  storage->AddObserver(vexa::DataStorage::RemoveNodeEvent(), removed);
+
+  std::thread worker([storage] {
+    auto a = Named("a");
+    storage->AddNode(a);
+    storage->AddNode(Named("b"));
+    storage->RemoveNode(a); // a is gone from the storage before its events are delivered
+  });
+  worker.join();
+  EXPECT_TRUE(seen.empty());
+  vexa::CallbackFromGUIThread::GetInstance()->ProcessPendingCalls();
+  EXPECT_EQ((std::vector<std::string>{"added a", "added b", "removed a"}), seen);
+  for (const auto &id : threads)
+    EXPECT_EQ(std::this_thread::get_id(), id);
 }
