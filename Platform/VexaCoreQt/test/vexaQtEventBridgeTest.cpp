@@ -83,11 +83,12 @@ TEST_F(App, CallsPostedFromAnyThreadRunOnTheReceiversThread)
   EXPECT_TRUE(ProcessUntil([&] { return ran == 100; }));
   EXPECT_EQ(wrongThread, 0);
 
-  QMetaObject::invokeMethod(receiver, [receiver] { delete receiver; }, Qt::BlockingQueuedConnection);
-  EXPECT_FALSE(bridge.IsOpen());
-  EXPECT_FALSE(bridge.Post([] {}));
+  // a thread that ends deletes what was handed to deleteLater
+  receiver->deleteLater();
   thread.quit();
   thread.wait();
+  EXPECT_FALSE(bridge.IsOpen());
+  EXPECT_FALSE(bridge.Post([] {}));
 }
 
 TEST_F(App, QueuedCallsAreDroppedOnceTheReceiverIsGoneOrTheBridgeCloses)
