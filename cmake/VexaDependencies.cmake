@@ -2,6 +2,7 @@
 # the Vexa:: prefix so that modules name them the same way everywhere.
 
 find_package(Threads REQUIRED)
+find_package(ZLIB REQUIRED)
 find_package(GTest REQUIRED)
 find_package(benchmark REQUIRED)
 

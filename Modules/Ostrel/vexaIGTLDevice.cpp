@@ -1,6 +1,8 @@
 #include "vexaIGTLDevice.h"
 
 #include "vexaIGTLBodyCheck.h"
+#include "vexaIGTLCrc64.h"
+#include "vexaIGTLMessagePacking.h"
 #include "vexaIGTLLog.h"
 
 #include <vexaLog.h>
@@ -532,7 +534,7 @@ namespace vexa
     }
     try
     {
-      message->GetMessage()->Pack();
+      IGTLPackMessage(message->GetMessage());
     }
     catch (const std::bad_alloc &)
     {
@@ -651,7 +653,10 @@ namespace vexa
     in.headerMessage = header;
 
     const std::string type = header->GetDeviceType();
-    if (StartsWith(type, "GET_") || StartsWith(type, "STP_") || StartsWith(type, "RTS_"))
+    // A start request of a type without a message class of its own (STT_IMAGE
+    // is only a header) is a request all the same; the factory would skip it.
+    if (StartsWith(type, "GET_") || StartsWith(type, "STP_") || StartsWith(type, "RTS_") ||
+        (StartsWith(type, "STT_") && !m_MessageFactory->IsRegistered(type)))
     {
       // Requests and replies go to the command list as bare headers; a body
       // (an RTS_ reply's status byte) is skipped so that the framing holds.
@@ -800,7 +805,7 @@ namespace vexa
               status = FinishHeader(s);
             break;
           case IGTLReceiveProgress::Phase::Body:
-            in.crc = crc64(static_cast<unsigned char *>(target), t.bytes, in.crc);
+            in.crc = IGTLCrc64(target, t.bytes, in.crc);
             in.bodyBytes += t.bytes;
             if (in.bodyBytes == in.bodySize)
               status = FinishBody(s);

@@ -58,6 +58,11 @@ namespace vexa
    * treated as gone: a client stops, a server drops that client; the reason is
    * logged. A body that fails its CRC drops only that message.
    *
+   * Routing: GET_, STP_ and RTS_ headers, and STT_ headers of a type the
+   * factory has no class for (STT_IMAGE), go to the command list as bare
+   * headers (a body they announce is skipped); STT_ messages the factory knows
+   * go there whole; everything else goes to the message lists.
+   *
    * Threads: the workers are joined by StopCommunication (any number of
    * concurrent calls). A stop requested from a worker thread (for instance by
    * an observer of a device event) only sets the stop flag. Every concrete

@@ -152,6 +152,12 @@ namespace vexa
     return handler->Clone(message.GetPointer());
   }
 
+  bool IGTLMessageFactory::IsRegistered(const std::string &messageTypeName)
+  {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_NewMethods.count(messageTypeName) != 0;
+  }
+
   std::list<std::string> IGTLMessageFactory::GetAvailableMessageRequestTypes()
   {
     std::list<std::string> result;

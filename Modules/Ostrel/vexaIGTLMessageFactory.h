@@ -68,6 +68,9 @@ namespace vexa
     /** A copy made by the clone handler of the message's type; throws when there is none. */
     igtl::MessageBase::Pointer Clone(igtl::MessageBase::Pointer message);
 
+    /** Whether a creation function is registered under exactly this name; logs nothing. */
+    bool IsRegistered(const std::string &messageTypeName);
+
     /** Every registered name containing "GET_", "STT_", "STP_" or "RTS_", in sorted order. */
     std::list<std::string> GetAvailableMessageRequestTypes();
 

@@ -3,6 +3,7 @@
 #include "vexaException.h"
 #include "vexaImageReadAccessor.h"
 #include "vexaImageWriteAccessor.h"
+#include "vexaSafeFileReplace.h"
 
 #include <vexaLog.h>
 
@@ -11,10 +12,7 @@
 #include <itkNrrdImageIOFactory.h>
 #include <vnl/vnl_det.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
@@ -106,9 +104,11 @@ namespace vexa
       origin.Fill(0.0);
       for (unsigned int i = 0; i < n; ++i)
       {
+        // a negative spacing is an axis that runs the other way: its direction turns round
         const double s = io.GetSpacing(i);
-        if (std::isfinite(s) && s > 0.0)
-          spacing[i] = s;
+        const double sign = s < 0.0 ? -1.0 : 1.0;
+        if (std::isfinite(s) && s != 0.0)
+          spacing[i] = std::abs(s);
         else
           VEXA_WARN << "\"" << path << "\": spacing " << s << " of axis " << i << " is not usable; using 1.0.";
         const double o = io.GetOrigin(i);
@@ -118,7 +118,7 @@ namespace vexa
           VEXA_WARN << "\"" << path << "\": origin " << o << " of axis " << i << " is not usable; using 0.";
         const std::vector<double> column = io.GetDirection(i);
         for (unsigned int j = 0; j < n && j < column.size(); ++j)
-          direction[j][i] = column[j];
+          direction[j][i] = sign * column[j];
       }
       bool usable = true;
       for (unsigned int r = 0; r < 3; ++r)
@@ -136,6 +136,7 @@ namespace vexa
 
     Image::Pointer ReadNrrd(const std::string &path)
     {
+      IOUtil::CheckNrrdFile(path);
       RegisterImageIOFactories();
       itk::ImageIOBase::Pointer io =
         itk::ImageIOFactory::CreateImageIO(path.c_str(), itk::ImageIOFactory::ReadMode);
@@ -186,14 +187,6 @@ namespace vexa
       return image;
     }
 
-    std::string TemporaryNameBeside(const fs::path &target)
-    {
-      static std::atomic<unsigned long> counter{0};
-      const std::string name = "." + target.filename().string() + ".partial-" + std::to_string(::getpid()) + "-" +
-                               std::to_string(counter++) + ".nrrd";
-      return (target.parent_path() / name).string();
-    }
-
     void WriteNrrd(const Image &image, const std::string &path, const std::string &ext)
     {
       ImageReadAccessor access(&image);
@@ -239,23 +232,15 @@ namespace vexa
 
       if (ext == ".nhdr")
       {
+        // the header names its data file: both are written under their own names
         io->SetFileName(path);
         io->Write(access.GetData());
         return;
       }
-      const std::string partial = TemporaryNameBeside(fs::path(path));
-      try
-      {
-        io->SetFileName(partial);
+      ReplaceFileSafely(path, [&](const std::string &writePath) {
+        io->SetFileName(writePath);
         io->Write(access.GetData());
-        fs::rename(partial, path);
-      }
-      catch (...)
-      {
-        std::error_code ignored;
-        fs::remove(partial, ignored);
-        throw;
-      }
+      });
     }
   }
 
@@ -326,10 +311,6 @@ namespace vexa
       if (dynamic_cast<const vexa::Exception *>(&e) && std::string(e.GetDescription()).find(path) != std::string::npos)
         throw;
       vexaThrow() << "Cannot save \"" << path << "\": " << e.GetDescription();
-    }
-    catch (const fs::filesystem_error &e)
-    {
-      vexaThrow() << "Cannot save \"" << path << "\": " << e.what();
     }
   }
 }

@@ -8,6 +8,8 @@
 #include "vexaMcxyzProbe.h"
 #include "vexaMcxyzVolumeFile.h"
 
+#include <vexaSafeFileReplace.h>
+
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -46,6 +48,7 @@ namespace
       std::cout << UsageText();
       return 0;
     }
+    CheckFluencePath(options.outputPath);
 
     VolumeFile input = ReadOpticalVolume(options.inputPath);
     Illumination illumination = options.probePath.empty() ? Illumination::Default() : ReadProbeFile(options.probePath);
@@ -83,6 +86,7 @@ int main(int argc, char **argv)
 {
   try
   {
+    vexa::RemoveTemporaryFilesOnTermination();
     return Run(argc, argv);
   }
   catch (const std::exception &e)

@@ -8,10 +8,12 @@
 #include <itkNrrdImageIO.h>
 #include <itkVectorImage.h>
 
-#include <cstdio>
+#include <vexaException.h>
+#include <vexaIOUtil.h>
+#include <vexaSafeFileReplace.h>
+
+#include <cctype>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vexa
 {
@@ -55,6 +57,9 @@ namespace vexa
           throw std::runtime_error(
             "it holds no optical properties (expected 3 components per voxel or 3 volumes along the 4th axis)");
 
+        // the header's claims against what the file holds (a damaged or short data part, a NaN
+        // spacing), before ITK allocates for them
+        IOUtil::CheckNrrdFile(path);
         itk::ImageFileReader<InputImage>::Pointer reader = itk::ImageFileReader<InputImage>::New();
         reader->SetImageIO(io);
         reader->SetFileName(path);
@@ -97,6 +102,10 @@ namespace vexa
         }
         vol.Validate();
       }
+      catch (const vexa::Exception &e)
+      {
+        throw std::runtime_error(e.GetDescription()); // names the file already
+      }
       catch (const itk::ExceptionObject &e)
       {
         throw std::runtime_error("Cannot read \"" + path + "\": " + e.GetDescription());
@@ -112,6 +121,18 @@ namespace vexa
       return file;
     }
 
+    void CheckFluencePath(const std::string &path)
+    {
+      const std::string::size_type slash = path.find_last_of('/');
+      const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+      std::string extension = name.size() > 5 ? name.substr(name.size() - 5) : std::string();
+      for (char &c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (extension != ".nrrd")
+        throw std::runtime_error("Cannot write \"" + path +
+                                 "\": the fluence is written as NRRD with its data attached; name the file *.nrrd");
+    }
+
     void WriteFluence(const std::string &path,
                       const std::vector<double> &values,
                       const std::array<std::size_t, 3> &dimensions,
@@ -121,6 +142,7 @@ namespace vexa
       using OutputImage = itk::Image<float, 3>;
       if (values.size() != dimensions[0] * dimensions[1] * dimensions[2])
         throw std::invalid_argument("WriteFluence: the values do not match the dimensions");
+      CheckFluencePath(path);
       OutputImage::Pointer image = OutputImage::New();
       OutputImage::RegionType region;
       OutputImage::SpacingType spacing;
@@ -145,36 +167,25 @@ namespace vexa
       for (const auto &kv : keyValues)
         itk::EncapsulateMetaData<std::string>(image->GetMetaDataDictionary(), kv.first, kv.second);
 
-      // A folder that is missing or not writable is named here; ITK's NRRD
-      // writer would also fail, but less clearly (and it leaks on that path).
-      const std::string::size_type slash = path.find_last_of('/');
-      const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-      struct stat info;
-      if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        throw std::runtime_error("Cannot write \"" + path + "\": the folder \"" + folder + "\" does not exist");
-      if (::access(folder.c_str(), W_OK) != 0)
-        throw std::runtime_error("Cannot write \"" + path + "\": the folder \"" + folder + "\" is not writable");
-
-      // beside the target, so that the rename stays on one file system
-      const std::string partial = path + ".partial-" + std::to_string(::getpid()) + ".nrrd";
+      itk::ImageFileWriter<OutputImage>::Pointer writer = itk::ImageFileWriter<OutputImage>::New();
+      writer->SetImageIO(itk::NrrdImageIO::New());
+      writer->SetInput(image);
+      writer->UseCompressionOn();
       try
       {
-        itk::ImageFileWriter<OutputImage>::Pointer writer = itk::ImageFileWriter<OutputImage>::New();
-        writer->SetImageIO(itk::NrrdImageIO::New());
-        writer->SetFileName(partial);
-        writer->SetInput(image);
-        writer->UseCompressionOn();
-        writer->Update();
+        // a missing or read-only folder is refused before ITK's writer sees it (it leaks on that path)
+        ReplaceFileSafely(path, [&](const std::string &writePath) {
+          writer->SetFileName(writePath);
+          writer->Update();
+        });
+      }
+      catch (const vexa::Exception &e)
+      {
+        throw std::runtime_error(e.GetDescription());
       }
       catch (const itk::ExceptionObject &e)
       {
-        std::remove(partial.c_str());
         throw std::runtime_error("Cannot write \"" + path + "\": " + e.GetDescription());
-      }
-      if (std::rename(partial.c_str(), path.c_str()) != 0)
-      {
-        std::remove(partial.c_str());
-        throw std::runtime_error("Cannot write \"" + path + "\": renaming the finished file failed");
       }
     }
   }

@@ -35,10 +35,22 @@ namespace vexa
     VolumeFile ReadOpticalVolume(const std::string &path);
 
     /**
+     * Refuses an output name the fluence cannot be written under: the file is
+     * NRRD with its data attached, so the name must end in ".nrrd" (any letter
+     * case); a name such as "out.png" would hold NRRD data under a name that
+     * promises something else. Throws std::runtime_error naming the path.
+     * WriteFluence checks this too; a program checks it first, before hours
+     * of simulation.
+     */
+    void CheckFluencePath(const std::string &path);
+
+    /**
      * Writes a 3-D float NRRD of the voxel values with the geometry, and
-     * the key/value pairs into its header. The file is written under a
-     * temporary name beside the target and renamed, so a reader never sees a
-     * half-written file. Throws std::runtime_error with the path on failure.
+     * the key/value pairs into its header, through vexa::ReplaceFileSafely: a
+     * regular file is written under a temporary name beside the target and
+     * renamed, so a reader never sees a half-written file; a link is written
+     * through to its target, a device or FIFO written to, never replaced.
+     * Throws std::runtime_error with the path on failure.
      */
     void WriteFluence(const std::string &path,
                       const std::vector<double> &values,

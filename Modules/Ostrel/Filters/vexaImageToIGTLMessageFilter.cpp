@@ -1,5 +1,7 @@
 #include "vexaImageToIGTLMessageFilter.h"
 
+#include "vexaIGTLMessagePacking.h"
+
 #include <vexaImageReadAccessor.h>
 
 #include <igtlImageMessage.h>
@@ -190,7 +192,7 @@ namespace vexa
     timestamp->GetTime(); // now
     imgMsg->SetTimeStamp(timestamp);
 
-    imgMsg->Pack();
+    IGTLPackMessage(imgMsg);
     output->SetMessage(imgMsg.GetPointer());
     return true;
   }

@@ -293,13 +293,24 @@ TEST(IGTLDevice, RequestsGoToTheCommandList)
   ASSERT_NE(nullptr, startBind);
   EXPECT_EQ((std::uint64_t(1) << 32) + 100, startBind->GetResolution());
 
+  // STT_ of a type without a message class (STT_IMAGE is a header only): a
+  // bare header like GET_, an announced body skipped exactly
+  vorlen::CapturingSink sink;
+  const std::vector<unsigned char> extra = {1, 2, 3, 4, 5, 6};
+  ASSERT_TRUE(SendBytes(peer, Concat(RawHeader("STT_IMAGE", extra.size(), IGTL_HEADER_VERSION, extra), extra)));
+  ASSERT_TRUE(WaitUntil([&] { return commands.Count() == 4; }));
+  command = server->GetNextCommand();
+  ASSERT_TRUE(command.IsNotNull());
+  EXPECT_STREQ("STT_IMAGE", command->GetDeviceType());
+  EXPECT_FALSE(sink.Contains("Unknown IGT message type"));
+
   // STP_ and RTS_ (with the reply's one status byte) as bare headers too; kept both
   server->EnableNoBufferingMode(false);
   ASSERT_TRUE(SendBytes(peer, Packed(igtl::StopTrackingDataMessage::New())));
   ASSERT_TRUE(SendBytes(peer, Packed(igtl::RTSTrackingDataMessage::New())));
   ASSERT_TRUE(SendBytes(peer, Packed(MakeString("after"))));
   ASSERT_TRUE(WaitUntil([&] { return messages.Count() == 1; }));
-  EXPECT_EQ(5, commands.Count());
+  EXPECT_EQ(6, commands.Count());
   for (const char *type : {"STP_TDATA", "RTS_TDATA"})
   {
     command = server->GetNextCommand();

@@ -11,6 +11,14 @@
 
 #include <thread>
 
+// A standard peer's image stream requests: OpenIGTLink 1.11 has no classes
+// for them, only the macro that makes such header-only query messages.
+namespace igtl
+{
+  igtlCreateDefaultQueryMessageClass(StartImageMessage, "STT_IMAGE");
+  igtlCreateDefaultQueryMessageClass(StopImageMessage, "STP_IMAGE");
+}
+
 using namespace vexa;
 using namespace vexa::test;
 using namespace std::chrono_literals;
@@ -275,6 +283,66 @@ TEST_F(Provider, StreamingAtTheRequestedIntervalUntilStopped)
   ASSERT_EQ(5u, frames.size());
   for (std::size_t i = 1; i < frames.size(); ++i)
     EXPECT_GT(frames[i], frames[i - 1]); // a new frame every update
+}
+
+TEST_F(Provider, ImageStreamOfAStandardPeer)
+{
+  vorlen::CapturingSink sink;
+  EventProbe started(m_Provider, StreamingStartRequiredEvent());
+  EventProbe stopped(m_Provider, StreamingStopRequiredEvent());
+
+  // Without an image source: the factory has no RTS_IMAGE, so only the warning.
+  ASSERT_TRUE(m_Peer.Send(igtl::StartImageMessage::New()));
+  ASSERT_TRUE(WaitUntil([&] { return sink.Contains("( IMAGE )", 1); }));
+  EXPECT_FALSE(sink.Contains("Unknown IGT message type"));
+  EXPECT_FALSE(m_Provider->IsStreaming());
+
+  Image::Pointer image = MakeImage<unsigned char>({8, 6});
+  ImageToIGTLMessageFilter::Pointer images = RegisteredImageSource(image);
+  ASSERT_TRUE(m_Peer.Send(igtl::StartImageMessage::New()));
+  ASSERT_TRUE(WaitUntil([&] { return m_Provider->IsStreaming(); }));
+  EXPECT_EQ(100u, m_Provider->GetStreamingTime()); // 10 frames per second
+
+  // The peer takes four frames, noting when each arrived, then asks to stop.
+  std::vector<std::chrono::steady_clock::time_point> arrivals;
+  std::thread peer([&] {
+    while (arrivals.size() < 4)
+    {
+      Received r;
+      if (!m_Peer.Receive(r))
+        return;
+      if (r.type == "IMAGE" && r.crcOk)
+        arrivals.push_back(std::chrono::steady_clock::now());
+    }
+    m_Peer.Send(igtl::StopImageMessage::New());
+  });
+  auto next = std::chrono::steady_clock::now();
+  ASSERT_TRUE(PumpUntil([&] {
+    if (started.count > 0 && stopped.count == 0 && std::chrono::steady_clock::now() >= next)
+    {
+      image->Modified();
+      m_Provider->Update();
+      next = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_Provider->GetStreamingTime());
+    }
+    return stopped.count > 0;
+  }));
+  peer.join();
+  ASSERT_EQ(4u, arrivals.size());
+  for (std::size_t i = 1; i < arrivals.size(); ++i)
+    EXPECT_GE(arrivals[i] - arrivals[i - 1], 90ms) << i;
+  EXPECT_FALSE(m_Provider->IsStreaming());
+  EXPECT_FALSE(m_Provider->HasInput(images->GetOutput()));
+
+  // A start request with a body it should not have: the body is skipped, and
+  // the GET_IMAGE right behind it is read as the next message.
+  const std::vector<unsigned char> body = {9, 8, 7, 6, 5};
+  std::vector<unsigned char> bytes = Concat(RawHeader("STT_IMAGE", body.size(), IGTL_HEADER_VERSION, body), body);
+  ASSERT_TRUE(m_Peer.SendBytes(Concat(bytes, Packed(igtl::GetImageMessage::New()))));
+  ExpectImageMessageOf(image, Next());
+  EXPECT_TRUE(m_Provider->IsStreaming());
+  ASSERT_TRUE(m_Peer.Send(igtl::StopImageMessage::New()));
+  ASSERT_TRUE(WaitUntil([&] { return !m_Provider->IsStreaming(); }));
+  EXPECT_EQ(1u, m_Server->GetNumberOfConnections());
 }
 
 TEST_F(Provider, StreamingIntervalsOfTheRequests)

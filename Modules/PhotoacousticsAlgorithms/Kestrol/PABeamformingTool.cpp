@@ -11,6 +11,7 @@
 #include <vexaException.h>
 #include <vexaIOUtil.h>
 #include <vexaLog.h>
+#include <vexaSafeFileReplace.h>
 
 #include <usAny.h>
 
@@ -39,6 +40,31 @@ namespace
   {
     int code;
   };
+
+  /**
+   * The spacing of an image axis as its file gave it: negative when the axis
+   * runs against its world axis (a negative spacing in the file turns the
+   * axis round on loading; the geometry's spacing is always positive).
+   */
+  double SignedSpacing(const vexa::Image *image, unsigned int axis)
+  {
+    const vexa::BaseGeometry *geometry = image->GetGeometry(0);
+    const double spacing = geometry->GetSpacing()[axis];
+    return geometry->GetIndexToWorldTransform()->GetMatrix()[axis][axis] < 0.0 ? -spacing : spacing;
+  }
+
+  /** The x spacing is the element pitch, the y spacing the time between samples: both must run forward. */
+  void CheckPitchAndTimeStep(const vexa::Image *image, const std::string &path)
+  {
+    const double pitch = SignedSpacing(image, 0);
+    if (pitch < 0.0)
+      vexaThrow() << "Cannot beamform \"" << path << "\": its x spacing, the element pitch, is " << pitch
+                  << " mm; a pitch must be positive.";
+    const double timeStep = SignedSpacing(image, 1);
+    if (timeStep < 0.0)
+      vexaThrow() << "Cannot beamform \"" << path << "\": its y spacing, the time between samples, is " << timeStep
+                  << " us; a time step must be positive.";
+  }
 }
 
 InputParameters parseInput(int argc, char *argv[])
@@ -92,6 +118,7 @@ InputParameters parseInput(int argc, char *argv[])
     input.inputImage = vexa::IOUtil::LoadFirstAs<vexa::Image>(path);
     if (input.inputImage.IsNull())
       vexaThrow() << "The first datum of " << path << " is not an image.";
+    CheckPitchAndTimeStep(input.inputImage, path);
     VEXA_INFO(verbose) << "Reading input image...[Done]";
   }
   else
@@ -154,6 +181,7 @@ int main(int argc, char *argv[])
 {
   try
   {
+    vexa::RemoveTemporaryFilesOnTermination();
     const InputParameters input = parseInput(argc, argv);
     const bool verbose = input.verbose;
     VEXA_INFO(verbose) << "Beamforming input image...";

@@ -8,6 +8,7 @@
 #include <vexaPAInSilicoTissueGenerator.h>
 #include <vexaPATissueGeneratorParameters.h>
 #include <vexaPAVesselMeanderStrategy.h>
+#include <vexaSafeFileReplace.h>
 #include <vexaSimulatorShell.h>
 #include <vexaUIDGenerator.h>
 
@@ -122,6 +123,8 @@ namespace
   int Run(int argc, char *argv[])
   {
     const InputParameters input = parseInput(argc, argv);
+    // refused before the phantom is made and saved for a simulator that cannot start
+    vexa::CheckSimulator(input.simulatorPath);
     vexa::pa::TissueGeneratorParameters::Pointer parameters = CreatePhantomParameters();
     if (input.emptyVolume)
     {
@@ -161,6 +164,8 @@ int main(int argc, char *argv[])
 {
   try
   {
+    // a stop from outside during the save leaves no partial file behind
+    vexa::RemoveTemporaryFilesOnTermination();
     return Run(argc, argv);
   }
   catch (const itk::ExceptionObject &e)

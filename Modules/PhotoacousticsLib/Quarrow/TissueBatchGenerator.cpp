@@ -8,6 +8,7 @@
 #include <vexaPAInSilicoTissueGenerator.h>
 #include <vexaPATissueGeneratorParameters.h>
 #include <vexaPAVesselMeanderStrategy.h>
+#include <vexaSafeFileReplace.h>
 #include <vexaSimulatorShell.h>
 #include <vexaUIDGenerator.h>
 
@@ -145,6 +146,8 @@ namespace
   int Run(int argc, char *argv[])
   {
     const InputParameters input = parseInput(argc, argv);
+    // a simulator that cannot start would turn the batch into volumes without fluence, for ever
+    vexa::CheckSimulator(input.simulatorPath);
     const std::string savePath = vexa::AsFolder(input.savePath);
     for (unsigned long long n = 0;; ++n)
     {
@@ -177,6 +180,9 @@ namespace
         command += " -n " + vexa::ShellQuoted("100000000");
         const int status = vexa::RunShellCommand(command);
         VEXA_INFO << "yo: " << offsetText << ": " << status;
+        if (status == vexa::ShellCannotExecute || status == vexa::ShellCommandNotFound)
+          vexaThrow() << "The shell could not start the simulator \"" << input.simulatorPath << "\" (exit status "
+                      << status << "); the batch ends.";
       }
       VEXA_INFO(input.verbose) << "Simulating fluence..[Done]";
     }
@@ -187,6 +193,8 @@ int main(int argc, char *argv[])
 {
   try
   {
+    // a stop from outside during a save leaves no partial file behind
+    vexa::RemoveTemporaryFilesOnTermination();
     return Run(argc, argv);
   }
   catch (const itk::ExceptionObject &e)

@@ -5,6 +5,8 @@
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
 
+#include <itkNrrdImageIO.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 
 namespace
 {
@@ -183,4 +186,192 @@ TEST(IOUtil, SaveRefusesWhatItCannotWriteAndLeavesNoPartialFiles)
     EXPECT_EQ("out.nrrd", entry.path().filename().string());
   }
   EXPECT_EQ(1u, files);
+}
+
+namespace
+{
+  std::string ReadBytes(const std::string &path)
+  {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  void WriteBytes(const std::string &path, const std::string &bytes)
+  {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+
+  std::string Replaced(std::string text, const std::string &from, const std::string &to)
+  {
+    const auto at = text.find(from);
+    EXPECT_NE(std::string::npos, at) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+  }
+
+  /** A 7 x 5 float image written by ITK's own writer with gzip-compressed pixels. */
+  std::string CompressedNrrd(const TemporaryFolder &folder)
+  {
+    const std::string path = folder.File("compressed-source.nrrd");
+    vexa::Image::Pointer image = MakePatternImage(vexa::CreateScalarPixelType<float>(), {7, 5});
+    vexa::ImageReadAccessor access(image);
+    itk::NrrdImageIO::Pointer io = itk::NrrdImageIO::New();
+    io->SetNumberOfDimensions(2);
+    itk::ImageIORegion region(2);
+    for (unsigned int i = 0; i < 2; ++i)
+    {
+      io->SetDimensions(i, image->GetDimension(i));
+      io->SetSpacing(i, 0.5);
+      region.SetSize(i, image->GetDimension(i));
+    }
+    io->SetComponentType(itk::ImageIOBase::FLOAT);
+    io->SetPixelType(itk::ImageIOBase::SCALAR);
+    io->SetIORegion(region);
+    io->SetUseCompression(true);
+    io->SetFileName(path);
+    io->Write(access.GetData());
+    return ReadBytes(path);
+  }
+
+  const std::string RawHeader = "NRRD0004\ntype: float\ndimension: 2\nsizes: 2 2\nendian: little\n";
+  const std::string RawData = std::string(16, '\x01');
+
+  struct HostileFileCase
+  {
+    const char *name;
+    /** The file's bytes, given a gzip-compressed NRRD file to start from. */
+    std::function<std::string(const std::string &compressed)> bytes;
+    /** What the error says after the file's name; empty: the file loads. */
+    const char *error;
+  };
+
+  const HostileFileCase HostileFiles[] = {
+    {"NanSpacing", [](const std::string &) { return RawHeader + "spacings: nan 0.5\nencoding: raw\n\n" + RawData; },
+     "the spacing of axis 0 is nan"},
+    {"InfiniteSpacing",
+     [](const std::string &) { return RawHeader + "spacings: 0.5 1e400\nencoding: raw\n\n" + RawData; },
+     "the spacing of axis 1 is inf"},
+    {"ZeroSpacing", [](const std::string &) { return RawHeader + "spacings: 0 0.5\nencoding: raw\n\n" + RawData; },
+     "the spacing of axis 0 is 0"},
+    {"ZeroSpaceDirection",
+     [](const std::string &) {
+       return "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2 1\nspace: left-posterior-superior\n"
+              "space directions: (0.5,0,0) (0,0,0) (0,0,1)\nencoding: raw\n\n" +
+              std::string(4, 'x');
+     },
+     "the space direction of axis 1"},
+    {"NanSpaceDirection",
+     [](const std::string &) {
+       return "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2 1\nspace: left-posterior-superior\n"
+              "space directions: (nan,nan,nan) (0,1,0) (0,0,1)\nencoding: raw\n\n" +
+              std::string(4, 'x');
+     },
+     "the space direction of axis 0"},
+    {"RawPartShorterThanTheClaim",
+     [](const std::string &) { return "NRRD0004\ntype: float\ndimension: 3\nsizes: 1024 1024 768\nencoding: raw\n\n" + RawData; },
+     "its header claims 3221225472 bytes of pixel data, the file holds 16 bytes"},
+    {"DetachedDataMissing",
+     [](const std::string &) { return RawHeader + "encoding: raw\ndata file: nowhere.raw\n"; }, "nowhere.raw\" does not exist"},
+    {"NoDataAtAll", [](const std::string &) { return RawHeader + "encoding: raw\n"; }, "the pixel data is missing"},
+    {"ClaimBeyondTheMaximum",
+     [](const std::string &) { return "NRRD0004\ntype: double\ndimension: 2\nsizes: 100000 100000\nencoding: raw\n\n"; },
+     "claims 80000000000 bytes of pixel data, more than the largest allowed, 4294967296 bytes (vexa::IOUtil::SetMaximumDataSize)"},
+    {"ClaimBeyond64Bits",
+     [](const std::string &) { return "NRRD0004\ntype: double\ndimension: 3\nsizes: 4294967296 4294967296 4294967296\nencoding: raw\n\n"; },
+     "more than 2^64 bytes"},
+    {"NegativeSize", [](const std::string &) { return "NRRD0004\ntype: float\ndimension: 2\nsizes: 2 -2\nencoding: raw\n\n"; },
+     "its size \"-2\" is not a count"},
+    {"Bzip2", [](const std::string &) { return RawHeader + "encoding: bzip2\n\n" + RawData; }, "bzip2-compressed pixel data is not supported"},
+    {"GzipCrcDamaged",
+     [](std::string z) {
+       z[z.size() - 8] ^= 0x55;
+       return z;
+     },
+     "its compressed data is damaged: the CRC does not match"},
+    {"GzipLengthDamaged",
+     [](std::string z) {
+       z[z.size() - 1] ^= 0x01;
+       return z;
+     },
+     "its compressed data is damaged: the length does not match"},
+    {"GzipCutShort", [](const std::string &z) { return z.substr(0, z.size() - 20); }, "its compressed data is cut short"},
+    {"GzipHoldsLessThanTheClaim", [](const std::string &z) { return Replaced(z, "sizes: 7 5", "sizes: 7 50"); },
+     "its compressed data holds 140 bytes, its header claims 1400 bytes"},
+    {"GzipHoldsMoreThanTheClaim", [](const std::string &z) { return Replaced(z, "sizes: 7 5", "sizes: 7 2"); },
+     "its compressed data holds more than the 56 bytes"},
+    {"GzipFollowedByGarbage", [](const std::string &z) { return z + "garbage"; }, "followed by bytes that are not compressed data"},
+    // what must still load
+    {"GzipIntact", [](const std::string &z) { return z; }, ""},
+    {"NanSpacingOfAComponentAxis",
+     [](const std::string &) {
+       return "NRRD0004\ntype: float\ndimension: 3\nsizes: 2 2 1\nendian: little\nspacings: nan 0.5 0.25\n"
+              "kinds: vector domain domain\n"
+              "encoding: raw\n\n" +
+              RawData;
+     },
+     ""},
+    {"NegativeSpacing", [](const std::string &) { return RawHeader + "spacings: -0.3 0.5\nencoding: raw\n\n" + RawData; }, ""},
+  };
+
+  class IOUtilHostileFile : public ::testing::TestWithParam<HostileFileCase>
+  {
+  };
+}
+
+TEST_P(IOUtilHostileFile, IsRefusedBeforeItsPixelsAreReadOrLoadsWhenSound)
+{
+  const HostileFileCase &c = GetParam();
+  TemporaryFolder folder;
+  const std::string path = folder.File(std::string(c.name) + ".nrrd");
+  WriteBytes(path, c.bytes(CompressedNrrd(folder)));
+  if (std::string(c.error).empty())
+  {
+    EXPECT_NO_THROW(vexa::IOUtil::LoadImage(path));
+    return;
+  }
+  try
+  {
+    vexa::IOUtil::Load(path);
+    ADD_FAILURE() << "loaded " << path;
+  }
+  catch (const vexa::Exception &e)
+  {
+    EXPECT_THAT(e.GetDescription(), HasSubstr("Cannot load \"" + path + "\": "));
+    EXPECT_THAT(e.GetDescription(), HasSubstr(c.error));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, IOUtilHostileFile, ::testing::ValuesIn(HostileFiles),
+                         [](const ::testing::TestParamInfo<HostileFileCase> &info) { return std::string(info.param.name); });
+
+TEST(IOUtil, ANegativeSpacingTurnsTheAxisRound)
+{
+  TemporaryFolder folder;
+  const std::string path = folder.File("negative.nrrd");
+  WriteBytes(path, RawHeader + "spacings: -0.3 0.5\nencoding: raw\n\n" + RawData);
+  vexa::Image::Pointer image = vexa::IOUtil::LoadImage(path);
+  const auto &matrix = image->GetGeometry(0)->GetIndexToWorldTransform()->GetMatrix();
+  EXPECT_NEAR(-0.3, matrix[0][0], 1e-12);
+  EXPECT_NEAR(0.5, matrix[1][1], 1e-12);
+  EXPECT_NEAR(0.3, image->GetGeometry(0)->GetSpacing()[0], 1e-12);
+}
+
+TEST(IOUtil, TheMaximumDataSizeIsSetThroughTheInterface)
+{
+  TemporaryFolder folder;
+  const std::string path = folder.File("image.nrrd");
+  vexa::IOUtil::Save(MakePatternImage(vexa::CreateScalarPixelType<float>(), {7, 5}), path); // 140 bytes
+  ASSERT_EQ(vexa::IOUtil::DefaultMaximumDataSize, vexa::IOUtil::GetMaximumDataSize());
+  vexa::IOUtil::SetMaximumDataSize(139);
+  try
+  {
+    vexa::IOUtil::Load(path);
+    ADD_FAILURE() << "loaded beyond the maximum";
+  }
+  catch (const vexa::Exception &e)
+  {
+    EXPECT_THAT(e.GetDescription(), HasSubstr("claims 140 bytes of pixel data, more than the largest allowed, 139 bytes"));
+  }
+  vexa::IOUtil::SetMaximumDataSize(140);
+  EXPECT_NO_THROW(vexa::IOUtil::Load(path));
+  vexa::IOUtil::SetMaximumDataSize(vexa::IOUtil::DefaultMaximumDataSize);
 }

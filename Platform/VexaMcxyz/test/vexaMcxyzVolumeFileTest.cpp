@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -212,6 +213,67 @@ TEST_F(VolumeFileTest, FilesWithoutOpticalPropertiesAreRefused)
   bad->FillBuffer(v);
   Write(m_Dir + "/negative.nrrd", bad.GetPointer());
   expectRefused(m_Dir + "/negative.nrrd", "negative or non-finite absorption");
+}
+
+TEST_F(VolumeFileTest, DamagedOrLyingFilesAreRefusedBeforeTheirDataIsRead)
+{
+  using Image = itk::VectorImage<float, 3>;
+  Image::Pointer volume = Image::New();
+  Image::RegionType region;
+  region.SetSize(0, 4);
+  region.SetSize(1, 4);
+  region.SetSize(2, 4);
+  volume->SetRegions(region);
+  volume->SetNumberOfComponentsPerPixel(3);
+  const double spacing[3] = {0.5, 0.5, 0.5};
+  volume->SetSpacing(spacing);
+  volume->Allocate();
+  itk::VariableLengthVector<float> v(3);
+  v[0] = 0.1f;
+  v[1] = 10;
+  v[2] = 0.9f;
+  volume->FillBuffer(v);
+  const std::string sound = m_Dir + "/sound.nrrd";
+  {
+    itk::ImageFileWriter<Image>::Pointer w = itk::ImageFileWriter<Image>::New();
+    w->SetImageIO(itk::NrrdImageIO::New());
+    w->SetFileName(sound);
+    w->SetInput(volume);
+    w->UseCompressionOn();
+    w->Update();
+  }
+  ASSERT_NO_THROW(ReadOpticalVolume(sound));
+  std::ifstream in(sound, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string::size_type direction = bytes.find("(0.5,0,0)");
+  ASSERT_NE(std::string::npos, direction) << bytes.substr(0, 400);
+
+  struct Case
+  {
+    const char *name;
+    std::string bytes;
+    const char *error;
+  };
+  std::string crc = bytes, nan = bytes;
+  crc[crc.size() - 6] ^= 0x20;
+  nan.replace(direction, 9, "(nan,nan,nan)");
+  for (const Case &c : {Case{"crc.nrrd", crc, "the CRC does not match"},
+                        Case{"short.nrrd", bytes.substr(0, bytes.size() - 30), "cut short"},
+                        Case{"nan.nrrd", nan, "the space direction of axis 1"}})
+  {
+    const std::string path = m_Dir + "/" + c.name;
+    std::ofstream(path, std::ios::binary) << c.bytes;
+    try
+    {
+      ReadOpticalVolume(path);
+      ADD_FAILURE() << c.name << ": accepted";
+    }
+    catch (const std::runtime_error &e)
+    {
+      EXPECT_NE(std::string::npos, std::string(e.what()).find(path)) << e.what();
+      EXPECT_NE(std::string::npos, std::string(e.what()).find(c.error)) << e.what();
+    }
+  }
 }
 
 TEST_F(VolumeFileTest, FluenceIsWrittenWholeWithGeometryAndHeaderKeys)

@@ -2,8 +2,10 @@
 // written into one end of a socket pair, whose other end a client device reads
 // exactly as it reads a TCP connection, until the stream ends or breaks. Every
 // message received is then packed again, as a device forwarding it would.
+// The same input also checks the library's CRC against OpenIGTLink's own.
 
 #include <vexaIGTLClient.h>
+#include <vexaIGTLCrc64.h>
 
 #include <vorlenLogSink.h>
 
@@ -19,6 +21,7 @@
 #include <igtl_header.h>
 #include <igtl_util.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -180,8 +183,28 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
   return 0;
 }
 
+namespace
+{
+  /** Every implementation of the CRC equals OpenIGTLink's, in one run and cut in two where the input says. */
+  void CompareCrcs(const std::uint8_t *data, std::size_t size)
+  {
+    std::uint64_t start = 0;
+    std::memcpy(&start, data, std::min(size, sizeof(start)));
+    const std::size_t cut = size == 0 ? 0 : (static_cast<std::size_t>(data[size - 1]) * size) / 256;
+    auto *bytes = const_cast<unsigned char *>(data);
+    const std::uint64_t expected = crc64(bytes, size, start);
+    for (auto crc : {&vexa::IGTLCrc64, &vexa::IGTLCrc64Implementations::SliceBy8,
+                     &vexa::IGTLCrc64Implementations::CarryLessMultiply})
+    {
+      if (crc(data, size, start) != expected || crc(data + cut, size - cut, crc(data, cut, start)) != expected)
+        __builtin_trap();
+    }
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
+  CompareCrcs(data, size);
   FuzzedClient *device = Device();
   int ends[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)

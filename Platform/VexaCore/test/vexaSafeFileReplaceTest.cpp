@@ -1,0 +1,295 @@
+#include "vexaTestTemporaryFolder.h"
+
+#include <vexaException.h>
+#include <vexaSafeFileReplace.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+  namespace fs = std::filesystem;
+  using vexa::test::TemporaryFolder;
+  using ::testing::HasSubstr;
+
+  std::string ReadText(const std::string &path)
+  {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  void WriteText(const std::string &path, const std::string &text)
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    out.close();
+    if (!out)
+      throw std::runtime_error("cannot write " + path);
+  }
+
+  /** Every name in the folder, links and hidden files included. */
+  std::set<std::string> Names(const fs::path &folder)
+  {
+    std::set<std::string> names;
+    for (const auto &entry : fs::directory_iterator(folder))
+      names.insert(entry.path().filename().string());
+    return names;
+  }
+
+  mode_t TypeOf(const std::string &path)
+  {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
+  }
+
+  struct ReplaceCase
+  {
+    const char *name;
+    /** Puts something at "out.nrrd" in the folder (and beside it); answers false when it cannot here. */
+    std::function<bool(const TemporaryFolder &)> prepare;
+    bool writerFails;  ///< the test's writer throws after writing half
+    bool writeFails;   ///< the writer's exception arrives (its own, or the device's failure)
+    /** What the write must have left behind. */
+    std::function<void(const TemporaryFolder &)> check;
+  };
+
+  bool MakeNode(const TemporaryFolder &f, mode_t type, dev_t device)
+  {
+    return ::mknod(f.File("out.nrrd").c_str(), type | 0666, device) == 0;
+  }
+
+  const ReplaceCase Cases[] = {
+    {"NothingThere", [](const TemporaryFolder &) { return true; }, false, false,
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ("new", ReadText(f.File("out.nrrd")));
+       EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
+     }},
+    {"RegularFileKeepsItsPermissions",
+     [](const TemporaryFolder &f) {
+       WriteText(f.File("out.nrrd"), "old");
+       return ::chmod(f.File("out.nrrd").c_str(), 0640) == 0;
+     },
+     false, false,
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ("new", ReadText(f.File("out.nrrd")));
+       EXPECT_EQ(fs::perms(0640), fs::status(f.File("out.nrrd")).permissions() & fs::perms::mask);
+       EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
+     }},
+    {"RegularFileIntactAfterAFailedWrite", [](const TemporaryFolder &f) { WriteText(f.File("out.nrrd"), "old"); return true; },
+     true, true,
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ("old", ReadText(f.File("out.nrrd")));
+       EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
+     }},
+    {"LinkToAFileInAnotherFolder",
+     [](const TemporaryFolder &f) {
+       fs::create_directory(f.Path() / "data");
+       WriteText(f.File("data/target.bin"), "old");
+       fs::create_symlink("data/target.bin", f.File("out.nrrd"));
+       return true;
+     },
+     false, false,
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ(S_IFLNK, TypeOf(f.File("out.nrrd")));
+       EXPECT_EQ("data/target.bin", fs::read_symlink(f.File("out.nrrd")).string());
+       EXPECT_EQ("new", ReadText(f.File("data/target.bin")));
+       EXPECT_EQ(std::set<std::string>{"target.bin"}, Names(f.Path() / "data"));
+     }},
+    {"LinkIntactAfterAFailedWrite",
+     [](const TemporaryFolder &f) {
+       WriteText(f.File("target.nrrd"), "old");
+       fs::create_symlink(f.File("target.nrrd"), f.File("out.nrrd"));
+       return true;
+     },
+     true, true,
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ(S_IFLNK, TypeOf(f.File("out.nrrd")));
+       EXPECT_EQ("old", ReadText(f.File("target.nrrd")));
+       EXPECT_EQ((std::set<std::string>{"out.nrrd", "target.nrrd"}), Names(f.Path()));
+     }},
+    {"ChainOfLinksToNothingCreatesTheLastTarget",
+     [](const TemporaryFolder &f) {
+       fs::create_symlink("middle", f.File("out.nrrd"));
+       fs::create_symlink("end.nrrd", f.File("middle"));
+       return true;
+     },
+     false, false,
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ(S_IFLNK, TypeOf(f.File("out.nrrd")));
+       EXPECT_EQ(S_IFLNK, TypeOf(f.File("middle")));
+       EXPECT_EQ("new", ReadText(f.File("end.nrrd")));
+       EXPECT_EQ((std::set<std::string>{"out.nrrd", "middle", "end.nrrd"}), Names(f.Path()));
+     }},
+    {"DeviceNodeIsWrittenToNotReplaced",
+     [](const TemporaryFolder &f) { return MakeNode(f, S_IFCHR, makedev(1, 3)); }, // like /dev/null
+     false, false,
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ(S_IFCHR, TypeOf(f.File("out.nrrd")));
+       EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
+     }},
+    {"FullDeviceFailsAndStaysADevice",
+     [](const TemporaryFolder &f) { return MakeNode(f, S_IFCHR, makedev(1, 7)); }, // like /dev/full
+     false, true, // the device is full
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ(S_IFCHR, TypeOf(f.File("out.nrrd")));
+       EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
+     }},
+  };
+
+  class SafeFileReplace : public ::testing::TestWithParam<ReplaceCase>
+  {
+  };
+}
+
+TEST_P(SafeFileReplace, WritesWhatIsThereTheRightWay)
+{
+  const ReplaceCase &c = GetParam();
+  TemporaryFolder folder;
+  if (!c.prepare(folder))
+    GTEST_SKIP() << "cannot make this kind of file here (device nodes need root)";
+  const std::string path = folder.File("out.nrrd");
+  std::string written;
+  const auto write = [&](const std::string &name) {
+    written = name;
+    if (c.writerFails)
+    {
+      WriteText(name, "ne"); // a half-written file
+      throw std::runtime_error("the disk is full");
+    }
+    WriteText(name, "new");
+  };
+
+  if (c.writeFails)
+  {
+    // the writer's exception arrives unchanged
+    EXPECT_THROW(vexa::ReplaceFileSafely(path, write), std::runtime_error);
+  }
+  else
+  {
+    vexa::ReplaceFileSafely(path, write);
+  }
+  const mode_t type = TypeOf(path);
+  if (type == S_IFCHR || type == S_IFIFO)
+  {
+    EXPECT_EQ(path, written); // written through
+  }
+  else
+  {
+    // a hidden temporary in the target's folder with the name's extension
+    const fs::path name(written);
+    EXPECT_EQ('.', name.filename().string()[0]) << written;
+    EXPECT_EQ(".nrrd", name.extension().string()) << written;
+    EXPECT_NE(path, written);
+  }
+  c.check(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(WhatIsAtThePath, SafeFileReplace, ::testing::ValuesIn(Cases),
+                         [](const ::testing::TestParamInfo<ReplaceCase> &info) { return std::string(info.param.name); });
+
+TEST(SafeFileReplaceFifo, AFifoIsWrittenToAndStaysAFifo)
+{
+  TemporaryFolder folder;
+  const std::string path = folder.File("out.nrrd");
+  ASSERT_EQ(0, ::mkfifo(path.c_str(), 0600));
+  std::string received;
+  std::thread reader([&] { received = ReadText(path); });
+  vexa::ReplaceFileSafely(path, [](const std::string &name) { WriteText(name, "through the pipe"); });
+  reader.join();
+  EXPECT_EQ("through the pipe", received);
+  EXPECT_EQ(S_IFIFO, TypeOf(path));
+  EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(folder.Path()));
+}
+
+TEST(SafeFileReplaceRefusals, NameThePathAndTouchNothing)
+{
+  TemporaryFolder folder;
+  fs::create_directory(folder.Path() / "a folder.nrrd");
+  fs::create_symlink("loop-b", folder.File("loop-a"));
+  fs::create_symlink("loop-a", folder.File("loop-b"));
+  const std::set<std::string> before = Names(folder.Path());
+  for (const std::string &path : {folder.File("a folder.nrrd"), folder.File("loop-a"),
+                                  folder.File("no such folder/out.nrrd"), std::string()})
+  {
+    bool called = false;
+    try
+    {
+      vexa::ReplaceFileSafely(path, [&](const std::string &) { called = true; });
+      ADD_FAILURE() << "accepted " << path;
+    }
+    catch (const vexa::Exception &e)
+    {
+      EXPECT_THAT(e.GetDescription(), HasSubstr(path.empty() ? "no file name" : path));
+    }
+    EXPECT_FALSE(called) << path;
+  }
+  EXPECT_EQ(before, Names(folder.Path()));
+  EXPECT_TRUE(fs::is_empty(folder.Path() / "a folder.nrrd"));
+}
+
+TEST(SafeFileReplaceConcurrency, ConcurrentWritersLeaveOneCompleteFile)
+{
+  TemporaryFolder folder;
+  const std::string path = folder.File("shared.nrrd");
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 6; ++t)
+    writers.emplace_back([&, t] {
+      const std::string content(4096 + t, static_cast<char>('a' + t));
+      for (int i = 0; i < 20; ++i)
+        vexa::ReplaceFileSafely(path, [&](const std::string &name) { WriteText(name, content); });
+    });
+  for (std::thread &w : writers)
+    w.join();
+  const std::string result = ReadText(path);
+  ASSERT_GE(result.size(), 4096u);
+  EXPECT_EQ(std::string(result.size(), result[0]), result); // one writer's whole file
+  EXPECT_EQ(std::set<std::string>{"shared.nrrd"}, Names(folder.Path()));
+}
+
+TEST(SafeFileReplaceTermination, ASignalDuringAWriteRemovesTheTemporary)
+{
+  TemporaryFolder folder;
+  const std::string path = folder.File("out.nrrd");
+  const std::string ready = folder.File("writing");
+  WriteText(path, "old");
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0)
+  {
+    std::signal(SIGHUP, SIG_IGN); // ignored before: stays ignored
+    vexa::RemoveTemporaryFilesOnTermination();
+    ::raise(SIGHUP);
+    vexa::ReplaceFileSafely(path, [&](const std::string &name) {
+      WriteText(name, "half of it");
+      WriteText(ready, "");
+      for (;;)
+        ::pause();
+    });
+    ::_exit(0);
+  }
+  for (int i = 0; i < 3000 && !fs::exists(ready); ++i)
+    ::usleep(10000);
+  ASSERT_TRUE(fs::exists(ready)) << "the writer did not start";
+  ::kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status; // ended as SIGTERM ends a program
+  EXPECT_EQ("old", ReadText(path));
+  EXPECT_EQ((std::set<std::string>{"out.nrrd", "writing"}), Names(folder.Path()));
+}

@@ -1,0 +1,57 @@
+#ifndef vexaSafeFileReplace_h
+#define vexaSafeFileReplace_h
+
+#include "VexaCoreExports.h"
+
+#include <functional>
+#include <string>
+
+namespace vexa
+{
+  /**
+   * Writes a file at `path` so that a failed or interrupted write never leaves
+   * a half-written file there and never destroys what was there before.
+   *
+   * `write` is called once with the name to write to; it writes the whole file
+   * there (opening and closing it itself) and throws on failure. What that name
+   * is depends on what `path` is:
+   * - nothing, or a regular file: a hidden temporary beside it, in the same
+   *   folder and with the same extension (writers that pick the format by the
+   *   extension pick the same one). Once `write` returns, the temporary is
+   *   flushed to the disk (fsync), takes the permissions of the file it
+   *   replaces and is renamed over `path` in one step; readers see the old file
+   *   or the new one, never a mixture.
+   * - a symbolic link: the file the link points to (after all links in a row)
+   *   is written as above; the link stays a link. A link to nothing creates
+   *   the file it names.
+   * - a device node, FIFO or socket: `path` itself, written through. Such a
+   *   file is never replaced (renaming over /dev/null would turn it into a
+   *   regular file); what the writer sends is what the device gets.
+   * - a folder: refused.
+   *
+   * Throws vexa::Exception naming `path` when the file cannot be written; an
+   * exception of `write` is passed on unchanged after the temporary is
+   * removed. Thread-safe: concurrent writes get distinct temporaries.
+   * Temporaries in flight are known to RemovePendingTemporaryFiles(), so a
+   * program ended by a signal leaves none behind (see
+   * RemoveTemporaryFilesOnTermination()).
+   */
+  VEXACORE_EXPORT void ReplaceFileSafely(const std::string &path, const std::function<void(const std::string &)> &write);
+
+  /**
+   * Deletes the temporaries of the writes now in progress in this process.
+   * Async-signal-safe: meant for a handler of a terminating signal.
+   */
+  VEXACORE_EXPORT void RemovePendingTemporaryFiles() noexcept;
+
+  /**
+   * Installs handlers for SIGTERM, SIGINT and SIGHUP that delete the
+   * temporaries of writes in progress and then end the program by the same
+   * signal, as it would have ended without the handler. A signal that the
+   * process ignores (started with nohup, or in the background) stays ignored.
+   * Call once at the start of a program's main.
+   */
+  VEXACORE_EXPORT void RemoveTemporaryFilesOnTermination();
+}
+
+#endif

@@ -1,0 +1,89 @@
+#include "vexaUSImageFrame.h"
+
+#include <vexaImage.h>
+#include <vexaImageWriteAccessor.h>
+#include <vexaLog.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace vexa
+{
+  USImageFrame::USImageFrame()
+  {
+    Spacing.Fill(1.0);
+    Origin.Fill(0.0);
+  }
+
+  bool USImageFrame::Reshape(const PixelType &type, unsigned int x, unsigned int y, unsigned int z)
+  {
+    std::uint64_t bytes = type.GetSize();
+    const std::uint64_t limit = std::numeric_limits<std::size_t>::max();
+    for (unsigned int extent : {x, y, z})
+    {
+      if (extent == 0 || bytes == 0 || bytes > limit / extent)
+      {
+        Clear();
+        return false;
+      }
+      bytes *= extent;
+    }
+    try
+    {
+      // keeps the capacity: no allocation while pictures keep their size
+      m_Pixels.resize(static_cast<std::size_t>(bytes));
+    }
+    catch (const std::exception &)
+    {
+      Clear();
+      return false;
+    }
+    m_PixelType = type;
+    m_Size = {{x, y, z}};
+    m_Bytes = static_cast<std::size_t>(bytes);
+    return true;
+  }
+
+  void USImageFrame::Clear()
+  {
+    m_PixelType.reset();
+    m_Size = {{0, 0, 0}};
+    m_Bytes = 0;
+  }
+
+  void USImageFrame::WriteInto(Image *image) const
+  {
+    if (!image || IsEmpty())
+      return;
+    const unsigned int dimension = m_Size[2] > 1 ? 3u : 2u;
+    bool reshape = !image->IsInitialized() || image->GetPixelType() != *m_PixelType ||
+                   image->GetDimension() != dimension || image->GetDimension(0) != m_Size[0] ||
+                   image->GetDimension(1) != m_Size[1] || image->GetDimension(2) != m_Size[2] ||
+                   image->GetTimeSteps() != 1;
+    if (!reshape)
+    {
+      // Someone may have given the image another geometry (a placeholder's):
+      // the picture's own extent comes back with it.
+      const BaseGeometry *geometry = image->GetGeometry(0);
+      reshape = !geometry;
+      for (unsigned int i = 0; geometry && i < 3 && !reshape; ++i)
+        reshape = std::abs(geometry->GetExtent(i) - m_Size[i]) > 1e-9;
+    }
+    if (reshape)
+      image->Initialize(*m_PixelType, dimension, m_Size.data());
+    {
+      ImageWriteAccessor access(image);
+      if (access.GetData() && access.GetSize() >= m_Bytes)
+        std::memcpy(access.GetData(), m_Pixels.data(), m_Bytes);
+    }
+    // a spacing the geometry would refuse (not positive, not finite) counts as 1
+    Vector3D spacing = Spacing;
+    for (unsigned int i = 0; i < 3; ++i)
+      if (!(spacing[i] > 0.0) || !std::isfinite(spacing[i]))
+        spacing[i] = 1.0;
+    image->SetSpacing(spacing);
+    image->SetOrigin(Origin);
+    image->Modified();
+  }
+}

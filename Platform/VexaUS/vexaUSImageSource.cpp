@@ -1,0 +1,7 @@
+#include "vexaUSImageSource.h"
+
+namespace vexa
+{
+  USImageSource::USImageSource() = default;
+  USImageSource::~USImageSource() = default;
+}
