@@ -33,9 +33,13 @@ namespace vexa
    * from the event loop).
    *
    * The bridge is a handle: copies share one state, so a copy captured by a
-   * worker's callback closes with the original. Make it while the receiver
-   * certainly lives (usually on its thread, in its constructor); from then on
-   * every member is thread-safe.
+   * worker's callback closes with the original; the last copy gone closes it.
+   * Make it while the receiver certainly lives (usually on its thread, in its
+   * constructor); from then on every member is thread-safe.
+   *
+   * Under ThreadSanitizer the hand-over of each call to the receiver's thread
+   * is announced to the sanitizer, which cannot see Qt's own locking: what the
+   * posting thread did before Post() counts as done before the call runs.
    */
   class VEXACOREQT_EXPORT QtEventBridge
   {
