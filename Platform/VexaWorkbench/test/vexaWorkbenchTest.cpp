@@ -4,8 +4,10 @@
 #include <QvexaRenderWindow.h>
 #include <QvexaWorkbenchWindow.h>
 #include <vexaWorkbenchApplication.h>
+#include <vexaWorkbenchUltrasoundDevice.h>
 
 #include <ctkPluginActivator.h>
+#include <ctkPluginContext.h>
 #include <usGetModuleContext.h>
 #include <usModuleContext.h>
 #include <vexaQtCallbackBackend.h>
@@ -15,6 +17,7 @@
 #include <vexaIOUtil.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaTestTemporaryFolder.h>
+#include <vexaUSTestVideos.h>
 
 #include <QApplication>
 #include <QDockWidget>
@@ -327,7 +330,7 @@ TEST(Workbench, CommandLine)
   };
   const std::vector<Case> cases = {
     {{"w", "--plugins", "p", "--open-view", "a", "--open-view", "b", "--load", "f", "--screenshot", "s.png",
-      "--after", "10", "--quit-after", "20"},
+      "--after", "10", "--quit-after", "20", "--us-device", "us.xml"},
      true, ""},
     {{"w"}, true, ""},
     {{"w", "--bogus"}, false, "unknown option"},
@@ -335,6 +338,7 @@ TEST(Workbench, CommandLine)
     {{"w", "--quit-after", "-5"}, false, "milliseconds"},
     {{"w", "--screenshot", "s.png", "--after", "soon"}, false, "milliseconds"},
     {{"w", "--after", "10"}, false, "--screenshot"},
+    {{"w", "--us-device"}, false, "needs a value"},
   };
   for (const Case &c : cases)
   {
@@ -355,4 +359,51 @@ TEST(Workbench, CommandLine)
   EXPECT_EQ("s.png", options.screenshot);
   EXPECT_EQ(10, options.screenshotAfterMs);
   EXPECT_EQ(20, options.quitAfterMs);
+  EXPECT_EQ("us.xml", options.usDevice);
+}
+
+TEST(Workbench, UltrasoundDeviceFromAConfigurationFile)
+{
+  Application();
+  vexa::test::TemporaryFolder folder;
+  const std::string clip = folder.File("clip.avi");
+  vexa::test::WriteNumberedVideo(clip, 5, 64, 48);
+  const auto write = [&folder](const std::string &name, const std::string &type, const std::string &file) {
+    QFile config(QString::fromStdString(folder.File(name)));
+    EXPECT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ultrasoundDevice fileversion=\"1\">\n"
+                  "  <general deviceType=\"" + type + "\" deviceName=\"Bench\" manufacturer=\"Acme\" model=\"L14\"/>\n"
+                  "  <video deviceIndex=\"0\" filePath=\"" + file + "\" useGreyscale=\"true\"/>\n"
+                  "  <probes><probe name=\"Linear\"><depth value=\"30\" spacingX=\"0.1\" spacingY=\"0.1\"/></probe></probes>\n"
+                  "</ultrasoundDevice>\n").c_str());
+    return QString::fromStdString(folder.File(name));
+  };
+
+  ctkPluginContext context(us::GetModuleContext(), "org.vexa.test");
+  const QString activeFilter = "(org.vexa.services.UltrasoundDevice.isActive=true)";
+  QString error;
+  vexa::USDevice::Pointer device = vexa::StartUltrasoundDevice(write("good.xml", "video", clip), &error);
+  ASSERT_TRUE(device) << error.toStdString();
+  EXPECT_TRUE(device->GetIsActive());
+  const QList<ctkServiceReference> active =
+    context.getServiceReferences("org.vexa.services.UltrasoundDevice", activeFilter);
+  ASSERT_EQ(1, active.size());
+  EXPECT_EQ("Acme", active.front().getProperty("org.vexa.services.UltrasoundDevice.manufacturer").toString());
+  vexa::StopUltrasoundDevice(device);
+  EXPECT_TRUE(context.getServiceReferences("org.vexa.services.UltrasoundDevice").isEmpty());
+
+  struct Case
+  {
+    QString configuration;
+    QString errorPart;
+  };
+  for (const Case &c : {Case{QString::fromStdString(folder.File("missing.xml")), "cannot read"},
+                        Case{write("igtl.xml", "oigtl", clip), "only video devices"},
+                        Case{write("noclip.xml", "video", folder.File("none.avi")), "could not be connected"}})
+  {
+    error.clear();
+    EXPECT_FALSE(vexa::StartUltrasoundDevice(c.configuration, &error)) << c.configuration.toStdString();
+    EXPECT_TRUE(error.contains(c.errorPart)) << error.toStdString();
+  }
+  EXPECT_TRUE(context.getServiceReferences("org.vexa.services.UltrasoundDevice").isEmpty());
 }
