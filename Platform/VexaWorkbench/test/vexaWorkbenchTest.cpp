@@ -16,6 +16,8 @@
 
 #include <vexaIOUtil.h>
 #include <vexaImageReadAccessor.h>
+#include <vexaTestDialogDriver.h>
+#include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
 #include <vexaUSTestVideos.h>
 
@@ -39,33 +41,27 @@ namespace
 {
   const QString TestViewId = "org.vexa.views.workbenchtest";
 
-  QApplication *Application()
+  // the application, with the GUI-thread callback on its event loop (as the workbench program has it)
+  void Application()
   {
-    static int argc = 1;
-    static char name[] = "VexaWorkbenchHostTests";
-    static char *argv[] = {name, nullptr};
     static QApplication *app = [] {
-      auto *a = new QApplication(argc, argv);
+      QApplication *a = vexa::test::QtApplication::Instance();
       new vexa::QtCallbackBackend(a);
       return a;
     }();
-    return app;
+    (void)app;
   }
 
-  void Spin(int ms = 50) { QTest::qWait(ms); }
+  void Spin(int ms = 50) { vexa::test::QtApplication::ProcessEventsFor(std::chrono::milliseconds(ms)); }
 
-  // closes the message boxes the workbench opened (they do not block)
-  int CloseMessageBoxes()
+  // the texts of the message boxes shown
+  QStringList BoxTexts(const vexa::test::DialogDriver &dialogs)
   {
-    int closed = 0;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-      if (auto *box = qobject_cast<QMessageBox *>(widget))
-        if (box->isVisible())
-        {
-          box->close();
-          ++closed;
-        }
-    return closed;
+    QStringList texts;
+    for (const auto &shown : dialogs.ShownDialogs())
+      if (shown.kind == vexa::test::DialogDriver::Shown::MessageBox)
+        texts << shown.text;
+    return texts;
   }
 
   class WorkbenchService : public QObject
@@ -261,7 +257,6 @@ TEST(Workbench, BrokenPluginsAndViewsAreReportedAndTheRestGoesOn)
   ASSERT_EQ(1, other.GetReportedErrors().size());
   EXPECT_TRUE(other.GetReportedErrors().front().contains("told to fail"));
   EXPECT_TRUE(other.GetViewDeclarations().isEmpty());
-  CloseMessageBoxes();
 }
 
 TEST(Workbench, OpensSavesAndDrawsImages)
@@ -271,19 +266,28 @@ TEST(Workbench, OpensSavesAndDrawsImages)
   const std::string source = folder.File("bands.nrrd");
   vexa::IOUtil::Save(vexa::test::MakeBands(4, 2), source);
 
+  vexa::test::DialogDriver dialogs;
   QvexaWorkbenchWindow window;
   window.resize(800, 600);
   window.show();
-  const QList<vexa::DataNode::Pointer> loaded =
-    window.LoadFiles({QString::fromStdString(source), QString::fromStdString(folder.File("missing.nrrd"))});
+  // File > Open through its dialog
+  dialogs.AnswerFileDialog(QString::fromStdString(source));
+  window.OnOpenTriggered();
+  const QList<vexa::DataNode::Pointer> loaded = window.GetDataManager()->GetListedNodes();
   ASSERT_EQ(1, loaded.size());
   EXPECT_EQ("bands", loaded.front()->GetName());
   vexa::LevelWindow levelWindow;
   ASSERT_TRUE(loaded.front()->GetLevelWindow(levelWindow));
   EXPECT_DOUBLE_EQ(0, levelWindow.GetLowerWindowBound());
   EXPECT_DOUBLE_EQ(255, levelWindow.GetUpperWindowBound());
-  EXPECT_EQ(1, window.GetReportedErrors().size()); // the missing file
-  EXPECT_EQ(1, CloseMessageBoxes());
+
+  // a file that is not there: a message box, nothing added
+  dialogs.AnswerMessageBox(QMessageBox::Ok);
+  EXPECT_TRUE(window.LoadFiles({QString::fromStdString(folder.File("missing.nrrd"))}).isEmpty());
+  Spin();
+  ASSERT_EQ(1, BoxTexts(dialogs).size());
+  EXPECT_TRUE(BoxTexts(dialogs).front().contains("missing.nrrd"));
+  EXPECT_EQ(1, window.GetDataManager()->GetListedNodes().size());
 
   // the render window draws the bands through the level window
   Spin();
@@ -307,17 +311,27 @@ TEST(Workbench, OpensSavesAndDrawsImages)
   Spin();
   EXPECT_FALSE(render->GetShownNode());
 
-  // saved without an extension: NRRD with the same pixels
+  // File > Save of the selected node, a name without an extension: NRRD with the same pixels
   const QString target = QString::fromStdString(folder.File("copy"));
-  ASSERT_TRUE(window.SaveNode(loaded.front(), target));
+  window.GetDataManager()->SetSelectedNodes({loaded.front()});
+  dialogs.AnswerFileDialog(target);
+  window.OnSaveTriggered();
   const vexa::Image::Pointer reread = vexa::IOUtil::LoadImage(folder.File("copy.nrrd"));
   vexa::ImageReadAccessor a(reread), b(dynamic_cast<vexa::Image *>(loaded.front()->GetData().GetPointer()));
   ASSERT_EQ(a.GetSize(), b.GetSize());
   EXPECT_EQ(0, std::memcmp(a.GetData(), b.GetData(), a.GetSize()));
 
-  EXPECT_FALSE(window.SaveNode(nullptr, target)); // nothing to save: reported
+  dialogs.AnswerMessageBox(QMessageBox::Ok);
+  dialogs.AnswerMessageBox(QMessageBox::Ok);
+  window.GetDataManager()->SetSelectedNodes({});
+  window.OnSaveTriggered(); // nothing selected: said so, no dialog
   EXPECT_FALSE(window.SaveNode(loaded.front(), QString::fromStdString(folder.File("no/such/folder/x.nrrd"))));
-  EXPECT_EQ(2, CloseMessageBoxes());
+  Spin();
+  const QStringList texts = BoxTexts(dialogs);
+  ASSERT_EQ(3, texts.size());
+  EXPECT_EQ("Select an image to save.", texts[1]);
+  EXPECT_TRUE(texts[2].contains("no/such/folder"));
+  EXPECT_EQ(0, dialogs.PendingAnswers());
 }
 
 TEST(Workbench, CommandLine)
