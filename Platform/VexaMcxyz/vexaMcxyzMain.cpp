@@ -17,6 +17,7 @@
 #include <locale>
 #include <random>
 #include <sstream>
+#include <thread>
 
 namespace
 {
@@ -61,7 +62,18 @@ namespace
                                                       std::random_device()();
 
     const auto start = std::chrono::steady_clock::now();
-    const TransportResult result = SimulatePhotonTransport(input.volume, illumination, settings);
+    TransportResult result;
+    try
+    {
+      result = SimulatePhotonTransport(input.volume, illumination, settings);
+    }
+    catch (const ThreadStartError &e)
+    {
+      std::cerr << "VexaMcxyz: " << e.what() << ". Run with fewer threads (-threads " << e.Started()
+                << " or less); this machine has " << std::thread::hardware_concurrency() << " hardware threads."
+                << std::endl;
+      return 2;
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     WriteFluence(options.outputPath, result.fluence, input.volume.dimensions, input.geometry,
@@ -72,11 +84,18 @@ namespace
                   {"mcxyz_lateral_offset_cm", Text(options.lateralOffsetCm)},
                   {"mcxyz_probe", options.probePath.empty() ? "default pencil beam" : options.probePath},
                   {"mcxyz_absorbed_fraction", Text(result.absorbedTotal / result.launched)},
-                  {"mcxyz_escaped_fraction", Text(result.escaped / result.launched)}});
+                  {"mcxyz_escaped_fraction", Text(result.escaped / result.launched)},
+                  {"mcxyz_terminated_fraction", Text(result.terminated / result.launched)}});
 
+    // a packet ended by the interaction cap is named, so that a medium that holds light without end shows
+    const std::string capped = result.terminatedPackets == 0
+                                 ? std::string()
+                                 : " (" + std::to_string(result.terminatedPackets) + " photons reached the cap of " +
+                                     std::to_string(settings.maximumInteractions) + " interactions)";
     std::cout << "VexaMcxyz: " << settings.photons << " photons on " << result.threadsUsed << " threads in "
               << Text(seconds, 3) << " s; absorbed " << Text(result.absorbedTotal / result.launched, 4)
-              << ", escaped " << Text(result.escaped / result.launched, 4) << "; fluence written to " << options.outputPath
+              << ", escaped " << Text(result.escaped / result.launched, 4) << ", terminated "
+              << Text(result.terminated / result.launched, 4) << capped << "; fluence written to " << options.outputPath
               << std::endl;
     return 0;
   }

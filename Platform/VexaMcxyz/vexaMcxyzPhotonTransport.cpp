@@ -3,12 +3,19 @@
 #include "vexaMcxyzRandom.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <exception>
+#include <fstream>
+#include <functional>
 #include <limits>
+#include <locale>
+#include <new>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace vexa
@@ -23,18 +30,193 @@ namespace vexa
 
       bool Finite(double v) { return std::isfinite(v); }
 
-      /** Per-thread tallies, summed after the threads ended. */
-      struct Tally
+      std::string Number(double v)
       {
-        std::vector<double> fluence;
-        std::vector<double> absorbed;
+        std::ostringstream text;
+        text.imbue(std::locale::classic());
+        text << v;
+        return text.str();
+      }
+
+      /**
+       * Photons are cut into at most this many chunks, whatever the thread
+       * count: enough for the workers to balance a busy machine (a chunk is
+       * 1/4096 of the run), few enough that the per-chunk totals stay small.
+       */
+      constexpr std::uint64_t MaximumChunks = 4096;
+
+      /** Slots of a worker's voxel cache (2^15 x 24 bytes: 768 KiB, within a core's L2). */
+      constexpr std::size_t MaximumCacheSlots = std::size_t(1) << 15;
+
+      /** The scalar totals of one chunk, summed over the chunks in chunk order at the end. */
+      struct ChunkTotals
+      {
         double launched = 0;
-        double absorbedTotal = 0;
+        double absorbed = 0;
         double escaped = 0;
+        double terminated = 0;
         double rouletteGain = 0;
         double rouletteLoss = 0;
         std::uint64_t interactions = 0;
+        std::uint64_t terminatedPackets = 0;
       };
+
+      /** Adds straight into the tallies: for a run on one thread, where nobody else writes them. */
+      class DirectSink
+      {
+      public:
+        DirectSink(double *fluence, double *absorbed) : m_Fluence(fluence), m_Absorbed(absorbed) {}
+        void Add(std::size_t voxel, double trackLength) { m_Fluence[voxel] += trackLength; }
+        void AddWithDeposit(std::size_t voxel, double trackLength, double deposit)
+        {
+          m_Fluence[voxel] += trackLength;
+          if (m_Absorbed)
+            m_Absorbed[voxel] += deposit;
+        }
+        void Flush() {}
+
+      private:
+        double *m_Fluence;
+        double *m_Absorbed;
+      };
+
+      /** target += value, atomically (a compare-and-swap loop: there is no atomic add for double in C++17). */
+      void AtomicAdd(double *target, double value)
+      {
+        double expected;
+        __atomic_load(target, &expected, __ATOMIC_RELAXED);
+        double desired = expected + value;
+        while (!__atomic_compare_exchange(target, &expected, &desired, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED))
+          desired = expected + value;
+      }
+
+      /**
+       * Adds into tallies that every worker shares. Consecutive additions of a
+       * packet mostly hit the same few voxels, and the voxels near the source
+       * are hit by every worker: each worker therefore sums into a small
+       * direct-mapped cache of voxels and adds a voxel's sums into the shared
+       * tallies atomically only when another voxel takes its slot, or at the
+       * end. So the shared cache lines are rarely written, and memory grows by
+       * one cache per worker, not by a volume.
+       */
+      class SharedSink
+      {
+      public:
+        SharedSink(double *fluence, double *absorbed, std::size_t voxels)
+          : m_Fluence(fluence), m_Absorbed(absorbed)
+        {
+          std::size_t slots = 1;
+          while (slots < voxels && slots < MaximumCacheSlots)
+            slots *= 2;
+          m_Mask = slots - 1;
+          m_Slots.assign(slots, Slot());
+        }
+        void Add(std::size_t voxel, double trackLength) { Find(voxel).fluence += trackLength; }
+        void AddWithDeposit(std::size_t voxel, double trackLength, double deposit)
+        {
+          Slot &slot = Find(voxel);
+          slot.fluence += trackLength;
+          slot.absorbed += deposit;
+        }
+        void Flush()
+        {
+          for (Slot &slot : m_Slots)
+            Evict(slot);
+        }
+
+      private:
+        struct Slot
+        {
+          std::size_t voxel = std::numeric_limits<std::size_t>::max();
+          double fluence = 0;
+          double absorbed = 0;
+        };
+
+        Slot &Find(std::size_t voxel)
+        {
+          Slot &slot = m_Slots[voxel & m_Mask];
+          if (slot.voxel != voxel)
+          {
+            Evict(slot);
+            slot.voxel = voxel;
+          }
+          return slot;
+        }
+
+        void Evict(Slot &slot)
+        {
+          if (slot.fluence != 0)
+            AtomicAdd(m_Fluence + slot.voxel, slot.fluence);
+          if (m_Absorbed && slot.absorbed != 0)
+            AtomicAdd(m_Absorbed + slot.voxel, slot.absorbed);
+          slot.fluence = 0;
+          slot.absorbed = 0;
+        }
+
+        double *m_Fluence;
+        double *m_Absorbed;
+        std::size_t m_Mask = 0;
+        std::vector<Slot> m_Slots;
+      };
+
+      /**
+       * Runs work(t) for t = 0 .. count - 1, t = 0 on the calling thread, the
+       * others on threads of their own, and waits for all of them. When a
+       * thread cannot be started, calls cancel() so that the running ones end
+       * early, waits for them and throws ThreadStartError. work must not throw.
+       */
+      void RunOnThreads(unsigned int count, const std::function<void(unsigned int)> &work,
+                        const std::function<void()> &cancel)
+      {
+        std::vector<std::thread> pool;
+        pool.reserve(count);
+        try
+        {
+          for (unsigned int t = 1; t < count; ++t)
+            pool.emplace_back(work, t);
+        }
+        catch (const std::system_error &e)
+        {
+          cancel();
+          for (std::thread &th : pool)
+            th.join();
+          throw ThreadStartError(count, static_cast<unsigned int>(pool.size()) + 1, e.code().message());
+        }
+        work(0);
+        for (std::thread &th : pool)
+          th.join();
+      }
+
+      /**
+       * Memory this process may still take, in bytes: what the system counts
+       * as available, bounded by the control group's limit where one is set.
+       * The largest value when neither can be read.
+       */
+      std::uint64_t AvailableMemory()
+      {
+        std::uint64_t available = std::numeric_limits<std::uint64_t>::max();
+        std::ifstream meminfo("/proc/meminfo");
+        std::string key;
+        std::uint64_t kib = 0;
+        std::string unit;
+        while (meminfo >> key >> kib >> unit)
+          if (key == "MemAvailable:")
+          {
+            available = kib * 1024;
+            break;
+          }
+        std::ifstream maxFile("/sys/fs/cgroup/memory.max");
+        std::ifstream currentFile("/sys/fs/cgroup/memory.current");
+        std::uint64_t limit = 0, current = 0;
+        if (maxFile >> limit && currentFile >> current)
+          available = std::min(available, limit > current ? limit - current : 0);
+        return available;
+      }
+
+      std::string Megabytes(std::uint64_t bytes)
+      {
+        return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
+      }
 
       /** What every thread reads: the volume and the sources in volume coordinates. */
       struct Scene
@@ -46,6 +228,7 @@ namespace vexa
         TransportSettings settings;
       };
 
+      /** For vectors near unit length only (see UnitDirection for any other). */
       void Normalize(std::array<double, 3> &d)
       {
         const double n = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
@@ -168,7 +351,8 @@ namespace vexa
           inv[i] = u[i] != 0 ? 1.0 / u[i] : 0.0;
       }
 
-      void RunPackets(const Scene &scene, std::uint64_t count, RandomStream &rng, Tally &tally)
+      template <class Sink>
+      void RunPackets(const Scene &scene, std::uint64_t count, RandomStream &rng, Sink &sink, ChunkTotals &totals)
       {
         const OpticalVolume &vol = *scene.volume;
         const long n[3] = {static_cast<long>(vol.dimensions[0]), static_cast<long>(vol.dimensions[1]),
@@ -177,21 +361,20 @@ namespace vexa
         const float *mua = vol.absorption.data();
         const float *mus = vol.scattering.data();
         const float *g = vol.anisotropy.data();
-        double *fluence = tally.fluence.data();
-        double *absorbed = tally.absorbed.empty() ? nullptr : tally.absorbed.data();
         const double threshold = scene.settings.rouletteThreshold;
         const double chance = scene.settings.rouletteChance;
+        const std::uint64_t maximumInteractions = scene.settings.maximumInteractions;
 
         for (std::uint64_t k = 0; k < count; ++k)
         {
           double w = 1.0;
-          tally.launched += w;
+          totals.launched += w;
           std::array<double, 3> p;
           std::array<double, 3> u;
           SampleLaunch(scene, rng, p, u);
           if (!EnterBox(p, u, scene.size))
           {
-            tally.escaped += w;
+            totals.escaped += w;
             continue;
           }
           std::array<double, 3> inv;
@@ -200,6 +383,7 @@ namespace vexa
           for (int i = 0; i < 3; ++i)
             idx[i] = std::min(std::max(static_cast<long>(std::floor(p[i] / h[i])), 0L), n[i] - 1);
 
+          std::uint64_t interactions = 0;
           bool alive = true;
           while (alive)
           {
@@ -226,17 +410,22 @@ namespace vexa
               }
               if (mut * db >= tau)
               {
-                // interaction inside this voxel: deposit, scatter, roulette
+                // interaction inside this voxel: deposit, then end the packet at the cap, or scatter and roulette
                 const double s = tau / mut;
                 for (int i = 0; i < 3; ++i)
                   p[i] += s * u[i];
-                fluence[v] += w * s;
                 const double deposit = w * static_cast<double>(mua[v]) / mut;
+                sink.AddWithDeposit(v, w * s, deposit);
                 w -= deposit;
-                tally.absorbedTotal += deposit;
-                if (absorbed)
-                  absorbed[v] += deposit;
-                ++tally.interactions;
+                totals.absorbed += deposit;
+                ++totals.interactions;
+                if (++interactions >= maximumInteractions)
+                {
+                  totals.terminated += w;
+                  ++totals.terminatedPackets;
+                  alive = false;
+                  break;
+                }
                 const double cosTheta = SampleHenyeyGreensteinCosine(g[v], rng.Uniform());
                 double cosPsi, sinPsi;
                 UniformAzimuth(rng, cosPsi, sinPsi);
@@ -247,12 +436,12 @@ namespace vexa
                   if (w > 0 && rng.Uniform() < chance)
                   {
                     const double raised = w / chance;
-                    tally.rouletteGain += raised - w;
+                    totals.rouletteGain += raised - w;
                     w = raised;
                   }
                   else
                   {
-                    tally.rouletteLoss += w;
+                    totals.rouletteLoss += w;
                     alive = false;
                   }
                 }
@@ -260,7 +449,7 @@ namespace vexa
               }
               for (int i = 0; i < 3; ++i)
                 p[i] += db * u[i];
-              fluence[v] += w * db;
+              sink.Add(v, w * db);
               tau -= mut * db;
               if (u[axis] > 0)
               {
@@ -274,7 +463,7 @@ namespace vexa
               }
               if (idx[axis] < 0 || idx[axis] >= n[axis])
               {
-                tally.escaped += w;
+                totals.escaped += w;
                 alive = false;
                 break;
               }
@@ -303,6 +492,12 @@ namespace vexa
       {
         if (!(absorption[v] >= 0) || !Finite(absorption[v]) || !(scattering[v] >= 0) || !Finite(scattering[v]))
           Invalid("Voxel " + std::to_string(v) + " has a negative or non-finite absorption or scattering coefficient.");
+        if (absorption[v] > MaximumAbsorptionPerCm)
+          Invalid("Voxel " + std::to_string(v) + " has an absorption coefficient of " + Number(absorption[v]) +
+                  "/cm, above the limit of " + Number(MaximumAbsorptionPerCm) + "/cm.");
+        if (scattering[v] > MaximumScatteringPerCm)
+          Invalid("Voxel " + std::to_string(v) + " has a scattering coefficient of " + Number(scattering[v]) +
+                  "/cm, above the limit of " + Number(MaximumScatteringPerCm) + "/cm (tissue scatters less).");
         if (!(anisotropy[v] >= -1 && anisotropy[v] <= 1))
           Invalid("Voxel " + std::to_string(v) + " has an anisotropy outside [-1, 1].");
       }
@@ -329,10 +524,16 @@ namespace vexa
         for (int i = 0; i < 3; ++i)
           if (!Finite(src.positionCm[i]) || !Finite(src.direction[i]))
             Invalid(which + " has a non-finite position or direction.");
-        const double len = std::sqrt(src.direction[0] * src.direction[0] + src.direction[1] * src.direction[1] +
-                                     src.direction[2] * src.direction[2]);
-        if (!(len > 1e-12))
-          Invalid(which + " has no direction (zero vector).");
+        if (!Finite(src.positionCm[1] + lateralOffsetCm))
+          Invalid(which + " lies too far away with the lateral offset.");
+        try
+        {
+          UnitDirection(src.direction);
+        }
+        catch (const std::invalid_argument &e)
+        {
+          Invalid(which + " " + e.what());
+        }
         if (!(src.weight >= 0) || !Finite(src.weight))
           Invalid(which + " has a negative or non-finite weight.");
         if (!(src.radiusCm >= 0) || !Finite(src.radiusCm) || !(src.widthCm >= 0) || !Finite(src.widthCm) ||
@@ -342,6 +543,29 @@ namespace vexa
       }
       if (!(total > 0))
         Invalid("The weights of the light sources sum to zero.");
+    }
+
+    std::array<double, 3> UnitDirection(const std::array<double, 3> &d)
+    {
+      if (!Finite(d[0]) || !Finite(d[1]) || !Finite(d[2]))
+        Invalid("has a non-finite direction.");
+      const double largest = std::max({std::fabs(d[0]), std::fabs(d[1]), std::fabs(d[2])});
+      if (!(largest > 0))
+        Invalid("has no direction (zero vector).");
+      // scaled, the largest component is 1 and the length lies in [1, sqrt 3]
+      std::array<double, 3> u{{d[0] / largest, d[1] / largest, d[2] / largest}};
+      const double length = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+      for (double &c : u)
+        c /= length;
+      return u;
+    }
+
+    ThreadStartError::ThreadStartError(unsigned int requested, unsigned int started, const std::string &reason)
+      : std::runtime_error("cannot start " + std::to_string(requested) + " worker threads: the system refused thread " +
+                           std::to_string(started + 1) + " (" + reason + ")"),
+        m_Requested(requested),
+        m_Started(started)
+    {
     }
 
     double SampleHenyeyGreensteinCosine(double g, double xi)
@@ -367,6 +591,9 @@ namespace vexa
       if (!(settings.rouletteThreshold >= 0) || !Finite(settings.rouletteThreshold))
         Invalid("The roulette threshold must be a non-negative number.");
 
+      if (settings.maximumInteractions == 0)
+        Invalid("The interaction cap must be positive.");
+
       Scene scene;
       scene.volume = &volume;
       scene.settings = settings;
@@ -375,7 +602,7 @@ namespace vexa
       double cumulative = 0;
       for (LightSource src : illumination.sources)
       {
-        Normalize(src.direction);
+        src.direction = UnitDirection(src.direction);
         src.positionCm[0] += scene.size[0] / 2.0;
         src.positionCm[1] += scene.size[1] / 2.0 + illumination.lateralOffsetCm;
         cumulative += src.weight;
@@ -383,87 +610,129 @@ namespace vexa
         scene.cumulativeWeight.push_back(cumulative);
       }
 
+      // Chunks depend on the photon count only, so that chunk k always holds the same packets.
+      const std::uint64_t chunks = std::min(settings.photons, MaximumChunks);
       unsigned int threads = settings.threads;
       if (threads == 0)
         threads = std::max(1u, std::thread::hardware_concurrency());
-      if (static_cast<std::uint64_t>(threads) > settings.photons)
-        threads = static_cast<unsigned int>(settings.photons);
+      if (static_cast<std::uint64_t>(threads) > chunks)
+        threads = static_cast<unsigned int>(chunks);
 
       const std::size_t voxels = volume.NumberOfVoxels();
-      std::vector<Tally> tallies(threads);
-      for (Tally &t : tallies)
-      {
-        t.fluence.assign(voxels, 0.0);
-        if (settings.tallyAbsorbedEnergy)
-          t.absorbed.assign(voxels, 0.0);
-      }
+      const std::uint64_t tallyBytes = voxels * sizeof(double) * (settings.tallyAbsorbedEnergy ? 2 : 1);
+      const std::uint64_t cacheBytes =
+        threads > 1 ? threads * std::min<std::uint64_t>(MaximumCacheSlots, voxels) * 2 * 24 : 0;
+      const std::uint64_t available = AvailableMemory();
+      if (tallyBytes + cacheBytes > available)
+        throw std::runtime_error("The run needs " + Megabytes(tallyBytes + cacheBytes) + " of memory for the tallies of " +
+                                 std::to_string(voxels) + " voxels, but only " + Megabytes(available) +
+                                 " are available on this machine.");
 
+      TransportResult result;
+      std::vector<ChunkTotals> totals(chunks);
+      try
+      {
+        result.fluence.assign(voxels, 0.0);
+        if (settings.tallyAbsorbedEnergy)
+          result.absorbed.assign(voxels, 0.0);
+      }
+      catch (const std::bad_alloc &)
+      {
+        throw std::runtime_error("Not enough memory for the tallies of " + std::to_string(voxels) + " voxels (" +
+                                 Megabytes(tallyBytes) + ").");
+      }
+      double *fluence = result.fluence.data();
+      double *absorbed = settings.tallyAbsorbedEnergy ? result.absorbed.data() : nullptr;
+
+      std::atomic<std::uint64_t> nextChunk(0);
+      std::atomic<bool> stop(false);
       std::vector<std::exception_ptr> errors(threads);
-      auto work = [&](unsigned int t) {
+      auto runChunks = [&](auto &sink) {
+        for (std::uint64_t k = nextChunk++; k < chunks && !stop; k = nextChunk++)
+        {
+          const std::uint64_t packets = settings.photons / chunks + (k < settings.photons % chunks ? 1 : 0);
+          RandomStream rng(settings.seed, k);
+          ChunkTotals chunk; // on the worker's stack: the neighbouring chunks are other workers' cache lines
+          RunPackets(scene, packets, rng, sink, chunk);
+          totals[k] = chunk;
+        }
+        sink.Flush();
+      };
+      auto transport = [&](unsigned int t) {
         try
         {
-          const std::uint64_t share = settings.photons / threads + (t < settings.photons % threads ? 1 : 0);
-          RandomStream rng(settings.seed, t);
-          RunPackets(scene, share, rng, tallies[t]);
+          if (threads == 1)
+          {
+            DirectSink sink(fluence, absorbed);
+            runChunks(sink);
+          }
+          else
+          {
+            SharedSink sink(fluence, absorbed, voxels);
+            runChunks(sink);
+          }
         }
         catch (...)
         {
           errors[t] = std::current_exception();
+          stop = true;
         }
       };
-      if (threads == 1)
-      {
-        work(0);
-      }
-      else
-      {
-        std::vector<std::thread> pool;
-        pool.reserve(threads);
-        try
-        {
-          for (unsigned int t = 0; t < threads; ++t)
-            pool.emplace_back(work, t);
-        }
-        catch (...)
-        {
-          for (std::thread &th : pool)
-            th.join();
-          throw;
-        }
-        for (std::thread &th : pool)
-          th.join();
-      }
+      RunOnThreads(threads, transport, [&] { stop = true; });
       for (const std::exception_ptr &e : errors)
         if (e)
-          std::rethrow_exception(e);
-
-      TransportResult result;
-      result.threadsUsed = threads;
-      result.fluence = std::move(tallies[0].fluence);
-      result.absorbed = std::move(tallies[0].absorbed);
-      for (unsigned int t = 0; t < threads; ++t)
-      {
-        const Tally &tally = tallies[t];
-        if (t > 0)
         {
-          for (std::size_t v = 0; v < voxels; ++v)
-            result.fluence[v] += tally.fluence[v];
-          for (std::size_t v = 0; v < tally.absorbed.size(); ++v)
-            result.absorbed[v] += tally.absorbed[v];
+          try
+          {
+            std::rethrow_exception(e);
+          }
+          catch (const std::bad_alloc &)
+          {
+            throw std::runtime_error("Not enough memory for the voxel caches of " + std::to_string(threads) +
+                                     " worker threads.");
+          }
         }
-        result.launched += tally.launched;
-        result.absorbedTotal += tally.absorbedTotal;
-        result.escaped += tally.escaped;
-        result.rouletteGain += tally.rouletteGain;
-        result.rouletteLoss += tally.rouletteLoss;
-        result.interactions += tally.interactions;
+
+      result.threadsUsed = threads;
+      for (const ChunkTotals &chunk : totals)
+      {
+        result.launched += chunk.launched;
+        result.absorbedTotal += chunk.absorbed;
+        result.escaped += chunk.escaped;
+        result.terminated += chunk.terminated;
+        result.terminatedPackets += chunk.terminatedPackets;
+        result.rouletteGain += chunk.rouletteGain;
+        result.rouletteLoss += chunk.rouletteLoss;
+        result.interactions += chunk.interactions;
       }
+
+      // from sums of weight x track length to fluence per launched unit energy, in parallel by voxel slices
       const double photons = static_cast<double>(settings.photons);
       const double voxelVolume = volume.voxelSizeCm[0] * volume.voxelSizeCm[1] * volume.voxelSizeCm[2];
-      for (double &f : result.fluence)
-        f /= photons * voxelVolume;
-      for (double &a : result.absorbed)
-        a /= photons;
+      const double fluenceScale = 1.0 / (photons * voxelVolume);
+      const double absorbedScale = 1.0 / photons;
+      std::vector<char> scaled(threads, 0);
+      auto scale = [&](unsigned int t) {
+        const std::size_t begin = voxels / threads * t + std::min<std::size_t>(t, voxels % threads);
+        const std::size_t end = begin + voxels / threads + (t < voxels % threads ? 1 : 0);
+        for (std::size_t v = begin; v < end; ++v)
+          fluence[v] *= fluenceScale;
+        if (absorbed)
+          for (std::size_t v = begin; v < end; ++v)
+            absorbed[v] *= absorbedScale;
+        scaled[t] = 1;
+      };
+      try
+      {
+        RunOnThreads(threads, scale, [] {});
+      }
+      catch (const ThreadStartError &)
+      {
+        // the threads ran a moment ago; should the system refuse them now, the rest is done here
+        for (unsigned int t = 0; t < threads; ++t)
+          if (!scaled[t])
+            scale(t);
+      }
       return result;
     }
   }

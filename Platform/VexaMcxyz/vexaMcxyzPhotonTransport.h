@@ -4,6 +4,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace vexa
@@ -17,6 +19,15 @@ namespace vexa
      */
     struct OpticalVolume
     {
+      /**
+       * Largest coefficients a volume may hold [1/cm]. Tissue scatters below
+       * 10^3/cm; the strongest tissue absorber, blood near 415 nm, stays below
+       * 3 x 10^3/cm. Larger numbers are unit errors (1/m for 1/cm) and would
+       * only make packets interact without end.
+       */
+      static constexpr double MaximumAbsorptionPerCm = 1e4;
+      static constexpr double MaximumScatteringPerCm = 1e3;
+
       std::array<std::size_t, 3> dimensions{{0, 0, 0}};
       std::array<double, 3> voxelSizeCm{{0, 0, 0}};
       std::vector<float> absorption; ///< mu_a [1/cm]
@@ -25,7 +36,10 @@ namespace vexa
 
       std::size_t NumberOfVoxels() const { return dimensions[0] * dimensions[1] * dimensions[2]; }
 
-      /** Throws std::invalid_argument naming the first fault (sizes, negative or non-finite values). */
+      /**
+       * Throws std::invalid_argument naming the first fault (sizes, negative,
+       * non-finite or too large coefficients, g outside [-1, 1]).
+       */
       void Validate() const;
     };
 
@@ -47,6 +61,7 @@ namespace vexa
       };
       Profile profile = Profile::Pencil;
       std::array<double, 3> positionCm{{0, 0, 0}};
+      /** Any finite, non-zero vector: only its direction counts (it is normalised without overflow). */
       std::array<double, 3> direction{{0, 0, 1}};
       double radiusCm = 0;
       double widthCm = 0;
@@ -64,9 +79,17 @@ namespace vexa
       /** Without a probe: one pencil beam into the centre of the top face, straight down. */
       static Illumination Default();
 
-      /** Throws std::invalid_argument for no sources, bad directions, sizes or weights. */
+      /** Throws std::invalid_argument for no sources, bad positions, directions, sizes or weights. */
       void Validate() const;
     };
+
+    /**
+     * The unit vector along d, computed without overflow or underflow for
+     * any finite d (the components are scaled by the largest before the
+     * length is taken). Throws std::invalid_argument for a zero or
+     * non-finite d.
+     */
+    std::array<double, 3> UnitDirection(const std::array<double, 3> &d);
 
     struct TransportSettings
     {
@@ -77,15 +100,25 @@ namespace vexa
       /** Russian roulette: below this weight a packet survives with the chance and weight / chance. */
       double rouletteThreshold = 0.01;
       double rouletteChance = 0.1;
-      /** Also keep the absorbed energy per voxel (one more volume of tallies per thread). */
+      /** Also keep the absorbed energy per voxel (one more volume of tallies). */
       bool tallyAbsorbedEnergy = false;
+      /**
+       * A packet still alive after this many interactions is terminated and
+       * its weight counted as such: a guard against media in which packets
+       * would scatter without end. Packets of tissue-like media end long before.
+       */
+      std::uint64_t maximumInteractions = DefaultMaximumInteractions;
+
+      static constexpr std::uint64_t DefaultMaximumInteractions = 1000000;
     };
 
     /**
      * What a run produced. Energies are in photon weights (every launched
      * packet carries 1), so launched == photons; the balance
-     * launched == absorbed + escaped + rouletteLoss - rouletteGain
-     * holds up to rounding for every run.
+     * launched == absorbed + escaped + terminated + rouletteLoss - rouletteGain
+     * holds up to rounding for every run. The totals are summed in a fixed
+     * order, so they are the same to the bit for a seed whatever the number
+     * of threads; the voxel tallies agree within rounding.
      */
     struct TransportResult
     {
@@ -96,6 +129,9 @@ namespace vexa
       double launched = 0;
       double absorbedTotal = 0;
       double escaped = 0;
+      /** Weight of the packets ended by the interaction cap, and how many they were. */
+      double terminated = 0;
+      std::uint64_t terminatedPackets = 0;
       double rouletteGain = 0;
       double rouletteLoss = 0;
       std::uint64_t interactions = 0;
@@ -108,15 +144,39 @@ namespace vexa
      */
     double SampleHenyeyGreensteinCosine(double g, double xi);
 
+    /** The system refused to start a worker thread; nothing was computed. */
+    class ThreadStartError : public std::runtime_error
+    {
+    public:
+      ThreadStartError(unsigned int requested, unsigned int started, const std::string &reason);
+      unsigned int Requested() const { return m_Requested; }
+      /** Threads that did run, the calling thread included. */
+      unsigned int Started() const { return m_Started; }
+
+    private:
+      unsigned int m_Requested;
+      unsigned int m_Started;
+    };
+
     /**
-     * Voxel Monte-Carlo transport of weighted photon packets. Each thread
-     * runs its share of the packets on its own random stream (stream t of
-     * the seed) into its own tallies; tallies are summed in thread order, so
-     * a run is reproducible for the same seed and thread count.
+     * Voxel Monte-Carlo transport of weighted photon packets.
      *
-     * Throws std::invalid_argument for an invalid volume, illumination or
-     * settings; an error in a worker thread is rethrown here after all
-     * threads ended.
+     * The packets are cut into chunks that depend on the photon count only;
+     * chunk k draws from random stream k of the seed, and the workers take
+     * chunks one after the other as they become free (so a slow or
+     * preempted thread holds up no more than one chunk). All workers add into
+     * one shared tally per quantity, so memory does not grow with the thread
+     * count: each keeps a small cache of recently touched voxels and adds its
+     * sums into the shared tally atomically when a voxel leaves the cache.
+     * A seed therefore gives the same result whatever the thread count, the
+     * voxel values within the rounding of their sums.
+     *
+     * Runs on the calling thread and settings.threads - 1 more (0: one per
+     * hardware thread). Throws std::invalid_argument for an invalid volume,
+     * illumination or settings, std::runtime_error when the machine lacks the
+     * memory for the tallies (checked before anything is allocated),
+     * ThreadStartError when a worker cannot be started; an error in a worker
+     * is rethrown here after all workers ended.
      */
     TransportResult SimulatePhotonTransport(const OpticalVolume &volume,
                                             const Illumination &illumination,

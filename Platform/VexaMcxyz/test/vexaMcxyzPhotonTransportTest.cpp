@@ -147,23 +147,66 @@ TEST(PhotonTransport, FluenceDecaysWithDepthAsDiffusionTheoryPredicts)
   EXPECT_NEAR(muEff, -slope, 0.05 * muEff) << "fitted mu_eff " << -slope;
 }
 
-TEST(PhotonTransport, FixedSeedReproducesDifferentSeedsDiffer)
+TEST(PhotonTransport, ASeedGivesTheSameResultOnAnyNumberOfThreads)
 {
-  const OpticalVolume vol = Homogeneous(20, 20, 20, 0.05, 0.5f, 30.0f, 0.9f);
-  const TransportResult a = SimulatePhotonTransport(vol, Illumination::Default(), Settings(5000, 42, 3));
-  const TransportResult b = SimulatePhotonTransport(vol, Illumination::Default(), Settings(5000, 42, 3));
-  const TransportResult c = SimulatePhotonTransport(vol, Illumination::Default(), Settings(5000, 43, 3));
-  EXPECT_EQ(a.fluence, b.fluence);
-  EXPECT_EQ(a.absorbedTotal, b.absorbedTotal);
-  EXPECT_EQ(a.interactions, b.interactions);
-  EXPECT_NE(a.fluence, c.fluence);
+  // more voxels than a worker's cache holds, so that workers also add into the shared tallies while they run
+  const OpticalVolume vol = Homogeneous(64, 64, 16, 0.03, 0.5f, 30.0f, 0.8f);
+  auto run = [&](std::uint64_t seed, unsigned int threads) {
+    TransportSettings s = Settings(20000, seed, threads);
+    s.tallyAbsorbedEnergy = true;
+    return SimulatePhotonTransport(vol, Illumination::Default(), s);
+  };
+  const TransportResult one = run(42, 1);
+  for (unsigned int threads : {1u, 2u, 8u})
+  {
+    const TransportResult r = run(42, threads);
+    EXPECT_EQ(threads, r.threadsUsed);
+    // the totals are summed in chunk order: equal to the bit
+    EXPECT_EQ(one.absorbedTotal, r.absorbedTotal) << threads;
+    EXPECT_EQ(one.escaped, r.escaped) << threads;
+    EXPECT_EQ(one.rouletteGain, r.rouletteGain) << threads;
+    EXPECT_EQ(one.rouletteLoss, r.rouletteLoss) << threads;
+    EXPECT_EQ(one.interactions, r.interactions) << threads;
+    // the voxel sums are added in another order: equal within their rounding, far below a float's
+    std::size_t lit = 0;
+    for (std::size_t v = 0; v < vol.NumberOfVoxels(); ++v)
+    {
+      ASSERT_NEAR(one.fluence[v], r.fluence[v], 1e-12 * one.fluence[v]) << threads << " threads, voxel " << v;
+      ASSERT_NEAR(one.absorbed[v], r.absorbed[v], 1e-12 * one.absorbed[v]) << threads << " threads, voxel " << v;
+      lit += one.fluence[v] > 0;
+    }
+    EXPECT_GT(lit, vol.NumberOfVoxels() / 2);
+  }
+  const TransportResult other = run(43, 8);
+  EXPECT_NE(one.absorbedTotal, other.absorbedTotal);
+  EXPECT_NE(one.fluence, other.fluence);
+}
 
-  // threads draw from independent streams: one thread and several agree within Monte-Carlo noise
-  const TransportResult one = SimulatePhotonTransport(vol, Illumination::Default(), Settings(20000, 5, 1));
-  const TransportResult many = SimulatePhotonTransport(vol, Illumination::Default(), Settings(20000, 5, 6));
-  EXPECT_EQ(6u, many.threadsUsed);
-  EXPECT_NE(one.fluence, many.fluence);
-  EXPECT_NEAR(one.absorbedTotal / one.launched, many.absorbedTotal / many.launched, 0.02);
+TEST(PhotonTransport, TheInteractionCapEndsPacketsAndTheBalanceStaysExact)
+{
+  // a medium that scatters and barely absorbs: packets wander long before they leave
+  const OpticalVolume vol = Homogeneous(20, 20, 20, 0.1, 0.01f, 200.0f, 0.0f);
+  for (unsigned int threads : {1u, 4u})
+  {
+    TransportSettings s = Settings(2000, 5, threads);
+    s.tallyAbsorbedEnergy = true;
+    s.maximumInteractions = 50;
+    const TransportResult r = SimulatePhotonTransport(vol, Illumination::Default(), s);
+    EXPECT_GT(r.terminatedPackets, 100u) << threads;
+    EXPECT_LE(r.terminatedPackets, 2000u);
+    EXPECT_GT(r.terminated, 0.05 * r.launched);
+    EXPECT_LE(r.interactions, 2000u * 50u);
+    EXPECT_NEAR(r.launched, r.absorbedTotal + r.escaped + r.terminated + r.rouletteLoss - r.rouletteGain,
+                1e-12 * r.launched);
+    EXPECT_NEAR(r.absorbedTotal / r.launched, std::accumulate(r.absorbed.begin(), r.absorbed.end(), 0.0), 1e-12);
+
+    // without the cap the same packets end by escaping or by roulette
+    s.maximumInteractions = TransportSettings::DefaultMaximumInteractions;
+    const TransportResult free = SimulatePhotonTransport(vol, Illumination::Default(), s);
+    EXPECT_EQ(0u, free.terminatedPackets);
+    EXPECT_EQ(0.0, free.terminated);
+    EXPECT_GT(free.interactions, r.interactions);
+  }
 }
 
 TEST(PhotonTransport, StreamsOfOneSeedShareNoNumbers)
@@ -247,21 +290,40 @@ TEST(PhotonTransport, InvalidInputIsRefusedWithAClearText)
     {"NaN mu_s", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.scattering[2] = std::nanf(""); },
      "Voxel 2"},
     {"g", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.anisotropy[0] = 1.5f; }, "anisotropy"},
+    {"huge mu_s", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.scattering[3] = 3e38f; },
+     "Voxel 3 has a scattering coefficient of 3e+38/cm, above the limit of 1000/cm"},
+    {"mu_s just above the limit",
+     [](OpticalVolume &v, Illumination &, TransportSettings &) { v.scattering[1] = 1000.5f; }, "limit of 1000/cm"},
+    {"huge mu_a", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.absorption[4] = 1e5f; },
+     "Voxel 4 has an absorption coefficient of 100000/cm, above the limit of 10000/cm"},
     {"no sources", [](OpticalVolume &, Illumination &i, TransportSettings &) { i.sources.clear(); },
      "no light source"},
     {"zero direction",
      [](OpticalVolume &, Illumination &i, TransportSettings &) { i.sources[0].direction = {{0, 0, 0}}; },
      "no direction"},
+    {"negative zero direction",
+     [](OpticalVolume &, Illumination &i, TransportSettings &) { i.sources[0].direction = {{-0.0, 0, 0}}; },
+     "no direction"},
+    {"position beyond reach",
+     [](OpticalVolume &, Illumination &i, TransportSettings &) {
+       i.sources[0].positionCm[1] = 1.7e308;
+       i.lateralOffsetCm = 1.7e308;
+     },
+     "too far"},
     {"zero weights", [](OpticalVolume &, Illumination &i, TransportSettings &) { i.sources[0].weight = 0; },
      "sum to zero"},
     {"offset", [](OpticalVolume &, Illumination &i, TransportSettings &) { i.lateralOffsetCm = INFINITY; },
      "lateral offset"},
     {"photons", [](OpticalVolume &, Illumination &, TransportSettings &s) { s.photons = 0; }, "photons"},
     {"chance", [](OpticalVolume &, Illumination &, TransportSettings &s) { s.rouletteChance = 0; }, "chance"},
+    {"cap", [](OpticalVolume &, Illumination &, TransportSettings &s) { s.maximumInteractions = 0; }, "cap"},
   };
   for (const Case &c : cases)
   {
+    // the limits themselves are valid
     OpticalVolume vol = Homogeneous(4, 4, 4, 0.1, 1.0f, 10.0f, 0.5f);
+    vol.absorption[0] = static_cast<float>(OpticalVolume::MaximumAbsorptionPerCm);
+    vol.scattering[0] = static_cast<float>(OpticalVolume::MaximumScatteringPerCm);
     Illumination ill = Illumination::Default();
     TransportSettings s = Settings(10, 1, 1);
     c.spoil(vol, ill, s);
@@ -275,4 +337,43 @@ TEST(PhotonTransport, InvalidInputIsRefusedWithAClearText)
       EXPECT_NE(std::string::npos, std::string(e.what()).find(c.text)) << c.name << ": " << e.what();
     }
   }
+}
+
+TEST(PhotonTransport, AnyFiniteDirectionIsNormalisedWithoutOverflow)
+{
+  const double r2 = 1 / std::sqrt(2.0), r3 = 1 / std::sqrt(3.0);
+  struct Case
+  {
+    std::array<double, 3> direction;
+    std::array<double, 3> unit;
+  };
+  const Case cases[] = {
+    {{{1e200, 0, 1e200}}, {{r2, 0, r2}}},
+    {{{1e-200, 0, -1e-200}}, {{r2, 0, -r2}}},
+    {{{1.7e308, -1.7e308, 1.7e308}}, {{r3, -r3, r3}}},
+    {{{5e-324, 0, 0}}, {{1, 0, 0}}},
+    {{{0, 3, 4}}, {{0, 0.6, 0.8}}},
+    {{{0, 0, -2}}, {{0, 0, -1}}},
+  };
+  for (const Case &c : cases)
+  {
+    const std::array<double, 3> u = UnitDirection(c.direction);
+    for (int i = 0; i < 3; ++i)
+      EXPECT_NEAR(c.unit[i], u[i], 1e-15) << c.direction[0] << " " << c.direction[1] << " " << c.direction[2];
+  }
+  for (const std::array<double, 3> &bad : {std::array<double, 3>{{0, 0, 0}}, std::array<double, 3>{{INFINITY, 0, 1}},
+                                           std::array<double, 3>{{0, NAN, 1}}})
+    EXPECT_THROW(UnitDirection(bad), std::invalid_argument);
+
+  // a source given with a huge direction runs exactly like one given with its unit vector
+  const OpticalVolume vol = Homogeneous(10, 10, 10, 0.1, 0.5f, 20.0f, 0.7f);
+  Illumination huge = Illumination::Default();
+  huge.sources[0].positionCm = {{-0.3, 0, -0.2}};
+  huge.sources[0].direction = {{1e200, 0, 1e200}};
+  Illumination unit = huge;
+  unit.sources[0].direction = {{r2, 0, r2}};
+  const TransportResult a = SimulatePhotonTransport(vol, huge, Settings(500, 3, 1));
+  const TransportResult b = SimulatePhotonTransport(vol, unit, Settings(500, 3, 1));
+  EXPECT_EQ(a.fluence, b.fluence);
+  EXPECT_GT(a.absorbedTotal, 0.1 * a.launched);
 }
