@@ -64,157 +64,49 @@ namespace vexa
 {
   // ------------------------------------------------------------------ observers
 
-  struct IGTLDevice::ObserverList
-  {
-    struct Entry
-    {
-      unsigned long tag;
-      std::unique_ptr<itk::EventObject> event;
-      itk::Command::Pointer command;
-      bool removed = false;
-      std::vector<std::thread::id> executing; // threads inside this command right now
-    };
-
-    std::mutex mutex;
-    std::condition_variable idle;
-    std::vector<std::shared_ptr<Entry>> entries;
-    // Above the tags that ITK's own list of the same object hands out.
-    unsigned long nextTag = 1ul << 30;
-
-    unsigned long Add(const itk::EventObject &event, itk::Command *command)
-    {
-      auto entry = std::make_shared<Entry>();
-      entry->event.reset(event.MakeObject());
-      entry->command = command;
-      std::lock_guard<std::mutex> lock(mutex);
-      entry->tag = nextTag++;
-      entries.push_back(entry);
-      return entry->tag;
-    }
-
-    /** Waits, with the lock held by `lock`, until no other thread executes the entry. */
-    void WaitUntilIdle(std::unique_lock<std::mutex> &lock, const std::shared_ptr<Entry> &entry)
-    {
-      const std::thread::id self = std::this_thread::get_id();
-      idle.wait(lock, [&] {
-        return std::all_of(entry->executing.begin(), entry->executing.end(),
-                           [&](const std::thread::id &id) { return id == self; });
-      });
-    }
-
-    bool Remove(unsigned long tag)
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      const auto it =
-        std::find_if(entries.begin(), entries.end(), [&](const std::shared_ptr<Entry> &e) { return e->tag == tag; });
-      if (it == entries.end())
-        return false;
-      std::shared_ptr<Entry> entry = *it;
-      entry->removed = true;
-      entries.erase(it);
-      WaitUntilIdle(lock, entry);
-      return true;
-    }
-
-    void RemoveAll()
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      std::vector<std::shared_ptr<Entry>> removed;
-      removed.swap(entries);
-      for (const auto &entry : removed)
-        entry->removed = true;
-      for (const auto &entry : removed)
-        WaitUntilIdle(lock, entry);
-    }
-
-    bool Has(const itk::EventObject &event)
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      return std::any_of(entries.begin(), entries.end(),
-                         [&](const std::shared_ptr<Entry> &e) { return e->event->CheckEvent(&event); });
-    }
-
-    template <class Caller>
-    void Invoke(Caller *caller, const itk::EventObject &event)
-    {
-      std::vector<std::shared_ptr<Entry>> targets;
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        for (const auto &entry : entries)
-          if (entry->event->CheckEvent(&event))
-            targets.push_back(entry);
-      }
-      const std::thread::id self = std::this_thread::get_id();
-      for (const auto &entry : targets)
-      {
-        {
-          std::lock_guard<std::mutex> lock(mutex);
-          if (entry->removed)
-            continue;
-          entry->executing.push_back(self);
-        }
-        struct Leave
-        {
-          ObserverList &list;
-          Entry &entry;
-          std::thread::id self;
-          ~Leave()
-          {
-            {
-              std::lock_guard<std::mutex> lock(list.mutex);
-              entry.executing.erase(std::find(entry.executing.begin(), entry.executing.end(), self));
-            }
-            list.idle.notify_all();
-          }
-        } leave{*this, *entry, self};
-        entry->command->Execute(caller, event);
-      }
-    }
-  };
-
   unsigned long IGTLDevice::AddObserver(const itk::EventObject &event, itk::Command *command)
   {
-    return m_Observers->Add(event, command);
+    return m_Observers->AddObserver(event, command);
   }
 
   unsigned long IGTLDevice::AddObserver(const itk::EventObject &event, itk::Command *command) const
   {
-    return m_Observers->Add(event, command);
+    return m_Observers->AddObserver(event, command);
   }
 
   void IGTLDevice::RemoveObserver(unsigned long tag)
   {
-    if (!m_Observers->Remove(tag))
+    if (!m_Observers->RemoveObserver(tag))
       Superclass::RemoveObserver(tag);
   }
 
   void IGTLDevice::RemoveAllObservers()
   {
-    m_Observers->RemoveAll();
+    m_Observers->RemoveAllObservers();
     Superclass::RemoveAllObservers();
   }
 
   bool IGTLDevice::HasObserver(const itk::EventObject &event) const
   {
-    return m_Observers->Has(event) || Superclass::HasObserver(event);
+    return m_Observers->HasObserver(event) || Superclass::HasObserver(event);
   }
 
   void IGTLDevice::InvokeEvent(const itk::EventObject &event)
   {
-    m_Observers->Invoke(static_cast<itk::Object *>(this), event);
+    m_Observers->InvokeEvent(event, static_cast<itk::Object *>(this));
     Superclass::InvokeEvent(event);
   }
 
   void IGTLDevice::InvokeEvent(const itk::EventObject &event) const
   {
-    m_Observers->Invoke(static_cast<const itk::Object *>(this), event);
+    m_Observers->InvokeEvent(event, static_cast<const itk::Object *>(this));
     Superclass::InvokeEvent(event);
   }
 
   void IGTLDevice::InvokeOwnObservers(const itk::EventObject &event) const
   {
     if (m_Observers)
-      m_Observers->Invoke(static_cast<const itk::Object *>(this), event);
+      m_Observers->InvokeEvent(event, static_cast<const itk::Object *>(this));
   }
 
   void IGTLDevice::Modified() const
@@ -239,7 +131,7 @@ namespace vexa
       m_ReadFully(ReadFully),
       m_MaximumMessageBodySize(DefaultMaximumMessageBodySize),
       m_TransferTimeout(DefaultTransferTimeout),
-      m_Observers(new ObserverList)
+      m_Observers(new ObserverList(1ul << 30)) // above the tags of ITK's own list
   {
   }
 

@@ -10,6 +10,7 @@
 
 #include <vexaCommon.h>
 #include <vexaEventMacro.h>
+#include <vexaObserverList.h>
 
 #include <itkCommand.h>
 #include <itkObject.h>
@@ -162,8 +163,8 @@ namespace vexa
     /** Why `message` cannot be sent, or empty when it can. */
     static std::string CheckSendable(const IGTLMessage *message);
 
-    // Observers. The device keeps its own thread-safe observer list: ITK's is
-    // not safe against observers added while a worker thread fires events.
+    // Observers. The device keeps its own thread-safe observer list (vexa::ObserverList):
+    // ITK's is not safe against observers added while a worker thread fires events.
     // (Observers added through an itk::Object pointer still work, without
     // that guarantee.)
     unsigned long AddObserver(const itk::EventObject &event, itk::Command *command);
@@ -237,8 +238,6 @@ namespace vexa
     igtl::Socket::Pointer m_Socket;
 
   private:
-    struct ObserverList;
-
     void RunCommunication(void (IGTLDevice::*step)());
     void JoinThreads();
     bool HasThreads() const;

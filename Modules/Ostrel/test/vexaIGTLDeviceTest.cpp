@@ -526,14 +526,15 @@ TEST(IGTLDevice, ObserversCanComeAndGoWhileEventsFire)
   EventCounter total(pair.server, MessageReceivedEvent());
   for (int i = 0; i < 20; ++i)
   {
-    EventCounter::Command::Pointer command = EventCounter::Command::New();
-    const unsigned long tag = pair.server->AddObserver(MessageReceivedEvent(), command);
-    ASSERT_TRUE(WaitUntil([&] { return command->count > 0; }));
+    std::atomic<int> count{0};
+    const unsigned long tag = pair.server->AddObserver(
+      MessageReceivedEvent(), FunctionCommand::New([&](itk::Object *, const itk::EventObject &) { ++count; }));
+    ASSERT_TRUE(WaitUntil([&] { return count > 0; }));
     pair.server->RemoveObserver(tag);
-    const int countAtRemoval = command->count;
+    const int countAtRemoval = count;
     const int totalAtRemoval = total.Count();
     ASSERT_TRUE(WaitUntil([&] { return total.Count() > totalAtRemoval + 2; }));
-    EXPECT_EQ(countAtRemoval, command->count.load()) << "a removed observer is not called again";
+    EXPECT_EQ(countAtRemoval, count.load()) << "a removed observer is not called again";
   }
   sending = false;
   sender.join();
