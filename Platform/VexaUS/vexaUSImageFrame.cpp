@@ -16,18 +16,48 @@ namespace vexa
     Origin.Fill(0.0);
   }
 
+  namespace
+  {
+    bool ShapeBytes(const PixelType &type, unsigned int x, unsigned int y, unsigned int z, std::uint64_t &bytes)
+    {
+      bytes = type.GetSize();
+      const std::uint64_t limit = std::numeric_limits<std::size_t>::max();
+      for (unsigned int extent : {x, y, z})
+      {
+        if (extent == 0 || bytes == 0 || bytes > limit / extent)
+          return false;
+        bytes *= extent;
+      }
+      return true;
+    }
+  }
+
+  bool USImageFrame::Wrap(const PixelType &type, unsigned int x, unsigned int y, unsigned int z,
+                          const unsigned char *data, std::size_t bytes, std::shared_ptr<const void> owner)
+  {
+    std::uint64_t expected = 0;
+    if (!data || !ShapeBytes(type, x, y, z, expected) || expected != bytes)
+    {
+      Clear();
+      return false;
+    }
+    m_PixelType = type;
+    m_Size = {{x, y, z}};
+    m_Bytes = bytes;
+    m_External = data;
+    m_Owner = std::move(owner);
+    return true;
+  }
+
   bool USImageFrame::Reshape(const PixelType &type, unsigned int x, unsigned int y, unsigned int z)
   {
-    std::uint64_t bytes = type.GetSize();
-    const std::uint64_t limit = std::numeric_limits<std::size_t>::max();
-    for (unsigned int extent : {x, y, z})
+    m_External = nullptr;
+    m_Owner.reset();
+    std::uint64_t bytes = 0;
+    if (!ShapeBytes(type, x, y, z, bytes))
     {
-      if (extent == 0 || bytes == 0 || bytes > limit / extent)
-      {
-        Clear();
-        return false;
-      }
-      bytes *= extent;
+      Clear();
+      return false;
     }
     try
     {
@@ -47,6 +77,8 @@ namespace vexa
 
   void USImageFrame::Clear()
   {
+    m_External = nullptr;
+    m_Owner.reset();
     m_PixelType.reset();
     m_Size = {{0, 0, 0}};
     m_Bytes = 0;
@@ -75,7 +107,7 @@ namespace vexa
     {
       ImageWriteAccessor access(image);
       if (access.GetData() && access.GetSize() >= m_Bytes)
-        std::memcpy(access.GetData(), m_Pixels.data(), m_Bytes);
+        std::memcpy(access.GetData(), GetPixels(), m_Bytes);
     }
     // a spacing the geometry would refuse (not positive, not finite) counts as 1
     Vector3D spacing = Spacing;
