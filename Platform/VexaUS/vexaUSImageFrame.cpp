@@ -4,6 +4,9 @@
 #include <vexaImageWriteAccessor.h>
 #include <vexaLog.h>
 
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -44,6 +47,7 @@ namespace vexa
     m_PixelType = type;
     m_Size = {{x, y, z}};
     m_Bytes = bytes;
+    m_BlueGreenRed = false;
     m_External = data;
     m_Owner = std::move(owner);
     return true;
@@ -72,6 +76,7 @@ namespace vexa
     m_PixelType = type;
     m_Size = {{x, y, z}};
     m_Bytes = static_cast<std::size_t>(bytes);
+    m_BlueGreenRed = false;
     return true;
   }
 
@@ -107,7 +112,18 @@ namespace vexa
     {
       ImageWriteAccessor access(image);
       if (access.GetData() && access.GetSize() >= m_Bytes)
-        std::memcpy(access.GetData(), GetPixels(), m_Bytes);
+      {
+        if (m_BlueGreenRed && m_PixelType->GetSize() == 3 && m_PixelType->GetBytesPerComponent() == 1)
+        {
+          const int rows = static_cast<int>(m_Size[1] * m_Size[2]);
+          const int columns = static_cast<int>(m_Size[0]);
+          const cv::Mat source(rows, columns, CV_8UC3, const_cast<unsigned char *>(GetPixels()));
+          cv::Mat target(rows, columns, CV_8UC3, access.GetData());
+          cv::cvtColor(source, target, cv::COLOR_BGR2RGB);
+        }
+        else
+          std::memcpy(access.GetData(), GetPixels(), m_Bytes);
+      }
     }
     // a spacing the geometry would refuse (not positive, not finite) counts as 1
     Vector3D spacing = Spacing;

@@ -45,6 +45,18 @@ namespace vexa
     bool Wrap(const PixelType &type, unsigned int x, unsigned int y, unsigned int z, const unsigned char *data,
               std::size_t bytes, std::shared_ptr<const void> owner);
 
+    /**
+     * Marks 8-bit three-component pixels as being in blue-green-red order
+     * (OpenCV's): they are written into the output as red-green-blue. The
+     * swap then happens in the copy to the output, which is made anyway, and
+     * not on the acquisition thread. Reshape and Wrap clear the mark.
+     */
+    void SetBlueGreenRedOrder(bool bgr) { m_BlueGreenRed = bgr; }
+    bool GetBlueGreenRedOrder() const { return m_BlueGreenRed; }
+
+    /** True while the frame holds pixels it does not own (see Wrap). */
+    bool IsWrapped() const { return m_External != nullptr; }
+
     /** Empties the frame (keeps the buffer's capacity). */
     void Clear();
     bool IsEmpty() const { return !m_PixelType.has_value(); }
@@ -74,6 +86,7 @@ namespace vexa
     std::vector<unsigned char> m_Pixels;
     std::size_t m_Bytes = 0;
     const unsigned char *m_External = nullptr;
+    bool m_BlueGreenRed = false;
     std::shared_ptr<const void> m_Owner;
   };
 }

@@ -203,6 +203,25 @@ namespace
     state.counters["pictures/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   }
 
+  /** The device's acquisition step alone (read, crop, convert into its frame), on one thread. */
+  void FileAcquisitionStep(benchmark::State &state)
+  {
+    vexa::USImageVideoSource::Pointer source = vexa::USImageVideoSource::New();
+    source->SetColorOutput(state.range(2) != 0);
+    if (!source->SetVideoFileInput(Clip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)))))
+    {
+      state.SkipWithError("the clip did not open");
+      return;
+    }
+    vexa::USImageFrame frame;
+    for (auto _ : state)
+    {
+      source->GetNextFrame(frame);
+      benchmark::DoNotOptimize(frame.GetPixels());
+    }
+    state.counters["pictures/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  }
+
   void FileDevice(benchmark::State &state)
   {
     const int width = static_cast<int>(state.range(0));
@@ -337,6 +356,7 @@ namespace
 }
 
 BENCHMARK(FileBareRead)->Apply(Sizes);
+BENCHMARK(FileAcquisitionStep)->Apply(Sizes);
 BENCHMARK(FileDevice)->Apply(Sizes);
 BENCHMARK(IGTLClientAlone)->Apply(Sizes);
 BENCHMARK(IGTLDevice)->Apply(Sizes);
