@@ -269,9 +269,15 @@ namespace vexa
         vexaThrow() << "Cannot write \"" << path << "\": the written file is missing (" << Reason(errno) << ").";
       const bool synced = ::fsync(fd) == 0;
       const int syncError = errno;
-      // the replacement keeps the permissions of the file it replaces (its owner only when we may set it)
+      // the replacement keeps the owner (where we may set it) and permissions of the file it replaces
       if (exists)
+      {
+        if (::fchown(fd, info.st_uid, info.st_gid) != 0)
+        {
+          // not ours to give away: the new file stays ours, like any file we create
+        }
         ::fchmod(fd, info.st_mode & 07777);
+      }
       ::close(fd);
       if (!synced)
         vexaThrow() << "Cannot write \"" << path << "\": " << Reason(syncError) << ".";

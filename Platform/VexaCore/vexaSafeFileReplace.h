@@ -19,8 +19,9 @@ namespace vexa
    * - nothing, or a regular file: a hidden temporary beside it, in the same
    *   folder and with the same extension (writers that pick the format by the
    *   extension pick the same one). Once `write` returns, the temporary is
-   *   flushed to the disk (fsync), takes the permissions of the file it
-   *   replaces and is renamed over `path` in one step; readers see the old file
+   *   flushed to the disk (fsync), takes the permissions (and, where the
+   *   process may set it, the owner) of the file it replaces and is renamed
+   *   over `path` in one step; readers see the old file
    *   or the new one, never a mixture.
    * - a symbolic link: the file the link points to (after all links in a row)
    *   is written as above; the link stays a link. A link to nothing creates

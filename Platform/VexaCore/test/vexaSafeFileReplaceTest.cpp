@@ -79,15 +79,20 @@ namespace
        EXPECT_EQ("new", ReadText(f.File("out.nrrd")));
        EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
      }},
-    {"RegularFileKeepsItsPermissions",
+    {"RegularFileKeepsItsPermissionsAndOwner",
      [](const TemporaryFolder &f) {
        WriteText(f.File("out.nrrd"), "old");
+       if (::geteuid() == 0 && ::chown(f.File("out.nrrd").c_str(), 4321, 4321) != 0)
+         return false;
        return ::chmod(f.File("out.nrrd").c_str(), 0640) == 0;
      },
      false, false,
      [](const TemporaryFolder &f) {
        EXPECT_EQ("new", ReadText(f.File("out.nrrd")));
        EXPECT_EQ(fs::perms(0640), fs::status(f.File("out.nrrd")).permissions() & fs::perms::mask);
+       struct stat info;
+       ASSERT_EQ(0, ::stat(f.File("out.nrrd").c_str(), &info));
+       EXPECT_EQ(::geteuid() == 0 ? 4321u : ::geteuid(), info.st_uid);
        EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
      }},
     {"RegularFileIntactAfterAFailedWrite", [](const TemporaryFolder &f) { WriteText(f.File("out.nrrd"), "old"); return true; },
