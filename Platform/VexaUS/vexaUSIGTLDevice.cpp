@@ -2,10 +2,10 @@
 
 #include <vexaIGTLClient.h>
 #include <vexaIGTLServer.h>
+#include <vexaFunctionCommand.h>
 #include <vexaLog.h>
 #include <vexaPixelTypeTraits.h>
 
-#include <itkCommand.h>
 #include <itkRGBAPixel.h>
 #include <itkRGBPixel.h>
 
@@ -14,7 +14,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <optional>
 
@@ -22,18 +21,6 @@ namespace vexa
 {
   namespace
   {
-    /** Runs a function for a device event (Ostrel calls it on its worker threads). */
-    class CallCommand : public itk::Command
-    {
-    public:
-      typedef CallCommand Self;
-      typedef itk::SmartPointer<Self> Pointer;
-      itkSimpleNewMacro(Self);
-      std::function<void()> call;
-      void Execute(itk::Object *, const itk::EventObject &) override { call(); }
-      void Execute(const itk::Object *, const itk::EventObject &) override { call(); }
-    };
-
     template <class T>
     std::optional<PixelType> PixelTypeOf(int components)
     {
@@ -289,12 +276,13 @@ namespace vexa
     std::lock_guard<std::mutex> lock(m_ObserversMutex);
     if (m_HasObservers)
       return;
-    CallCommand::Pointer received = CallCommand::New();
-    received->call = [this] { OnMessageReceived(); };
-    CallCommand::Pointer lost = CallCommand::New();
-    lost->call = [this] { OnConnectionLost(); };
-    m_MessageTag = m_Device->AddObserver(MessageReceivedEvent(), received);
-    m_LostTag = m_Device->AddObserver(LostConnectionEvent(), lost);
+    // Ostrel calls these on its receiving thread
+    m_MessageTag = m_Device->AddObserver(
+      MessageReceivedEvent(),
+      FunctionCommand::New([this](itk::Object *, const itk::EventObject &) { OnMessageReceived(); }));
+    m_LostTag = m_Device->AddObserver(
+      LostConnectionEvent(),
+      FunctionCommand::New([this](itk::Object *, const itk::EventObject &) { OnConnectionLost(); }));
     m_HasObservers = true;
   }
 
