@@ -10,6 +10,7 @@
 #     PRIVATE_DEPENDS <...>           private link dependencies
 #     MODULE_NAME <text>              name in the micro-service registry; programs are "main"
 #     QT                              run moc, uic and rcc on the sources
+#     THREADED                        its tests also run under ThreadSanitizer (label "threaded")
 #     OUTPUT_DIRECTORY <dir>          PLUGIN only: where the plug-in lands (default build/plugins,
 #                                     the folder the workbench loads; test plug-ins go elsewhere)
 #     TESTS       <files...>          GoogleTest sources (usually test/*.cpp)
@@ -31,7 +32,7 @@ include(GenerateExportHeader)
 include(GoogleTest)
 
 function(vexa_add_module name)
-  cmake_parse_arguments(M "QT" "TYPE;MODULE_NAME;OUTPUT_DIRECTORY"
+  cmake_parse_arguments(M "QT;THREADED" "TYPE;MODULE_NAME;OUTPUT_DIRECTORY"
     "SOURCES;INCLUDE_DIRS;DEPENDS;PRIVATE_DEPENDS;TESTS;TEST_DEPENDS;TEST_ENV;BENCHMARKS" ${ARGN})
 
   if(NOT M_TYPE)
@@ -134,6 +135,19 @@ function(vexa_add_module name)
       WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
       PROPERTIES LABELS "${name}"
       DISCOVERY_TIMEOUT 60)
+    # The thread-sanitizer job (./vexa test-thread) runs the tests labelled
+    # "threaded". Test discovery flattens a list of labels, so the label goes on
+    # the folder, whose tests all get it: a folder's modules are threaded or not
+    # together.
+    get_property(_folder_decided DIRECTORY PROPERTY VEXA_THREADED_FOLDER SET)
+    get_property(_folder_threaded DIRECTORY PROPERTY VEXA_THREADED_FOLDER)
+    if(_folder_decided AND NOT "${_folder_threaded}" STREQUAL "${M_THREADED}")
+      message(FATAL_ERROR "${name}: the modules of one folder are all THREADED or none is")
+    endif()
+    set_property(DIRECTORY PROPERTY VEXA_THREADED_FOLDER "${M_THREADED}")
+    if(M_THREADED)
+      set_property(DIRECTORY PROPERTY LABELS threaded)
+    endif()
   endif()
 
   if(M_BENCHMARKS AND VEXA_BUILD_BENCHMARKS)
