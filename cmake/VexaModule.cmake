@@ -10,6 +10,9 @@
 #     PRIVATE_DEPENDS <...>           private link dependencies
 #     MODULE_NAME <text>              name in the micro-service registry; programs are "main"
 #     QT                              run moc, uic and rcc on the sources
+#     THREADED                        its tests also run under ThreadSanitizer (label "threaded")
+#     OUTPUT_DIRECTORY <dir>          PLUGIN only: where the plug-in lands (default build/plugins,
+#                                     the folder the workbench loads; test plug-ins go elsewhere)
 #     TESTS       <files...>          GoogleTest sources (usually test/*.cpp)
 #     TEST_DEPENDS <...>              extra link dependencies of the test program
 #     TEST_ENV    <VAR=value...>      environment of every test of the module
@@ -19,12 +22,17 @@
 # A shared library gets a generated export header <name>Exports.h with the
 # macro <NAME>_EXPORT. Tests are one program <name>Tests whose cases CTest
 # discovers one by one.
+#
+# A plug-in (a MODULE library, which CMake refuses to link into anything) is
+# compiled once as the object library <name>Objects; the plug-in and its
+# test program both link those objects, so the tests exercise the very code
+# that is loaded.
 
 include(GenerateExportHeader)
 include(GoogleTest)
 
 function(vexa_add_module name)
-  cmake_parse_arguments(M "QT" "TYPE;MODULE_NAME"
+  cmake_parse_arguments(M "QT;THREADED" "TYPE;MODULE_NAME;OUTPUT_DIRECTORY"
     "SOURCES;INCLUDE_DIRS;DEPENDS;PRIVATE_DEPENDS;TESTS;TEST_DEPENDS;TEST_ENV;BENCHMARKS" ${ARGN})
 
   if(NOT M_TYPE)
@@ -56,12 +64,25 @@ function(vexa_add_module name)
     if(NOT M_MODULE_NAME)
       set(M_MODULE_NAME main)
     endif()
-  else()
-    if(M_TYPE STREQUAL "PLUGIN")
-      add_library(${name} MODULE ${M_SOURCES})
-    else()
-      add_library(${name} ${M_TYPE} ${M_SOURCES})
+  elseif(M_TYPE STREQUAL "PLUGIN")
+    add_library(${name}Objects OBJECT ${M_SOURCES})
+    target_include_directories(${name}Objects PUBLIC ${_incs} ${CMAKE_CURRENT_BINARY_DIR})
+    target_link_libraries(${name}Objects PUBLIC ${M_DEPENDS} ${M_PRIVATE_DEPENDS})
+    target_compile_definitions(${name}Objects PRIVATE ${name}_EXPORTS)
+    if(M_MODULE_NAME AND TARGET CppMicroServices)
+      target_compile_definitions(${name}Objects PRIVATE US_MODULE_NAME=${M_MODULE_NAME})
+      target_link_libraries(${name}Objects PUBLIC CppMicroServices)
     endif()
+    add_library(${name} MODULE)
+    target_link_libraries(${name} PRIVATE ${name}Objects)
+    if(NOT M_OUTPUT_DIRECTORY)
+      set(M_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/plugins")
+    endif()
+    set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${M_OUTPUT_DIRECTORY}")
+    generate_export_header(${name} BASE_NAME ${name}
+      EXPORT_FILE_NAME "${CMAKE_CURRENT_BINARY_DIR}/${name}Exports.h")
+  else()
+    add_library(${name} ${M_TYPE} ${M_SOURCES})
     target_include_directories(${name} PUBLIC ${_incs} ${CMAKE_CURRENT_BINARY_DIR})
     target_link_libraries(${name} PUBLIC ${M_DEPENDS} PRIVATE ${M_PRIVATE_DEPENDS})
     if(NOT M_TYPE STREQUAL "STATIC")
@@ -88,6 +109,10 @@ function(vexa_add_module name)
       target_link_libraries(${name}Tests PRIVATE ${M_DEPENDS} ${M_PRIVATE_DEPENDS})
       add_dependencies(${name}Tests ${name})
       target_compile_definitions(${name}Tests PRIVATE "${name}_EXECUTABLE=\"$<TARGET_FILE:${name}>\"")
+    elseif(M_TYPE STREQUAL "PLUGIN")
+      target_link_libraries(${name}Tests PRIVATE ${name}Objects)
+      add_dependencies(${name}Tests ${name})
+      target_compile_definitions(${name}Tests PRIVATE "${name}_PLUGIN=\"$<TARGET_FILE:${name}>\"")
     else()
       target_link_libraries(${name}Tests PRIVATE ${name} ${M_PRIVATE_DEPENDS})
     endif()
@@ -110,6 +135,19 @@ function(vexa_add_module name)
       WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
       PROPERTIES LABELS "${name}"
       DISCOVERY_TIMEOUT 60)
+    # The thread-sanitizer job (./vexa test-thread) runs the tests labelled
+    # "threaded". Test discovery flattens a list of labels, so the label goes on
+    # the folder, whose tests all get it: a folder's modules are threaded or not
+    # together.
+    get_property(_folder_decided DIRECTORY PROPERTY VEXA_THREADED_FOLDER SET)
+    get_property(_folder_threaded DIRECTORY PROPERTY VEXA_THREADED_FOLDER)
+    if(_folder_decided AND NOT "${_folder_threaded}" STREQUAL "${M_THREADED}")
+      message(FATAL_ERROR "${name}: the modules of one folder are all THREADED or none is")
+    endif()
+    set_property(DIRECTORY PROPERTY VEXA_THREADED_FOLDER "${M_THREADED}")
+    if(M_THREADED)
+      set_property(DIRECTORY PROPERTY LABELS threaded)
+    endif()
   endif()
 
   if(M_BENCHMARKS AND VEXA_BUILD_BENCHMARKS)
@@ -117,6 +155,8 @@ function(vexa_add_module name)
     target_include_directories(${name}Benchmarks PRIVATE ${_incs})
     if(M_TYPE STREQUAL "EXECUTABLE")
       target_link_libraries(${name}Benchmarks PRIVATE ${M_DEPENDS} ${M_PRIVATE_DEPENDS})
+    elseif(M_TYPE STREQUAL "PLUGIN")
+      target_link_libraries(${name}Benchmarks PRIVATE ${name}Objects)
     else()
       target_link_libraries(${name}Benchmarks PRIVATE ${name} ${M_PRIVATE_DEPENDS})
     endif()

@@ -83,11 +83,15 @@ void vexa::OpenCVVideoSource::FetchFrame()
     if (!ok && m_RepeatVideo)
     {
       // Rewind by frame index: the relative position that would tell the end
-      // of the file is not reliable with every backend. A read that fails
-      // right after rewinding means the file has no frames to repeat.
+      // of the file is not reliable with every backend. With a file of a
+      // single frame the backend reports the seek as done but the next read
+      // still fails, so the file is opened anew when the seek delivers
+      // nothing. A read that fails even then means the file has no frames.
       m_VideoCapture->set(cv::CAP_PROP_POS_FRAMES, 0.0);
       m_FrameCount = 0;
       ok = m_VideoCapture->read(m_CaptureFrame) && !m_CaptureFrame.empty();
+      if (!ok && m_VideoCapture->open(m_VideoFileName))
+        ok = m_VideoCapture->read(m_CaptureFrame) && !m_CaptureFrame.empty();
     }
     if (!ok)
       throw std::logic_error("End of video file " + m_VideoFileName);

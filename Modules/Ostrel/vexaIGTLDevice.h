@@ -5,10 +5,12 @@
 #include "vexaIGTLMessage.h"
 #include "vexaIGTLMessageFactory.h"
 #include "vexaIGTLMessageQueue.h"
+#include "vexaIGTLReceiveFraming.h"
 #include "vexaIGTLSocket.h"
 
 #include <vexaCommon.h>
 #include <vexaEventMacro.h>
+#include <vexaObserverList.h>
 
 #include <itkCommand.h>
 #include <itkObject.h>
@@ -161,8 +163,8 @@ namespace vexa
     /** Why `message` cannot be sent, or empty when it can. */
     static std::string CheckSendable(const IGTLMessage *message);
 
-    // Observers. The device keeps its own thread-safe observer list: ITK's is
-    // not safe against observers added while a worker thread fires events.
+    // Observers. The device keeps its own thread-safe observer list (vexa::ObserverList):
+    // ITK's is not safe against observers added while a worker thread fires events.
     // (Observers added through an itk::Object pointer still work, without
     // that guarantee.)
     unsigned long AddObserver(const itk::EventObject &event, itk::Command *command);
@@ -204,7 +206,11 @@ namespace vexa
     /** Checks, packs and writes one message: 1 sent, 0 refused, 2 write failed. */
     unsigned int SendMessagePrivate(IGTLMessage::Pointer message, igtl::Socket *socket);
 
-    /** Checks and packs a message once, for writing with SendPackedMessage; false (logged) when it cannot be sent. */
+    /**
+     * Checks and packs a message once, for writing with SendPackedMessage
+     * (a message that says it is packed, IGTLMessage::IsPacked, is written as
+     * it is); false (logged) when it cannot be sent.
+     */
     bool PackMessage(IGTLMessage *message);
 
     /**
@@ -232,15 +238,12 @@ namespace vexa
     igtl::Socket::Pointer m_Socket;
 
   private:
-    struct ObserverList;
-
     void RunCommunication(void (IGTLDevice::*step)());
     void JoinThreads();
     bool HasThreads() const;
-    unsigned int FramingFailure(IGTLClientSocket *socket, const std::string &reason);
-    unsigned int FinishHeader(IGTLClientSocket *socket);
-    unsigned int FinishBody(IGTLClientSocket *socket);
-    unsigned int FinishSkip(IGTLClientSocket *socket);
+    IGTLReceiveFraming &FramingOf(IGTLClientSocket &socket);
+    /** Queues what a framing result carries and fires its event; the OpenIGTLink status of the result. */
+    unsigned int Deliver(IGTLReceiveFraming &framing, IGTLReceiveFraming::Status status, IGTLClientSocket &socket);
     void InvokeOwnObservers(const itk::EventObject &event) const;
 
     mutable std::mutex m_StateMutex;

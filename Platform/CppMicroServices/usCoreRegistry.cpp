@@ -360,7 +360,7 @@ namespace us
     // --------------------------------------------------------------- services
 
     std::shared_ptr<ServiceRecord> CoreRegistry::Register(Module *module, const InterfaceMap &interfaces,
-                                                          const ServiceProperties &properties)
+                                                          const ServiceProperties &properties, void *qobject)
     {
       if (interfaces.empty())
         throw std::invalid_argument("us::ModuleContext::RegisterService: no interface id given");
@@ -376,6 +376,7 @@ namespace us
       auto record = std::make_shared<ServiceRecord>();
       record->module = module;
       record->interfaces = interfaces;
+      record->qobject = qobject;
       for (const auto &entry : interfaces)
         record->objectClass.push_back(entry.first);
       record->id = g_NextServiceId.fetch_add(1);
@@ -489,17 +490,25 @@ namespace us
       return own;
     }
 
-    void *CoreRegistry::GetService(Module *user, const ServiceReferenceBase &reference)
+    void *CoreRegistry::GetService(Module *user, const ServiceReferenceBase &reference, bool asQObject)
     {
       const std::shared_ptr<ServiceRecord> &record = reference.d;
       if (!record || record->state.load() == ServiceState::Unregistered)
         return nullptr;
-      const auto it = record->interfaces.find(reference.m_InterfaceId);
-      if (it == record->interfaces.end())
+      void *service = nullptr;
+      if (asQObject)
+        service = record->qobject;
+      else
+      {
+        const auto it = record->interfaces.find(reference.m_InterfaceId);
+        if (it != record->interfaces.end())
+          service = it->second;
+      }
+      if (!service)
         return nullptr;
       std::lock_guard<std::mutex> lock(record->usesMutex);
       ++record->uses[user];
-      return it->second;
+      return service;
     }
 
     bool CoreRegistry::UngetService(Module *user, const ServiceReferenceBase &reference)

@@ -94,6 +94,7 @@ namespace us
       long id = 0;
       Module *module = nullptr;
       InterfaceMap interfaces;              // fixed at registration
+      void *qobject = nullptr;              // the service as a QObject, or null; fixed at registration
       std::vector<std::string> objectClass; // the interface ids, fixed at registration
       std::atomic<ServiceState> state{ServiceState::Registered};
       std::atomic<int> ranking{0};
@@ -159,13 +160,14 @@ namespace us
 
       // Services
       std::shared_ptr<ServiceRecord> Register(Module *module, const InterfaceMap &interfaces,
-                                              const ServiceProperties &properties);
+                                              const ServiceProperties &properties, void *qobject = nullptr);
       void SetProperties(const std::shared_ptr<ServiceRecord> &record, const ServiceProperties &properties);
       void Unregister(const std::shared_ptr<ServiceRecord> &record);
       std::vector<ServiceReferenceU> Find(const std::string &interfaceId, const std::string &filter);
       ServiceReferenceU FindBest(const std::string &interfaceId);
       std::vector<ServiceReferenceU> ServicesOf(const Module *module);
-      void *GetService(Module *user, const ServiceReferenceBase &reference);
+      /** The service seen as the reference's interface, or (asQObject) as a QObject; counted as a use unless null. */
+      void *GetService(Module *user, const ServiceReferenceBase &reference, bool asQObject = false);
       bool UngetService(Module *user, const ServiceReferenceBase &reference);
       std::shared_ptr<const PropertySet> PropertiesOf(const ServiceRecord &record);
       static ServiceReferenceBase MakeReference(const std::shared_ptr<ServiceRecord> &record, const std::string &interfaceId)

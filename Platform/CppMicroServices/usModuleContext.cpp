@@ -25,8 +25,14 @@ namespace us
 
   ServiceRegistrationU ModuleContext::RegisterService(const InterfaceMap &service, const ServiceProperties &properties)
   {
+    return RegisterService(service, properties, nullptr);
+  }
+
+  ServiceRegistrationU ModuleContext::RegisterService(const InterfaceMap &service, const ServiceProperties &properties,
+                                                      void *qobject)
+  {
     CoreRegistry::CheckLoaded(m_Module, "RegisterService");
-    return CoreRegistry::MakeRegistration(CoreRegistry::Instance().Register(m_Module, service, properties));
+    return CoreRegistry::MakeRegistration(CoreRegistry::Instance().Register(m_Module, service, properties, qobject));
   }
 
   std::vector<ServiceReferenceU> ModuleContext::GetServiceReferences(const std::string &interfaceId,
@@ -46,6 +52,12 @@ namespace us
   {
     CoreRegistry::CheckLoaded(m_Module, "GetService");
     return CoreRegistry::Instance().GetService(m_Module, reference);
+  }
+
+  void *ModuleContext::GetServiceAsQObject(const ServiceReferenceBase &reference)
+  {
+    CoreRegistry::CheckLoaded(m_Module, "GetService");
+    return CoreRegistry::Instance().GetService(m_Module, reference, true);
   }
 
   bool ModuleContext::UngetService(const ServiceReferenceBase &reference)

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <typeinfo>
 #include <vector>
 
@@ -21,6 +23,22 @@ namespace us
   namespace detail
   {
     class CoreRegistry;
+
+    /**
+     * A class with Qt's meta-object macro answers its QObject part through
+     * its own meta-cast; anything else is no QObject. (The registry does not
+     * link Qt: the meta-cast is found by its signature.)
+     */
+    template <class S>
+    auto QObjectOf(S *service, int) -> decltype(std::declval<std::remove_const_t<S> *>()->qt_metacast("QObject"))
+    {
+      return const_cast<std::remove_const_t<S> *>(service)->qt_metacast("QObject");
+    }
+    template <class S>
+    void *QObjectOf(S *, long)
+    {
+      return nullptr;
+    }
 
     /** Identity of a listener given as receiver and member function, for its replacement and removal. */
     struct ListenerKey
@@ -90,7 +108,7 @@ namespace us
     {
       InterfaceMap interfaces;
       interfaces[us_service_interface_iid<S>()] = const_cast<void *>(static_cast<const void *>(service));
-      return ServiceRegistration<S>(RegisterService(interfaces, properties));
+      return ServiceRegistration<S>(RegisterService(interfaces, properties, detail::QObjectOf(service, 0)));
     }
 
     /**
@@ -99,6 +117,14 @@ namespace us
      * map, an empty id or a null pointer.
      */
     ServiceRegistrationU RegisterService(const InterfaceMap &service, const ServiceProperties &properties = ServiceProperties());
+    /**
+     * The same, also naming the object as a QObject (`qobject`, null when it
+     * is none) for the plug-in framework's face of the registry, whose
+     * services are handed out as QObject pointers. The typed RegisterService
+     * passes it for every class with Qt's meta-object macro.
+     */
+    ServiceRegistrationU RegisterService(const InterfaceMap &service, const ServiceProperties &properties,
+                                         void *qobject);
 
     /**
      * References of the services registered under `interfaceId` ("" for every
@@ -140,6 +166,13 @@ namespace us
     {
       return static_cast<S *>(GetService(static_cast<const ServiceReferenceBase &>(reference)));
     }
+
+    /**
+     * The service object as a QObject (the pointer named at registration),
+     * counted as one use like GetService; null when the service was not
+     * registered as a QObject, is gone, or the reference is invalid.
+     */
+    void *GetServiceAsQObject(const ServiceReferenceBase &reference);
 
     /** Releases one GetService of this module. False when this module does not use the service or it is gone. */
     bool UngetService(const ServiceReferenceBase &reference);

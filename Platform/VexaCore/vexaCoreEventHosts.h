@@ -1,27 +1,17 @@
 #ifndef vexaCoreEventHosts_h
 #define vexaCoreEventHosts_h
 
-// Toolkit classes whose events are nested in them. The data node, the
-// renderer and the slice navigation controller themselves belong to the
-// workbench side of the toolkit; this stand-in carries only their events
-// until a module of this tree needs more of them.
+// Toolkit classes whose events are nested in them. The data node and the
+// renderer's event live in vexaDataNode.h; the slice navigation controller
+// belongs to the rendering side of the toolkit, which this system has no 3-D
+// part of, and carries only its event.
+
+#include "vexaDataNode.h"
 
 #include <vexaEventMacro.h>
 
 namespace vexa
 {
-  class DataNode
-  {
-  public:
-    vexaEventMacro(InteractorChangedEvent, itk::AnyEvent);
-  };
-
-  class BaseRenderer
-  {
-  public:
-    vexaEventMacro(RendererResetEvent, itk::AnyEvent);
-  };
-
   class SliceNavigationController
   {
   public:

@@ -5,12 +5,14 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <limits.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vexa
 {
@@ -144,6 +146,82 @@ namespace vexa
       }
     }
 
+    /** Writes all bytes, however the kernel splits them; false with errno set on failure. */
+    bool WriteAll(int fd, const char *data, std::size_t size)
+    {
+      while (size > 0)
+      {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+          continue;
+        if (n <= 0)
+        {
+          if (n == 0)
+            errno = EIO;
+          return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+      }
+      return true;
+    }
+
+    /**
+     * A device, FIFO or socket is written to, never replaced. The writer
+     * writes a regular file in the system's temporary folder first (writers do
+     * not all notice a failed write: a compressing writer reports success on a
+     * full device), whose bytes then go to the target with every write checked.
+     */
+    void WriteThrough(const std::string &path, const std::function<void(const std::string &)> &write)
+    {
+      const char *folder = std::getenv("TMPDIR");
+      const std::string staging = TemporaryNameFor(std::string(folder && *folder ? folder : "/tmp") + "/vexa-" +
+                                                     NameOf(path),
+                                                   ExtensionOf(path));
+      const int slot = Publish(staging);
+      try
+      {
+        write(staging);
+        const int in = ::open(staging.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0)
+          vexaThrow() << "Cannot write \"" << path << "\": the written file is missing (" << Reason(errno) << ").";
+        const int out = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (out < 0)
+        {
+          const int error = errno;
+          ::close(in);
+          vexaThrow() << "Cannot write \"" << path << "\": " << Reason(error) << ".";
+        }
+        std::vector<char> buffer(1 << 16);
+        int error = 0;
+        while (error == 0)
+        {
+          const ssize_t n = ::read(in, buffer.data(), buffer.size());
+          if (n < 0 && errno == EINTR)
+            continue;
+          if (n < 0)
+            error = errno;
+          if (n <= 0)
+            break;
+          if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n)))
+            error = errno;
+        }
+        ::close(in);
+        if (::close(out) != 0 && error == 0)
+          error = errno;
+        if (error != 0)
+          vexaThrow() << "Cannot write \"" << path << "\": " << Reason(error) << ".";
+      }
+      catch (...)
+      {
+        ::unlink(staging.c_str());
+        Withdraw(slot);
+        throw;
+      }
+      ::unlink(staging.c_str());
+      Withdraw(slot);
+    }
+
     extern "C" void RemoveTemporariesAndEnd(int signal)
     {
       RemovePendingTemporaryFiles();
@@ -169,8 +247,7 @@ namespace vexa
       vexaThrow() << "Cannot write \"" << path << "\": it is a folder.";
     if (exists && !S_ISREG(info.st_mode))
     {
-      // a device, FIFO or socket is written to, never replaced
-      write(path);
+      WriteThrough(path, write);
       return;
     }
 
@@ -192,9 +269,15 @@ namespace vexa
         vexaThrow() << "Cannot write \"" << path << "\": the written file is missing (" << Reason(errno) << ").";
       const bool synced = ::fsync(fd) == 0;
       const int syncError = errno;
-      // the replacement keeps the permissions of the file it replaces (its owner only when we may set it)
+      // the replacement keeps the owner (where we may set it) and permissions of the file it replaces
       if (exists)
+      {
+        if (::fchown(fd, info.st_uid, info.st_gid) != 0)
+        {
+          // not ours to give away: the new file stays ours, like any file we create
+        }
         ::fchmod(fd, info.st_mode & 07777);
+      }
       ::close(fd);
       if (!synced)
         vexaThrow() << "Cannot write \"" << path << "\": " << Reason(syncError) << ".";

@@ -12,21 +12,26 @@ namespace vexa
    * Writes a file at `path` so that a failed or interrupted write never leaves
    * a half-written file there and never destroys what was there before.
    *
-   * `write` is called once with the name to write to; it writes the whole file
-   * there (opening and closing it itself) and throws on failure. What that name
-   * is depends on what `path` is:
+   * `write` is called once with the name of a new regular file to write to;
+   * it writes the whole file there (opening and closing it itself) and throws
+   * on failure. A writer that may miss a failed write of its own can read the
+   * file back before it returns. Where that file is depends on what `path` is:
    * - nothing, or a regular file: a hidden temporary beside it, in the same
    *   folder and with the same extension (writers that pick the format by the
    *   extension pick the same one). Once `write` returns, the temporary is
-   *   flushed to the disk (fsync), takes the permissions of the file it
-   *   replaces and is renamed over `path` in one step; readers see the old file
+   *   flushed to the disk (fsync), takes the permissions (and, where the
+   *   process may set it, the owner) of the file it replaces and is renamed
+   *   over `path` in one step; readers see the old file
    *   or the new one, never a mixture.
    * - a symbolic link: the file the link points to (after all links in a row)
    *   is written as above; the link stays a link. A link to nothing creates
    *   the file it names.
-   * - a device node, FIFO or socket: `path` itself, written through. Such a
-   *   file is never replaced (renaming over /dev/null would turn it into a
-   *   regular file); what the writer sends is what the device gets.
+   * - a device node, FIFO or socket: written to, never replaced (renaming
+   *   over /dev/null would turn it into a regular file). The writer writes a
+   *   temporary in the system's temporary folder ($TMPDIR, else /tmp), whose
+   *   bytes then go to `path` with every write checked: not every writer
+   *   notices a failed write (a compressing one reports success on a full
+   *   device).
    * - a folder: refused.
    *
    * Throws vexa::Exception naming `path` when the file cannot be written; an

@@ -36,6 +36,9 @@ namespace vexa
       VolumeFile file;
       try
       {
+        // the header's claims against what the file holds (a damaged or short data part, a NaN
+        // spacing), before ITK reads the header or allocates for it
+        IOUtil::CheckNrrdFile(path);
         io->SetFileName(path);
         io->ReadImageInformation();
         const unsigned int dims = io->GetNumberOfDimensions();
@@ -57,9 +60,6 @@ namespace vexa
           throw std::runtime_error(
             "it holds no optical properties (expected 3 components per voxel or 3 volumes along the 4th axis)");
 
-        // the header's claims against what the file holds (a damaged or short data part, a NaN
-        // spacing), before ITK allocates for them
-        IOUtil::CheckNrrdFile(path);
         itk::ImageFileReader<InputImage>::Pointer reader = itk::ImageFileReader<InputImage>::New();
         reader->SetImageIO(io);
         reader->SetFileName(path);
@@ -177,6 +177,16 @@ namespace vexa
         ReplaceFileSafely(path, [&](const std::string &writePath) {
           writer->SetFileName(writePath);
           writer->Update();
+          // ITK's gzip writer does not notice a failed write (a full disk): read the file back
+          try
+          {
+            IOUtil::CheckNrrdFile(writePath);
+          }
+          catch (const vexa::Exception &e)
+          {
+            vexaThrow() << "Cannot write \"" << path << "\": the file read back is not what was written ("
+                        << e.GetDescription() << ").";
+          }
         });
       }
       catch (const vexa::Exception &e)

@@ -1,60 +1,121 @@
 #include "vexaBeamformingKernel.h"
+#include "vexaBeamformingSimd.h"
+#include "vexaSlotScratch.h"
 
 #include <vexaException.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <sstream>
+#include <string>
+#include <thread>
 
 namespace
 {
   constexpr double Pi = 3.14159265358979323846;
+  namespace Simd = vexa::BeamformingSimd;
+  using Kernel = vexa::BeamformingKernel;
 
   bool PositiveFinite(double v) { return std::isfinite(v) && v > 0.0; }
 
+  // Rows per work item: the tracks of one block of rows for all elements stay
+  // in the second-level cache, the sums of a line in the first.
+  constexpr unsigned int RowBlock = 256;
+  // Lines per work item: they share most of their tracks, and a row of their
+  // output fills a cache line.
+  constexpr unsigned int LineGroup = 16;
+  // DMAS sums are added up in float per group of this many elements, then in double.
+  constexpr unsigned int DmasFlush = 32;
+  // The channel copies of one call are made for this many bytes of frames at a time.
+  constexpr std::size_t ChannelBatchBytes = 16u << 20;
+
+  unsigned int RoundUp(unsigned int v, unsigned int m) { return (v + m - 1) / m * m; }
+
+  /** What decides a plan; two calls with equal keys share one. */
+  struct PlanKey
+  {
+    unsigned int elements = 0, samples = 0, rows = 0, lines = 0, windowSize = 0;
+    double pitch = 0, speedOfSound = 0, timeSpacing = 0, angle = 0, depth = 0;
+    int window = 0;
+    bool photoacoustic = true, roots = false;
+    std::size_t budget = 0;
+
+    bool operator==(const PlanKey &o) const
+    {
+      return elements == o.elements && samples == o.samples && rows == o.rows && lines == o.lines &&
+             windowSize == o.windowSize && pitch == o.pitch && speedOfSound == o.speedOfSound &&
+             timeSpacing == o.timeSpacing && angle == o.angle && depth == o.depth && window == o.window &&
+             photoacoustic == o.photoacoustic && roots == o.roots && budget == o.budget;
+    }
+  };
+
   /**
    * Everything about one frame size and parameter set that does not depend on
-   * the line. The lateral offset between line l and element e is
+   * the line; immutable once made, shared by the calls that use it. The
+   * lateral offset between line l and element e is
    *   dx = e p - x_l = p K / (2 lines),  K = (2e + 1) lines - (2l + 1) elements,
    * an exact integer K, so pairs with the same |K| share their delays and
    * weights (the windows are symmetric). On regular grids there are few such
    * offsets (2 elements - 1 when lines = elements), and their tracks are
    * computed once and shared by all lines and frames.
+   *
+   * Rows are padded to a multiple of the vector width; padded rows and rows
+   * where an element does not count have weight 0, and every track's delays
+   * grow with the row and stay within the recording, so the inner loops need
+   * no masks for their ends.
    */
   struct Plan
   {
+    PlanKey key;
     unsigned int elements = 0;
     unsigned int samples = 0;       // input samples per element
-    unsigned int channelStride = 0; // samples per element in the channel copy (at least 2)
+    unsigned int channelStride = 0; // floats per element in the channel copy
     unsigned int rows = 0;          // output samples per line
+    unsigned int paddedRows = 0;
     unsigned int lines = 0;
     double pitch = 0.0;
     double lineSpacing = 0.0;
     float toSamples = 0.0f; // 1 / (c dt): metres of path to input samples
     bool limited = true;    // false: the angle limits nothing
     double tanHalf = 0.0;
-    std::vector<float> z2;        // depth squared per row
+    std::vector<float> z2;        // depth squared per (padded) row
     std::vector<float> zTerm;     // extra path per row: 0 (one-way) or the depth (pulse-echo)
     std::vector<float> halfWidth; // active half-width of the aperture per row
     std::vector<float> inv2h;     // 1 / (2 half-width) per row
     std::vector<float> window;
     bool box = true;
+    bool roots = false; // DMAS: normalised by the pair weights, not the weights
 
     // shared tracks, one per distinct |K| (empty when they would not fit the budget)
-    std::vector<unsigned int> trackOf; // per (line, element): index of its track
+    bool shared = false;
+    std::vector<std::uint32_t> trackOf; // per (line, element): index of its track
     std::vector<unsigned int> first, end;
-    // per track: rows values each, only [first, end) written; left
-    // uninitialised so that fresh pages are first touched by the workers
-    std::unique_ptr<float[]> delay, weight, rootWeight;
-    bool roots = false; // DMAS needs the square roots of the weights
+    std::vector<float> delay, weight; // paddedRows values per track
+    // per (line, padded row): what the pixel's sum is divided by (0: no value), see WeightSums
+    std::vector<float> norm;
+    std::size_t bytes = 0;
 
     long long OffsetKey(unsigned int line, unsigned int e) const
     {
       return (2LL * e + 1) * lines - (2LL * line + 1) * elements;
     }
     double OffsetOfKey(long long key) const { return pitch * static_cast<double>(key) / (2.0 * lines); }
+
+    /** The elements that may count for a line at some row (a superset; the rows decide exactly). */
+    void ElementRange(unsigned int line, unsigned int &e0, unsigned int &e1) const
+    {
+      const double xl = -0.5 * pitch + (line + 0.5) * lineSpacing;
+      const double reach = halfWidth[rows - 1];
+      const double lo = std::floor((xl - reach) / pitch) - 1.0;
+      const double hi = std::ceil((xl + reach) / pitch) + 2.0;
+      e0 = lo <= 0.0 ? 0u : static_cast<unsigned int>(std::min<double>(lo, elements));
+      e1 = hi <= 0.0 ? 0u : static_cast<unsigned int>(std::min<double>(hi, elements));
+    }
   };
 
   /** First row in which an element at lateral distance adx is active (rows when never). */
@@ -80,212 +141,561 @@ namespace
 
   /**
    * The delay (in input samples) and the weight of an element at lateral
-   * offset dx, for the rows [first, end) in which it is active and its delay
-   * lies within the recording. The delay only grows with depth, so the rows
-   * past the recording form the tail.
+   * offset dx for the rows [r0, r1) (written from delay[0]); [first, end) are
+   * the rows among them in which it counts: active under the angle and with
+   * a delay within the recording. The delay only grows with depth, so the
+   * rows past the recording form the tail; their delay is held at the last
+   * sample.
    */
   void BuildTrack(const Plan &plan,
                   double dx,
-                  unsigned int &first,
-                  unsigned int &end,
+                  unsigned int r0,
+                  unsigned int r1,
                   float *delay,
                   float *weight,
-                  float *rootWeight)
+                  unsigned int &first,
+                  unsigned int &end)
   {
     const float adx = static_cast<float>(std::fabs(dx));
     const float dx2 = static_cast<float>(dx * dx);
     const float lastSample = static_cast<float>(plan.samples - 1);
     const unsigned int windowLast = static_cast<unsigned int>(plan.window.size()) - 1;
     const float windowScale = static_cast<float>(windowLast);
-    first = FirstActiveRow(plan, adx);
+    const unsigned int on = FirstActiveRow(plan, adx);
+    first = std::max(on, r0);
     end = first;
-    for (unsigned int s = first; s < plan.rows; ++s)
+    for (unsigned int s = r0; s < r1; ++s)
     {
-      const float t = (std::sqrt(dx2 + plan.z2[s]) + plan.zTerm[s]) * plan.toSamples;
-      if (t > lastSample)
-        break;
-      delay[s] = t;
-      float w = 1.0f;
-      if (!plan.box)
+      float t = (std::sqrt(dx2 + plan.z2[s]) + plan.zTerm[s]) * plan.toSamples;
+      const bool inside = t <= lastSample;
+      if (!inside)
+        t = lastSample;
+      float w = 0.0f;
+      if (inside && s >= on && s < plan.rows)
       {
-        const float pos = (0.5f + adx * plan.inv2h[s]) * windowScale;
-        unsigned int k = pos <= 0.0f ? 0u : static_cast<unsigned int>(pos);
-        if (k > windowLast - 1)
-          k = windowLast - 1;
-        const float f = std::min(std::max(pos - static_cast<float>(k), 0.0f), 1.0f);
-        w = plan.window[k] + (plan.window[k + 1] - plan.window[k]) * f;
+        w = 1.0f;
+        if (!plan.box)
+        {
+          const float pos = (0.5f + adx * plan.inv2h[s]) * windowScale;
+          unsigned int k = pos <= 0.0f ? 0u : static_cast<unsigned int>(pos);
+          if (k > windowLast - 1)
+            k = windowLast - 1;
+          const float f = std::min(std::max(pos - static_cast<float>(k), 0.0f), 1.0f);
+          w = std::max(plan.window[k] + (plan.window[k + 1] - plan.window[k]) * f, 0.0f);
+        }
+        end = s + 1;
       }
-      weight[s] = std::max(w, 0.0f);
-      if (plan.roots)
-        rootWeight[s] = std::sqrt(weight[s]);
-      end = s + 1;
+      delay[s - r0] = t;
+      weight[s - r0] = w;
     }
+    if (end < first)
+      end = first;
   }
 
-  /** Per-row sums of one line. */
-  template <vexa::BeamformingKernel::Algorithm Alg>
-  struct LineSums
+  Simd::Accumulate SelectAccumulate(bool dmas, Kernel::InstructionSet set, unsigned int samples)
   {
-    static constexpr bool NeedDas = Alg != vexa::BeamformingKernel::Algorithm::DMAS;
-    static constexpr bool NeedDmas = Alg != vexa::BeamformingKernel::Algorithm::DAS;
-
-    explicit LineSums(unsigned int rows)
-      : sumW(rows, 0.0f),
-        sumWS(NeedDas ? rows : 0, 0.0f),
-        sumR(NeedDmas ? rows : 0, 0.0),
-        sumR2(NeedDmas ? rows : 0, 0.0),
-        sumSqrtW(NeedDmas ? rows : 0, 0.0),
-        sumWd(NeedDmas ? rows : 0, 0.0),
-        count(NeedDmas ? rows : 0, 0u)
+    if (samples > Simd::MaxVectorSamples)
+      set = Kernel::InstructionSet::Baseline;
+    switch (set)
     {
-    }
-
-    void Add(const float *channel, unsigned int stride, unsigned int first, unsigned int end, const float *delay,
-             const float *weight,
-             const float *rootWeight)
-    {
-      const unsigned int lastPair = stride - 2;
-      for (unsigned int s = first; s < end; ++s)
-      {
-        const float t = delay[s];
-        unsigned int i0 = static_cast<unsigned int>(t);
-        if (i0 > lastPair)
-          i0 = lastPair;
-        const float v = channel[i0] + (channel[i0 + 1] - channel[i0]) * (t - static_cast<float>(i0));
-        const float w = weight[s];
-        const float ws = w * v;
-        sumW[s] += w;
-        if (NeedDas)
-          sumWS[s] += ws;
-        if (NeedDmas)
-        {
-          const float mag = std::fabs(ws);
-          sumR[s] += std::copysign(std::sqrt(mag), ws);
-          sumR2[s] += mag;
-          sumSqrtW[s] += rootWeight[s];
-          sumWd[s] += w;
-          count[s] += w > 0.0f ? 1u : 0u;
-        }
-      }
-    }
-
-    float Value(unsigned int s) const
-    {
-      using Algorithm = vexa::BeamformingKernel::Algorithm;
-      if (!(sumW[s] > 0.0f))
-        return 0.0f;
-      if (Alg == Algorithm::DAS)
-        return sumWS[s] / sumW[s];
-      // the sums over all pairs, from the sums over the elements
-      const double pairs = (sumR[s] * sumR[s] - sumR2[s]) * 0.5;
-      const double pairWeights = (sumSqrtW[s] * sumSqrtW[s] - sumWd[s]) * 0.5;
-      double dmas = count[s] >= 2 && pairWeights > 0.0 ? pairs / pairWeights : 0.0;
-      if (Alg == Algorithm::sDMAS)
-        dmas = sumWS[s] > 0.0f ? dmas : (sumWS[s] < 0.0f ? -dmas : 0.0);
-      return static_cast<float>(dmas);
-    }
-
-    std::vector<float> sumW, sumWS;
-    // The pair sums are differences of two close sums: double precision keeps
-    // them accurate; the count tells a single contribution from a pair.
-    std::vector<double> sumR, sumR2, sumSqrtW, sumWd;
-    std::vector<unsigned int> count;
-  };
-
-  template <vexa::BeamformingKernel::Algorithm Alg>
-  void ReconstructLine(const Plan &plan, const float *channels, unsigned int line, float *out, std::size_t outStride)
-  {
-    LineSums<Alg> sums(plan.rows);
-    const bool shared = plan.delay != nullptr;
-    std::vector<float> delay(shared ? 0 : plan.rows), weight(shared ? 0 : plan.rows),
-      rootWeight(shared || !plan.roots ? 0 : plan.rows);
-    if (shared)
-    {
-      // Rows in blocks, all elements per block: the block's sums stay in the
-      // first-level cache instead of streaming the whole line's sums once per
-      // element.
-      constexpr unsigned int RowBlock = 256;
-      const unsigned int *tracks = plan.trackOf.data() + static_cast<std::size_t>(line) * plan.elements;
-      for (unsigned int b0 = 0; b0 < plan.rows; b0 += RowBlock)
-      {
-        const unsigned int b1 = std::min(b0 + RowBlock, plan.rows);
-        for (unsigned int e = 0; e < plan.elements; ++e)
-        {
-          const unsigned int k = tracks[e];
-          const unsigned int first = std::max(plan.first[k], b0), end = std::min(plan.end[k], b1);
-          if (first >= end)
-            continue;
-          const std::size_t at = static_cast<std::size_t>(k) * plan.rows;
-          sums.Add(channels + static_cast<std::size_t>(e) * plan.channelStride, plan.channelStride, first, end,
-                   plan.delay.get() + at, plan.weight.get() + at, plan.roots ? plan.rootWeight.get() + at : nullptr);
-        }
-      }
-    }
-    else
-    {
-      for (unsigned int e = 0; e < plan.elements; ++e)
-      {
-        unsigned int first = 0, end = 0;
-        BuildTrack(plan, plan.OffsetOfKey(plan.OffsetKey(line, e)), first, end, delay.data(), weight.data(),
-                   rootWeight.data());
-        sums.Add(channels + static_cast<std::size_t>(e) * plan.channelStride, plan.channelStride, first, end,
-                 delay.data(), weight.data(), rootWeight.data());
-      }
-    }
-    for (unsigned int s = 0; s < plan.rows; ++s)
-      out[s * outStride] = sums.Value(s);
-  }
-
-  using LineFunction = void (*)(const Plan &, const float *, unsigned int, float *, std::size_t);
-
-  LineFunction SelectLineFunction(vexa::BeamformingKernel::Algorithm a)
-  {
-    using A = vexa::BeamformingKernel::Algorithm;
-    switch (a)
-    {
-      case A::DMAS:
-        return &ReconstructLine<A::DMAS>;
-      case A::sDMAS:
-        return &ReconstructLine<A::sDMAS>;
-      case A::DAS:
+      case Kernel::InstructionSet::AVX512:
+        return dmas ? &Simd::DmasAvx512 : &Simd::DasAvx512;
+      case Kernel::InstructionSet::AVX2:
+        return dmas ? &Simd::DmasAvx2 : &Simd::DasAvx2;
       default:
-        return &ReconstructLine<A::DAS>;
+        return dmas ? &Simd::DmasBaseline : &Simd::DasBaseline;
     }
   }
 
   /**
-   * Finds the distinct offsets and allocates their tracks when they fit the
-   * budget (the tracks are built by the caller); leaves the plan without
-   * them otherwise. Returns the offsets.
+   * The sums of the weights of the elements that count for the rows of one
+   * block of one line; they do not depend on the data. The pixel's sum is
+   * divided by Norm: for DAS the sum of the weights, for DMAS the sum of
+   * the pair weights ((sum sqrt w)^2 - sum w) / 2; 0 when the pixel has no
+   * value (no contribution, or DMAS with fewer than two).
    */
-  std::vector<long long> PlanSharedTracks(Plan &plan, std::size_t budgetBytes)
+  struct WeightSums
   {
-    const std::size_t pairs = static_cast<std::size_t>(plan.lines) * plan.elements;
-    std::vector<long long> keys;
-    keys.reserve(pairs);
-    for (unsigned int l = 0; l < plan.lines; ++l)
-      for (unsigned int e = 0; e < plan.elements; ++e)
-        keys.push_back(std::llabs(plan.OffsetKey(l, e)));
-    std::vector<long long> distinct = keys;
-    std::sort(distinct.begin(), distinct.end());
-    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-    const double bytes =
-      double(distinct.size()) * plan.rows * (plan.roots ? 3 : 2) * sizeof(float) + double(pairs) * sizeof(unsigned);
-    if (bytes > double(budgetBytes))
-      return {};
+    float w[RowBlock];
+    double wide[RowBlock], sqrtW[RowBlock];
+    unsigned int count[RowBlock];
 
-    plan.trackOf.resize(pairs);
-    for (std::size_t i = 0; i < pairs; ++i)
-      plan.trackOf[i] = static_cast<unsigned int>(
-        std::lower_bound(distinct.begin(), distinct.end(), keys[i]) - distinct.begin());
-    plan.first.assign(distinct.size(), 0);
-    plan.end.assign(distinct.size(), 0);
-    plan.delay.reset(new float[distinct.size() * plan.rows]);
-    plan.weight.reset(new float[distinct.size() * plan.rows]);
-    if (plan.roots)
-      plan.rootWeight.reset(new float[distinct.size() * plan.rows]);
-    return distinct;
+    void Clear(unsigned int n)
+    {
+      std::fill(w, w + n, 0.0f);
+      std::fill(wide, wide + n, 0.0);
+      std::fill(sqrtW, sqrtW + n, 0.0);
+      std::fill(count, count + n, 0u);
+    }
+
+    /** Weights of one element for the rows at, at + 1, ... of the block. */
+    void Add(const float *weight, unsigned int at, unsigned int n, bool roots)
+    {
+      for (unsigned int i = 0; i < n; ++i)
+        w[at + i] += weight[i];
+      if (roots)
+        for (unsigned int i = 0; i < n; ++i)
+        {
+          wide[at + i] += weight[i];
+          sqrtW[at + i] += std::sqrt(weight[i]);
+          count[at + i] += weight[i] > 0.0f ? 1u : 0u;
+        }
+    }
+
+    float Norm(unsigned int i, bool roots) const
+    {
+      if (!roots)
+        return w[i] > 0.0f ? w[i] : 0.0f;
+      if (!(wide[i] > 0.0) || count[i] < 2)
+        return 0.0f;
+      const double pairWeights = (sqrtW[i] * sqrtW[i] - wide[i]) * 0.5;
+      return pairWeights > 0.0 ? static_cast<float>(pairWeights) : 0.0f;
+    }
+  };
+
+  /** Buffers of the line loops, one per participant of a call; kept across calls. */
+  struct Scratch
+  {
+    // sums of one block: in float per group of elements, then in double (DMAS)
+    float ws[RowBlock], r[RowBlock], r2[RowBlock];
+    double wideR[RowBlock], wideR2[RowBlock];
+    // the per-line delays: one track over one block, and its weight sums
+    float delay[RowBlock], weight[RowBlock];
+    WeightSums weights;
+  };
+
+  vexa::SlotScratch<Scratch> &Scratches()
+  {
+    static vexa::SlotScratch<Scratch> scratches;
+    return scratches;
   }
+
+  /**
+   * Rows [b0, b1) of one line: every element that counts there adds its
+   * delayed, weighted samples to the block's sums; then the pixels.
+   */
+  void ReconstructBlock(const Plan &plan,
+                        Kernel::Algorithm algorithm,
+                        Simd::Accumulate accumulate,
+                        const float *channels,
+                        unsigned int line,
+                        unsigned int b0,
+                        unsigned int b1,
+                        float *out,
+                        std::size_t outStride,
+                        Scratch &scratch)
+  {
+    using Algorithm = Kernel::Algorithm;
+    const bool dmas = algorithm != Algorithm::DAS;
+    const unsigned int rowsEnd = std::min(RoundUp(b1, Simd::Lanes), plan.paddedRows);
+    const unsigned int n = rowsEnd - b0;
+    std::fill(scratch.ws, scratch.ws + n, 0.0f);
+    if (dmas)
+    {
+      std::fill(scratch.r, scratch.r + n, 0.0f);
+      std::fill(scratch.r2, scratch.r2 + n, 0.0f);
+      std::fill(scratch.wideR, scratch.wideR + n, 0.0);
+      std::fill(scratch.wideR2, scratch.wideR2 + n, 0.0);
+    }
+    if (!plan.shared)
+      scratch.weights.Clear(n);
+
+    auto flush = [&] {
+      for (unsigned int i = 0; i < n; ++i)
+      {
+        scratch.wideR[i] += scratch.r[i];
+        scratch.wideR2[i] += scratch.r2[i];
+        scratch.r[i] = scratch.r2[i] = 0.0f;
+      }
+    };
+
+    unsigned int e0 = 0, e1 = 0;
+    plan.ElementRange(line, e0, e1);
+    const unsigned int lastPair = std::max(plan.samples, 2u) - 2;
+    unsigned int sinceFlush = 0;
+    for (unsigned int e = e0; e < e1; ++e)
+    {
+      unsigned int first = 0, end = 0;
+      // the track's values and the row of its first one
+      const float *delay, *weight;
+      unsigned int row0 = 0;
+      if (plan.shared)
+      {
+        const std::uint32_t k = plan.trackOf[static_cast<std::size_t>(line) * plan.elements + e];
+        first = std::max(plan.first[k], b0);
+        end = std::min(plan.end[k], b1);
+        const std::size_t at = static_cast<std::size_t>(k) * plan.paddedRows;
+        delay = plan.delay.data() + at;
+        weight = plan.weight.data() + at;
+      }
+      else
+      {
+        BuildTrack(plan, plan.OffsetOfKey(plan.OffsetKey(line, e)), b0, rowsEnd, scratch.delay, scratch.weight, first,
+                   end);
+        end = std::min(end, b1);
+        delay = scratch.delay;
+        weight = scratch.weight;
+        row0 = b0;
+        if (first < end)
+          scratch.weights.Add(weight + (first - row0), first - b0, end - first, plan.roots);
+      }
+      if (first >= end)
+        continue;
+      const unsigned int from = first / Simd::Lanes * Simd::Lanes;
+      const unsigned int to = std::min(RoundUp(end, Simd::Lanes), rowsEnd);
+      const unsigned int at = from - b0;
+      Simd::Rows rows;
+      rows.delay = delay + (from - row0);
+      rows.weight = weight + (from - row0);
+      rows.ws = scratch.ws + at;
+      rows.r = scratch.r + at;
+      rows.r2 = scratch.r2 + at;
+      accumulate(channels + static_cast<std::size_t>(e) * plan.channelStride, lastPair, rows, to - from);
+      if (dmas && ++sinceFlush == DmasFlush)
+      {
+        flush();
+        sinceFlush = 0;
+      }
+    }
+    if (dmas)
+      flush();
+
+    const float *norm = plan.shared ? plan.norm.data() + static_cast<std::size_t>(line) * plan.paddedRows : nullptr;
+    for (unsigned int s = b0; s < b1; ++s)
+    {
+      const unsigned int i = s - b0;
+      const float divisor = norm ? norm[s] : scratch.weights.Norm(i, plan.roots);
+      float value = 0.0f;
+      if (!(divisor > 0.0f))
+        value = 0.0f;
+      else if (!dmas)
+        value = scratch.ws[i] / divisor;
+      else
+      {
+        // the sum over all pairs, from the sums over the elements
+        const double sumR = scratch.wideR[i];
+        double dmasValue = (sumR * sumR - scratch.wideR2[i]) * 0.5 / divisor;
+        if (algorithm == Algorithm::sDMAS)
+        {
+          const float das = scratch.ws[i];
+          dmasValue = das > 0.0f ? dmasValue : (das < 0.0f ? -dmasValue : 0.0);
+        }
+        value = static_cast<float>(dmasValue);
+      }
+      out[static_cast<std::size_t>(s) * outStride] = value;
+    }
+  }
+
+  /**
+   * Decides whether the shared tracks fit the budget, checking before each
+   * allocation that it stays within it: the table of which track each pair
+   * uses (lines x elements) first, then a bitmap of the offsets that occur,
+   * then the tracks themselves. Returns the bytes they take, 0 when they do
+   * not fit. With `plan` set, fills its tables and allocates its tracks (the
+   * tracks are computed by the caller); `distinct` receives the offsets.
+   */
+  std::size_t PlanSharedTracks(unsigned int elements,
+                               unsigned int lines,
+                               unsigned int paddedRows,
+                               bool roots,
+                               std::size_t budget,
+                               Plan *plan,
+                               std::vector<std::uint64_t> *distinct)
+  {
+    const double pairs = double(lines) * elements;
+    const double trackOfBytes = pairs * sizeof(std::uint32_t);
+    // largest |K|, at the corners of the grid
+    const double maxKey = std::max((2.0 * elements - 1) * lines - elements, (2.0 * lines - 1) * elements - lines);
+    const double words = std::floor(maxKey / 64) + 1;
+    const double bitmapBytes = words * (sizeof(std::uint64_t) + sizeof(std::uint32_t));
+    const double trackBytes = double(paddedRows) * 2 * sizeof(float);
+    const double normBytes = double(lines) * paddedRows * sizeof(float);
+    if (trackOfBytes + bitmapBytes + normBytes + trackBytes > double(budget))
+      return 0;
+
+    auto keyOf = [&](unsigned int l, unsigned int e) {
+      return static_cast<std::uint64_t>(std::llabs((2LL * e + 1) * lines - (2LL * l + 1) * elements));
+    };
+    std::vector<std::uint64_t> bitmap(static_cast<std::size_t>(words), 0);
+    for (unsigned int l = 0; l < lines; ++l)
+      for (unsigned int e = 0; e < elements; ++e)
+      {
+        const std::uint64_t k = keyOf(l, e);
+        bitmap[k >> 6] |= std::uint64_t(1) << (k & 63);
+      }
+    std::vector<std::uint32_t> rank(bitmap.size());
+    std::size_t tracks = 0;
+    for (std::size_t w = 0; w < bitmap.size(); ++w)
+    {
+      rank[w] = static_cast<std::uint32_t>(tracks);
+      tracks += static_cast<std::size_t>(__builtin_popcountll(bitmap[w]));
+    }
+    const double total = trackOfBytes + bitmapBytes + normBytes + double(tracks) * trackBytes;
+    if (total > double(budget))
+      return 0;
+    if (plan)
+    {
+      plan->trackOf.resize(static_cast<std::size_t>(pairs));
+      for (unsigned int l = 0; l < lines; ++l)
+        for (unsigned int e = 0; e < elements; ++e)
+        {
+          const std::uint64_t k = keyOf(l, e);
+          const std::uint64_t below = bitmap[k >> 6] & ((std::uint64_t(1) << (k & 63)) - 1);
+          plan->trackOf[static_cast<std::size_t>(l) * elements + e] =
+            rank[k >> 6] + static_cast<std::uint32_t>(__builtin_popcountll(below));
+        }
+      distinct->clear();
+      distinct->reserve(tracks);
+      for (std::size_t w = 0; w < bitmap.size(); ++w)
+        for (std::uint64_t bits = bitmap[w]; bits; bits &= bits - 1)
+          distinct->push_back(w * 64 + static_cast<std::uint64_t>(__builtin_ctzll(bits)));
+      plan->first.assign(tracks, 0);
+      plan->end.assign(tracks, 0);
+      const std::size_t values = tracks * paddedRows;
+      plan->delay.resize(values);
+      plan->weight.resize(values);
+      plan->norm.resize(static_cast<std::size_t>(lines) * paddedRows);
+      plan->shared = true;
+    }
+    return static_cast<std::size_t>(total);
+  }
+
+  PlanKey KeyOf(unsigned int elements, unsigned int samples, const Kernel::Parameters &p, std::size_t budget)
+  {
+    PlanKey k;
+    k.elements = elements;
+    k.samples = samples;
+    k.rows = p.samplesPerLine;
+    k.lines = p.lines;
+    k.windowSize = p.windowSize;
+    k.pitch = p.pitch;
+    k.speedOfSound = p.speedOfSound;
+    k.timeSpacing = p.timeSpacing;
+    k.angle = p.angle;
+    k.depth = p.depth;
+    k.window = static_cast<int>(p.window);
+    k.photoacoustic = p.photoacoustic;
+    k.roots = p.algorithm != Kernel::Algorithm::DAS;
+    k.budget = budget;
+    return k;
+  }
+
+  std::shared_ptr<const Plan> MakePlan(const PlanKey &key, const Kernel::Parameters &p, unsigned int threads)
+  {
+    auto plan = std::make_shared<Plan>();
+    plan->key = key;
+    plan->elements = key.elements;
+    plan->samples = key.samples;
+    plan->channelStride = std::max(key.samples, 2u) + Simd::ChannelPadding;
+    plan->rows = key.rows;
+    plan->paddedRows = RoundUp(key.rows, Simd::Lanes);
+    plan->lines = key.lines;
+    plan->pitch = p.pitch;
+    plan->lineSpacing = Kernel::LineSpacing(p, key.elements);
+    plan->toSamples = static_cast<float>(1.0 / (p.speedOfSound * p.timeSpacing));
+    plan->limited = p.angle < 180.0;
+    plan->tanHalf = plan->limited ? std::tan(p.angle * 0.5 * Pi / 180.0) : 0.0;
+    plan->window = Kernel::MakeWindow(p.window, p.windowSize);
+    plan->box = p.window == Kernel::Window::Box || p.windowSize == 1;
+    plan->roots = key.roots;
+
+    const double dz = Kernel::DepthSpacing(p);
+    const double minHalfWidth = 0.5 * p.pitch;
+    // no line is as far as the array's width from any element
+    const double fullWidth = key.elements * p.pitch;
+    const unsigned int padded = plan->paddedRows;
+    plan->z2.resize(padded);
+    plan->zTerm.resize(padded);
+    plan->halfWidth.resize(padded);
+    plan->inv2h.resize(padded);
+    for (unsigned int s = 0; s < padded; ++s)
+    {
+      const double z = s * dz;
+      const double h = plan->limited ? std::max(z * plan->tanHalf, minHalfWidth) : fullWidth;
+      plan->z2[s] = static_cast<float>(z * z);
+      plan->zTerm[s] = p.photoacoustic ? 0.0f : static_cast<float>(z);
+      plan->halfWidth[s] = static_cast<float>(h);
+      plan->inv2h[s] = static_cast<float>(0.5 / h);
+    }
+
+    std::vector<std::uint64_t> offsets;
+    plan->bytes = PlanSharedTracks(key.elements, key.lines, padded, key.roots, key.budget, plan.get(), &offsets);
+    if (plan->shared)
+    {
+      Plan &pl = *plan;
+      vexa::ParallelForEach((offsets.size() + 7) / 8, threads, [&](std::size_t item) {
+        const std::size_t last = std::min(offsets.size(), (item + 1) * 8);
+        for (std::size_t k = item * 8; k < last; ++k)
+        {
+          const std::size_t at = k * padded;
+          BuildTrack(pl, pl.OffsetOfKey(static_cast<long long>(offsets[k])), 0, padded, pl.delay.data() + at,
+                     pl.weight.data() + at, pl.first[k], pl.end[k]);
+        }
+      });
+      // what each pixel is divided by, from the weights alone
+      vexa::ParallelForEach(pl.lines, threads, [&](std::size_t line) {
+        WeightSums sums;
+        unsigned int e0 = 0, e1 = 0;
+        pl.ElementRange(static_cast<unsigned int>(line), e0, e1);
+        for (unsigned int b0 = 0; b0 < padded; b0 += RowBlock)
+        {
+          const unsigned int b1 = std::min(b0 + RowBlock, padded);
+          sums.Clear(b1 - b0);
+          for (unsigned int e = e0; e < e1; ++e)
+          {
+            const std::uint32_t k = pl.trackOf[line * pl.elements + e];
+            const unsigned int first = std::max(pl.first[k], b0), end = std::min(pl.end[k], b1);
+            if (first < end)
+              sums.Add(pl.weight.data() + static_cast<std::size_t>(k) * padded + first, first - b0, end - first,
+                       pl.roots);
+          }
+          float *norm = pl.norm.data() + line * padded;
+          for (unsigned int r = b0; r < b1; ++r)
+            norm[r] = sums.Norm(r - b0, pl.roots);
+        }
+      });
+    }
+    return plan;
+  }
+
+  /**
+   * The plans of the last few geometries, most recent first, within a total
+   * of twice the default track budget. Plans are immutable; a call holds its
+   * own reference, so an eviction never pulls a plan from under it.
+   */
+  class PlanCache
+  {
+  public:
+    std::shared_ptr<const Plan> Get(const PlanKey &key, const Kernel::Parameters &p, unsigned int threads)
+    {
+      {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        for (auto it = m_Plans.begin(); it != m_Plans.end(); ++it)
+          if ((*it)->key == key)
+          {
+            std::shared_ptr<const Plan> plan = *it;
+            m_Plans.erase(it);
+            m_Plans.insert(m_Plans.begin(), plan);
+            return plan;
+          }
+      }
+      // made without the lock: another geometry need not wait for this one
+      std::shared_ptr<const Plan> plan = MakePlan(key, p, threads);
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      for (const auto &other : m_Plans)
+        if (other->key == key)
+          return other; // made by another thread meanwhile
+      m_Plans.insert(m_Plans.begin(), plan);
+      std::size_t total = 0;
+      std::size_t keep = 0;
+      for (; keep < m_Plans.size() && keep < MaxPlans; ++keep)
+      {
+        total += m_Plans[keep]->bytes;
+        if (keep > 0 && total > MaxBytes)
+          break;
+      }
+      m_Plans.resize(keep);
+      return plan;
+    }
+
+  private:
+    static constexpr std::size_t MaxPlans = 4;
+    static constexpr std::size_t MaxBytes = 2 * Kernel::DefaultTrackBudgetBytes;
+    std::mutex m_Mutex;
+    std::vector<std::shared_ptr<const Plan>> m_Plans;
+  };
+
+  PlanCache &Plans()
+  {
+    static PlanCache cache;
+    return cache;
+  }
+
+  /**
+   * Channel buffers handed back by finished calls, kept for the next ones (a
+   * few at most, so concurrent callers each find one).
+   */
+  class BufferCache
+  {
+  public:
+    struct Buffer
+    {
+      std::unique_ptr<float[]> data;
+      std::size_t size = 0;
+    };
+
+    Buffer Take(std::size_t size)
+    {
+      {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        for (auto it = m_Free.begin(); it != m_Free.end(); ++it)
+          if (it->size >= size && it->size <= 2 * size + (1u << 20))
+          {
+            Buffer b = std::move(*it);
+            m_Free.erase(it);
+            return b;
+          }
+      }
+      Buffer b;
+      b.data.reset(new float[size]);
+      b.size = size;
+      return b;
+    }
+
+    void Give(Buffer b)
+    {
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      if (m_Free.size() >= MaxBuffers)
+        m_Free.erase(m_Free.begin()); // the oldest
+      m_Free.push_back(std::move(b));
+    }
+
+  private:
+    static constexpr std::size_t MaxBuffers = 4;
+    std::mutex m_Mutex;
+    std::vector<Buffer> m_Free;
+  };
+
+  BufferCache &Buffers()
+  {
+    static BufferCache cache;
+    return cache;
+  }
+
+  /** Gives a buffer back to the cache when the call ends, also by an exception. */
+  class BufferLoan
+  {
+  public:
+    explicit BufferLoan(std::size_t size) : m_Buffer(Buffers().Take(size)) {}
+    ~BufferLoan() { Buffers().Give(std::move(m_Buffer)); }
+    BufferLoan(const BufferLoan &) = delete;
+    BufferLoan &operator=(const BufferLoan &) = delete;
+    float *Get() const { return m_Buffer.data.get(); }
+
+  private:
+    BufferCache::Buffer m_Buffer;
+  };
+}
+
+vexa::BeamformingKernel::InstructionSet vexa::BeamformingKernel::BestInstructionSet()
+{
+  static const InstructionSet best = [] {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f"))
+      return InstructionSet::AVX512;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+      return InstructionSet::AVX2;
+    return InstructionSet::Baseline;
+  }();
+  return best;
+}
+
+std::size_t vexa::BeamformingKernel::SharedTrackBytes(unsigned int elements,
+                                                      const Parameters &p,
+                                                      std::size_t trackBudgetBytes)
+{
+  return PlanSharedTracks(elements, p.lines, RoundUp(p.samplesPerLine, Simd::Lanes),
+                          p.algorithm != Algorithm::DAS, trackBudgetBytes, nullptr, nullptr);
 }
 
 const char *vexa::BeamformingKernel::AlgorithmName(Algorithm a)
@@ -318,12 +728,17 @@ std::vector<float> vexa::BeamformingKernel::MakeWindow(Window window, unsigned i
 
 void vexa::BeamformingKernel::Validate(const Parameters &p, const SampleVolume &raw)
 {
-  if (raw.Empty())
-    vexaThrow() << "Beamforming needs raw data with at least one element, one sample and one frame; got "
-                << raw.nx << " x " << raw.ny << " x " << raw.nz << ".";
-  if (raw.data.size() != static_cast<std::size_t>(raw.nx) * raw.ny * raw.nz)
+  if (!raw.Empty() && raw.data.size() != static_cast<std::size_t>(raw.nx) * raw.ny * raw.nz)
     vexaThrow() << "Beamforming: the raw data holds " << raw.data.size() << " values instead of " << raw.nx << " x "
                 << raw.ny << " x " << raw.nz << ".";
+  Validate(p, raw.nx, raw.ny, raw.nz);
+}
+
+void vexa::BeamformingKernel::Validate(const Parameters &p, unsigned int nx, unsigned int ny, unsigned int nz)
+{
+  if (nx == 0 || ny == 0 || nz == 0)
+    vexaThrow() << "Beamforming needs raw data with at least one element, one sample and one frame; got " << nx
+                << " x " << ny << " x " << nz << ".";
   if (!PositiveFinite(p.pitch))
     vexaThrow() << "Beamforming needs a positive element pitch; got " << p.pitch << " m.";
   if (!PositiveFinite(p.speedOfSound))
@@ -349,9 +764,9 @@ void vexa::BeamformingKernel::Validate(const Parameters &p, const SampleVolume &
   if (p.algorithm != Algorithm::DAS && p.algorithm != Algorithm::DMAS && p.algorithm != Algorithm::sDMAS)
     vexaThrow() << "Beamforming: unknown algorithm " << static_cast<int>(p.algorithm)
                 << " (DMAS 0, DAS 1, sDMAS 2).";
-  const double outputPixels = double(p.lines) * p.samplesPerLine * raw.nz;
+  const double outputPixels = double(p.lines) * p.samplesPerLine * nz;
   if (outputPixels > double(std::numeric_limits<std::ptrdiff_t>::max() / sizeof(float)))
-    vexaThrow() << "Beamforming: an output of " << p.lines << " x " << p.samplesPerLine << " x " << raw.nz
+    vexaThrow() << "Beamforming: an output of " << p.lines << " x " << p.samplesPerLine << " x " << nz
                 << " pixels is too large.";
 }
 
@@ -359,99 +774,130 @@ vexa::SampleVolume vexa::BeamformingKernel::Reconstruct(const SampleVolume &raw,
                                                         const Parameters &p,
                                                         unsigned int threads,
                                                         const ProgressCallback &progress,
-                                                        std::size_t trackBudgetBytes)
+                                                        std::size_t trackBudgetBytes,
+                                                        InstructionSet instructions)
 {
   Validate(p, raw);
-
-  Plan plan;
-  plan.elements = raw.nx;
-  plan.samples = raw.ny;
-  plan.channelStride = std::max(raw.ny, 2u);
-  plan.rows = p.samplesPerLine;
-  plan.lines = p.lines;
-  plan.pitch = p.pitch;
-  plan.lineSpacing = LineSpacing(p, raw.nx);
-  plan.toSamples = static_cast<float>(1.0 / (p.speedOfSound * p.timeSpacing));
-  plan.limited = p.angle < 180.0;
-  plan.tanHalf = plan.limited ? std::tan(p.angle * 0.5 * Pi / 180.0) : 0.0;
-  plan.window = MakeWindow(p.window, p.windowSize);
-  plan.box = p.window == Window::Box || p.windowSize == 1;
-  plan.roots = p.algorithm != Algorithm::DAS;
-
-  const double dz = DepthSpacing(p);
-  const double minHalfWidth = 0.5 * p.pitch;
-  // no line is as far as the array's width from any element
-  const double fullWidth = raw.nx * p.pitch;
-  plan.z2.resize(plan.rows);
-  plan.zTerm.resize(plan.rows);
-  plan.halfWidth.resize(plan.rows);
-  plan.inv2h.resize(plan.rows);
-  for (unsigned int s = 0; s < plan.rows; ++s)
-  {
-    const double z = s * dz;
-    const double h = plan.limited ? std::max(z * plan.tanHalf, minHalfWidth) : fullWidth;
-    plan.z2[s] = static_cast<float>(z * z);
-    plan.zTerm[s] = p.photoacoustic ? 0.0f : static_cast<float>(z);
-    plan.halfWidth[s] = static_cast<float>(h);
-    plan.inv2h[s] = static_cast<float>(0.5 / h);
-  }
-  const std::vector<long long> offsets = PlanSharedTracks(plan, trackBudgetBytes);
-
-  // Element-major copy of each frame: the inner loop walks one element's
-  // samples in order instead of striding across the elements. A single
-  // sample is doubled so that interpolation always has two neighbours.
-  // The copy (in blocks of elements, so that reads stay in cache lines) and
-  // the shared tracks are made in one parallel pass.
-  constexpr unsigned int Block = 16;
-  const std::size_t frameSize = static_cast<std::size_t>(raw.nx) * raw.ny;
-  const std::size_t channelFrame = static_cast<std::size_t>(raw.nx) * plan.channelStride;
-  const std::size_t blocks = (raw.nx + Block - 1) / Block;
-  std::unique_ptr<float[]> channels(new float[channelFrame * raw.nz]);
-  ParallelFor(offsets.size() + raw.nz * blocks, threads, [&](std::size_t item) {
-    if (item < offsets.size())
-    {
-      const std::size_t at = item * plan.rows;
-      BuildTrack(plan, plan.OffsetOfKey(offsets[item]), plan.first[item], plan.end[item], plan.delay.get() + at,
-                 plan.weight.get() + at, plan.roots ? plan.rootWeight.get() + at : nullptr);
-      return;
-    }
-    item -= offsets.size();
-    const std::size_t f = item / blocks;
-    const unsigned int e0 = static_cast<unsigned int>((item % blocks) * Block);
-    const unsigned int e1 = std::min(e0 + Block, raw.nx);
-    const float *src = raw.data.data() + f * frameSize;
-    float *dst = channels.get() + f * channelFrame;
-    for (unsigned int i = 0; i < raw.ny; ++i)
-      for (unsigned int e = e0; e < e1; ++e)
-        dst[static_cast<std::size_t>(e) * plan.channelStride + i] = src[static_cast<std::size_t>(i) * raw.nx + e];
-    if (raw.ny == 1)
-      for (unsigned int e = e0; e < e1; ++e)
-        dst[static_cast<std::size_t>(e) * 2 + 1] = dst[static_cast<std::size_t>(e) * 2];
-  });
-
   SampleVolume out(p.lines, p.samplesPerLine, raw.nz);
-  const LineFunction lineFunction = SelectLineFunction(p.algorithm);
-  const std::size_t outFrame = static_cast<std::size_t>(p.lines) * p.samplesPerLine;
-  const std::size_t items = static_cast<std::size_t>(raw.nz) * p.lines;
-  const std::string name = AlgorithmName(p.algorithm);
-  const unsigned int frames = raw.nz;
-  const unsigned int lines = p.lines;
+  ReconstructInto(raw.data.data(), raw.nx, raw.ny, raw.nz, p, out.data.data(), threads, progress, trackBudgetBytes,
+                  instructions);
+  return out;
+}
 
-  ParallelFor(
-    items, threads,
-    [&](std::size_t item) {
-      const unsigned int f = static_cast<unsigned int>(item / lines);
-      const unsigned int l = static_cast<unsigned int>(item % lines);
-      lineFunction(plan, channels.get() + f * channelFrame, l, out.data.data() + f * outFrame + l, lines);
-    },
+void vexa::BeamformingKernel::ReconstructInto(const float *raw,
+                                              unsigned int nx,
+                                              unsigned int ny,
+                                              unsigned int nz,
+                                              const Parameters &p,
+                                              float *out,
+                                              unsigned int threads,
+                                              const ProgressCallback &progress,
+                                              std::size_t trackBudgetBytes,
+                                              InstructionSet instructions)
+{
+  Validate(p, nx, ny, nz);
+  const InstructionSet best = BestInstructionSet();
+  if (instructions == InstructionSet::Best || static_cast<int>(instructions) > static_cast<int>(best))
+    instructions = best;
+
+  const std::shared_ptr<const Plan> planRef = Plans().Get(KeyOf(nx, ny, p, trackBudgetBytes), p, threads);
+  const Plan &plan = *planRef;
+  const Simd::Accumulate accumulate = SelectAccumulate(p.algorithm != Algorithm::DAS, instructions, ny);
+
+  // Element-major copies of the frames: the inner loop walks one element's
+  // samples in order instead of striding across the elements. A single
+  // sample is doubled so that interpolation always has two neighbours; the
+  // padding after each channel is zero. Made in blocks of elements, so that
+  // reads stay in cache lines, for a batch of frames at a time.
+  constexpr unsigned int Block = 16;
+  const std::size_t frameSize = static_cast<std::size_t>(nx) * ny;
+  const std::size_t channelFrame = static_cast<std::size_t>(nx) * plan.channelStride;
+  const unsigned int batch = static_cast<unsigned int>(
+    std::max<std::size_t>(1, std::min<std::size_t>(nz, ChannelBatchBytes / (channelFrame * sizeof(float)))));
+  const std::size_t blocks = (nx + Block - 1) / Block;
+  BufferLoan channels(channelFrame * batch);
+
+  const std::size_t outFrame = static_cast<std::size_t>(p.lines) * p.samplesPerLine;
+  const unsigned int rowBlocks = (p.samplesPerLine + RowBlock - 1) / RowBlock;
+  const unsigned int lineGroups = (p.lines + LineGroup - 1) / LineGroup;
+  const std::size_t perFrame = static_cast<std::size_t>(rowBlocks) * lineGroups;
+  const std::size_t items = perFrame * nz;
+  const std::string name = AlgorithmName(p.algorithm);
+  const unsigned int frames = nz;
+
+  ProgressReporter reporter(
     progress,
     [&](std::size_t done) {
       std::ostringstream text;
       if (done >= items)
         text << name << " beamforming done";
       else
-        text << name << " beamforming, frame " << (done / lines + 1) << " of " << frames;
+        text << name << " beamforming, frame " << (done / perFrame + 1) << " of " << frames;
       return text.str();
-    });
-  return out;
+    },
+    items);
+  reporter.Start();
+
+  // One job per batch of frames. Each frame is a run of items: first the
+  // blocks of its channel copy, then its reconstruction items, which wait
+  // (briefly) until the copy of their frame is complete. Items are handed
+  // out in order, so every copy item a reconstruction item waits for is
+  // already running on some thread.
+  const std::size_t perUnit = blocks + perFrame;
+  const auto scratch = Scratches().Take(ParallelSlots(threads));
+  for (unsigned int f0 = 0; f0 < nz; f0 += batch)
+  {
+    const unsigned int nf = std::min(batch, nz - f0);
+    std::vector<std::atomic<std::size_t>> copied(nf);
+    for (auto &c : copied)
+      c.store(0, std::memory_order_relaxed);
+    const std::size_t done0 = static_cast<std::size_t>(f0) * perFrame;
+    ParallelForEachSlot(
+      nf * perUnit, threads,
+      [&](std::size_t item, unsigned int slot) {
+        const std::size_t f = item / perUnit;
+        const std::size_t r = item % perUnit;
+        if (r < blocks)
+        {
+          const unsigned int e0 = static_cast<unsigned int>(r * Block);
+          const unsigned int e1 = std::min(e0 + Block, nx);
+          const float *src = raw + (f0 + f) * frameSize;
+          float *dst = channels.Get() + f * channelFrame;
+          for (unsigned int i = 0; i < ny; ++i)
+            for (unsigned int e = e0; e < e1; ++e)
+              dst[static_cast<std::size_t>(e) * plan.channelStride + i] = src[static_cast<std::size_t>(i) * nx + e];
+          for (unsigned int e = e0; e < e1; ++e)
+          {
+            float *channel = dst + static_cast<std::size_t>(e) * plan.channelStride;
+            if (ny == 1)
+              channel[1] = channel[0];
+            std::fill(channel + std::max(ny, 2u), channel + plan.channelStride, 0.0f);
+          }
+          copied[f].fetch_add(1, std::memory_order_release);
+          return;
+        }
+        while (copied[f].load(std::memory_order_acquire) < blocks)
+          std::this_thread::yield();
+        // Items taken at the same time lie in different row blocks of one
+        // line group, so their outputs share no cache lines; within a group
+        // the deepest row blocks (widest apertures) come first and the cheap
+        // shallow ones fill the gaps.
+        const std::size_t q = r - blocks;
+        const unsigned int rb = rowBlocks - 1 - static_cast<unsigned int>(q % rowBlocks);
+        const unsigned int l0 = static_cast<unsigned int>(q / rowBlocks) * LineGroup;
+        const unsigned int l1 = std::min(l0 + LineGroup, p.lines);
+        const unsigned int b0 = rb * RowBlock;
+        const unsigned int b1 = std::min(b0 + RowBlock, p.samplesPerLine);
+        const float *frameChannels = channels.Get() + f * channelFrame;
+        float *frameOut = out + (f0 + f) * outFrame;
+        for (unsigned int l = l0; l < l1; ++l)
+          ReconstructBlock(plan, p.algorithm, accumulate, frameChannels, l, b0, b1, frameOut + l, p.lines,
+                           (*scratch)[slot]);
+      },
+      [&](std::size_t done) {
+        // in reconstruction items, roughly: the copies are a small share
+        reporter.Report(done0 + done * perFrame / perUnit);
+      });
+  }
+  reporter.Report(items);
 }

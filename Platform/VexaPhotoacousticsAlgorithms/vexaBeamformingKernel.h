@@ -90,26 +90,72 @@ namespace vexa
      * samples, no window points, an empty input).
      */
     static void Validate(const Parameters &p, const SampleVolume &raw);
+    static void Validate(const Parameters &p, unsigned int nx, unsigned int ny, unsigned int nz);
+
+    /** The vector instructions of the inner loops; the best one the processor has is used by default. */
+    enum class InstructionSet
+    {
+      Baseline = 0,
+      AVX2 = 1,
+      AVX512 = 2,
+      Best = 3
+    };
+
+    /** The best instruction set of this processor (never Best itself). */
+    static InstructionSet BestInstructionSet();
 
     /**
      * Reconstructs every frame of `raw`. `threads` 0 uses all cores; work is
-     * split over frames and lines. Progress is reported on the calling thread
-     * (see ParallelFor). Safe to call from several threads at once.
+     * split over frames, blocks of rows and groups of lines. Progress is
+     * reported on the calling thread (see ParallelFor). Safe to call from
+     * several threads at once. `instructions` caps the instruction set (for
+     * comparisons; the result is the same within float rounding).
+     *
+     * What depends only on the geometry (the delays and weights, see
+     * TrackBudgetBytes) is kept for the next calls with the same geometry, as
+     * are the buffers of a call, so that a steady stream of frames allocates
+     * only the images it returns.
      */
     static SampleVolume Reconstruct(const SampleVolume &raw,
                                     const Parameters &p,
                                     unsigned int threads = 0,
                                     const ProgressCallback &progress = ProgressCallback(),
-                                    std::size_t trackBudgetBytes = DefaultTrackBudgetBytes);
+                                    std::size_t trackBudgetBytes = DefaultTrackBudgetBytes,
+                                    InstructionSet instructions = InstructionSet::Best);
+
+    /**
+     * Reconstruct on plain buffers: `raw` holds nx x ny x nz samples (x
+     * fastest), `out` receives lines x samplesPerLine x nz pixels, every one
+     * of them written. Lets a caller read from and write into buffers it
+     * already has (an image's own pixels) instead of copies.
+     */
+    static void ReconstructInto(const float *raw,
+                                unsigned int nx,
+                                unsigned int ny,
+                                unsigned int nz,
+                                const Parameters &p,
+                                float *out,
+                                unsigned int threads = 0,
+                                const ProgressCallback &progress = ProgressCallback(),
+                                std::size_t trackBudgetBytes = DefaultTrackBudgetBytes,
+                                InstructionSet instructions = InstructionSet::Best);
 
     /**
      * Delays and weights depend only on the lateral offset between a line
      * and an element; on the usual grids few offsets occur, and their tracks
-     * (one delay and one weight per row) are computed once per call when they
-     * fit this many bytes. Otherwise each line computes its own on the fly,
-     * with the same result.
+     * (one delay and one weight per row), together with the table of which
+     * track each line and element use, are computed once per geometry when
+     * they fit this many bytes. The budget is checked before anything of the
+     * kind is allocated; beyond it each line computes its own delays on the
+     * fly, with the same result, in memory that does not grow with the
+     * number of lines or elements.
      */
     static constexpr std::size_t DefaultTrackBudgetBytes = 64u << 20;
+
+    /** The bytes the shared tracks of this geometry would take (0 when they exceed the budget). */
+    static std::size_t SharedTrackBytes(unsigned int elements,
+                                        const Parameters &p,
+                                        std::size_t trackBudgetBytes = DefaultTrackBudgetBytes);
 
     /** The largest window table accepted (a larger one adds nothing but memory). */
     static constexpr unsigned int MaxWindowSize = 1u << 20;

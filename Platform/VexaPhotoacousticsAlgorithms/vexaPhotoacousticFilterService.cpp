@@ -6,6 +6,7 @@
 
 #include <vexaBaseGeometry.h>
 #include <vexaException.h>
+#include <vexaImageWriteAccessor.h>
 #include <vexaLog.h>
 
 #include <cmath>
@@ -97,7 +98,8 @@ vexa::Image::Pointer vexa::PhotoacousticFilterService::ApplyBeamforming(
   return Guarded("Beamforming", [&] {
     if (!config)
       vexaThrow() << "Beamforming needs settings; got none.";
-    const SampleVolume raw = Bridge::ToVolume(inputImage, "Beamforming");
+    // float pixels are read in place; the result is written straight into the new image
+    const Bridge::FloatPixels raw(inputImage, "Beamforming");
     const unsigned int *dims = config->GetInputDim();
     if (dims[0] != raw.nx || dims[1] != raw.ny || dims[2] != raw.nz)
       vexaThrow() << "Beamforming: the settings were made for an image of " << dims[0] << " x " << dims[1] << " x "
@@ -121,7 +123,7 @@ vexa::Image::Pointer vexa::PhotoacousticFilterService::ApplyBeamforming(
     p.windowSize = config->GetApodizationArraySize();
     p.algorithm = static_cast<BeamformingKernel::Algorithm>(config->GetAlgorithm());
 
-    const SampleVolume out = BeamformingKernel::Reconstruct(raw, p, 0, progressHandle);
+    BeamformingKernel::Validate(p, raw.nx, raw.ny, raw.nz);
 
     const Vector3D inSpacing = Bridge::SpacingOf(inputImage);
     const Point3D inOrigin = Bridge::OriginOf(inputImage);
@@ -135,7 +137,13 @@ vexa::Image::Pointer vexa::PhotoacousticFilterService::ApplyBeamforming(
     origin[0] = inOrigin[0] - 0.5 * p.pitch * 1000.0 + 0.5 * spacing[0];
     origin[1] = 0.0;
     origin[2] = inOrigin[2];
-    return Bridge::ToImage(out, inputImage, spacing, origin);
+    Image::Pointer out = Bridge::NewImage(p.lines, p.samplesPerLine, raw.nz, inputImage, spacing, origin);
+    {
+      ImageWriteAccessor access(out);
+      BeamformingKernel::ReconstructInto(raw.Data(), raw.nx, raw.ny, raw.nz, p, static_cast<float *>(access.GetData()),
+                                         0, progressHandle);
+    }
+    return out;
   });
 }
 

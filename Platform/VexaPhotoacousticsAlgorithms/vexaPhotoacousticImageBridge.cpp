@@ -27,21 +27,26 @@ namespace
       vexaThrow() << "The image has no geometry.";
     return g;
   }
+
+  void CheckScalar(const vexa::Image *image, const std::string &operation)
+  {
+    if (!image)
+      vexaThrow() << operation << " needs an image; got none.";
+    if (!image->IsInitialized() || image->GetDimension() == 0)
+      vexaThrow() << operation << " needs an initialised image.";
+    if (image->GetDimension(3) > 1)
+      vexaThrow() << operation << " works on images of one time step; this one has " << image->GetDimension(3) << ".";
+    const vexa::PixelType type = image->GetPixelType();
+    if (type.GetNumberOfComponents() != 1)
+      vexaThrow() << operation << " needs a scalar image; this one has " << type.GetNumberOfComponents()
+                  << " components per pixel (" << type.GetPixelTypeAsString() << ").";
+  }
 }
 
 vexa::SampleVolume vexa::PhotoacousticImageBridge::ToVolume(const Image *image, const std::string &operation)
 {
-  if (!image)
-    vexaThrow() << operation << " needs an image; got none.";
-  if (!image->IsInitialized() || image->GetDimension() == 0)
-    vexaThrow() << operation << " needs an initialised image.";
-  if (image->GetDimension(3) > 1)
-    vexaThrow() << operation << " works on images of one time step; this one has " << image->GetDimension(3) << ".";
+  CheckScalar(image, operation);
   const PixelType type = image->GetPixelType();
-  if (type.GetNumberOfComponents() != 1)
-    vexaThrow() << operation << " needs a scalar image; this one has " << type.GetNumberOfComponents()
-                << " components per pixel (" << type.GetPixelTypeAsString() << ").";
-
   SampleVolume v(image->GetDimension(0), image->GetDimension(1), image->GetDimension(2));
   const std::size_t n = v.data.size();
   ImageReadAccessor access(image);
@@ -93,6 +98,28 @@ vexa::SampleVolume vexa::PhotoacousticImageBridge::ToVolume(const Image *image, 
   return v;
 }
 
+vexa::PhotoacousticImageBridge::FloatPixels::FloatPixels(const Image *image, const std::string &operation)
+{
+  CheckScalar(image, operation);
+  nx = image->GetDimension(0);
+  ny = image->GetDimension(1);
+  nz = image->GetDimension(2);
+  if (image->GetPixelType().GetComponentType() == itk::ImageIOBase::FLOAT)
+  {
+    m_Access.reset(new ImageReadAccessor(image));
+    m_Data = static_cast<const float *>(m_Access->GetData());
+    if (!m_Data)
+      vexaThrow() << operation << " needs an image with pixels; this one holds none.";
+  }
+  else
+  {
+    m_Copy = ToVolume(image, operation);
+    m_Data = m_Copy.data.data();
+  }
+}
+
+vexa::PhotoacousticImageBridge::FloatPixels::~FloatPixels() = default;
+
 vexa::Vector3D vexa::PhotoacousticImageBridge::SpacingOf(const Image *image)
 {
   return GeometryOf(image)->GetSpacing();
@@ -103,16 +130,18 @@ vexa::Point3D vexa::PhotoacousticImageBridge::OriginOf(const Image *image)
   return GeometryOf(image)->GetOrigin();
 }
 
-vexa::Image::Pointer vexa::PhotoacousticImageBridge::ToImage(const SampleVolume &volume,
-                                                               const Image *reference,
-                                                               const Vector3D &spacing,
-                                                               const Point3D &origin)
+vexa::Image::Pointer vexa::PhotoacousticImageBridge::NewImage(unsigned int nx,
+                                                                unsigned int ny,
+                                                                unsigned int nz,
+                                                                const Image *reference,
+                                                                const Vector3D &spacing,
+                                                                const Point3D &origin)
 {
   unsigned int dimension = std::max(2u, reference ? reference->GetDimension() : 2u);
-  if (volume.nz > 1)
+  if (nz > 1)
     dimension = std::max(dimension, 3u);
   dimension = std::min(dimension, 3u);
-  const unsigned int dims[3] = {volume.nx, volume.ny, volume.nz};
+  const unsigned int dims[3] = {nx, ny, nz};
 
   Image::Pointer out = Image::New();
   out->Initialize(CreateScalarPixelType<float>(), dimension, dims);
@@ -121,6 +150,15 @@ vexa::Image::Pointer vexa::PhotoacousticImageBridge::ToImage(const SampleVolume 
     g->SetIndexToWorldTransform(GeometryOf(reference)->GetIndexToWorldTransform()); // the direction
   g->SetSpacing(spacing);
   g->SetOrigin(origin);
+  return out;
+}
+
+vexa::Image::Pointer vexa::PhotoacousticImageBridge::ToImage(const SampleVolume &volume,
+                                                               const Image *reference,
+                                                               const Vector3D &spacing,
+                                                               const Point3D &origin)
+{
+  Image::Pointer out = NewImage(volume.nx, volume.ny, volume.nz, reference, spacing, origin);
   {
     ImageWriteAccessor access(out);
     float *dst = static_cast<float *>(access.GetData());

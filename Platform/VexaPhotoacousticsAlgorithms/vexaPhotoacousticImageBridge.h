@@ -7,9 +7,11 @@
 #include "vexaSampleVolume.h"
 
 #include <vexaImage.h>
+#include <vexaImageReadAccessor.h>
 #include <vexaPoint.h>
 #include <vexaVector.h>
 
+#include <memory>
 #include <string>
 
 namespace vexa
@@ -23,6 +25,40 @@ namespace vexa
      * has several time steps.
      */
     SampleVolume ToVolume(const Image *image, const std::string &operation);
+
+    /**
+     * The pixels of such an image as floats, without a copy when it holds
+     * floats already (the image is then read-locked while this object
+     * lives), converted otherwise. Throws like ToVolume.
+     */
+    class FloatPixels
+    {
+    public:
+      FloatPixels(const Image *image, const std::string &operation);
+      ~FloatPixels();
+      FloatPixels(const FloatPixels &) = delete;
+      FloatPixels &operator=(const FloatPixels &) = delete;
+      const float *Data() const { return m_Data; }
+      unsigned int nx = 0, ny = 0, nz = 0;
+
+    private:
+      SampleVolume m_Copy;
+      std::unique_ptr<ImageReadAccessor> m_Access;
+      const float *m_Data = nullptr;
+    };
+
+    /**
+     * A new float image of nx x ny x nz pixels with the given spacing and
+     * origin and the direction of `reference`, of the reference's number of
+     * dimensions (at least two, three when there are several frames). Its
+     * pixels are for the caller to fill.
+     */
+    Image::Pointer NewImage(unsigned int nx,
+                            unsigned int ny,
+                            unsigned int nz,
+                            const Image *reference,
+                            const Vector3D &spacing,
+                            const Point3D &origin);
 
     /** The input's spacing and origin (the geometry of time step 0). */
     Vector3D SpacingOf(const Image *image);

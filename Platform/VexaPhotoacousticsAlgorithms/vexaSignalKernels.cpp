@@ -1,5 +1,6 @@
 #include "vexaSignalKernels.h"
 #include "vexaParallelFor.h"
+#include "vexaSlotScratch.h"
 
 #include <vexaException.h>
 
@@ -39,74 +40,147 @@ namespace
     return FftwBuffer<T>(p);
   }
 
-  /** A forward real-to-complex and a backward complex-to-real plan of one length. */
-  class RealPlans
+  /**
+   * The forward and backward complex transforms of one length, planned once
+   * and kept for the process. (Complex plans take FFTW tens of microseconds
+   * to make; its real-input plans take milliseconds, more than filtering a
+   * whole frame.) Executing a plan is thread-safe; the new-array execute
+   * functions need buffers aligned like the planning ones, which
+   * fftw_malloc gives.
+   */
+  class FftPlans
   {
   public:
-    explicit RealPlans(int n) : m_N(n)
+    explicit FftPlans(int n) : m_N(n)
     {
-      auto real = Allocate<double>(n);
-      auto spectrum = Allocate<fftw_complex>(n / 2 + 1);
+      auto a = Allocate<fftw_complex>(n);
+      auto b = Allocate<fftw_complex>(n);
       std::lock_guard<std::mutex> lock(PlannerMutex());
-      m_Forward = fftw_plan_dft_r2c_1d(n, real.get(), spectrum.get(), FFTW_ESTIMATE);
-      m_Backward = fftw_plan_dft_c2r_1d(n, spectrum.get(), real.get(), FFTW_ESTIMATE);
+      m_Forward = fftw_plan_dft_1d(n, a.get(), b.get(), FFTW_FORWARD, FFTW_ESTIMATE);
+      m_Backward = fftw_plan_dft_1d(n, a.get(), b.get(), FFTW_BACKWARD, FFTW_ESTIMATE);
       if (!m_Forward || !m_Backward)
       {
         Destroy();
         vexaThrow() << "FFTW could not plan a transform of " << n << " samples.";
       }
     }
-    ~RealPlans()
+    ~FftPlans()
     {
       std::lock_guard<std::mutex> lock(PlannerMutex());
       Destroy();
     }
-    RealPlans(const RealPlans &) = delete;
-    RealPlans &operator=(const RealPlans &) = delete;
+    FftPlans(const FftPlans &) = delete;
+    FftPlans &operator=(const FftPlans &) = delete;
 
-    // Buffers passed here come from fftw_malloc like the planning buffers, so
-    // their alignment matches, as the new-array execute functions require.
-    void Forward(double *in, fftw_complex *out) const { fftw_execute_dft_r2c(m_Forward, in, out); }
-    void Backward(fftw_complex *in, double *out) const { fftw_execute_dft_c2r(m_Backward, in, out); }
+    int Length() const { return m_N; }
+    void Forward(fftw_complex *in, fftw_complex *out) const { fftw_execute_dft(m_Forward, in, out); }
+    void Backward(fftw_complex *in, fftw_complex *out) const { fftw_execute_dft(m_Backward, in, out); }
 
   private:
     void Destroy()
     {
-      if (m_Forward)
-        fftw_destroy_plan(m_Forward);
-      if (m_Backward)
-        fftw_destroy_plan(m_Backward);
-      m_Forward = m_Backward = nullptr;
+      for (fftw_plan *p : {&m_Forward, &m_Backward})
+        if (*p)
+        {
+          fftw_destroy_plan(*p);
+          *p = nullptr;
+        }
     }
     int m_N;
     fftw_plan m_Forward = nullptr;
     fftw_plan m_Backward = nullptr;
   };
 
-  class ComplexBackwardPlan
+  /** The plans of the lengths used lately (a few; a caller holds its own reference). */
+  std::shared_ptr<const FftPlans> PlansFor(int n)
   {
-  public:
-    explicit ComplexBackwardPlan(int n)
+    // the planner's lock is made first, so it outlives the cached plans that take it when destroyed
+    PlannerMutex();
+    static std::mutex mutex;
+    static std::vector<std::shared_ptr<const FftPlans>> cache; // most recent first
+    constexpr std::size_t MaxLengths = 8;
     {
-      auto a = Allocate<fftw_complex>(n);
-      auto b = Allocate<fftw_complex>(n);
-      std::lock_guard<std::mutex> lock(PlannerMutex());
-      m_Plan = fftw_plan_dft_1d(n, a.get(), b.get(), FFTW_BACKWARD, FFTW_ESTIMATE);
-      if (!m_Plan)
-        vexaThrow() << "FFTW could not plan a transform of " << n << " samples.";
+      std::lock_guard<std::mutex> lock(mutex);
+      for (auto it = cache.begin(); it != cache.end(); ++it)
+        if ((*it)->Length() == n)
+        {
+          auto plans = *it;
+          cache.erase(it);
+          cache.insert(cache.begin(), plans);
+          return plans;
+        }
     }
-    ~ComplexBackwardPlan()
-    {
-      std::lock_guard<std::mutex> lock(PlannerMutex());
-      fftw_destroy_plan(m_Plan);
-    }
-    ComplexBackwardPlan(const ComplexBackwardPlan &) = delete;
-    ComplexBackwardPlan &operator=(const ComplexBackwardPlan &) = delete;
-    void Execute(fftw_complex *in, fftw_complex *out) const { fftw_execute_dft(m_Plan, in, out); }
+    auto plans = std::make_shared<const FftPlans>(n);
+    std::lock_guard<std::mutex> lock(mutex);
+    cache.insert(cache.begin(), plans);
+    if (cache.size() > MaxLengths)
+      cache.resize(MaxLengths);
+    return plans;
+  }
 
-  private:
-    fftw_plan m_Plan = nullptr;
+  // Columns per work item: one cache line of float pixels per row.
+  constexpr unsigned int ColumnBlock = 16;
+
+  /**
+   * Buffers of the column filters, one per participant of a call, grown
+   * when a longer column comes and kept: ColumnBlock columns of doubles and
+   * two complex transforms' worth.
+   */
+  struct ColumnScratch
+  {
+    std::vector<double> columns;
+    FftwBuffer<fftw_complex> a, b;
+    std::size_t rows = 0, length = 0;
+
+    void Reserve(std::size_t n, std::size_t transform)
+    {
+      if (n > rows)
+      {
+        columns.assign(n * ColumnBlock, 0.0);
+        rows = n;
+      }
+      if (transform > length)
+      {
+        a = Allocate<fftw_complex>(transform);
+        b = Allocate<fftw_complex>(transform);
+        length = transform;
+      }
+    }
+    double *Column(unsigned int c) { return columns.data() + rows * c; }
   };
+
+  /**
+   * Runs `filter(scratch, width)` on every block of up to ColumnBlock
+   * columns (x, frame) of `in` along y; the block's columns are read into
+   * scratch.Column(c), a cache line per row, and the filter replaces them
+   * with its results. `transform` is the length of the filter's transforms.
+   */
+  template <class Filter>
+  vexa::SampleVolume FilterColumns(const vexa::SampleVolume &in, std::size_t transform, unsigned int threads, Filter filter)
+  {
+    static vexa::SlotScratch<ColumnScratch> scratches;
+    vexa::SampleVolume out(in.nx, in.ny, in.nz);
+    const std::size_t blocks = (in.nx + ColumnBlock - 1) / ColumnBlock;
+    const std::size_t nx = in.nx;
+    const auto loan = scratches.Take(vexa::ParallelSlots(threads));
+    vexa::ParallelForEachSlot(blocks * in.nz, threads, [&](std::size_t item, unsigned int slot) {
+      ColumnScratch &scratch = (*loan)[slot];
+      scratch.Reserve(in.ny, transform);
+      const unsigned int z = static_cast<unsigned int>(item / blocks);
+      const unsigned int x0 = static_cast<unsigned int>(item % blocks) * ColumnBlock;
+      const unsigned int width = std::min(ColumnBlock, in.nx - x0);
+      const float *src = in.data.data() + in.Index(x0, 0, z);
+      for (unsigned int i = 0; i < in.ny; ++i)
+        for (unsigned int c = 0; c < width; ++c)
+          scratch.Column(c)[i] = src[i * nx + c];
+      filter(scratch, width);
+      float *dst = out.data.data() + out.Index(x0, 0, z);
+      for (unsigned int i = 0; i < in.ny; ++i)
+        for (unsigned int c = 0; c < width; ++c)
+          dst[i * nx + c] = static_cast<float>(scratch.Column(c)[i]);
+    });
+    return out;
+  }
 
   void CheckFftLength(const vexa::SampleVolume &in, const char *what, std::size_t factor)
   {
@@ -122,41 +196,34 @@ vexa::SampleVolume vexa::SignalKernels::Envelope(const SampleVolume &in, unsigne
 {
   CheckFftLength(in, "Envelope detection", 1);
   const int n = static_cast<int>(in.ny);
-  const RealPlans forward(n);
-  const ComplexBackwardPlan backward(n);
-  SampleVolume out(in.nx, in.ny, in.nz);
-  const std::size_t columns = static_cast<std::size_t>(in.nx) * in.nz;
-  const std::size_t rowStride = in.nx;
-
-  // A column per item; each item uses its own buffers.
-  ParallelFor(columns, threads, [&](std::size_t c) {
-    const unsigned int x = static_cast<unsigned int>(c % in.nx);
-    const unsigned int z = static_cast<unsigned int>(c / in.nx);
-    auto real = Allocate<double>(n);
-    auto spectrum = Allocate<fftw_complex>(n);
-    auto analytic = Allocate<fftw_complex>(n);
-    const float *src = in.data.data() + in.Index(x, 0, z);
-    for (int i = 0; i < n; ++i)
-      real.get()[i] = src[i * rowStride];
-    forward.Forward(real.get(), spectrum.get());
-    // r2c fills bins 0..n/2; the analytic signal doubles the positive
-    // frequencies, keeps DC (and Nyquist for even n) and drops the rest.
-    fftw_complex *s = spectrum.get();
-    const int half = n / 2;
-    for (int k = 1; k < (n + 1) / 2; ++k)
-    {
-      s[k][0] *= 2.0;
-      s[k][1] *= 2.0;
-    }
-    for (int k = half + 1; k < n; ++k)
-      s[k][0] = s[k][1] = 0.0;
-    backward.Execute(s, analytic.get());
-    float *dst = out.data.data() + out.Index(x, 0, z);
+  const std::shared_ptr<const FftPlans> plans = PlansFor(n);
+  return FilterColumns(in, n, threads, [&](ColumnScratch &scratch, unsigned int width) {
+    fftw_complex *a = scratch.a.get(), *b = scratch.b.get();
     const double scale = 1.0 / n;
-    for (int i = 0; i < n; ++i)
-      dst[i * rowStride] = static_cast<float>(std::hypot(analytic.get()[i][0], analytic.get()[i][1]) * scale);
+    for (unsigned int c = 0; c < width; ++c)
+    {
+      double *column = scratch.Column(c);
+      for (int i = 0; i < n; ++i)
+      {
+        a[i][0] = column[i];
+        a[i][1] = 0.0;
+      }
+      plans->Forward(a, b);
+      // the analytic signal doubles the positive frequencies, keeps DC (and
+      // Nyquist for even n) and drops the negative ones
+      for (int k = 1; k < (n + 1) / 2; ++k)
+      {
+        b[k][0] *= 2.0;
+        b[k][1] *= 2.0;
+      }
+      for (int k = n / 2 + 1; k < n; ++k)
+        b[k][0] = b[k][1] = 0.0;
+      plans->Backward(b, a);
+      // float input squared stays far inside double's range: no need for hypot's care (or cost)
+      for (int i = 0; i < n; ++i)
+        column[i] = std::sqrt(a[i][0] * a[i][0] + a[i][1] * a[i][1]) * scale;
+    }
   });
-  return out;
 }
 
 vexa::SampleVolume vexa::SignalKernels::AbsoluteValue(const SampleVolume &in)
@@ -244,30 +311,40 @@ vexa::SampleVolume vexa::SignalKernels::Bandpass(const SampleVolume &in,
   for (int k = 0; k <= padded / 2; ++k)
     gain[k] = BandGain(k / (padded * sampleSpacing), highPassHz, lowPassHz, alphaLowPass, alphaHighPass, nyquist);
 
-  const RealPlans plans(padded);
-  SampleVolume out(in.nx, in.ny, in.nz);
-  const std::size_t columns = static_cast<std::size_t>(in.nx) * in.nz;
-  const std::size_t rowStride = in.nx;
-  ParallelFor(columns, threads, [&](std::size_t c) {
-    const unsigned int x = static_cast<unsigned int>(c % in.nx);
-    const unsigned int z = static_cast<unsigned int>(c / in.nx);
-    auto real = Allocate<double>(padded);
-    auto spectrum = Allocate<fftw_complex>(padded / 2 + 1);
-    const float *src = in.data.data() + in.Index(x, 0, z);
-    for (int i = 0; i < n; ++i)
-      real.get()[i] = src[i * rowStride];
-    std::fill(real.get() + n, real.get() + padded, 0.0);
-    plans.Forward(real.get(), spectrum.get());
-    for (int k = 0; k <= padded / 2; ++k)
-    {
-      spectrum.get()[k][0] *= gain[k];
-      spectrum.get()[k][1] *= gain[k];
-    }
-    plans.Backward(spectrum.get(), real.get());
-    float *dst = out.data.data() + out.Index(x, 0, z);
+  // the gain over the whole spectrum, symmetric: bin k and bin padded - k are +-f
+  std::vector<double> fullGain(padded);
+  for (int k = 0; k < padded; ++k)
+    fullGain[k] = gain[k <= padded / 2 ? k : padded - k];
+  const std::shared_ptr<const FftPlans> plans = PlansFor(padded);
+  // A real, symmetric gain filters the real and the imaginary part of a
+  // complex column each on its own, so two columns share one transform.
+  return FilterColumns(in, padded, threads, [&](ColumnScratch &scratch, unsigned int width) {
+    fftw_complex *a = scratch.a.get(), *b = scratch.b.get();
     const double scale = 1.0 / padded;
-    for (int i = 0; i < n; ++i)
-      dst[i * rowStride] = static_cast<float>(real.get()[i] * scale);
+    for (unsigned int c = 0; c < width; c += 2)
+    {
+      double *re = scratch.Column(c);
+      double *im = c + 1 < width ? scratch.Column(c + 1) : nullptr;
+      for (int i = 0; i < n; ++i)
+      {
+        a[i][0] = re[i];
+        a[i][1] = im ? im[i] : 0.0;
+      }
+      for (int i = n; i < padded; ++i)
+        a[i][0] = a[i][1] = 0.0;
+      plans->Forward(a, b);
+      for (int k = 0; k < padded; ++k)
+      {
+        b[k][0] *= fullGain[k];
+        b[k][1] *= fullGain[k];
+      }
+      plans->Backward(b, a);
+      for (int i = 0; i < n; ++i)
+      {
+        re[i] = a[i][0] * scale;
+        if (im)
+          im[i] = a[i][1] * scale;
+      }
+    }
   });
-  return out;
 }

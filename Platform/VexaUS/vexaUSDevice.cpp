@@ -173,13 +173,15 @@ namespace vexa
     SetState(State_Connected);
   }
 
-  void USDevice::DeactivateFromAcquisition()
+  void USDevice::DeactivateFromAcquisition(DeviceStates newState)
   {
+    if (newState > State_Connected || newState < State_Initialized)
+      newState = State_Connected;
     {
       std::lock_guard<std::mutex> lock(m_Mutex);
       if (m_DeviceState != State_Activated)
         return;
-      m_DeviceState = State_Connected;
+      m_DeviceState = newState;
       m_Dirty = true;
     }
     VEXA_WARN("USDevice") << "The device \"" << GetName() << "\" lost its source and is no longer active.";

@@ -187,12 +187,14 @@ namespace vexa
     void GenerateData() override;
 
     /**
-     * Called by a device whose source went away on any thread (a peer that
-     * closed the connection): an active device becomes connected and
-     * publishes is-active "false". The acquisition is not stopped here;
-     * OnDeactivation runs as usual.
+     * For a device whose source went away, on any thread (a server that
+     * closed the connection): an active device takes `newState` (connected,
+     * or initialized when the connection is gone too) and publishes
+     * is-active "false". No step (OnDeactivation, OnDisconnection) runs: the
+     * device cleans up its source itself, at the latest with its next
+     * OnConnection.
      */
-    void DeactivateFromAcquisition();
+    void DeactivateFromAcquisition(DeviceStates newState = State_Connected);
 
     /**
      * Sets the number of image outputs (at least 1); refused, logged, once the

@@ -6,6 +6,7 @@
 #include "vexaUSProbe.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -107,6 +108,8 @@ namespace vexa
 
     std::thread m_Thread;
     std::atomic<bool> m_StopAcquisition{false};
+    std::mutex m_StopMutex; // the thread waits between pictures on m_StopCondition
+    std::condition_variable m_StopCondition;
     std::atomic<bool> m_FramePacing{true};
   };
 }

@@ -1,6 +1,8 @@
 #ifndef vexaWeakPointer_h
 #define vexaWeakPointer_h
 
+#include "vexaFunctionCommand.h"
+
 #include <itkCommand.h>
 #include <itkEventObject.h>
 #include <itkObject.h>
@@ -64,9 +66,7 @@ namespace vexa
       StopWatching();
       if (object)
       {
-        typename DeleteObserver::Pointer observer = DeleteObserver::New();
-        observer->state = m_State;
-        m_ObserverTag = object->AddObserver(itk::DeleteEvent(), observer);
+        m_ObserverTag = object->AddObserver(itk::DeleteEvent(), MakeDeleteObserver(m_State).GetPointer());
         std::lock_guard<std::mutex> lock(m_State->mutex);
         m_State->object = object;
       }
@@ -120,20 +120,11 @@ namespace vexa
       DeleteCallback callback;
     };
 
-    class DeleteObserver : public itk::Command
+    // Forgets the object when it announces its deletion; the command shares the
+    // state, not the weak pointer.
+    static FunctionCommand::Pointer MakeDeleteObserver(std::shared_ptr<State> state)
     {
-    public:
-      typedef DeleteObserver Self;
-      typedef itk::SmartPointer<Self> Pointer;
-      itkFactorylessNewMacro(Self);
-
-      void Execute(itk::Object *caller, const itk::EventObject &event) override
-      {
-        Execute(static_cast<const itk::Object *>(caller), event);
-      }
-
-      void Execute(const itk::Object *caller, const itk::EventObject &event) override
-      {
+      return FunctionCommand::New([state](itk::Object *caller, const itk::EventObject &event) {
         if (!itk::DeleteEvent().CheckEvent(&event))
           return;
         DeleteCallback callback;
@@ -147,10 +138,8 @@ namespace vexa
         }
         if (callback)
           callback();
-      }
-
-      std::shared_ptr<State> state;
-    };
+      });
+    }
 
     void StopWatching()
     {

@@ -148,6 +148,43 @@ TEST(OpenCVVideoSource, RepeatModeRewindsToTheFirstFrame)
   }
 }
 
+TEST(OpenCVVideoSource, RepeatModeShowsAOneFrameFileAgainAndAgain)
+{
+  // A still picture as a video: the backend accepts the seek back to frame 0
+  // but has nothing to read after it.
+  struct Case
+  {
+    const char *name;
+    const char *fourcc;
+    double tolerance; // H.264 is lossy
+  };
+  for (const Case &c : {Case{"still.avi", "FFV1", 0.0}, Case{"still.mp4", "avc1", 40.0}})
+  {
+    TemporaryFolder folder;
+    const std::string path = folder.File(c.name);
+    const cv::Mat still = NumberedFrame(3, 32, 24);
+    {
+      cv::VideoWriter writer(path, cv::VideoWriter::fourcc(c.fourcc[0], c.fourcc[1], c.fourcc[2], c.fourcc[3]), 25.0,
+                             still.size(), true);
+      if (!writer.isOpened())
+      {
+        ADD_FAILURE() << "cannot write " << c.fourcc;
+        continue;
+      }
+      writer.write(still);
+    }
+    vexa::OpenCVVideoSource::Pointer source = OpenVideo(path, true);
+    ASSERT_TRUE(source->IsCapturingEnabled()) << c.name;
+    for (int i = 0; i < 4; ++i)
+    {
+      ASSERT_NO_THROW(source->FetchFrame()) << c.name << ", fetch " << i;
+      const double difference = Difference(still, source->GetImage());
+      EXPECT_GE(difference, 0.0) << c.name;
+      EXPECT_LE(difference, c.tolerance) << c.name << ", fetch " << i;
+    }
+  }
+}
+
 TEST(OpenCVVideoSource, RepeatModeThrowsWhenTheFileHasNoFrames)
 {
   TemporaryFolder folder;

@@ -412,6 +412,28 @@ TEST(IGTLDevice, MessagesThatCannotBePackedAreRefused)
   ASSERT_TRUE(WaitUntil([&] { return messages.Count() == 1; }));
 }
 
+TEST(IGTLDevice, AMessageThatSaysItIsPackedIsSentAsPacked)
+{
+  Pair pair;
+  ASSERT_TRUE(pair.Ok());
+  pair.client->EnableNoBufferingMode(false);
+  EventCounter received(pair.client, MessageReceivedEvent());
+  igtl::StringMessage::Pointer text = igtl::StringMessage::New();
+  text->SetString("as packed");
+  text->Pack();
+  text->SetString("changed since");
+  IGTLMessage::Pointer packed = IGTLMessage::New(text.GetPointer());
+  packed->SetPacked(true);
+  ASSERT_TRUE(pair.server->SendMessage(packed));
+  ASSERT_TRUE(WaitUntil([&] { return received.Count() == 1; }));
+  EXPECT_EQ("as packed", TextOf(pair.client->GetNextStringMessage()));
+
+  // Without the word of its producer a message is packed as it stands.
+  ASSERT_TRUE(pair.server->SendMessage(IGTLMessage::New(text.GetPointer())));
+  ASSERT_TRUE(WaitUntil([&] { return received.Count() == 2; }));
+  EXPECT_EQ("changed since", TextOf(pair.client->GetNextStringMessage()));
+}
+
 TEST(IGTLDevice, AThrowingStepStopsAllThreadsAndLeavesReady)
 {
   vorlen::CapturingSink sink;
@@ -504,14 +526,15 @@ TEST(IGTLDevice, ObserversCanComeAndGoWhileEventsFire)
   EventCounter total(pair.server, MessageReceivedEvent());
   for (int i = 0; i < 20; ++i)
   {
-    EventCounter::Command::Pointer command = EventCounter::Command::New();
-    const unsigned long tag = pair.server->AddObserver(MessageReceivedEvent(), command);
-    ASSERT_TRUE(WaitUntil([&] { return command->count > 0; }));
+    std::atomic<int> count{0};
+    const unsigned long tag = pair.server->AddObserver(
+      MessageReceivedEvent(), FunctionCommand::New([&](itk::Object *, const itk::EventObject &) { ++count; }));
+    ASSERT_TRUE(WaitUntil([&] { return count > 0; }));
     pair.server->RemoveObserver(tag);
-    const int countAtRemoval = command->count;
+    const int countAtRemoval = count;
     const int totalAtRemoval = total.Count();
     ASSERT_TRUE(WaitUntil([&] { return total.Count() > totalAtRemoval + 2; }));
-    EXPECT_EQ(countAtRemoval, command->count.load()) << "a removed observer is not called again";
+    EXPECT_EQ(countAtRemoval, count.load()) << "a removed observer is not called again";
   }
   sending = false;
   sender.join();

@@ -4,6 +4,7 @@
 // Shared pieces of the Ostrel tests: waiting for conditions, counting events,
 // building OpenIGTLink messages and raw headers, and counting descriptors.
 
+#include <vexaFunctionCommand.h>
 #include <vexaIGTLClient.h>
 #include <vexaIGTLDevice.h>
 #include <vexaIGTLServer.h>
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,41 +53,25 @@ namespace vexa
     class EventCounter
     {
     public:
-      class Command : public itk::Command
-      {
-      public:
-        typedef Command Self;
-        typedef itk::SmartPointer<Self> Pointer;
-        itkSimpleNewMacro(Self);
-        void Execute(itk::Object *, const itk::EventObject &) override { Fire(); }
-        void Execute(const itk::Object *, const itk::EventObject &) override { Fire(); }
-        std::atomic<int> count{0};
-        std::function<void()> action;
-
-      private:
-        void Fire()
-        {
-          if (action)
-            action();
-          ++count;
-        }
-      };
-
       EventCounter(IGTLDevice *device, const itk::EventObject &event, std::function<void()> action = {})
-        : m_Device(device), m_Command(Command::New())
+        : m_Device(device), m_Count(std::make_shared<std::atomic<int>>(0))
       {
-        m_Command->action = std::move(action);
-        m_Tag = device->AddObserver(event, m_Command);
+        m_Tag = device->AddObserver(
+          event, FunctionCommand::New([count = m_Count, action = std::move(action)](itk::Object *, const itk::EventObject &) {
+            if (action)
+              action();
+            ++*count;
+          }));
       }
       ~EventCounter() { m_Device->RemoveObserver(m_Tag); }
       EventCounter(const EventCounter &) = delete;
       EventCounter &operator=(const EventCounter &) = delete;
 
-      int Count() const { return m_Command->count.load(); }
+      int Count() const { return m_Count->load(); }
 
     private:
       IGTLDevice::Pointer m_Device;
-      Command::Pointer m_Command;
+      std::shared_ptr<std::atomic<int>> m_Count;
       unsigned long m_Tag;
     };
 

@@ -2,6 +2,8 @@
 
 #include <vorlenLogSink.h>
 
+#include <vexaFunctionCommand.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,23 +13,9 @@
 
 namespace
 {
-  // runs a function when executed; records the thread it ran on
-  class FunctionCommand : public itk::Command
+  vexa::FunctionCommand::Pointer MakeCommand(std::function<void()> f)
   {
-  public:
-    typedef FunctionCommand Self;
-    typedef itk::SmartPointer<Self> Pointer;
-    itkNewMacro(Self);
-    std::function<void()> function;
-    void Execute(itk::Object *, const itk::EventObject &) override { function(); }
-    void Execute(const itk::Object *, const itk::EventObject &) override { function(); }
-  };
-
-  FunctionCommand::Pointer MakeCommand(std::function<void()> f)
-  {
-    auto c = FunctionCommand::New();
-    c->function = std::move(f);
-    return c;
+    return vexa::FunctionCommand::New([f = std::move(f)](itk::Object *, const itk::EventObject &) { f(); });
   }
 
   struct Drain

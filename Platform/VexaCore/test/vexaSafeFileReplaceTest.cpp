@@ -62,8 +62,8 @@ namespace
     const char *name;
     /** Puts something at "out.nrrd" in the folder (and beside it); answers false when it cannot here. */
     std::function<bool(const TemporaryFolder &)> prepare;
-    bool writerFails;  ///< the test's writer throws after writing half
-    bool writeFails;   ///< the writer's exception arrives (its own, or the device's failure)
+    bool writerFails; ///< the test's writer throws after writing half: its exception arrives unchanged
+    bool writeFails;  ///< the write fails all the same (a vexa::Exception naming the path)
     /** What the write must have left behind. */
     std::function<void(const TemporaryFolder &)> check;
   };
@@ -79,15 +79,20 @@ namespace
        EXPECT_EQ("new", ReadText(f.File("out.nrrd")));
        EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
      }},
-    {"RegularFileKeepsItsPermissions",
+    {"RegularFileKeepsItsPermissionsAndOwner",
      [](const TemporaryFolder &f) {
        WriteText(f.File("out.nrrd"), "old");
+       if (::geteuid() == 0 && ::chown(f.File("out.nrrd").c_str(), 4321, 4321) != 0)
+         return false;
        return ::chmod(f.File("out.nrrd").c_str(), 0640) == 0;
      },
      false, false,
      [](const TemporaryFolder &f) {
        EXPECT_EQ("new", ReadText(f.File("out.nrrd")));
        EXPECT_EQ(fs::perms(0640), fs::status(f.File("out.nrrd")).permissions() & fs::perms::mask);
+       struct stat info;
+       ASSERT_EQ(0, ::stat(f.File("out.nrrd").c_str(), &info));
+       EXPECT_EQ(::geteuid() == 0 ? 4321u : ::geteuid(), info.st_uid);
        EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
      }},
     {"RegularFileIntactAfterAFailedWrite", [](const TemporaryFolder &f) { WriteText(f.File("out.nrrd"), "old"); return true; },
@@ -144,7 +149,7 @@ namespace
      }},
     {"FullDeviceFailsAndStaysADevice",
      [](const TemporaryFolder &f) { return MakeNode(f, S_IFCHR, makedev(1, 7)); }, // like /dev/full
-     false, true, // the device is full
+     false, true, // the device is full: a failure the writer itself would not see
      [](const TemporaryFolder &f) {
        EXPECT_EQ(S_IFCHR, TypeOf(f.File("out.nrrd")));
        EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
@@ -174,28 +179,31 @@ TEST_P(SafeFileReplace, WritesWhatIsThereTheRightWay)
     WriteText(name, "new");
   };
 
-  if (c.writeFails)
+  if (c.writerFails)
   {
-    // the writer's exception arrives unchanged
     EXPECT_THROW(vexa::ReplaceFileSafely(path, write), std::runtime_error);
+  }
+  else if (c.writeFails)
+  {
+    try
+    {
+      vexa::ReplaceFileSafely(path, write);
+      ADD_FAILURE() << "a failed write reported as success";
+    }
+    catch (const vexa::Exception &e)
+    {
+      EXPECT_THAT(e.GetDescription(), HasSubstr("Cannot write \"" + path + "\": "));
+    }
   }
   else
   {
     vexa::ReplaceFileSafely(path, write);
   }
-  const mode_t type = TypeOf(path);
-  if (type == S_IFCHR || type == S_IFIFO)
-  {
-    EXPECT_EQ(path, written); // written through
-  }
-  else
-  {
-    // a hidden temporary in the target's folder with the name's extension
-    const fs::path name(written);
-    EXPECT_EQ('.', name.filename().string()[0]) << written;
-    EXPECT_EQ(".nrrd", name.extension().string()) << written;
-    EXPECT_NE(path, written);
-  }
+  // the writer always gets a new, hidden temporary with the name's extension, gone afterwards
+  const fs::path name(written);
+  EXPECT_EQ('.', name.filename().string()[0]) << written;
+  EXPECT_EQ(".nrrd", name.extension().string()) << written;
+  EXPECT_FALSE(fs::exists(written)) << written;
   c.check(folder);
 }
 
@@ -209,7 +217,12 @@ TEST(SafeFileReplaceFifo, AFifoIsWrittenToAndStaysAFifo)
   ASSERT_EQ(0, ::mkfifo(path.c_str(), 0600));
   std::string received;
   std::thread reader([&] { received = ReadText(path); });
-  vexa::ReplaceFileSafely(path, [](const std::string &name) { WriteText(name, "through the pipe"); });
+  std::string written;
+  vexa::ReplaceFileSafely(path, [&](const std::string &name) {
+    written = name;
+    WriteText(name, "through the pipe");
+  });
+  EXPECT_NE(path, written);
   reader.join();
   EXPECT_EQ("through the pipe", received);
   EXPECT_EQ(S_IFIFO, TypeOf(path));

@@ -1,5 +1,7 @@
 #include <vexaQtCallbackBackend.h>
 
+#include <vexaFunctionCommand.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -12,16 +14,10 @@
 
 namespace
 {
-  class FunctionCommand : public itk::Command
+  vexa::FunctionCommand::Pointer MakeCommand(std::function<void()> f)
   {
-  public:
-    typedef FunctionCommand Self;
-    typedef itk::SmartPointer<Self> Pointer;
-    itkNewMacro(Self);
-    std::function<void()> function;
-    void Execute(itk::Object *, const itk::EventObject &) override { function(); }
-    void Execute(const itk::Object *, const itk::EventObject &) override { function(); }
-  };
+    return vexa::FunctionCommand::New([f = std::move(f)](itk::Object *, const itk::EventObject &) { f(); });
+  }
 }
 
 TEST(QtCallbackBackend, CommandsPostedFromWorkersRunOnTheGuiThreadInOrder)
@@ -38,13 +34,11 @@ TEST(QtCallbackBackend, CommandsPostedFromWorkersRunOnTheGuiThreadInOrder)
   std::thread worker([&] {
     for (int i = 0; i < 50; ++i)
     {
-      auto c = FunctionCommand::New();
-      c->function = [&, i] {
+      vexa::CallbackFromGUIThread::GetInstance()->CallThisFromGUIThread(MakeCommand([&, i] {
         if (std::this_thread::get_id() != gui)
           ++offThread;
         order.push_back(i);
-      };
-      vexa::CallbackFromGUIThread::GetInstance()->CallThisFromGUIThread(c);
+      }));
     }
   });
   worker.join();

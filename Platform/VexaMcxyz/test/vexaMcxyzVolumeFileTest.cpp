@@ -198,7 +198,7 @@ TEST_F(VolumeFileTest, FilesWithoutOpticalPropertiesAreRefused)
            "endian: little\n\n";
     out << "tiny";
   }
-  expectRefused(m_Dir + "/huge.nrrd", "too large");
+  expectRefused(m_Dir + "/huge.nrrd", "more than the largest allowed");
 
   // non-physical values: a negative absorption
   using Image = itk::VectorImage<float, 3>;

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <dlfcn.h>
+
 #include <atomic>
+#include <functional>
+#include <thread>
 #include <stdexcept>
 #include <vector>
 
@@ -58,14 +63,78 @@ TEST(ParallelFor, AFailingItemStopsTheRestAndIsRethrownOnTheCaller)
   }
 }
 
-TEST(ParallelFor, AThrowingCallbackStopsTheWork)
+TEST(ParallelFor, AThrowingCallbackStopsTheWorkAndReachesTheCaller)
 {
-  std::atomic<int> started{0};
-  EXPECT_THROW(vexa::ParallelFor(
-                 100000, 4, [&](std::size_t) { ++started; },
-                 [&](int p, std::string) {
-                   if (p > 0)
-                     throw std::logic_error("callback failed");
-                 }),
-               std::logic_error);
+  // refused at the first percent, and at the very last report
+  for (int refuseFrom : {1, 100})
+    for (unsigned int threads : {1u, 4u})
+    {
+      EXPECT_THROW(vexa::ParallelFor(
+                     100000, threads, [](std::size_t) {},
+                     [&](int p, std::string) {
+                       if (p >= refuseFrom)
+                         throw std::logic_error("callback failed");
+                     }),
+                   std::logic_error)
+        << "refused from " << refuseFrom << " % on " << threads << " threads";
+    }
+}
+
+TEST(ParallelFor, ConcurrentAndNestedCallsShareThePool)
+{
+  // several callers at once, each item starting a call of its own: every item
+  // runs once, and nothing waits for a worker that is busy elsewhere
+  constexpr int Callers = 4, Outer = 200, Inner = 16;
+  std::vector<std::atomic<int>> hits(Callers * Outer * Inner);
+  std::vector<std::thread> callers;
+  for (int c = 0; c < Callers; ++c)
+    callers.emplace_back([&, c] {
+      vexa::ParallelFor(Outer, 0, [&](std::size_t o) {
+        vexa::ParallelFor(Inner, 0, [&](std::size_t i) { ++hits[(c * Outer + o) * Inner + i]; });
+      });
+    });
+  for (auto &t : callers)
+    t.join();
+  for (auto &h : hits)
+    ASSERT_EQ(h.load(), 1);
+}
+
+namespace
+{
+  std::size_t ThreadsOfThisProcess()
+  {
+    std::size_t n = 0;
+    if (DIR *d = opendir("/proc/self/task"))
+    {
+      while (const dirent *e = readdir(d))
+        n += e->d_name[0] != '.';
+      closedir(d);
+    }
+    return n;
+  }
+}
+
+TEST(ParallelFor, UnloadingTheLibraryEndsItsWorkers)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers do not support a second link-map namespace (dlmopen)";
+#else
+  if (vexa::HardwareThreads() < 2)
+    GTEST_SKIP() << "one core: the library starts no workers";
+  // A fresh copy of the library in a namespace of its own, so that unloading
+  // it does not depend on this test program, which links it too.
+  const std::size_t before = ThreadsOfThisProcess();
+  void *library = dlmopen(LM_ID_NEWLM, VEXA_PHOTOACOUSTICS_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  using ForEach = void (*)(std::size_t, unsigned int, const std::function<void(std::size_t)> &,
+                           const std::function<void(std::size_t)> &);
+  const auto forEach = reinterpret_cast<ForEach>(dlsym(library, "_ZN4vexa15ParallelForEachEmjRKSt8functionIFvmEES4_"));
+  ASSERT_NE(forEach, nullptr) << dlerror();
+  std::atomic<int> items{0};
+  forEach(1000, 0, [&](std::size_t) { ++items; }, {});
+  EXPECT_EQ(items.load(), 1000);
+  EXPECT_GT(ThreadsOfThisProcess(), before);
+  ASSERT_EQ(dlclose(library), 0);
+  EXPECT_EQ(ThreadsOfThisProcess(), before);
+#endif
 }

@@ -14,13 +14,20 @@
 
 #include <vexaTestTemporaryFolder.h>
 
+#include <itkNrrdImageIO.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -213,3 +220,237 @@ TEST_F(Kestrol, ANonImageFileEndsWithAClearError)
   EXPECT_THAT(r.err, HasSubstr("notes.nrrd"));
   EXPECT_FALSE(std::filesystem::exists(m_Folder.File("bf.nrrd")));
 }
+
+// Hostile input and output files: each is refused with a clear first line of
+// the error and leaves what was at the output as it was; an output that is a
+// link, a FIFO or a device node stays what it was. Every run is guarded
+// against a hang (time limit) and a runaway allocation (peak memory of the
+// child processes), each with far more room than a sound run needs, also under
+// AddressSanitizer.
+namespace
+{
+  namespace fs = std::filesystem;
+
+  // A sound run takes well under a second and ~20 MB (a few times that under ASan).
+  constexpr std::chrono::seconds TimeGuard(120);
+  constexpr long MemoryGuardKiB = 1024 * 1024;
+
+  /** The largest peak resident memory of any child process this test program has waited for. */
+  long PeakResidentKiBOfChildren()
+  {
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_maxrss;
+  }
+
+  std::string FirstLine(const std::string &text) { return text.substr(0, text.find('\n')); }
+
+  /** A raw float image of 8 elements x 64 samples as a hand-written header states it. */
+  std::string RawFile(const std::string &spacings, const std::string &sizes = "8 64", std::size_t dataBytes = 8 * 64 * 4)
+  {
+    return "NRRD0004\ntype: float\ndimension: 2\nsizes: " + sizes + "\nendian: little\nencoding: raw\nspacings: " +
+           spacings + "\n\n" + std::string(dataBytes, '\0');
+  }
+
+  /** The sample written by ITK's own writer with gzip-compressed pixels. */
+  std::string CompressedSample(const TemporaryFolder &folder, const vexa::Image *raw)
+  {
+    const std::string path = folder.File("compressed.nrrd");
+    vexa::ImageReadAccessor access(raw);
+    itk::NrrdImageIO::Pointer io = itk::NrrdImageIO::New();
+    io->SetNumberOfDimensions(2);
+    itk::ImageIORegion region(2);
+    for (unsigned int i = 0; i < 2; ++i)
+    {
+      io->SetDimensions(i, raw->GetDimension(i));
+      io->SetSpacing(i, raw->GetGeometry(0)->GetSpacing()[i]);
+      region.SetSize(i, raw->GetDimension(i));
+    }
+    io->SetComponentType(itk::ImageIOBase::FLOAT);
+    io->SetPixelType(itk::ImageIOBase::SCALAR);
+    io->SetIORegion(region);
+    io->SetUseCompression(true);
+    io->SetFileName(path);
+    io->Write(access.GetData());
+    std::string bytes = ReadFile(path);
+    fs::remove(path);
+    return bytes;
+  }
+
+  void WriteBytes(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+  mode_t TypeOf(const std::string &path)
+  {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
+  }
+
+  struct HostileCase
+  {
+    const char *name;
+    /**
+     * Makes the input (written to `in`, given the sound sample and its
+     * compressed bytes) and whatever stands at the output; answers the output
+     * name, or empty when this case cannot be made here (device nodes need root).
+     */
+    std::function<std::string(const TemporaryFolder &, const std::string &in, const std::string &compressed)> prepare;
+    int exitCode;
+    /** The first line of standard error, with <in> and <out> for the two names; empty: nothing written there. */
+    const char *firstLine;
+    /** What must be true of the output afterwards. */
+    std::function<void(const TemporaryFolder &, const std::string &out)> check;
+  };
+
+  const std::string OldOutput = "the result of an earlier run";
+
+  std::string ExistingOutput(const TemporaryFolder &f)
+  {
+    WriteBytes(f.File("out.nrrd"), OldOutput);
+    return f.File("out.nrrd");
+  }
+
+  void OldOutputIntact(const TemporaryFolder &, const std::string &out) { EXPECT_EQ(OldOutput, ReadFile(out)); }
+
+  std::string Replace(std::string text, const std::string &what, const std::string &with)
+  {
+    for (std::string::size_type at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+      text.replace(at, what.size(), with);
+    return text;
+  }
+
+  const HostileCase HostileCases[] = {
+    {"NanPitch",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &) {
+       WriteBytes(in, RawFile("nan 0.025"));
+       return ExistingOutput(f);
+     },
+     1, "Cannot load \"<in>\": the spacing of axis 0 is nan; a spacing must be a finite number other than zero.",
+     OldOutputIntact},
+    {"ZeroTimeStep",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &) {
+       WriteBytes(in, RawFile("0.3 0"));
+       return ExistingOutput(f);
+     },
+     1, "Cannot load \"<in>\": the spacing of axis 1 is 0; a spacing must be a finite number other than zero.",
+     OldOutputIntact},
+    {"NegativePitch",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &) {
+       WriteBytes(in, RawFile("-0.3 0.025"));
+       return ExistingOutput(f);
+     },
+     1, "Cannot beamform \"<in>\": its x spacing, the element pitch, is -0.3 mm; a pitch must be positive.",
+     OldOutputIntact},
+    {"NegativeTimeStep",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &) {
+       WriteBytes(in, RawFile("0.3 -0.025"));
+       return ExistingOutput(f);
+     },
+     1,
+     "Cannot beamform \"<in>\": its y spacing, the time between samples, is -0.025 us; a time step must be positive.",
+     OldOutputIntact},
+    {"GzipCrcDamaged",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &z) {
+       std::string bytes = z;
+       bytes[bytes.size() - 8] ^= 0x10;
+       WriteBytes(in, bytes);
+       return ExistingOutput(f);
+     },
+     1, "Cannot load \"<in>\": its compressed data is damaged: the CRC does not match.", OldOutputIntact},
+    {"GzipCutShort", // the path on which ITK's gzip reader leaks: never reached
+     [](const TemporaryFolder &f, const std::string &in, const std::string &z) {
+       WriteBytes(in, z.substr(0, z.size() / 2));
+       return ExistingOutput(f);
+     },
+     1, "Cannot load \"<in>\": its compressed data is cut short.", OldOutputIntact},
+    {"ClaimOfThreeGiBInATinyFile",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &) {
+       WriteBytes(in, RawFile("0.3 0.025", "1024 786432", 16));
+       return ExistingOutput(f);
+     },
+     1, "Cannot load \"<in>\": its header claims 3221225472 bytes of pixel data, the file holds 16 bytes.",
+     OldOutputIntact},
+    {"OutputNamedPng", [](const TemporaryFolder &f, const std::string &, const std::string &) { return f.File("out.png"); },
+     1, "Cannot save \"<out>\": there is no writer for files of type \".png\".",
+     [](const TemporaryFolder &, const std::string &out) { EXPECT_FALSE(fs::exists(out)); }},
+    {"OutputIsAFolder",
+     [](const TemporaryFolder &f, const std::string &, const std::string &) {
+       fs::create_directory(f.File("out.nrrd"));
+       return f.File("out.nrrd");
+     },
+     1, "Cannot save \"<out>\": a folder of that name exists.",
+     [](const TemporaryFolder &, const std::string &out) { EXPECT_TRUE(fs::is_empty(out)); }},
+    {"OutputIsALink",
+     [](const TemporaryFolder &f, const std::string &, const std::string &) {
+       fs::create_directory(f.File("results"));
+       WriteBytes(f.File("results/kept.nrrd"), OldOutput);
+       fs::create_symlink("results/kept.nrrd", f.File("out.nrrd"));
+       return f.File("out.nrrd");
+     },
+     0, "",
+     [](const TemporaryFolder &f, const std::string &out) {
+       EXPECT_EQ(S_IFLNK, TypeOf(out));
+       EXPECT_EQ("results/kept.nrrd", fs::read_symlink(out).string());
+       EXPECT_EQ(vexa::RawPhotoacousticSample::Elements, vexa::IOUtil::LoadImage(f.File("results/kept.nrrd"))->GetDimension(0));
+       EXPECT_EQ(1, std::distance(fs::directory_iterator(f.File("results")), fs::directory_iterator()));
+     }},
+    {"OutputIsANullDevice",
+     [](const TemporaryFolder &f, const std::string &, const std::string &) {
+       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? f.File("out.nrrd") : std::string();
+     },
+     0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, TypeOf(out)); }},
+    {"OutputIsAFullDevice",
+     [](const TemporaryFolder &f, const std::string &, const std::string &) {
+       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? f.File("out.nrrd") : std::string();
+     },
+     1, "Cannot write \"<out>\": No space left on device.",
+     [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, TypeOf(out)); }},
+  };
+
+  class KestrolHostileFiles : public ::testing::TestWithParam<HostileCase>
+  {
+  };
+}
+
+TEST_P(KestrolHostileFiles, AreRefusedClearlyAndLeaveTheOutputAsItWas)
+{
+  const HostileCase &c = GetParam();
+  TemporaryFolder folder;
+  vexa::Image::Pointer raw = vexa::RawPhotoacousticSample::Make();
+  const std::string in = folder.File("raw input.nrrd");
+  vexa::IOUtil::Save(raw, in);
+  const std::string out = c.prepare(folder, in, CompressedSample(folder, raw));
+  if (out.empty())
+    GTEST_SKIP() << "device nodes can be made only as root";
+
+  const auto start = std::chrono::steady_clock::now();
+  const Result r = RunKestrol(folder, {"-i", in, "-o", out});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, TimeGuard);
+  EXPECT_LT(PeakResidentKiBOfChildren(), MemoryGuardKiB);
+  EXPECT_EQ(c.exitCode, r.exitCode) << r.err;
+  const std::string expected = Replace(Replace(c.firstLine, "<in>", in), "<out>", out);
+  if (expected.empty())
+    EXPECT_EQ("", r.err);
+  else
+    EXPECT_EQ(0u, FirstLine(r.err).find(expected)) << r.err;
+  c.check(folder, out);
+}
+
+TEST(KestrolHostileFifo, AFifoAtTheOutputIsWrittenToAndStaysAFifo)
+{
+  TemporaryFolder folder;
+  const std::string in = folder.File("raw.nrrd"), out = folder.File("out.nrrd");
+  vexa::IOUtil::Save(vexa::RawPhotoacousticSample::Make(), in);
+  ASSERT_EQ(0, ::mkfifo(out.c_str(), 0600));
+  std::string received;
+  std::thread reader([&] { received = ReadFile(out); });
+  const Result r = RunKestrol(folder, {"-i", in, "-o", out});
+  reader.join();
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(S_IFIFO, TypeOf(out));
+  EXPECT_EQ(0u, received.find("NRRD000")) << received.substr(0, 40);
+  EXPECT_GT(received.size(), std::size_t(vexa::RawPhotoacousticSample::Elements) * vexa::RawPhotoacousticSample::Samples * 4);
+  EXPECT_LT(PeakResidentKiBOfChildren(), MemoryGuardKiB);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, KestrolHostileFiles, ::testing::ValuesIn(HostileCases),
+                         [](const ::testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });

@@ -127,3 +127,26 @@ TEST(Brannow, AFailedParseEndsWithMinusOne)
   EXPECT_TRUE(RecordedCalls(sim).empty());
   EXPECT_FALSE(fs::exists(tmp.Path() / "input"));
 }
+
+TEST(Brannow, ASimulatorThatCannotStartIsRefusedBeforeThePhantomIsMade)
+{
+  TemporaryFolder tmp;
+  const fs::path notExecutable = WriteStandInSimulator(tmp.Path(), 0);
+  fs::permissions(notExecutable, fs::perms::owner_read | fs::perms::owner_write);
+  const struct
+  {
+    std::string simulator;
+    std::string firstError;
+  } cases[] = {{(tmp.Path() / "missing").string(), "The simulator \"" + (tmp.Path() / "missing").string() + "\" does not exist."},
+               {notExecutable.string(), "The simulator \"" + notExecutable.string() + "\" is not an executable file."},
+               {"vexa-no-such-simulator", "The simulator \"vexa-no-such-simulator\" is not an executable program in PATH ("}};
+  for (const auto &c : cases)
+  {
+    ChildProcess brannow(Brannow_EXECUTABLE, {"-s", (tmp.Path() / "save").string(), "-m", c.simulator}, tmp.Path());
+    ASSERT_TRUE(brannow.WaitFor(TimeGuard)) << c.simulator;
+    EXPECT_EQ(1, brannow.ExitCode()) << brannow.Err();
+    EXPECT_EQ(0u, FirstErrorLine(brannow.Err()).find(c.firstError)) << brannow.Err();
+    EXPECT_FALSE(fs::exists(tmp.Path() / "save")) << "a phantom was made for nothing";
+  }
+  EXPECT_LT(PeakResidentKiBOfChildren(), MemoryGuardKiB);
+}

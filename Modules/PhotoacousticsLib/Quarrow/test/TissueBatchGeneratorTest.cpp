@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+
 using namespace vexa::test;
 
 namespace
@@ -184,4 +185,112 @@ TEST(Quarrow, AnErrorEndsWithItsDescriptionAndACode)
   EXPECT_NE(std::string::npos, quarrow.Err().find("Cannot create the folder")) << quarrow.Err();
   EXPECT_EQ(std::string::npos, quarrow.Err().find("terminate")) << quarrow.Err();
   EXPECT_TRUE(RecordedCalls(sim).empty());
+}
+
+// A simulator that cannot be started is refused at the start, before any
+// volume is written; one that passes that check but still cannot be started
+// by the shell ends the batch after its first volume. Each run is guarded
+// against a hang and a runaway allocation with far more room than it needs.
+namespace
+{
+
+  struct SimulatorCase
+  {
+    const char *name;
+    /** Makes the simulator in the folder; answers the -m value. */
+    std::function<std::string(const fs::path &folder)> simulator;
+    /** The start of the first line of standard error that is not a log record (<sim>: the -m value). */
+    const char *firstError;
+    /** Input volumes written before the end. */
+    std::size_t volumes;
+  };
+
+  const SimulatorCase SimulatorCases[] = {
+    {"Missing", [](const fs::path &f) { return (f / "no such simulator").string(); },
+     "The simulator \"<sim>\" does not exist.", 0},
+    {"NotExecutable",
+     [](const fs::path &f) {
+       const fs::path sim = WriteStandInSimulator(f, 0);
+       fs::permissions(sim, fs::perms::owner_read | fs::perms::owner_write);
+       return sim.string();
+     },
+     "The simulator \"<sim>\" is not an executable file.", 0},
+    {"AFolder", [](const fs::path &f) { return f.string(); }, "The simulator \"<sim>\" is a folder, not a program.", 0},
+    {"NameNotInPath", [](const fs::path &) { return std::string("vexa-no-such-simulator"); },
+     "The simulator \"<sim>\" is not an executable program in PATH (", 0},
+    {"Empty", [](const fs::path &) { return std::string(); }, "No simulator given", 0},
+    {"ItsInterpreterIsMissing",
+     [](const fs::path &f) {
+       const fs::path sim = f / "broken simulator.sh";
+       std::ofstream(sim) << "#!/no/such/interpreter\n";
+       fs::permissions(sim, fs::perms::owner_all);
+       return sim.string();
+     },
+     "The shell could not start the simulator \"<sim>\" (exit status 12", 1},
+  };
+
+  class QuarrowSimulatorCheck : public ::testing::TestWithParam<SimulatorCase>
+  {
+  };
+
+}
+
+TEST_P(QuarrowSimulatorCheck, ASimulatorThatCannotStartEndsTheBatchClearly)
+{
+  const SimulatorCase &c = GetParam();
+  TemporaryFolder tmp;
+  fs::create_directories(tmp.Path() / "sim");
+  const std::string sim = c.simulator(tmp.Path() / "sim");
+  const fs::path save = tmp.Path() / "save";
+
+  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", save.string() + "/", "-m", sim}, tmp.Path());
+  ASSERT_TRUE(quarrow.WaitFor(TimeGuard)) << "Quarrow went on: " << quarrow.Err();
+  EXPECT_EQ(1, quarrow.ExitCode()) << quarrow.Err();
+  EXPECT_LT(PeakResidentKiBOfChildren(), MemoryGuardKiB);
+  std::string expected = c.firstError;
+  if (expected.find("<sim>") != std::string::npos)
+    expected.replace(expected.find("<sim>"), 5, sim);
+  EXPECT_EQ(0u, FirstErrorLine(quarrow.Err()).find(expected)) << quarrow.Err();
+  EXPECT_EQ(c.volumes, FilesIn(save / "input"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Simulators, QuarrowSimulatorCheck, ::testing::ValuesIn(SimulatorCases),
+                         [](const ::testing::TestParamInfo<SimulatorCase> &info) { return std::string(info.param.name); });
+
+TEST(Quarrow, ASimulatorNamedWithoutAFolderIsLookedForInPath)
+{
+  TemporaryFolder tmp;
+  const fs::path sim = WriteStandInSimulator(tmp.Path(), 0);
+  const std::string path = "/no/such/folder:" + tmp.Path().string() + ":" + std::getenv("PATH");
+  ASSERT_EQ(0, ::setenv("PATH", path.c_str(), 1)); // the child inherits it
+  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", (tmp.Path() / "save").string(), "-m", sim.filename().string()},
+                       tmp.Path());
+  StopWhen(quarrow, [&] { return RecordedCalls(sim).size() > 1; });
+  EXPECT_EQ("-i", RecordedCalls(sim).front().front());
+}
+
+TEST(Quarrow, AStopDuringASaveLeavesNoPartialFile)
+{
+  // The program is stopped from outside as soon as a save is seen in progress
+  // (its hidden temporary exists): the temporary goes with the program.
+  TemporaryFolder tmp;
+  const fs::path sim = WriteStandInSimulator(tmp.Path(), 0);
+  const fs::path input = tmp.Path() / "save" / "input";
+  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", (tmp.Path() / "save").string(), "-m", sim.string()}, tmp.Path());
+  const auto partial = [&] {
+    std::error_code ec;
+    for (fs::directory_iterator it(input, ec), end; !ec && it != end; it.increment(ec))
+      if (it->path().filename().string()[0] == '.')
+        return true;
+    return false;
+  };
+  bool caught = false;
+  const auto end = std::chrono::steady_clock::now() + TimeGuard;
+  while (!caught && std::chrono::steady_clock::now() < end && !quarrow.WaitFor(std::chrono::seconds(0)))
+    caught = partial();
+  ::kill(quarrow.Pid(), SIGTERM);
+  const int status = quarrow.Wait();
+  ASSERT_TRUE(caught) << "no save seen in progress: " << quarrow.Err();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << quarrow.Err();
+  EXPECT_FALSE(partial()) << "a partial file was left behind";
 }

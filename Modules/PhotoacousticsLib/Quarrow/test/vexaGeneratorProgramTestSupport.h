@@ -16,6 +16,8 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <iterator>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -221,6 +223,42 @@ namespace vexa
           texts.push_back(line.substr(end + 3));
       }
       return texts;
+    }
+
+    /**
+     * Guards of every run against a hang and a runaway allocation, with far
+     * more room than a sound run needs (a pass takes a second or two and
+     * ~150 MB, a few times that under AddressSanitizer).
+     */
+    constexpr std::chrono::seconds TimeGuard(120);
+    constexpr long MemoryGuardKiB = 2 * 1024 * 1024;
+
+    /** The largest peak resident memory of any child process (and its children) waited for so far. */
+    inline long PeakResidentKiBOfChildren()
+    {
+      rusage usage{};
+      ::getrusage(RUSAGE_CHILDREN, &usage);
+      return usage.ru_maxrss;
+    }
+
+    /** The first line of the program's own error: not a log record, nor the shell's complaint ("sh: ..."). */
+    inline std::string FirstErrorLine(const std::string &stderrText)
+    {
+      std::istringstream in(stderrText);
+      std::string line;
+      while (std::getline(in, line))
+        if (line.rfind("INFO ", 0) != 0 && line.rfind("sh: ", 0) != 0)
+          return line;
+      return std::string();
+    }
+
+    /** Number of entries in the folder; 0 when there is no such folder. */
+    inline std::size_t FilesIn(const fs::path &folder)
+    {
+      std::error_code ec;
+      return fs::is_directory(folder, ec)
+               ? static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()))
+               : 0;
     }
 
     /** POSIX shell quoting, the way the programs quote every path and value. */

@@ -1,0 +1,267 @@
+// VexaMcxyz run as a process on hostile files: a damaged or lying input is
+// refused before it is read, an output name that cannot hold NRRD is refused
+// before the simulation starts, and an output that is a link, a FIFO or a
+// device node stays what it was. Every run is guarded against a hang and a
+// runaway allocation with far more room than a sound run needs.
+
+#include <vexaTestTemporaryFolder.h>
+
+#include <itkImageFileWriter.h>
+#include <itkNrrdImageIO.h>
+#include <itkVectorImage.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+  namespace fs = std::filesystem;
+  using vexa::test::TemporaryFolder;
+
+  // A sound run of these few photons takes well under a second and ~20 MB (a few times that under ASan).
+  constexpr std::chrono::seconds TimeGuard(120);
+  constexpr long MemoryGuardKiB = 1024 * 1024;
+
+  long PeakResidentKiBOfChildren()
+  {
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_maxrss;
+  }
+
+  std::string ReadFile(const std::string &path)
+  {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  void WriteBytes(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+  struct Result
+  {
+    int exitCode = -1;
+    std::string err;
+  };
+
+  /** Runs the simulator (no shell), its standard error caught in a file of the folder. */
+  Result RunSimulator(const TemporaryFolder &folder, const std::vector<std::string> &args)
+  {
+    const std::string errPath = folder.File("stderr.txt");
+    std::vector<std::string> all = {VexaMcxyz_EXECUTABLE};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &a : all)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0)
+    {
+      const int o = ::open("/dev/null", O_WRONLY);
+      const int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (o < 0 || e < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0)
+        ::_exit(120);
+      ::execv(argv[0], argv.data());
+      ::_exit(121);
+    }
+    Result r;
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
+      return r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.err = ReadFile(errPath);
+    return r;
+  }
+
+  /** A small sound volume (mu_a, mu_s, g per voxel), gzip-compressed as the file bytes. */
+  std::string CompressedVolume(const TemporaryFolder &folder)
+  {
+    using Image = itk::VectorImage<float, 3>;
+    Image::Pointer volume = Image::New();
+    Image::RegionType region;
+    for (unsigned int i = 0; i < 3; ++i)
+      region.SetSize(i, 6);
+    volume->SetRegions(region);
+    volume->SetNumberOfComponentsPerPixel(3);
+    const double spacing[3] = {0.5, 0.5, 0.5};
+    volume->SetSpacing(spacing);
+    volume->Allocate();
+    itk::VariableLengthVector<float> v(3);
+    v[0] = 0.1f;
+    v[1] = 10.0f;
+    v[2] = 0.9f;
+    volume->FillBuffer(v);
+    const std::string path = folder.File("volume source.nrrd");
+    itk::ImageFileWriter<Image>::Pointer w = itk::ImageFileWriter<Image>::New();
+    w->SetImageIO(itk::NrrdImageIO::New());
+    w->SetFileName(path);
+    w->SetInput(volume);
+    w->UseCompressionOn();
+    w->Update();
+    const std::string bytes = ReadFile(path);
+    fs::remove(path);
+    return bytes;
+  }
+
+  mode_t TypeOf(const std::string &path)
+  {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
+  }
+
+  std::string Replace(std::string text, const std::string &what, const std::string &with)
+  {
+    for (std::string::size_type at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+      text.replace(at, what.size(), with);
+    return text;
+  }
+
+  const std::string OldOutput = "the fluence of an earlier run";
+
+  struct HostileCase
+  {
+    const char *name;
+    /**
+     * Writes the input to `in` (given a sound compressed volume) and makes what
+     * stands at the output; answers the output name, or empty when the case
+     * cannot be made here (device nodes need root).
+     */
+    std::function<std::string(const TemporaryFolder &, const std::string &in, const std::string &volume)> prepare;
+    int exitCode;
+    /** The start of the first line of standard error (<in>, <out> for the names); empty: no error. */
+    const char *firstLine;
+    std::function<void(const TemporaryFolder &, const std::string &out)> check;
+  };
+
+  std::string SoundInputAndOldOutput(const TemporaryFolder &f, const std::string &in, const std::string &volume,
+                                     const std::string &outName)
+  {
+    WriteBytes(in, volume);
+    WriteBytes(f.File(outName), OldOutput);
+    return f.File(outName);
+  }
+
+  void OldOutputIntact(const TemporaryFolder &, const std::string &out) { EXPECT_EQ(OldOutput, ReadFile(out)); }
+
+  const HostileCase HostileCases[] = {
+    {"OutputNamedPng",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
+       return SoundInputAndOldOutput(f, in, volume, "out.png");
+     },
+     2, "VexaMcxyz: Cannot write \"<out>\": the fluence is written as NRRD with its data attached; name the file *.nrrd",
+     OldOutputIntact},
+    {"OutputNamedNhdr",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
+       WriteBytes(in, volume);
+       return f.File("out.nhdr");
+     },
+     2, "VexaMcxyz: Cannot write \"<out>\": the fluence is written as NRRD with its data attached",
+     [](const TemporaryFolder &, const std::string &out) { EXPECT_FALSE(fs::exists(out)); }},
+    {"OutputInCapitals",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
+       WriteBytes(in, volume);
+       return f.File("OUT.NRRD");
+     },
+     0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(0u, ReadFile(out).find("NRRD000")); }},
+    {"InputWithADamagedCrc",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
+       std::string damaged = volume;
+       damaged[damaged.size() - 7] ^= 0x04;
+       SoundInputAndOldOutput(f, in, damaged, "out.nrrd");
+       return f.File("out.nrrd");
+     },
+     2, "VexaMcxyz: Cannot load \"<in>\": its compressed data is damaged: the CRC does not match.", OldOutputIntact},
+    {"InputCutShort",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
+       return SoundInputAndOldOutput(f, in, volume.substr(0, volume.size() - 40), "out.nrrd");
+     },
+     2, "VexaMcxyz: Cannot load \"<in>\": its compressed data is cut short.", OldOutputIntact},
+    {"InputWithANanSpacing",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
+       return SoundInputAndOldOutput(f, in, Replace(volume, "(0,0,0.5)", "(0,0,nan)"), "out.nrrd");
+     },
+     2, "VexaMcxyz: Cannot load \"<in>\": the space direction of axis 3", OldOutputIntact},
+    {"OutputIsALink",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
+       WriteBytes(in, volume);
+       fs::create_directory(f.File("results"));
+       WriteBytes(f.File("results/kept.nrrd"), OldOutput);
+       fs::create_symlink("results/kept.nrrd", f.File("out.nrrd"));
+       return f.File("out.nrrd");
+     },
+     0, "",
+     [](const TemporaryFolder &f, const std::string &out) {
+       EXPECT_EQ(S_IFLNK, TypeOf(out));
+       EXPECT_EQ(0u, ReadFile(f.File("results/kept.nrrd")).find("NRRD000"));
+       EXPECT_EQ(1, std::distance(fs::directory_iterator(f.File("results")), fs::directory_iterator()));
+     }},
+    {"OutputIsANullDevice",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
+       WriteBytes(in, volume);
+       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? f.File("out.nrrd") : std::string();
+     },
+     0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, TypeOf(out)); }},
+    {"OutputIsAFullDevice",
+     [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
+       WriteBytes(in, volume);
+       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? f.File("out.nrrd") : std::string();
+     },
+     2, "VexaMcxyz: Cannot write \"<out>\": ", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, TypeOf(out)); }},
+  };
+
+  class SimulatorHostileFiles : public ::testing::TestWithParam<HostileCase>
+  {
+  };
+}
+
+TEST_P(SimulatorHostileFiles, AreRefusedClearlyAndLeaveTheOutputAsItWas)
+{
+  const HostileCase &c = GetParam();
+  TemporaryFolder folder;
+  const std::string in = folder.File("volume in.nrrd");
+  const std::string out = c.prepare(folder, in, CompressedVolume(folder));
+  if (out.empty())
+    GTEST_SKIP() << "device nodes can be made only as root";
+
+  const auto start = std::chrono::steady_clock::now();
+  const Result r = RunSimulator(folder, {"-i", in, "-o", out, "-n", "2000", "-seed", "3", "-threads", "1"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, TimeGuard);
+  EXPECT_LT(PeakResidentKiBOfChildren(), MemoryGuardKiB);
+  EXPECT_EQ(c.exitCode, r.exitCode) << r.err;
+  const std::string expected = Replace(Replace(c.firstLine, "<in>", in), "<out>", out);
+  if (expected.empty())
+    EXPECT_EQ("", r.err);
+  else
+    EXPECT_EQ(0u, r.err.substr(0, r.err.find('\n')).find(expected)) << r.err;
+  c.check(folder, out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SimulatorHostileFiles, ::testing::ValuesIn(HostileCases),
+                         [](const ::testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
+
+TEST(SimulatorHostileFifo, AFifoAtTheOutputIsWrittenToAndStaysAFifo)
+{
+  TemporaryFolder folder;
+  const std::string in = folder.File("volume.nrrd"), out = folder.File("fluence.nrrd");
+  WriteBytes(in, CompressedVolume(folder));
+  ASSERT_EQ(0, ::mkfifo(out.c_str(), 0600));
+  std::string received;
+  std::thread reader([&] { received = ReadFile(out); });
+  const Result r = RunSimulator(folder, {"-i", in, "-o", out, "-n", "2000", "-seed", "3", "-threads", "1"});
+  reader.join();
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(S_IFIFO, TypeOf(out));
+  EXPECT_EQ(0u, received.find("NRRD000")) << received.substr(0, 40);
+}

@@ -1,0 +1,139 @@
+#include <vexaTestDialogDriver.h>
+#include <vexaTestQtApplication.h>
+#include <vexaTestTemporaryFolder.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using vexa::test::DialogDriver;
+using vexa::test::QtApplication;
+using Shown = DialogDriver::Shown;
+
+namespace
+{
+  class QtSupport : public ::testing::Test
+  {
+  protected:
+    void SetUp() override { ASSERT_NE(nullptr, QtApplication::Instance()); }
+  };
+
+  QString Touch(const vexa::test::TemporaryFolder &folder, const std::string &name)
+  {
+    std::ofstream(folder.File(name)) << "x";
+    return QString::fromStdString(folder.File(name));
+  }
+}
+
+TEST_F(QtSupport, OneApplicationWhoseSettingsStayInItsOwnFolder)
+{
+  EXPECT_EQ(QtApplication::Instance(), QtApplication::Instance());
+  EXPECT_EQ(QtApplication::Instance(), qApp);
+  EXPECT_TRUE(QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs));
+
+  const QString folder = QtApplication::SettingsFolder();
+  ASSERT_FALSE(folder.isEmpty());
+  QCoreApplication::setOrganizationName("VexaTestOrganisation");
+  QCoreApplication::setApplicationName("VexaTestApplication");
+  for (QSettings *settings : {new QSettings, new QSettings(QSettings::IniFormat, QSettings::UserScope,
+                                                           "VexaTestOrganisation", "Other")})
+  {
+    settings->setValue("key", 42);
+    settings->sync();
+    EXPECT_EQ(settings->status(), QSettings::NoError);
+    EXPECT_TRUE(settings->fileName().startsWith(folder + "/")) << settings->fileName().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(settings->fileName()));
+    delete settings;
+  }
+  EXPECT_EQ(QSettings().value("key").toInt(), 42);
+}
+
+TEST_F(QtSupport, MessageBoxesAreAnsweredInOrderAndRecorded)
+{
+  DialogDriver dialogs;
+  dialogs.AnswerMessageBox(QMessageBox::No);
+  dialogs.AnswerMessageBox(QMessageBox::Yes);
+  dialogs.AnswerMessageBox(QMessageBox::Save); // not among the buttons
+
+  // opened by a slot, as the code under test would
+  QPushButton button("Remove");
+  QMessageBox::StandardButton firstAnswer = QMessageBox::NoButton;
+  QObject::connect(&button, &QPushButton::clicked, [&] {
+    firstAnswer = QMessageBox::question(&button, "Remove device", "Remove the device?");
+  });
+  QTest::mouseClick(&button, Qt::LeftButton);
+  EXPECT_EQ(firstAnswer, QMessageBox::No);
+
+  EXPECT_EQ(QMessageBox::question(nullptr, "Again", "Sure?"), QMessageBox::Yes);
+  EXPECT_NE(QMessageBox::question(nullptr, "Third", "Save?"), QMessageBox::Save);
+  // nothing queued: closed with its escape button, and the test goes on
+  EXPECT_EQ(QMessageBox::warning(nullptr, "Warning", "Nobody expects this", QMessageBox::Ok), QMessageBox::Ok);
+
+  const std::vector<Shown> &shown = dialogs.ShownDialogs();
+  ASSERT_EQ(shown.size(), 4u);
+  EXPECT_EQ(shown[0].kind, Shown::MessageBox);
+  EXPECT_EQ(shown[0].title, "Remove device");
+  EXPECT_EQ(shown[0].text, "Remove the device?");
+  EXPECT_EQ(shown[0].icon, QMessageBox::Question);
+  EXPECT_FALSE(shown[0].unexpected);
+  EXPECT_TRUE(shown[0].problem.isEmpty());
+  EXPECT_FALSE(shown[2].problem.isEmpty());
+  EXPECT_TRUE(shown[3].unexpected);
+  EXPECT_EQ(shown[3].icon, QMessageBox::Warning);
+  EXPECT_EQ(shown[3].text, "Nobody expects this");
+  EXPECT_EQ(dialogs.PendingAnswers(), 0);
+}
+
+TEST_F(QtSupport, FileDialogsChooseOrCancelAsAUserWould)
+{
+  vexa::test::TemporaryFolder folder;
+  const QString existing = Touch(folder, "image.nrrd");
+  const QString dir = QString::fromStdString(folder.Path().string());
+  DialogDriver dialogs;
+
+  dialogs.AnswerFileDialog(existing);
+  EXPECT_EQ(QFileDialog::getOpenFileName(nullptr, "Open image", dir, "Images (*.nrrd)"), existing);
+
+  dialogs.CancelFileDialog();
+  EXPECT_TRUE(QFileDialog::getOpenFileName(nullptr, "Open image", dir).isEmpty());
+
+  // saving over an existing file asks first; that question is answered too
+  dialogs.AnswerFileDialog(existing);
+  dialogs.AnswerMessageBox(QMessageBox::Yes);
+  EXPECT_EQ(QFileDialog::getSaveFileName(nullptr, "Save image", dir), existing);
+
+  const QString newFile = dir + "/new result.nrrd";
+  dialogs.AnswerFileDialog(newFile);
+  EXPECT_EQ(QFileDialog::getSaveFileName(nullptr, "Save image", dir), newFile);
+
+  dialogs.AnswerFileDialog(dir);
+  EXPECT_EQ(QFileDialog::getExistingDirectory(nullptr, "Choose folder", dir), dir);
+
+  // a file that does not exist cannot be opened: the dialog refuses it, the driver gives up
+  dialogs.AnswerFileDialog(dir + "/missing.nrrd");
+  EXPECT_TRUE(QFileDialog::getOpenFileName(nullptr, "Open image", dir).isEmpty());
+
+  const std::vector<Shown> &shown = dialogs.ShownDialogs();
+  ASSERT_EQ(shown.size(), 8u);
+  EXPECT_EQ(shown[0].kind, Shown::FileDialog);
+  EXPECT_EQ(shown[0].title, "Open image");
+  EXPECT_EQ(shown[0].text, dir);
+  EXPECT_EQ(shown[2].kind, Shown::FileDialog);
+  // the overwrite question came after the save dialog that asked it
+  EXPECT_EQ(shown[3].kind, Shown::MessageBox);
+  EXPECT_TRUE(shown[3].text.contains("already exists"));
+  EXPECT_FALSE(shown[3].unexpected);
+  EXPECT_EQ(shown[5].title, "Choose folder");
+  EXPECT_TRUE(shown[6].problem.contains("missing.nrrd"));
+  // the dialog's own complaint about the missing file, closed unanswered
+  EXPECT_EQ(shown[7].kind, Shown::MessageBox);
+  EXPECT_TRUE(shown[7].unexpected);
+  EXPECT_EQ(dialogs.PendingAnswers(), 0);
+}

@@ -1,0 +1,106 @@
+#include "vexaTestQtApplication.h"
+
+#include "vexaTestTemporaryFolder.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace vexa
+{
+  namespace test
+  {
+    namespace
+    {
+      struct Holder
+      {
+        std::unique_ptr<TemporaryFolder> folder;
+        int argc = 1;
+        char name[16] = "vexa-test";
+        char *argv[2] = {name, nullptr};
+        std::unique_ptr<QApplication> application;
+      };
+
+      Holder &TheHolder()
+      {
+        static Holder holder;
+        return holder;
+      }
+
+      // The application goes after the last test, while the rest of the program
+      // (Qt's own globals included) still stands.
+      class Environment : public ::testing::Environment
+      {
+      public:
+        void TearDown() override
+        {
+          Holder &holder = TheHolder();
+          if (holder.application)
+          {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            holder.application.reset();
+          }
+          holder.folder.reset();
+        }
+      };
+
+      const ::testing::Environment *const registered = ::testing::AddGlobalTestEnvironment(new Environment);
+    }
+
+    QApplication *QtApplication::Instance()
+    {
+      Holder &holder = TheHolder();
+      if (!holder.application)
+      {
+        holder.folder.reset(new TemporaryFolder);
+        const QString user = QString::fromStdString(holder.folder->File("user"));
+        const QString system = QString::fromStdString(holder.folder->File("system"));
+        for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        {
+          QSettings::setPath(format, QSettings::UserScope, user);
+          QSettings::setPath(format, QSettings::SystemScope, system);
+        }
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+        holder.application.reset(new QApplication(holder.argc, holder.argv));
+      }
+      return holder.application.get();
+    }
+
+    QString QtApplication::SettingsFolder()
+    {
+      Holder &holder = TheHolder();
+      return holder.folder ? QString::fromStdString(holder.folder->File("user")) : QString();
+    }
+
+    bool QtApplication::ProcessEventsUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout)
+    {
+      QElapsedTimer timer;
+      timer.start();
+      while (!condition())
+      {
+        if (timer.elapsed() >= timeout.count())
+          return condition();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+      }
+      return true;
+    }
+
+    void QtApplication::ProcessEventsFor(std::chrono::milliseconds time)
+    {
+      QElapsedTimer timer;
+      timer.start();
+      do
+      {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+      } while (timer.elapsed() < time.count());
+    }
+  }
+}

@@ -1,0 +1,322 @@
+// The video device on clips the tests write: pictures arrive in the output
+// with the clip's pixels, in grey or colour, cropped, scaled and with the
+// probe's spacing; changes show in the pictures that follow; the clip
+// repeats; a frozen device holds its picture.
+
+#include <vexaUSTestVideos.h>
+#include <vexaUSVideoDevice.h>
+#include <vexaUSVideoDeviceCustomControls.h>
+
+#include <vexaException.h>
+#include <vexaImageReadAccessor.h>
+#include <vexaTestTemporaryFolder.h>
+#include <vorlenLogSink.h>
+
+#include <usGetModuleContext.h>
+#include <usModuleContext.h>
+
+#include <gtest/gtest.h>
+
+#include <itkRGBPixel.h>
+
+#include <opencv2/imgproc.hpp>
+
+#include <chrono>
+#include <functional>
+#include <set>
+#include <thread>
+
+using vexa::USDevice;
+using vexa::USImageVideoSource;
+using vexa::USProbe;
+using vexa::USVideoDevice;
+using vexa::USVideoDeviceCustomControls;
+using vexa::test::TemporaryFolder;
+
+namespace
+{
+  constexpr int kWidth = 64;
+  constexpr int kHeight = 48;
+
+  /** What the output holds now: size, pixel bytes, spacing. */
+  struct Picture
+  {
+    unsigned int width = 0, height = 0, components = 0;
+    std::vector<unsigned char> pixels;
+    double spacingX = 0, spacingY = 0;
+
+    unsigned char At(unsigned int x, unsigned int y, unsigned int c = 0) const
+    {
+      return pixels[(y * width + x) * components + c];
+    }
+  };
+
+  Picture Read(vexa::Image *image)
+  {
+    Picture p;
+    if (image->IsEmpty())
+      return p;
+    p.width = image->GetDimension(0);
+    p.height = image->GetDimension(1);
+    p.components = static_cast<unsigned int>(image->GetPixelType().GetNumberOfComponents());
+    vexa::ImageReadAccessor access(image);
+    const auto *data = static_cast<const unsigned char *>(access.GetConstData());
+    p.pixels.assign(data, data + access.GetSize());
+    p.spacingX = image->GetGeometry()->GetSpacing()[0];
+    p.spacingY = image->GetGeometry()->GetSpacing()[1];
+    return p;
+  }
+
+  /** Pulls pictures the way a view does until one satisfies `condition` (10 s at most). */
+  bool UpdateUntil(USDevice *device, const std::function<bool(const Picture &)> &condition, Picture *last = nullptr)
+  {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < end)
+    {
+      device->Modified();
+      device->Update();
+      Picture picture = Read(device->GetOutput());
+      const bool met = !picture.pixels.empty() && condition(picture);
+      if (last)
+        *last = std::move(picture);
+      if (met)
+        return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+  }
+
+  bool Arrived(const Picture &) { return true; }
+
+  /** The clip's frame number of a colour picture whose left and top are uncut. */
+  int FrameOf(const Picture &p) { return p.At(0, 0, 0) / 40; }
+
+  class VideoDevice : public ::testing::Test
+  {
+  protected:
+    void SetUp() override
+    {
+      path = folder.File("clip.avi");
+      vexa::test::WriteNumberedVideo(path, 5, kWidth, kHeight, 100.0);
+      device = USVideoDevice::New(path, "Acme", "Clip");
+    }
+
+    void TearDown() override
+    {
+      if (device->GetIsInitialized())
+        device->UnregisterOnService();
+    }
+
+    void Start()
+    {
+      ASSERT_TRUE(device->Initialize());
+      ASSERT_TRUE(device->Connect());
+      ASSERT_TRUE(device->Activate());
+    }
+
+    USImageVideoSource *Source() { return static_cast<USImageVideoSource *>(device->GetImageSource().GetPointer()); }
+    USVideoDeviceCustomControls *Controls()
+    {
+      return dynamic_cast<USVideoDeviceCustomControls *>(device->GetCustomControlInterface().GetPointer());
+    }
+
+    TemporaryFolder folder;
+    std::string path;
+    USVideoDevice::Pointer device;
+  };
+}
+
+TEST_F(VideoDevice, IdentityAndInterfaces)
+{
+  EXPECT_EQ("org.vexa.modules.us.USVideoDevice", USVideoDevice::GetDeviceClassStatic());
+  EXPECT_EQ("org.vexa.modules.us.USVideoDevice", device->GetDeviceClass());
+  EXPECT_EQ("Clip", device->GetName());
+  EXPECT_EQ("Acme", device->GetManufacturer());
+  EXPECT_TRUE(device->GetIsSourceFile());
+  EXPECT_EQ(path, device->GetFilePath());
+  EXPECT_TRUE(device->GetBModeControlInterface().IsNull());
+  EXPECT_TRUE(device->GetDopplerControlInterface().IsNull());
+  EXPECT_TRUE(device->GetProbesControlInterface().IsNotNull());
+  EXPECT_NE(nullptr, Controls());
+  EXPECT_NE(nullptr, dynamic_cast<USImageVideoSource *>(device->GetImageSource().GetPointer()));
+  EXPECT_EQ(1u, device->GetNumberOfIndexedOutputs());
+}
+
+TEST_F(VideoDevice, ColourPicturesCarryTheClipsPixelsAndRepeatAtTheEnd)
+{
+  Source()->SetColorOutput(true);
+  Start();
+  device->Modified();
+  device->Update();
+  std::set<int> seen;
+  std::vector<int> order;
+  Picture p;
+  ASSERT_TRUE(UpdateUntil(
+    device,
+    [&](const Picture &picture) {
+      const int frame = FrameOf(picture);
+      if (order.empty() || order.back() != frame)
+        order.push_back(frame);
+      seen.insert(frame);
+      // a return to an earlier frame: the clip started again
+      return order.size() > 1 && order.back() < order[order.size() - 2];
+    },
+    &p))
+    << "the clip did not repeat";
+  ASSERT_EQ(static_cast<unsigned int>(kWidth), p.width);
+  ASSERT_EQ(static_cast<unsigned int>(kHeight), p.height);
+  ASSERT_EQ(3u, p.components) << "RGB";
+  const vexa::PixelType rgb = vexa::CreatePixelType<unsigned char, itk::RGBPixel<unsigned char>>(3);
+  EXPECT_EQ(rgb, device->GetOutput()->GetPixelType());
+  const cv::Mat expected = vexa::test::NumberedVideoFrame(FrameOf(p), kWidth, kHeight);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+    {
+      const cv::Vec3b bgr = expected.at<cv::Vec3b>(y, x);
+      ASSERT_EQ(bgr[2], p.At(x, y, 0)) << x << ", " << y;
+      ASSERT_EQ(bgr[1], p.At(x, y, 1)) << x << ", " << y;
+      ASSERT_EQ(bgr[0], p.At(x, y, 2)) << x << ", " << y;
+    }
+  EXPECT_EQ(1.0, p.spacingX) << "no probe: unit spacing";
+
+  device->Deactivate();
+  EXPECT_EQ(USDevice::State_Connected, device->GetDeviceState());
+  EXPECT_TRUE(device->Disconnect());
+  EXPECT_FALSE(Source()->GetIsReady());
+  device->UnregisterOnService();
+  EXPECT_TRUE(us::GetModuleContext()->GetServiceReferences<USDevice>().empty());
+}
+
+TEST_F(VideoDevice, GreyPicturesAreOpenCVsGreyOfAClipFrame)
+{
+  Start(); // grey by default
+  Picture p;
+  ASSERT_TRUE(UpdateUntil(device, Arrived, &p));
+  ASSERT_EQ(1u, p.components);
+  bool matches = false;
+  for (int i = 0; i < 5 && !matches; ++i)
+  {
+    cv::Mat grey;
+    cv::cvtColor(vexa::test::NumberedVideoFrame(i, kWidth, kHeight), grey, cv::COLOR_BGR2GRAY);
+    matches = std::equal(p.pixels.begin(), p.pixels.end(), grey.data);
+  }
+  EXPECT_TRUE(matches);
+}
+
+TEST_F(VideoDevice, CropScalingProbeAndDepthShowInTheFollowingPictures)
+{
+  USProbe::Pointer wide = USProbe::New("Wide");
+  vexa::Vector3D s10, s20;
+  s10[0] = 0.1, s10[1] = 0.2, s10[2] = 1.0;
+  s20[0] = 0.3, s20[1] = 0.4, s20[2] = 1.0;
+  wide->SetDepthAndSpacing(20, s20);
+  wide->SetDepthAndSpacing(10, s10);
+  USProbe::Pointer narrow = USProbe::New("Narrow");
+  narrow->SetDepth(5);
+  narrow->SetProbeCropping(1, 2, 10, 20);
+  device->AddNewProbe(wide);
+  device->AddNewProbe(narrow);
+  EXPECT_EQ(wide, device->GetCurrentProbe()) << "the first probe is current";
+  Source()->SetColorOutput(true);
+  Start();
+
+  // the current probe at its smallest depth
+  ASSERT_TRUE(UpdateUntil(device, [](const Picture &p) { return p.spacingX == 0.1 && p.spacingY == 0.2; }));
+
+  USVideoDeviceCustomControls *controls = Controls();
+  EXPECT_EQ((std::vector<int>{10, 20}), controls->GetDepthsForProbe("Wide"));
+  controls->SetNewDepth(20);
+  ASSERT_TRUE(UpdateUntil(device, [](const Picture &p) { return p.spacingX == 0.3 && p.spacingY == 0.4; }));
+  EXPECT_EQ(20.0, us::any_cast<double>(device->GetServiceProperties().at(
+                    USDevice::GetPropertyKeys().US_PROPKEY_BMODE_DEPTH)));
+
+  USImageVideoSource::USImageCropping crop;
+  crop.top = 2, crop.bottom = 4, crop.left = 3, crop.right = 5;
+  controls->SetCropArea(crop);
+  controls->UpdateProbeCropping(crop);
+  Picture p;
+  ASSERT_TRUE(UpdateUntil(device, [](const Picture &q) { return q.width == kWidth - 8; }, &p));
+  EXPECT_EQ(static_cast<unsigned int>(kHeight - 6), p.height);
+  EXPECT_EQ(3, p.At(0, 0, 2)) << "the first column left is the clip's column 3";
+  EXPECT_EQ(2, p.At(0, 0, 1)) << "the first row left is the clip's row 2";
+  EXPECT_EQ(3u, controls->GetCropArea().left) << "stored in the probe";
+
+  // a crop that leaves nothing is refused and changes nothing
+  USImageVideoSource::USImageCropping tooMuch;
+  tooMuch.left = 40, tooMuch.right = 24;
+  EXPECT_THROW(controls->SetCropArea(tooMuch), vexa::Exception);
+  tooMuch = USImageVideoSource::USImageCropping();
+  tooMuch.top = kHeight;
+  EXPECT_THROW(controls->SetCropArea(tooMuch), vexa::Exception);
+  EXPECT_EQ(3u, Source()->GetCropping().left);
+
+  // another probe: its cropping and its spacing
+  device->GetProbesControlInterface()->SelectProbe(1);
+  ASSERT_TRUE(UpdateUntil(device, [](const Picture &q) { return q.width == kWidth - 30; }, &p));
+  EXPECT_EQ(static_cast<unsigned int>(kHeight - 3), p.height);
+  EXPECT_EQ(1.0, p.spacingX);
+  EXPECT_EQ(10, p.At(0, 0, 2));
+  EXPECT_EQ("Narrow", device->GetServiceProperties().at(USDevice::GetPropertyKeys().US_PROPKEY_PROBES_SELECTED).ToString());
+
+  // scaled first, then cropped
+  Source()->OverrideResolution(128, 96);
+  Source()->EnableResolutionOverride(true);
+  ASSERT_TRUE(UpdateUntil(device, [](const Picture &q) { return q.width == 128 - 30 && q.height == 96 - 3; }));
+  Source()->EnableResolutionOverride(false);
+  ASSERT_TRUE(UpdateUntil(device, [](const Picture &q) { return q.width == kWidth - 30; }));
+}
+
+TEST_F(VideoDevice, AFrozenDeviceHoldsItsPictureAndTheNewestFollowsTheThaw)
+{
+  Source()->SetColorOutput(true);
+  Start();
+  Picture held;
+  ASSERT_TRUE(UpdateUntil(device, Arrived, &held));
+  device->SetIsFrozen(true);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
+  while (std::chrono::steady_clock::now() < end)
+  {
+    device->Modified();
+    device->Update();
+    ASSERT_EQ(held.pixels, Read(device->GetOutput()).pixels);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  device->SetIsFrozen(false);
+  EXPECT_TRUE(UpdateUntil(device, [&](const Picture &p) { return p.pixels != held.pixels; }));
+}
+
+TEST_F(VideoDevice, AOneFrameClipIsAStillPicture)
+{
+  const std::string still = folder.File("still.avi");
+  vexa::test::WriteNumberedVideo(still, 1, 16, 8, 200.0);
+  device = USVideoDevice::New(still, "Acme", "Still");
+  Start();
+  Picture p;
+  ASSERT_TRUE(UpdateUntil(device, Arrived, &p));
+  EXPECT_EQ(16u, p.width);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50)); // ten repeats at 200 frames per second
+  device->Modified();
+  device->Update();
+  EXPECT_EQ(p.pixels, Read(device->GetOutput()).pixels);
+  EXPECT_TRUE(device->GetIsActive()) << "still running";
+}
+
+TEST_F(VideoDevice, InputsThatCannotBeOpenedFailToConnectWithoutThrowing)
+{
+  vorlen::CapturingSink sink;
+  device = USVideoDevice::New(folder.File("missing.avi"), "Acme", "Missing");
+  ASSERT_TRUE(device->Initialize());
+  EXPECT_FALSE(device->Connect());
+  EXPECT_EQ(USDevice::State_Initialized, device->GetDeviceState());
+  EXPECT_TRUE(sink.Contains("Cannot open the video file", 2));
+  EXPECT_NO_THROW(device->Update());
+  EXPECT_TRUE(device->GetOutput()->IsEmpty());
+  device->UnregisterOnService();
+
+  // no camera is attached to this machine
+  device = USVideoDevice::New(61, "Acme", "Camera");
+  EXPECT_FALSE(device->GetIsSourceFile());
+  EXPECT_EQ(61, device->GetDeviceID());
+  ASSERT_TRUE(device->Initialize());
+  EXPECT_FALSE(device->Connect());
+}

@@ -1,0 +1,206 @@
+#include "QvexaDataManagerView.h"
+
+#include "ui_QvexaDataManagerViewControls.h"
+
+#include <vexaLog.h>
+
+#include <itkCommand.h>
+
+#include <QSignalBlocker>
+
+#include <exception>
+#include <functional>
+
+Q_DECLARE_METATYPE(vexa::DataNode::Pointer)
+
+namespace
+{
+  const int NodeRole = Qt::UserRole + 1;
+
+  vexa::DataNode::Pointer NodeOf(const QListWidgetItem *item)
+  {
+    return item ? item->data(NodeRole).value<vexa::DataNode::Pointer>() : nullptr;
+  }
+
+  // Calls a function for an ITK event; observers of the storage run on the GUI thread.
+  class Callback : public itk::Command
+  {
+  public:
+    typedef Callback Self;
+    typedef itk::SmartPointer<Self> Pointer;
+    itkNewMacro(Self);
+    std::function<void()> function;
+    void Execute(itk::Object *, const itk::EventObject &) override { Run(); }
+    void Execute(const itk::Object *, const itk::EventObject &) override { Run(); }
+
+  private:
+    void Run()
+    {
+      try
+      {
+        if (function)
+          function();
+      }
+      catch (const std::exception &e)
+      {
+        VEXA_ERROR << "The data manager failed to follow the data storage: " << e.what();
+      }
+    }
+  };
+}
+
+QvexaDataManagerView::QvexaDataManagerView(QWidget *parent)
+  : QWidget(parent), m_Controls(new Ui::QvexaDataManagerViewControls)
+{
+  m_Controls->setupUi(this);
+  connect(m_Controls->m_NodeList, &QListWidget::itemSelectionChanged, this, &QvexaDataManagerView::OnSelectionChanged);
+  connect(m_Controls->m_NodeList, &QListWidget::itemChanged, this, &QvexaDataManagerView::OnItemChanged);
+  connect(&m_Refresh, &QTimer::timeout, this, &QvexaDataManagerView::Synchronize);
+  m_Refresh.setInterval(500);
+}
+
+QvexaDataManagerView::~QvexaDataManagerView()
+{
+  Observe(false);
+  delete m_Controls;
+}
+
+void QvexaDataManagerView::Observe(bool on)
+{
+  if (!m_Storage)
+    return;
+  if (!on)
+  {
+    m_Storage->RemoveObserver(m_AddTag);
+    m_Storage->RemoveObserver(m_RemoveTag);
+    return;
+  }
+  auto callback = Callback::New();
+  callback->function = [this] { Synchronize(); };
+  m_AddTag = m_Storage->AddObserver(vexa::DataStorage::AddNodeEvent(), callback);
+  m_RemoveTag = m_Storage->AddObserver(vexa::DataStorage::RemoveNodeEvent(), callback);
+}
+
+void QvexaDataManagerView::SetDataStorage(vexa::DataStorage *storage)
+{
+  Observe(false);
+  m_Storage = storage;
+  Observe(true);
+  if (m_Storage)
+    m_Refresh.start();
+  else
+    m_Refresh.stop();
+  Synchronize();
+}
+
+void QvexaDataManagerView::Synchronize()
+{
+  if (m_Synchronizing)
+    return;
+  m_Synchronizing = true;
+  const QList<vexa::DataNode::Pointer> selectedBefore = GetSelectedNodes();
+  bool changed = false;
+  {
+    const QSignalBlocker blocker(m_Controls->m_NodeList);
+    QListWidget *list = m_Controls->m_NodeList;
+    const vexa::DataStorage::SetOfObjects nodes = m_Storage ? m_Storage->GetAll() : vexa::DataStorage::SetOfObjects();
+    for (int row = list->count() - 1; row >= 0; --row)
+    {
+      const vexa::DataNode::Pointer node = NodeOf(list->item(row));
+      if (std::find(nodes.begin(), nodes.end(), node) == nodes.end())
+      {
+        delete list->takeItem(row);
+        changed = true;
+      }
+    }
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+    {
+      const int row = static_cast<int>(i);
+      QListWidgetItem *item = GetItem(nodes[i]);
+      if (!item)
+      {
+        item = new QListWidgetItem;
+        item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        item->setData(NodeRole, QVariant::fromValue(nodes[i]));
+        list->insertItem(row, item);
+        changed = true;
+      }
+      else if (list->row(item) != row)
+      {
+        const bool selected = item->isSelected();
+        list->insertItem(row, list->takeItem(list->row(item)));
+        item->setSelected(selected);
+      }
+      const QString name = QString::fromStdString(nodes[i]->GetName());
+      if (item->text() != name)
+        item->setText(name);
+      const Qt::CheckState state = nodes[i]->IsVisible() ? Qt::Checked : Qt::Unchecked;
+      if (item->checkState() != state)
+      {
+        item->setCheckState(state);
+        changed = true;
+      }
+    }
+  }
+  m_Synchronizing = false;
+  if (GetSelectedNodes() != selectedBefore)
+    OnSelectionChanged();
+  if (changed)
+    emit NodesChanged();
+}
+
+QList<vexa::DataNode::Pointer> QvexaDataManagerView::GetSelectedNodes() const
+{
+  QList<vexa::DataNode::Pointer> nodes;
+  const QListWidget *list = m_Controls->m_NodeList;
+  for (int row = 0; row < list->count(); ++row)
+    if (list->item(row)->isSelected())
+      nodes << NodeOf(list->item(row));
+  return nodes;
+}
+
+void QvexaDataManagerView::SetSelectedNodes(const QList<vexa::DataNode::Pointer> &nodes)
+{
+  {
+    const QSignalBlocker blocker(m_Controls->m_NodeList);
+    QListWidget *list = m_Controls->m_NodeList;
+    for (int row = 0; row < list->count(); ++row)
+      list->item(row)->setSelected(nodes.contains(NodeOf(list->item(row))));
+  }
+  OnSelectionChanged();
+}
+
+QList<vexa::DataNode::Pointer> QvexaDataManagerView::GetListedNodes() const
+{
+  QList<vexa::DataNode::Pointer> nodes;
+  for (int row = 0; row < m_Controls->m_NodeList->count(); ++row)
+    nodes << NodeOf(m_Controls->m_NodeList->item(row));
+  return nodes;
+}
+
+QListWidgetItem *QvexaDataManagerView::GetItem(const vexa::DataNode *node) const
+{
+  for (int row = 0; row < m_Controls->m_NodeList->count(); ++row)
+    if (NodeOf(m_Controls->m_NodeList->item(row)).GetPointer() == node)
+      return m_Controls->m_NodeList->item(row);
+  return nullptr;
+}
+
+void QvexaDataManagerView::OnSelectionChanged()
+{
+  if (!m_Synchronizing)
+    emit SelectionChanged(GetSelectedNodes());
+}
+
+void QvexaDataManagerView::OnItemChanged(QListWidgetItem *item)
+{
+  const vexa::DataNode::Pointer node = NodeOf(item);
+  if (!node || m_Synchronizing)
+    return;
+  const bool visible = item->checkState() == Qt::Checked;
+  if (node->IsVisible() != visible)
+  {
+    node->SetVisibility(visible);
+    emit VisibilityChanged(node);
+  }
+}

@@ -1,0 +1,72 @@
+#ifndef QvexaDataManagerView_h
+#define QvexaDataManagerView_h
+
+#include "VexaWorkbenchHostExports.h"
+
+#include <vexaDataNode.h>
+#include <vexaDataStorage.h>
+
+#include <QList>
+#include <QTimer>
+#include <QWidget>
+
+namespace Ui
+{
+  class QvexaDataManagerViewControls;
+}
+class QListWidgetItem;
+
+/**
+ * The list of the data storage's nodes, in the storage's order: one row per
+ * node with its name and a check box for its visibility; several rows can
+ * be selected. GUI thread only.
+ *
+ * The list follows the storage's add and remove events; names and
+ * visibility that other code changes are picked up twice a second.
+ */
+class VEXAWORKBENCHHOST_EXPORT QvexaDataManagerView : public QWidget
+{
+  Q_OBJECT
+
+public:
+  explicit QvexaDataManagerView(QWidget *parent = nullptr);
+  ~QvexaDataManagerView() override;
+
+  void SetDataStorage(vexa::DataStorage *storage);
+
+  /** The selected nodes, in list order. */
+  QList<vexa::DataNode::Pointer> GetSelectedNodes() const;
+  /** Selects exactly `nodes` (those in the list). */
+  void SetSelectedNodes(const QList<vexa::DataNode::Pointer> &nodes);
+  /** The nodes as listed. */
+  QList<vexa::DataNode::Pointer> GetListedNodes() const;
+  /** The row of `node`, or null. */
+  QListWidgetItem *GetItem(const vexa::DataNode *node) const;
+
+public slots:
+  /** Brings the rows in line with the storage (nodes, order, names, check boxes). */
+  void Synchronize();
+
+signals:
+  void SelectionChanged(const QList<vexa::DataNode::Pointer> &nodes);
+  /** The user showed or hid a node. */
+  void VisibilityChanged(const vexa::DataNode::Pointer &node);
+  /** Rows came or went, or a node's visibility changed elsewhere. */
+  void NodesChanged();
+
+private slots:
+  void OnSelectionChanged();
+  void OnItemChanged(QListWidgetItem *item);
+
+private:
+  void Observe(bool on);
+
+  Ui::QvexaDataManagerViewControls *m_Controls;
+  vexa::DataStorage::Pointer m_Storage;
+  unsigned long m_AddTag = 0;
+  unsigned long m_RemoveTag = 0;
+  QTimer m_Refresh;
+  bool m_Synchronizing = false;
+};
+
+#endif

@@ -1,0 +1,358 @@
+#include "vexaWorkbenchTestImages.h"
+
+#include <QvexaDataManagerView.h>
+#include <QvexaRenderWindow.h>
+#include <QvexaWorkbenchWindow.h>
+#include <vexaWorkbenchApplication.h>
+
+#include <ctkPluginActivator.h>
+#include <usGetModuleContext.h>
+#include <usModuleContext.h>
+#include <vexaQtCallbackBackend.h>
+#include <wickExtensionType.h>
+#include <wickObject.h>
+
+#include <vexaIOUtil.h>
+#include <vexaImageReadAccessor.h>
+#include <vexaTestTemporaryFolder.h>
+
+#include <QApplication>
+#include <QDockWidget>
+#include <QEventLoop>
+#include <QFile>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPluginLoader>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+namespace
+{
+  const QString TestViewId = "org.vexa.views.workbenchtest";
+
+  QApplication *Application()
+  {
+    static int argc = 1;
+    static char name[] = "VexaWorkbenchHostTests";
+    static char *argv[] = {name, nullptr};
+    static QApplication *app = [] {
+      auto *a = new QApplication(argc, argv);
+      new vexa::QtCallbackBackend(a);
+      return a;
+    }();
+    return app;
+  }
+
+  void Spin(int ms = 50) { QTest::qWait(ms); }
+
+  // closes the message boxes the workbench opened (they do not block)
+  int CloseMessageBoxes()
+  {
+    int closed = 0;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+      if (auto *box = qobject_cast<QMessageBox *>(widget))
+        if (box->isVisible())
+        {
+          box->close();
+          ++closed;
+        }
+    return closed;
+  }
+
+  class WorkbenchService : public QObject
+  {
+  public:
+    using QObject::QObject;
+  };
+
+  QVariant ActivatorProperty(QvexaWorkbenchWindow &window, const char *name)
+  {
+    for (vexa::WorkbenchPlugin *plugin : window.GetPlugins())
+      if (plugin->GetSymbolicName() == "org.vexa.test.workbench")
+        return plugin->GetInstance()->property(name);
+    return QVariant();
+  }
+}
+
+US_DECLARE_SERVICE_INTERFACE(WorkbenchService, "org.vexa.test.WorkbenchService")
+
+TEST(Workbench, LoadsThePluginWithItsManifestViewsAndActivator)
+{
+  Application();
+  QvexaWorkbenchWindow window;
+  ASSERT_TRUE(window.LoadPlugin(VEXA_TEST_PLUGIN)) << window.GetReportedErrors().join("\n").toStdString();
+  ASSERT_EQ(1u, window.GetPlugins().size());
+  vexa::WorkbenchPlugin *plugin = window.GetPlugins().front();
+
+  EXPECT_EQ(QByteArray("Plugin-SymbolicName: org.vexa.test.workbench\r\nPlugin-Name: Workbench Test\r\n"
+                       "Require-Plugin: org.vexa.gui.qt.common\r\nPlugin-Vendor: Vexa\r\nPlugin-Version: 0.1\r\n\r\n"),
+            plugin->GetManifestBytes());
+  EXPECT_EQ(":/org.vexa.test.workbench", plugin->GetResourceRoot());
+  EXPECT_EQ("Workbench Test", plugin->GetName());
+  EXPECT_EQ("WorkbenchTest", plugin->GetMetaData().value("IID").toString());
+  EXPECT_EQ("WorkbenchTest_Activator", plugin->GetMetaData().value("className").toString());
+
+  ASSERT_EQ(1, plugin->GetViews().size());
+  const vexa::ViewDeclaration view = plugin->GetViews().front();
+  EXPECT_EQ(TestViewId, view.id);
+  EXPECT_EQ("Workbench Test", view.name);
+  EXPECT_EQ("Tests", view.category);
+  EXPECT_EQ("QvexaWorkbenchTestView", view.className);
+  EXPECT_EQ(":/org.vexa.test.workbench/resources/icon_test.svg", view.iconResource);
+
+  // one instance, whose activator is found by the interface id
+  QObject *instance = plugin->GetInstance();
+  EXPECT_EQ(instance, QPluginLoader(VEXA_TEST_PLUGIN).instance());
+  EXPECT_EQ(instance->qt_metacast("org.commontk.pluginfw.pluginactivator"),
+            static_cast<void *>(plugin->GetActivator()));
+  EXPECT_EQ(1, ActivatorProperty(window, "starts").toInt());
+  EXPECT_EQ(QByteArray("QvexaWorkbenchTestView"),
+            wick::ExtensionType::name(ActivatorProperty(window, "registeredType").toInt()));
+
+  // the Views menu: category, name, icon
+  QMenu *category = nullptr;
+  for (QAction *action : window.GetViewsMenu()->actions())
+    if (action->menu() && action->text() == "Tests")
+      category = action->menu();
+  ASSERT_NE(nullptr, category);
+  ASSERT_EQ(1, category->actions().size());
+  EXPECT_EQ("Workbench Test", category->actions().front()->text());
+  EXPECT_FALSE(category->actions().front()->icon().pixmap(16, 16).isNull());
+
+  // the menu opens the view; opening it again gives the same one
+  category->actions().front()->trigger();
+  QvexaAbstractView *opened = window.GetOpenView(TestViewId);
+  ASSERT_NE(nullptr, opened);
+  EXPECT_EQ(opened, window.OpenView(TestViewId));
+  EXPECT_NE(nullptr, window.GetViewDock(TestViewId)->findChild<QWidget *>("TestViewLabel"));
+
+  window.StopPlugins();
+  EXPECT_EQ(1, ActivatorProperty(window, "stops").toInt());
+  EXPECT_EQ(0, wick::ExtensionType::type("QvexaWorkbenchTestView")); // forgotten with its plug-in
+}
+
+TEST(Workbench, ViewsAreMadeAndDestroyedThroughTheExtensionTypeOutsideNestedLoops)
+{
+  Application();
+  QvexaWorkbenchWindow window;
+  ASSERT_TRUE(window.LoadPlugin(VEXA_TEST_PLUGIN));
+  const long live = wick::Object::GetNumberOfLiveObjects();
+  ASSERT_NE(nullptr, window.OpenView(TestViewId));
+  EXPECT_EQ(live + 1, wick::Object::GetNumberOfLiveObjects());
+
+  // asked to close inside a nested loop: the view lives until that loop has ended
+  long liveAfterNestedLoop = -1;
+  QTimer::singleShot(0, &window, [&] {
+    QEventLoop nested;
+    window.CloseView(TestViewId);
+    QTimer::singleShot(100, &nested, &QEventLoop::quit);
+    nested.exec();
+    liveAfterNestedLoop = wick::Object::GetNumberOfLiveObjects();
+  });
+  Spin(300);
+  EXPECT_EQ(live + 1, liveAfterNestedLoop);
+  EXPECT_EQ(live, wick::Object::GetNumberOfLiveObjects());
+  EXPECT_EQ(nullptr, window.GetViewDock(TestViewId));
+
+  // a view with running work stays until the work has ended
+  QvexaAbstractView *busy = window.OpenView(TestViewId);
+  ASSERT_NE(nullptr, busy);
+  busy->setProperty("busy", true);
+  window.CloseView(TestViewId);
+  Spin(300);
+  EXPECT_EQ(live + 1, wick::Object::GetNumberOfLiveObjects());
+  EXPECT_EQ(nullptr, window.GetOpenView(TestViewId)); // closing already
+  busy->setProperty("busy", false);
+  Spin(300);
+  EXPECT_EQ(live, wick::Object::GetNumberOfLiveObjects());
+
+  // the dock's own close button closes the view the same way
+  ASSERT_NE(nullptr, window.OpenView(TestViewId));
+  window.GetViewDock(TestViewId)->close();
+  Spin(100);
+  EXPECT_EQ(live, wick::Object::GetNumberOfLiveObjects());
+}
+
+TEST(Workbench, SelectionAndServiceEventsReachTheViewOnTheGuiThread)
+{
+  Application();
+  QvexaWorkbenchWindow window;
+  ASSERT_TRUE(window.LoadPlugin(VEXA_TEST_PLUGIN));
+  QvexaAbstractView *view = window.OpenView(TestViewId);
+  ASSERT_NE(nullptr, view);
+
+  vexa::DataStorage::Pointer storage = window.GetDataStorage();
+  std::vector<vexa::DataNode::Pointer> nodes;
+  for (const char *name : {"first", "second", "third"})
+  {
+    nodes.push_back(vexa::DataNode::New());
+    nodes.back()->SetName(name);
+  }
+  std::thread adder([&] {
+    for (const auto &node : nodes)
+      storage->AddNode(node);
+  });
+  adder.join();
+  Spin();
+  EXPECT_EQ(3, window.GetDataManager()->GetListedNodes().size());
+
+  window.GetDataManager()->SetSelectedNodes({nodes[2], nodes[0]});
+  EXPECT_EQ((QStringList{"first", "third"}), view->property("selectedNames").toStringList());
+  EXPECT_EQ((QList<vexa::DataNode::Pointer>{nodes[0], nodes[2]}), view->GetDataManagerSelection());
+
+  // a failing selection hook is contained
+  view->setProperty("failSelection", true);
+  window.GetDataManager()->SetSelectedNodes({nodes[1]});
+  view->setProperty("failSelection", false);
+  storage->RemoveNode(nodes[0]);
+  Spin();
+  EXPECT_EQ(2, window.GetDataManager()->GetListedNodes().size());
+
+  // service events from a worker thread arrive on the GUI thread
+  const int before = ActivatorProperty(window, "serviceEvents").toInt();
+  WorkbenchService service;
+  std::thread registrar([&] { us::GetModuleContext()->RegisterService<WorkbenchService>(&service).Unregister(); });
+  registrar.join();
+  Spin();
+  EXPECT_EQ(before + 2, ActivatorProperty(window, "serviceEvents").toInt());
+  EXPECT_TRUE(ActivatorProperty(window, "serviceEventsOnGuiThread").toBool());
+
+  // none once the view is gone
+  window.CloseView(TestViewId);
+  Spin();
+  us::GetModuleContext()->RegisterService<WorkbenchService>(&service).Unregister();
+  Spin();
+  EXPECT_EQ(before + 2, ActivatorProperty(window, "serviceEvents").toInt());
+}
+
+TEST(Workbench, BrokenPluginsAndViewsAreReportedAndTheRestGoesOn)
+{
+  Application();
+  vexa::test::TemporaryFolder folder;
+  {
+    QFile junk(QString::fromStdString(folder.File("libjunk.so")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("not a library");
+  }
+  ASSERT_TRUE(QFile::link(VEXA_TEST_PLUGIN, QString::fromStdString(folder.File("libzz.so"))));
+
+  QvexaWorkbenchWindow window;
+  EXPECT_EQ(1, window.LoadPlugins(QString::fromStdString(folder.Path().string())));
+  ASSERT_EQ(1, window.GetReportedErrors().size());
+  EXPECT_TRUE(window.GetReportedErrors().front().contains("libjunk.so"));
+
+  EXPECT_EQ(nullptr, window.OpenView("org.vexa.views.unknown"));
+  EXPECT_EQ(0, window.LoadPlugins("/no/such/folder"));
+  EXPECT_EQ(3, window.GetReportedErrors().size());
+
+  qputenv("VEXA_TEST_PLUGIN_FAILS_TO_START", "1");
+  QvexaWorkbenchWindow other;
+  EXPECT_FALSE(other.LoadPlugin(VEXA_TEST_PLUGIN));
+  qunsetenv("VEXA_TEST_PLUGIN_FAILS_TO_START");
+  ASSERT_EQ(1, other.GetReportedErrors().size());
+  EXPECT_TRUE(other.GetReportedErrors().front().contains("told to fail"));
+  EXPECT_TRUE(other.GetViewDeclarations().isEmpty());
+  CloseMessageBoxes();
+}
+
+TEST(Workbench, OpensSavesAndDrawsImages)
+{
+  Application();
+  vexa::test::TemporaryFolder folder;
+  const std::string source = folder.File("bands.nrrd");
+  vexa::IOUtil::Save(vexa::test::MakeBands(4, 2), source);
+
+  QvexaWorkbenchWindow window;
+  window.resize(800, 600);
+  window.show();
+  const QList<vexa::DataNode::Pointer> loaded =
+    window.LoadFiles({QString::fromStdString(source), QString::fromStdString(folder.File("missing.nrrd"))});
+  ASSERT_EQ(1, loaded.size());
+  EXPECT_EQ("bands", loaded.front()->GetName());
+  vexa::LevelWindow levelWindow;
+  ASSERT_TRUE(loaded.front()->GetLevelWindow(levelWindow));
+  EXPECT_DOUBLE_EQ(0, levelWindow.GetLowerWindowBound());
+  EXPECT_DOUBLE_EQ(255, levelWindow.GetUpperWindowBound());
+  EXPECT_EQ(1, window.GetReportedErrors().size()); // the missing file
+  EXPECT_EQ(1, CloseMessageBoxes());
+
+  // the render window draws the bands through the level window
+  Spin();
+  QvexaRenderWindow *render = window.GetRenderWindow();
+  EXPECT_EQ(loaded.front(), render->GetShownNode());
+  const QImage grabbed = render->grab().toImage();
+  const QRect imageRect = render->GetImageRect();
+  ASSERT_FALSE(imageRect.isEmpty());
+  EXPECT_NEAR(3.0 * 4 / 2, double(imageRect.width()) / imageRect.height(), 0.15); // 12 x 2 pixels, spacing 1
+  const int y = imageRect.center().y();
+  for (const auto &band : {std::make_pair(1.0 / 6, 0), std::make_pair(3.0 / 6, 128), std::make_pair(5.0 / 6, 255)})
+  {
+    const int x = imageRect.left() + int(band.first * imageRect.width());
+    EXPECT_EQ(band.second, qGray(grabbed.pixel(x, y))) << "at " << x;
+  }
+  EXPECT_EQ(0, qGray(grabbed.pixel(render->width() / 2, 1))); // outside the image: black
+
+  // hidden: nothing drawn
+  loaded.front()->SetVisibility(false);
+  window.RequestUpdate();
+  Spin();
+  EXPECT_FALSE(render->GetShownNode());
+
+  // saved without an extension: NRRD with the same pixels
+  const QString target = QString::fromStdString(folder.File("copy"));
+  ASSERT_TRUE(window.SaveNode(loaded.front(), target));
+  const vexa::Image::Pointer reread = vexa::IOUtil::LoadImage(folder.File("copy.nrrd"));
+  vexa::ImageReadAccessor a(reread), b(dynamic_cast<vexa::Image *>(loaded.front()->GetData().GetPointer()));
+  ASSERT_EQ(a.GetSize(), b.GetSize());
+  EXPECT_EQ(0, std::memcmp(a.GetData(), b.GetData(), a.GetSize()));
+
+  EXPECT_FALSE(window.SaveNode(nullptr, target)); // nothing to save: reported
+  EXPECT_FALSE(window.SaveNode(loaded.front(), QString::fromStdString(folder.File("no/such/folder/x.nrrd"))));
+  EXPECT_EQ(2, CloseMessageBoxes());
+}
+
+TEST(Workbench, CommandLine)
+{
+  struct Case
+  {
+    QStringList arguments;
+    bool ok;
+    QString errorPart;
+  };
+  const std::vector<Case> cases = {
+    {{"w", "--plugins", "p", "--open-view", "a", "--open-view", "b", "--load", "f", "--screenshot", "s.png",
+      "--after", "10", "--quit-after", "20"},
+     true, ""},
+    {{"w"}, true, ""},
+    {{"w", "--bogus"}, false, "unknown option"},
+    {{"w", "--load"}, false, "needs a value"},
+    {{"w", "--quit-after", "-5"}, false, "milliseconds"},
+    {{"w", "--screenshot", "s.png", "--after", "soon"}, false, "milliseconds"},
+    {{"w", "--after", "10"}, false, "--screenshot"},
+  };
+  for (const Case &c : cases)
+  {
+    vexa::WorkbenchOptions options;
+    QString error;
+    bool help = true;
+    EXPECT_EQ(c.ok, options.Parse(c.arguments, &error, &help)) << c.arguments.join(' ').toStdString();
+    EXPECT_TRUE(error.contains(c.errorPart)) << error.toStdString();
+    EXPECT_FALSE(help);
+  }
+  vexa::WorkbenchOptions options;
+  QString error;
+  bool help = false;
+  ASSERT_TRUE(options.Parse(cases[0].arguments, &error, &help));
+  EXPECT_EQ("p", options.pluginFolder);
+  EXPECT_EQ((QStringList{"a", "b"}), options.views);
+  EXPECT_EQ(QStringList{"f"}, options.files);
+  EXPECT_EQ("s.png", options.screenshot);
+  EXPECT_EQ(10, options.screenshotAfterMs);
+  EXPECT_EQ(20, options.quitAfterMs);
+}

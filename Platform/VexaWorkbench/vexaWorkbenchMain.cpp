@@ -1,0 +1,3 @@
+#include "vexaWorkbenchApplication.h"
+
+int main(int argc, char **argv) { return vexa::WorkbenchMain(argc, argv); }
