@@ -1,9 +1,7 @@
 #include "vexaIGTLDevice.h"
 
-#include "vexaIGTLBodyCheck.h"
-#include "vexaIGTLCrc64.h"
-#include "vexaIGTLMessagePacking.h"
 #include "vexaIGTLLog.h"
+#include "vexaIGTLMessagePacking.h"
 
 #include <vexaLog.h>
 
@@ -28,11 +26,6 @@ namespace
   // The device whose worker loop runs on this thread, if any.
   thread_local const vexa::IGTLDevice *t_WorkerOf = nullptr;
 
-  bool StartsWith(const std::string &text, const char *prefix)
-  {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-  }
-
   int MillisecondsSince(Clock::time_point t)
   {
     return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
@@ -46,6 +39,19 @@ namespace
 
   // OpenIGTLink keeps message lengths in int.
   constexpr std::uint64_t LargestBodyOpenIGTLinkHolds = static_cast<std::uint64_t>(INT_MAX) - IGTL_HEADER_SIZE;
+
+  /** A sanity check of a message said to be packed: its packed header announces the body it has. */
+  bool IsPackedAsItStands(igtl::MessageBase *message)
+  {
+    if (message->GetPackSize() < IGTL_HEADER_SIZE)
+      return false;
+    igtl_header header;
+    std::memcpy(&header, message->GetPackPointer(), IGTL_HEADER_SIZE);
+    igtl_header_convert_byte_order(&header);
+    return header.version == IGTL_HEADER_VERSION &&
+           header.body_size == static_cast<std::uint64_t>(message->GetPackSize() - IGTL_HEADER_SIZE) &&
+           std::strncmp(header.name, message->GetDeviceType(), sizeof(header.name)) == 0;
+  }
 
   bool IsImageScalarType(int type)
   {
@@ -532,9 +538,12 @@ namespace vexa
                                << ")";
       return false;
     }
+    igtl::MessageBase *wrapped = message->GetMessage();
+    if (message->IsPacked() && IsPackedAsItStands(wrapped))
+      return true;
     try
     {
-      IGTLPackMessage(message->GetMessage());
+      IGTLPackMessage(wrapped);
     }
     catch (const std::bad_alloc &)
     {
@@ -591,165 +600,41 @@ namespace vexa
 
   // ------------------------------------------------------------------ receiving
 
-  unsigned int IGTLDevice::FramingFailure(IGTLClientSocket *socket, const std::string &reason)
+  IGTLReceiveFraming &IGTLDevice::FramingOf(IGTLClientSocket &socket)
   {
-    VEXA_WARN("IGTLDevice") << "Dropping the connection to " << socket->GetPeerText() << ": " << reason;
-    socket->Shutdown();
-    socket->GetReceiveProgress().Reset();
-    return 16;
+    IGTLReceiveFraming *framing = socket.GetReceiveFraming();
+    if (framing == nullptr)
+    {
+      socket.SetReceiveFraming(std::unique_ptr<IGTLReceiveFraming>(
+        new IGTLReceiveFraming(m_MessageFactory, socket.GetPeerText(), GetMaximumMessageBodySize())));
+      framing = socket.GetReceiveFraming();
+    }
+    return *framing;
   }
 
-  unsigned int IGTLDevice::FinishSkip(IGTLClientSocket *socket)
+  unsigned int IGTLDevice::Deliver(IGTLReceiveFraming &framing, IGTLReceiveFraming::Status status,
+                                   IGTLClientSocket &socket)
   {
-    IGTLReceiveProgress &in = socket->GetReceiveProgress();
-    const unsigned int status = in.statusAfterSkip;
-    const bool command = in.commandAfterSkip;
-    igtl::MessageBase::Pointer header = in.headerMessage;
-    in.Reset();
-    if (command)
+    // OpenIGTLink's status numbers from here on, as the receive path has always answered.
+    switch (status)
     {
-      m_MessageQueue->PushCommandMessage(header);
-      InvokeEvent(CommandReceivedEvent());
-    }
-    return status;
-  }
-
-  unsigned int IGTLDevice::FinishHeader(IGTLClientSocket *socket)
-  {
-    IGTLReceiveProgress &in = socket->GetReceiveProgress();
-    igtl_header raw;
-    std::memcpy(&raw, in.header, IGTL_HEADER_SIZE);
-    igtl_header_convert_byte_order(&raw);
-    if (raw.version != IGTL_HEADER_VERSION)
-    {
-      std::ostringstream why;
-      why << "the message header has the version " << raw.version << ", not " << IGTL_HEADER_VERSION;
-      return FramingFailure(socket, why.str());
-    }
-    const std::uint64_t maximum = GetMaximumMessageBodySize();
-    if (raw.body_size > maximum)
-    {
-      std::ostringstream why;
-      why << "a message announces a body of " << raw.body_size << " bytes, more than the maximum of " << maximum;
-      return FramingFailure(socket, why.str());
-    }
-
-    igtl::MessageHeader::Pointer header = igtl::MessageHeader::New();
-    header->InitPack();
-    std::memcpy(header->GetPackPointer(), in.header, IGTL_HEADER_SIZE);
-    const int unpacked = header->Unpack(1);
-    in.bodySize = raw.body_size;
-    in.bodyBytes = 0;
-    in.announcedCrc = raw.crc;
-    in.crc = 0;
-    in.phase = IGTLReceiveProgress::Phase::Skip;
-    in.commandAfterSkip = false;
-    if ((unpacked & igtl::MessageBase::UNPACK_HEADER) == 0)
-    {
-      VEXA_WARN << "CRC Check failed";
-      in.statusAfterSkip = 9;
-      return in.bodySize == 0 ? FinishSkip(socket) : 0;
-    }
-    in.headerMessage = header;
-
-    const std::string type = header->GetDeviceType();
-    // A start request of a type without a message class of its own (STT_IMAGE
-    // is only a header) is a request all the same; the factory would skip it.
-    if (StartsWith(type, "GET_") || StartsWith(type, "STP_") || StartsWith(type, "RTS_") ||
-        (StartsWith(type, "STT_") && !m_MessageFactory->IsRegistered(type)))
-    {
-      // Requests and replies go to the command list as bare headers; a body
-      // (an RTS_ reply's status byte) is skipped so that the framing holds.
-      in.commandAfterSkip = true;
-      in.statusAfterSkip = 1;
-      return in.bodySize == 0 ? FinishSkip(socket) : 0;
-    }
-
-    igtl::MessageBase::Pointer message = m_MessageFactory->CreateInstance(header);
-    in.statusAfterSkip = 4;
-    if (message.IsNull())
-      return in.bodySize == 0 ? FinishSkip(socket) : 0;
-    if (type != message->GetDeviceType())
-    {
-      // e.g. "image": the upper-cased name finds igtl::ImageMessage, which would refuse the header
-      VEXA_WARN("IGTLDevice") << "Unknown IGT message type: " << type << " (the type of "
-                              << message->GetDeviceType() << " only when upper-cased); message skipped";
-      return in.bodySize == 0 ? FinishSkip(socket) : 0;
-    }
-    // (Its result is not a test: igtl::PositionMessage answers 0 while it takes the header.)
-    message->SetMessageHeader(header);
-    if (in.bodySize == 0)
-    {
-      // OpenIGTLink cannot unpack an empty body (and AllocatePack() would make one of the class's own size).
-      in.Reset();
-      return 9;
-    }
-    try
-    {
-      message->AllocatePack();
-    }
-    catch (const std::bad_alloc &)
-    {
-      std::ostringstream why;
-      why << "no memory for a message body of " << in.bodySize << " bytes";
-      return FramingFailure(socket, why.str());
-    }
-    if (message->GetPackBodySize() < 0 || static_cast<std::uint64_t>(message->GetPackBodySize()) != in.bodySize)
-      return FramingFailure(socket, "the message body buffer does not match the announced size");
-    in.message = message;
-    in.phase = IGTLReceiveProgress::Phase::Body;
-    return 0;
-  }
-
-  unsigned int IGTLDevice::FinishBody(IGTLClientSocket *socket)
-  {
-    IGTLReceiveProgress &in = socket->GetReceiveProgress();
-    igtl::MessageBase::Pointer message = in.message;
-    const bool crcMatches = in.crc == in.announcedCrc;
-    in.Reset();
-    if (!crcMatches)
-      return 9; // only this message is lost, the framing holds
-
-    // OpenIGTLink's classes trust lengths inside the body: check them first.
-    const std::string type = message->GetDeviceType();
-    const std::string malformed = CheckReceivedBody(message);
-    if (!malformed.empty())
-    {
-      VEXA_WARN("IGTLDevice") << "Dropped a malformed " << type << " message from " << socket->GetPeerText() << ": "
-                              << malformed;
-      return 9;
-    }
-    if (auto *startBind = dynamic_cast<igtl::StartBindMessage *>(message.GetPointer()))
-    {
-      // OpenIGTLink 1.11 reads uninitialised memory while it unpacks a bind table,
-      // and ignores the resolution: the request goes on with its header and the
-      // resolution (the body's last 8 bytes, which the body check saw) only.
-      const auto *end = static_cast<const unsigned char *>(message->GetPackBodyPointer()) + message->GetPackBodySize();
-      std::uint64_t resolution = 0;
-      for (int i = 8; i > 0; --i)
-        resolution = (resolution << 8) | end[-i];
-      startBind->SetResolution(resolution);
-    }
-    else if (dynamic_cast<igtl::BindMessage *>(message.GetPointer()) != nullptr)
-    {
-      VEXA_WARN("IGTLDevice") << "Skipped a BIND message from " << socket->GetPeerText()
-                              << ": the OpenIGTLink library of this build cannot unpack BIND messages safely";
-      return 4;
-    }
-    else
-    {
-      // The CRC was computed while the body arrived; OpenIGTLink need not compute it again.
-      const int unpacked = message->Unpack(0);
-      if ((unpacked & igtl::MessageBase::UNPACK_BODY) == 0)
+      case IGTLReceiveFraming::Status::NeedMore:
+        return 7;
+      case IGTLReceiveFraming::Status::Skipped:
+        return 4;
+      case IGTLReceiveFraming::Status::ChecksumFailed:
         return 9;
+      case IGTLReceiveFraming::Status::Broken:
+        socket.Shutdown();
+        return 16;
+      case IGTLReceiveFraming::Status::Request:
+        m_MessageQueue->PushCommandMessage(framing.TakeMessage());
+        InvokeEvent(CommandReceivedEvent());
+        return 1;
+      case IGTLReceiveFraming::Status::Message:
+        break;
     }
-
-    if (StartsWith(type, "STT_"))
-    {
-      m_MessageQueue->PushCommandMessage(message);
-      InvokeEvent(CommandReceivedEvent());
-      return 1;
-    }
+    igtl::MessageBase::Pointer message = framing.TakeMessage();
     if (m_LogMessages)
       VEXA_INFO << "Received Message: " << IGTLMessage::New(message)->ToString();
     m_MessageQueue->PushMessage(message);
@@ -767,79 +652,44 @@ namespace vexa
     auto *s = dynamic_cast<IGTLClientSocket *>(socket);
     if (s == nullptr || !s->IsOpen())
       return 16;
-    IGTLReceiveProgress &in = s->GetReceiveProgress();
+    IGTLReceiveFraming &framing = FramingOf(*s);
+    framing.SetMaximumBodySize(GetMaximumMessageBodySize());
     const Clock::time_point waitEnd = Clock::now() + std::chrono::milliseconds(std::max(waitMilliseconds, 0));
 
     for (;;)
     {
       // Ask for exactly what the current part still lacks, never more: the
       // next message stays in the kernel, where poll() sees it.
-      void *target = nullptr;
-      std::uint64_t wanted = 0;
-      switch (in.phase)
-      {
-        case IGTLReceiveProgress::Phase::Header:
-          target = in.header + in.headerBytes;
-          wanted = IGTL_HEADER_SIZE - in.headerBytes;
-          break;
-        case IGTLReceiveProgress::Phase::Body:
-          target = static_cast<unsigned char *>(in.message->GetPackBodyPointer()) + in.bodyBytes;
-          wanted = in.bodySize - in.bodyBytes;
-          break;
-        case IGTLReceiveProgress::Phase::Skip:
-          wanted = in.bodySize - in.bodyBytes;
-          break;
-      }
-      const IGTLClientSocket::Transfer t =
-        s->ReceiveAvailable(target, static_cast<std::size_t>(std::min<std::uint64_t>(wanted, std::uint64_t(1) << 30)));
+      const IGTLReceiveFraming::Window window = framing.NextWindow();
+      const IGTLClientSocket::Transfer t = s->ReceiveAvailable(window.data, window.length);
 
       if (t.result == IGTLSocketResult::Done && t.bytes > 0)
       {
-        in.lastProgress = Clock::now();
-        unsigned int status = 0;
-        switch (in.phase)
-        {
-          case IGTLReceiveProgress::Phase::Header:
-            in.headerBytes += t.bytes;
-            if (in.headerBytes == IGTL_HEADER_SIZE)
-              status = FinishHeader(s);
-            break;
-          case IGTLReceiveProgress::Phase::Body:
-            in.crc = IGTLCrc64(target, t.bytes, in.crc);
-            in.bodyBytes += t.bytes;
-            if (in.bodyBytes == in.bodySize)
-              status = FinishBody(s);
-            break;
-          case IGTLReceiveProgress::Phase::Skip:
-            in.bodyBytes += t.bytes;
-            if (in.bodyBytes == in.bodySize)
-              status = FinishSkip(s);
-            break;
-        }
-        if (status != 0)
-          return status;
+        const IGTLReceiveFraming::Status status = framing.Received(t.bytes);
+        if (status != IGTLReceiveFraming::Status::NeedMore)
+          return Deliver(framing, status, *s);
         continue;
       }
 
       if (t.result == IGTLSocketResult::Closed || t.result == IGTLSocketResult::Failed)
       {
-        if (in.InMessage())
-          VEXA_WARN("IGTLDevice") << "The connection to " << s->GetPeerText() << " ended in the middle of a message ("
-                                  << ToString(t.result) << ")";
-        in.Reset();
+        if (framing.InMessage())
+          VEXA_WARN("IGTLDevice") << "The connection to " << framing.GetPeer()
+                                  << " ended in the middle of a message (" << ToString(t.result) << ")";
+        framing.Reset();
         return 16;
       }
 
       // Nothing is waiting.
       int wait = MillisecondsUntil(waitEnd);
-      if (in.InMessage())
+      if (framing.InMessage())
       {
-        const int stallLeft = GetTransferTimeout() - MillisecondsSince(in.lastProgress);
+        const int stallLeft = GetTransferTimeout() - MillisecondsSince(framing.GetLastProgress());
         if (stallLeft <= 0)
         {
           std::ostringstream why;
           why << "no data for " << GetTransferTimeout() << " ms in the middle of a message";
-          return FramingFailure(s, why.str());
+          return Deliver(framing, framing.Fail(why.str()), *s);
         }
         wait = waitForWholeMessage ? stallLeft : std::min(wait, stallLeft);
       }

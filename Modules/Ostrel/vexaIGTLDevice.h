@@ -5,6 +5,7 @@
 #include "vexaIGTLMessage.h"
 #include "vexaIGTLMessageFactory.h"
 #include "vexaIGTLMessageQueue.h"
+#include "vexaIGTLReceiveFraming.h"
 #include "vexaIGTLSocket.h"
 
 #include <vexaCommon.h>
@@ -205,7 +206,11 @@ namespace vexa
     /** Checks, packs and writes one message: 1 sent, 0 refused, 2 write failed. */
     unsigned int SendMessagePrivate(IGTLMessage::Pointer message, igtl::Socket *socket);
 
-    /** Checks and packs a message once, for writing with SendPackedMessage; false (logged) when it cannot be sent. */
+    /**
+     * Checks and packs a message once, for writing with SendPackedMessage
+     * (a message that says it is packed, IGTLMessage::IsPacked, is written as
+     * it is); false (logged) when it cannot be sent.
+     */
     bool PackMessage(IGTLMessage *message);
 
     /**
@@ -236,10 +241,9 @@ namespace vexa
     void RunCommunication(void (IGTLDevice::*step)());
     void JoinThreads();
     bool HasThreads() const;
-    unsigned int FramingFailure(IGTLClientSocket *socket, const std::string &reason);
-    unsigned int FinishHeader(IGTLClientSocket *socket);
-    unsigned int FinishBody(IGTLClientSocket *socket);
-    unsigned int FinishSkip(IGTLClientSocket *socket);
+    IGTLReceiveFraming &FramingOf(IGTLClientSocket &socket);
+    /** Queues what a framing result carries and fires its event; the OpenIGTLink status of the result. */
+    unsigned int Deliver(IGTLReceiveFraming &framing, IGTLReceiveFraming::Status status, IGTLClientSocket &socket);
     void InvokeOwnObservers(const itk::EventObject &event) const;
 
     mutable std::mutex m_StateMutex;

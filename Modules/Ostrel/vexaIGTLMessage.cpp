@@ -37,6 +37,7 @@ namespace vexa
       vexaItkExceptionMacro(<< "vexa::IGTLMessage::SetMessage needs a message, got a null pointer");
     if (m_Message.GetPointer() != message.GetPointer())
       m_Message = message;
+    m_Packed = false;
     unsigned int seconds = 0;
     unsigned int fraction = 0;
     m_Message->GetTimeStamp(&seconds, &fraction);
@@ -46,6 +47,10 @@ namespace vexa
   }
 
   igtl::MessageBase::Pointer IGTLMessage::GetMessage() const { return m_Message; }
+
+  void IGTLMessage::SetPacked(bool packed) { m_Packed = packed; }
+
+  bool IGTLMessage::IsPacked() const { return m_Packed; }
 
   const char *IGTLMessage::GetIGTLMessageType() const { return m_Message->GetDeviceType(); }
 
@@ -93,6 +98,7 @@ namespace vexa
                             << Internal::DemangledTypeName(typeid(const IGTLMessage *)));
     }
     SetMessage(message->GetMessage());
+    m_Packed = message->IsPacked();
     SetDataValid(message->IsDataValid());
     SetIGTTimeStamp(message->GetIGTTimeStamp());
     SetName(message->GetName());

@@ -44,6 +44,16 @@ namespace vexa
     /** The wrapped message's device type, for example "IMAGE". */
     const char *GetIGTLMessageType() const;
 
+    /**
+     * Tells the device that the wrapped message is packed as it stands: its
+     * producer packed it last and nobody changes it any more. The device then
+     * writes the packed bytes as they are instead of packing the message
+     * again. SetMessage forgets it; Graft and Clone carry it along with the
+     * (shared) message.
+     */
+    void SetPacked(bool packed);
+    bool IsPacked() const;
+
     virtual bool IsDataValid() const;
     virtual void SetDataValid(bool valid);
 
@@ -78,6 +88,7 @@ namespace vexa
     void operator=(const IGTLMessage &) = delete;
 
     igtl::MessageBase::Pointer m_Message;
+    bool m_Packed = false;
     bool m_DataValid;
     double m_IGTTimeStamp;
     std::string m_Name;

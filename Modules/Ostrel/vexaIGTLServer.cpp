@@ -49,6 +49,12 @@ namespace vexa
     if (IsCalledFromWorkerThread())
       return IGTLDevice::CloseConnection(); // refuses, and only requests the stop
     this->StopCommunication();
+    // The worker threads are gone: their copies of the list go too.
+    m_ReceiveClients.clear();
+    m_ReceiveClientsVersion = 0;
+    m_SendClients.clear();
+    m_SendClientsVersion = 0;
+    m_PollSet.Reset({});
     SocketListType clients = CopyClients();
     StopCommunicationWithSocket(clients);
     return IGTLDevice::CloseConnection();
@@ -66,6 +72,15 @@ namespace vexa
     return m_RegisteredClients;
   }
 
+  void IGTLServer::TakeSnapshot(std::vector<IGTLClientSocket::Pointer> &snapshot, unsigned long &version)
+  {
+    std::lock_guard<std::mutex> lock(m_ClientsMutex);
+    if (version == m_ClientsVersion)
+      return;
+    snapshot.assign(m_RegisteredClients.begin(), m_RegisteredClients.end());
+    version = m_ClientsVersion;
+  }
+
   void IGTLServer::Connect()
   {
     auto *listener = dynamic_cast<IGTLServerSocket *>(m_Socket.GetPointer());
@@ -80,6 +95,7 @@ namespace vexa
     {
       std::lock_guard<std::mutex> lock(m_ClientsMutex);
       m_RegisteredClients.push_back(client);
+      ++m_ClientsVersion;
     }
     m_ClientsChanged.Raise();
     InvokeEvent(NewClientConnectionEvent());
@@ -88,29 +104,33 @@ namespace vexa
 
   void IGTLServer::Receive()
   {
-    // Cleared before the copy: a client added after it raises the signal again.
+    // Cleared before the copy is taken: a client added after it raises the signal again.
+    const unsigned long seen = m_ReceiveClientsVersion;
     m_ClientsChanged.Clear();
-    const SocketListType clientList = CopyClients();
-    std::vector<IGTLClientSocket *> clients;
-    for (const IGTLClientSocket::Pointer &c : clientList)
-      clients.push_back(c.GetPointer());
+    TakeSnapshot(m_ReceiveClients, m_ReceiveClientsVersion);
+    if (seen != m_ReceiveClientsVersion || m_PollSet.GetNumberOfSockets() != m_ReceiveClients.size())
+    {
+      m_PollSet.Reset({GetStopDescriptor(), m_ClientsChanged.GetDescriptor()});
+      for (const IGTLClientSocket::Pointer &c : m_ReceiveClients)
+        m_PollSet.AddSocket(c.GetPointer());
+    }
 
-    std::vector<bool> readable;
-    const IGTLSocketResult waited = IGTLClientSocket::WaitReadable(
-      clients, SocketTimeout, {GetStopDescriptor(), m_ClientsChanged.GetDescriptor()}, readable);
+    const IGTLSocketResult waited = m_PollSet.Wait(SocketTimeout);
     if (waited == IGTLSocketResult::Interrupted || waited == IGTLSocketResult::Failed)
       return;
 
     SocketListType lost;
-    for (std::size_t i = 0; i < clients.size(); ++i)
+    for (std::size_t i = 0; i < m_ReceiveClients.size(); ++i)
     {
+      IGTLClientSocket *client = m_ReceiveClients[i].GetPointer();
       // Clients in the middle of a message are looked at too, so that a stalled one is noticed.
-      if (!readable[i] && !clients[i]->GetReceiveProgress().InMessage())
+      const IGTLReceiveFraming *framing = client->GetReceiveFraming();
+      if (!m_PollSet.IsReadable(i) && (framing == nullptr || !framing->InMessage()))
         continue;
-      if (ReceivePrivate(clients[i], 0, false) == 16)
+      if (ReceivePrivate(client, 0, false) == 16)
       {
         VEXA_WARN("IGTLServer") << "Lost connection to a client socket. ";
-        lost.push_back(clients[i]);
+        lost.push_back(m_ReceiveClients[i]);
       }
     }
     if (!lost.empty())
@@ -123,10 +143,12 @@ namespace vexa
   void IGTLServer::Send()
   {
     IGTLMessage::Pointer message = WaitForMessageToSend();
+    // Also when nothing is sent: the copy lets go of removed clients.
+    TakeSnapshot(m_SendClients, m_SendClientsVersion);
     if (message.IsNull() || !PackMessage(message.GetPointer()))
       return;
     // Packed once; a client whose write fails is shut down and dropped by the receiving thread.
-    for (const IGTLClientSocket::Pointer &client : CopyClients())
+    for (const IGTLClientSocket::Pointer &client : m_SendClients)
       SendPackedMessage(message.GetPointer(), client.GetPointer());
   }
 
@@ -141,6 +163,7 @@ namespace vexa
         {
           removed = *it;
           m_RegisteredClients.erase(it);
+          ++m_ClientsVersion;
           break;
         }
       }

@@ -6,6 +6,7 @@
 
 #include <list>
 #include <mutex>
+#include <vector>
 
 namespace vexa
 {
@@ -58,10 +59,21 @@ namespace vexa
 
   private:
     SocketListType CopyClients();
+    /** Copies the client list into `snapshot` when it changed since `version`; allocates only when it grew. */
+    void TakeSnapshot(std::vector<IGTLClientSocket::Pointer> &snapshot, unsigned long &version);
 
-    std::mutex m_ClientsMutex; // guards m_RegisteredClients
+    std::mutex m_ClientsMutex; // guards m_RegisteredClients and m_ClientsVersion
     SocketListType m_RegisteredClients;
+    unsigned long m_ClientsVersion = 1; // changes with every change of the list
     IGTLWakeUpSignal m_ClientsChanged; // wakes the receiving thread for a new client
+
+    // The receiving thread's copy of the client list and what it waits on, kept across steps.
+    std::vector<IGTLClientSocket::Pointer> m_ReceiveClients;
+    unsigned long m_ReceiveClientsVersion = 0;
+    IGTLPollSet m_PollSet;
+    // The sending thread's copy.
+    std::vector<IGTLClientSocket::Pointer> m_SendClients;
+    unsigned long m_SendClientsVersion = 0;
   };
 }
 

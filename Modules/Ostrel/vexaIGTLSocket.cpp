@@ -1,5 +1,7 @@
 #include "vexaIGTLSocket.h"
 
+#include "vexaIGTLReceiveFraming.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -215,39 +217,13 @@ namespace vexa
 
   IGTLSocketResult IGTLClientSocket::WaitReadable(int timeoutMilliseconds, int wakeDescriptor)
   {
-    std::vector<Self *> one(1, this);
-    std::vector<bool> readable;
-    std::vector<int> wakes;
-    if (wakeDescriptor >= 0)
-      wakes.push_back(wakeDescriptor);
-    return WaitReadable(one, timeoutMilliseconds, wakes, readable);
-  }
-
-  IGTLSocketResult IGTLClientSocket::WaitReadable(const std::vector<Self *> &sockets, int timeoutMilliseconds,
-                                                  const std::vector<int> &wakeDescriptors,
-                                                  std::vector<bool> &readable)
-  {
-    std::vector<pollfd> fds;
-    fds.reserve(sockets.size() + wakeDescriptors.size());
-    for (Self *s : sockets)
-      fds.push_back(pollfd{s != nullptr ? s->m_Descriptor : -1, POLLIN, 0}); // negative: ignored by poll
-    for (int w : wakeDescriptors)
-      fds.push_back(pollfd{w, POLLIN, 0});
-    readable.assign(sockets.size(), false);
-
-    const int r = PollRetrying(fds.data(), fds.size(), timeoutMilliseconds);
+    pollfd fds[2] = {{m_Descriptor, POLLIN, 0}, {wakeDescriptor, POLLIN, 0}};
+    const int r = PollRetrying(fds, 2, timeoutMilliseconds); // negative descriptors are ignored
     if (r < 0)
       return IGTLSocketResult::Failed;
-    for (std::size_t i = sockets.size(); i < fds.size(); ++i)
-      if (fds[i].revents != 0)
-        return IGTLSocketResult::Interrupted;
-    bool any = false;
-    for (std::size_t i = 0; i < sockets.size(); ++i)
-    {
-      readable[i] = fds[i].fd >= 0 && fds[i].revents != 0;
-      any = any || readable[i];
-    }
-    return any ? IGTLSocketResult::Done : IGTLSocketResult::TimedOut;
+    if (fds[1].revents != 0)
+      return IGTLSocketResult::Interrupted;
+    return (fds[0].fd >= 0 && fds[0].revents != 0) ? IGTLSocketResult::Done : IGTLSocketResult::TimedOut;
   }
 
   IGTLSocketResult IGTLClientSocket::ReceiveExactly(void *data, std::uint64_t length, int stallTimeoutMilliseconds,
@@ -333,7 +309,12 @@ namespace vexa
     CloseDescriptor(m_Descriptor);
     m_Descriptor = -1;
     this->m_SocketDescriptor = -1;
-    m_ReceiveProgress.Reset();
+    m_ReceiveFraming.reset();
+  }
+
+  void IGTLClientSocket::SetReceiveFraming(std::unique_ptr<IGTLReceiveFraming> framing)
+  {
+    m_ReceiveFraming = std::move(framing);
   }
 
   std::string IGTLClientSocket::GetPeerText() const
@@ -352,6 +333,43 @@ namespace vexa
   {
     Superclass::PrintSelf(os);
     os << "  Peer: " << GetPeerText() << "\n";
+  }
+
+  // ---------------------------------------------------------------- poll set
+
+  void IGTLPollSet::Reset(std::initializer_list<int> wakeDescriptors)
+  {
+    m_Descriptors.clear();
+    for (int w : wakeDescriptors)
+      m_Descriptors.push_back(pollfd{w, POLLIN, 0});
+    m_WakeDescriptors = m_Descriptors.size();
+  }
+
+  void IGTLPollSet::AddSocket(const IGTLClientSocket *socket)
+  {
+    m_Descriptors.push_back(pollfd{socket != nullptr ? socket->GetDescriptor() : -1, POLLIN, 0});
+  }
+
+  IGTLSocketResult IGTLPollSet::Wait(int timeoutMilliseconds)
+  {
+    for (pollfd &p : m_Descriptors)
+      p.revents = 0;
+    const int r = PollRetrying(m_Descriptors.data(), m_Descriptors.size(), timeoutMilliseconds);
+    if (r < 0)
+      return IGTLSocketResult::Failed;
+    for (std::size_t i = 0; i < m_WakeDescriptors; ++i)
+      if (m_Descriptors[i].revents != 0)
+        return IGTLSocketResult::Interrupted;
+    for (std::size_t i = m_WakeDescriptors; i < m_Descriptors.size(); ++i)
+      if (m_Descriptors[i].fd >= 0 && m_Descriptors[i].revents != 0)
+        return IGTLSocketResult::Done;
+    return IGTLSocketResult::TimedOut;
+  }
+
+  bool IGTLPollSet::IsReadable(std::size_t index) const
+  {
+    const std::size_t i = m_WakeDescriptors + index;
+    return i < m_Descriptors.size() && m_Descriptors[i].fd >= 0 && m_Descriptors[i].revents != 0;
   }
 
   // ---------------------------------------------------------------- listening socket

@@ -15,7 +15,7 @@
 //  - reads and writes never block: they take what is there, wait with poll()
 //    up to a deadline, can be woken by a signal descriptor, and use 64-bit
 //    lengths;
-//  - several sockets can be waited for at once.
+//  - several sockets can be waited for at once, without allocating per wait.
 //
 // The OpenIGTLink protocol itself (headers, packing, CRC, byte order) stays
 // OpenIGTLink's; this layer moves bytes only.
@@ -27,11 +27,14 @@
 #include <igtlServerSocket.h>
 #include <igtl_header.h>
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <poll.h>
 
 namespace vexa
 {
@@ -47,37 +50,7 @@ namespace vexa
 
   OSTREL_EXPORT const char *ToString(IGTLSocketResult result);
 
-  /**
-   * How far the message currently arriving on a connection has got. It lives
-   * with the connection, so that one message can arrive over several reads
-   * and its progress goes away with the connection. Filled and read only by
-   * the device's receive path (vexa::IGTLDevice).
-   */
-  struct IGTLReceiveProgress
-  {
-    enum class Phase
-    {
-      Header, ///< waiting for, or in the middle of, the 58 header bytes
-      Body,   ///< reading the announced body into Message
-      Skip    ///< discarding the announced body
-    };
-    Phase phase = Phase::Header;
-    unsigned char header[IGTL_HEADER_SIZE] = {};
-    std::size_t headerBytes = 0;
-    igtl::MessageBase::Pointer headerMessage; ///< the unpacked header
-    igtl::MessageBase::Pointer message;       ///< the message whose body is being read
-    std::uint64_t bodySize = 0;
-    std::uint64_t bodyBytes = 0;
-    std::uint64_t announcedCrc = 0; ///< the header's CRC of the body
-    std::uint64_t crc = 0;          ///< CRC of the body bytes read so far
-    unsigned int statusAfterSkip = 0;            ///< what a finished skip returns
-    bool commandAfterSkip = false;               ///< a skipped body belonged to a GET_/STP_/RTS_ request
-    std::chrono::steady_clock::time_point lastProgress;
-
-    /** True between the first byte of a message and its last. */
-    bool InMessage() const { return phase != Phase::Header || headerBytes > 0; }
-    void Reset() { *this = IGTLReceiveProgress(); }
-  };
+  class IGTLReceiveFraming;
 
   /** A descriptor that wakes waiting socket calls when raised (an eventfd). */
   class OSTREL_EXPORT IGTLWakeUpSignal
@@ -155,14 +128,6 @@ namespace vexa
     IGTLSocketResult WaitReadable(int timeoutMilliseconds, int wakeDescriptor = -1);
 
     /**
-     * Waits for several sockets at once. `readable[i]` tells whether socket i
-     * can be read (data, close or error). Done when at least one can,
-     * TimedOut, or Interrupted when one of the wake-up descriptors was raised.
-     */
-    static IGTLSocketResult WaitReadable(const std::vector<Self *> &sockets, int timeoutMilliseconds,
-                                         const std::vector<int> &wakeDescriptors, std::vector<bool> &readable);
-
-    /**
      * Ends the connection in both directions but keeps the descriptor, so that
      * another thread still reading or writing it gets "closed" instead of
      * touching a reused descriptor. Safe while other threads use the socket.
@@ -175,7 +140,12 @@ namespace vexa
     /** "address:port" of the peer, or "unknown". */
     std::string GetPeerText() const;
 
-    IGTLReceiveProgress &GetReceiveProgress() { return m_ReceiveProgress; }
+    /**
+     * How the bytes arriving on this connection are cut into messages: made by
+     * the device that reads the connection first, gone when it is closed.
+     */
+    IGTLReceiveFraming *GetReceiveFraming() const { return m_ReceiveFraming.get(); }
+    void SetReceiveFraming(std::unique_ptr<IGTLReceiveFraming> framing);
 
   protected:
     IGTLClientSocket();
@@ -187,7 +157,35 @@ namespace vexa
     void TakeDescriptor(int descriptor);
 
     int m_Descriptor = -1; // ours to close, even after OpenIGTLink's CloseSocket() forgot it
-    IGTLReceiveProgress m_ReceiveProgress;
+    std::unique_ptr<IGTLReceiveFraming> m_ReceiveFraming;
+  };
+
+  /**
+   * Wake-up descriptors and sockets waited for together. Kept from one wait
+   * to the next, so that waiting allocates nothing; filled again only when
+   * the sockets change. The sockets must stay alive while they are in the set.
+   */
+  class OSTREL_EXPORT IGTLPollSet
+  {
+  public:
+    /** Empties the set and puts the wake-up descriptors (negative ones are ignored) in it. */
+    void Reset(std::initializer_list<int> wakeDescriptors);
+    void AddSocket(const IGTLClientSocket *socket);
+    std::size_t GetNumberOfSockets() const { return m_Descriptors.size() - m_WakeDescriptors; }
+
+    /**
+     * Waits until a socket can be read (data, close or error): Done when at
+     * least one can (IsReadable), TimedOut, Interrupted when a wake-up
+     * descriptor was raised, Failed.
+     */
+    IGTLSocketResult Wait(int timeoutMilliseconds);
+
+    /** After Wait: whether socket `index` (in the order added) can be read. */
+    bool IsReadable(std::size_t index) const;
+
+  private:
+    std::vector<pollfd> m_Descriptors; // wake-up descriptors first, then the sockets
+    std::size_t m_WakeDescriptors = 0;
   };
 
   /** A listening socket. */

@@ -89,13 +89,15 @@ namespace
     std::vector<float> inv2h;     // 1 / (2 half-width) per row
     std::vector<float> window;
     bool box = true;
-    bool roots = false; // DMAS needs the square roots of the weights
+    bool roots = false; // DMAS: normalised by the pair weights, not the weights
 
     // shared tracks, one per distinct |K| (empty when they would not fit the budget)
     bool shared = false;
     std::vector<std::uint32_t> trackOf; // per (line, element): index of its track
     std::vector<unsigned int> first, end;
-    std::vector<float> delay, weight, rootWeight; // paddedRows values per track
+    std::vector<float> delay, weight; // paddedRows values per track
+    // per (line, padded row): what the pixel's sum is divided by (0: no value), see WeightSums
+    std::vector<float> norm;
     std::size_t bytes = 0;
 
     long long OffsetKey(unsigned int line, unsigned int e) const
@@ -151,7 +153,6 @@ namespace
                   unsigned int r1,
                   float *delay,
                   float *weight,
-                  float *rootWeight,
                   unsigned int &first,
                   unsigned int &end)
   {
@@ -186,8 +187,6 @@ namespace
       }
       delay[s - r0] = t;
       weight[s - r0] = w;
-      if (plan.roots)
-        rootWeight[s - r0] = std::sqrt(w);
     }
     if (end < first)
       end = first;
@@ -208,15 +207,61 @@ namespace
     }
   }
 
+  /**
+   * The sums of the weights of the elements that count for the rows of one
+   * block of one line; they do not depend on the data. The pixel's sum is
+   * divided by Norm: for DAS the sum of the weights, for DMAS the sum of
+   * the pair weights ((sum sqrt w)^2 - sum w) / 2; 0 when the pixel has no
+   * value (no contribution, or DMAS with fewer than two).
+   */
+  struct WeightSums
+  {
+    float w[RowBlock];
+    double wide[RowBlock], sqrtW[RowBlock];
+    unsigned int count[RowBlock];
+
+    void Clear(unsigned int n)
+    {
+      std::fill(w, w + n, 0.0f);
+      std::fill(wide, wide + n, 0.0);
+      std::fill(sqrtW, sqrtW + n, 0.0);
+      std::fill(count, count + n, 0u);
+    }
+
+    /** Weights of one element for the rows at, at + 1, ... of the block. */
+    void Add(const float *weight, unsigned int at, unsigned int n, bool roots)
+    {
+      for (unsigned int i = 0; i < n; ++i)
+        w[at + i] += weight[i];
+      if (roots)
+        for (unsigned int i = 0; i < n; ++i)
+        {
+          wide[at + i] += weight[i];
+          sqrtW[at + i] += std::sqrt(weight[i]);
+          count[at + i] += weight[i] > 0.0f ? 1u : 0u;
+        }
+    }
+
+    float Norm(unsigned int i, bool roots) const
+    {
+      if (!roots)
+        return w[i] > 0.0f ? w[i] : 0.0f;
+      if (!(wide[i] > 0.0) || count[i] < 2)
+        return 0.0f;
+      const double pairWeights = (sqrtW[i] * sqrtW[i] - wide[i]) * 0.5;
+      return pairWeights > 0.0 ? static_cast<float>(pairWeights) : 0.0f;
+    }
+  };
+
   /** Buffers of the line loops, one per participant of a call; kept across calls. */
   struct Scratch
   {
-    // float sums of one block: w, ws, r, r2, sqrtW, count
-    float sums[6][RowBlock];
-    // double sums of DMAS: w, r, r2, sqrtW
-    double wide[4][RowBlock];
-    // one track over one block, for the per-line delays
-    float delay[RowBlock], weight[RowBlock], rootWeight[RowBlock];
+    // sums of one block: in float per group of elements, then in double (DMAS)
+    float ws[RowBlock], r[RowBlock], r2[RowBlock];
+    double wideR[RowBlock], wideR2[RowBlock];
+    // the per-line delays: one track over one block, and its weight sums
+    float delay[RowBlock], weight[RowBlock];
+    WeightSums weights;
   };
 
   vexa::SlotScratch<Scratch> &Scratches()
@@ -244,23 +289,23 @@ namespace
     const bool dmas = algorithm != Algorithm::DAS;
     const unsigned int rowsEnd = std::min(RoundUp(b1, Simd::Lanes), plan.paddedRows);
     const unsigned int n = rowsEnd - b0;
-    for (int k = 0; k < (dmas ? 6 : 2); ++k)
-      std::fill(scratch.sums[k], scratch.sums[k] + n, 0.0f);
+    std::fill(scratch.ws, scratch.ws + n, 0.0f);
     if (dmas)
-      for (auto &wide : scratch.wide)
-        std::fill(wide, wide + n, 0.0);
+    {
+      std::fill(scratch.r, scratch.r + n, 0.0f);
+      std::fill(scratch.r2, scratch.r2 + n, 0.0f);
+      std::fill(scratch.wideR, scratch.wideR + n, 0.0);
+      std::fill(scratch.wideR2, scratch.wideR2 + n, 0.0);
+    }
+    if (!plan.shared)
+      scratch.weights.Clear(n);
 
     auto flush = [&] {
-      static constexpr int from[4] = {0, 2, 3, 4}; // w, r, r2, sqrtW
-      for (int k = 0; k < 4; ++k)
+      for (unsigned int i = 0; i < n; ++i)
       {
-        float *f = scratch.sums[from[k]];
-        double *d = scratch.wide[k];
-        for (unsigned int s = 0; s < n; ++s)
-        {
-          d[s] += f[s];
-          f[s] = 0.0f;
-        }
+        scratch.wideR[i] += scratch.r[i];
+        scratch.wideR2[i] += scratch.r2[i];
+        scratch.r[i] = scratch.r2[i] = 0.0f;
       }
     };
 
@@ -272,7 +317,7 @@ namespace
     {
       unsigned int first = 0, end = 0;
       // the track's values and the row of its first one
-      const float *delay, *weight, *rootWeight;
+      const float *delay, *weight;
       unsigned int row0 = 0;
       if (plan.shared)
       {
@@ -282,17 +327,17 @@ namespace
         const std::size_t at = static_cast<std::size_t>(k) * plan.paddedRows;
         delay = plan.delay.data() + at;
         weight = plan.weight.data() + at;
-        rootWeight = plan.roots ? plan.rootWeight.data() + at : nullptr;
       }
       else
       {
-        BuildTrack(plan, plan.OffsetOfKey(plan.OffsetKey(line, e)), b0, rowsEnd, scratch.delay, scratch.weight,
-                   scratch.rootWeight, first, end);
+        BuildTrack(plan, plan.OffsetOfKey(plan.OffsetKey(line, e)), b0, rowsEnd, scratch.delay, scratch.weight, first,
+                   end);
         end = std::min(end, b1);
         delay = scratch.delay;
         weight = scratch.weight;
-        rootWeight = plan.roots ? scratch.rootWeight : nullptr;
         row0 = b0;
+        if (first < end)
+          scratch.weights.Add(weight + (first - row0), first - b0, end - first, plan.roots);
       }
       if (first >= end)
         continue;
@@ -302,13 +347,9 @@ namespace
       Simd::Rows rows;
       rows.delay = delay + (from - row0);
       rows.weight = weight + (from - row0);
-      rows.rootWeight = rootWeight ? rootWeight + (from - row0) : nullptr;
-      rows.w = scratch.sums[0] + at;
-      rows.ws = scratch.sums[1] + at;
-      rows.r = scratch.sums[2] + at;
-      rows.r2 = scratch.sums[3] + at;
-      rows.sqrtW = scratch.sums[4] + at;
-      rows.count = scratch.sums[5] + at;
+      rows.ws = scratch.ws + at;
+      rows.r = scratch.r + at;
+      rows.r2 = scratch.r2 + at;
       accumulate(channels + static_cast<std::size_t>(e) * plan.channelStride, lastPair, rows, to - from);
       if (dmas && ++sinceFlush == DmasFlush)
       {
@@ -319,26 +360,24 @@ namespace
     if (dmas)
       flush();
 
+    const float *norm = plan.shared ? plan.norm.data() + static_cast<std::size_t>(line) * plan.paddedRows : nullptr;
     for (unsigned int s = b0; s < b1; ++s)
     {
       const unsigned int i = s - b0;
+      const float divisor = norm ? norm[s] : scratch.weights.Norm(i, plan.roots);
       float value = 0.0f;
-      if (!dmas)
+      if (!(divisor > 0.0f))
+        value = 0.0f;
+      else if (!dmas)
+        value = scratch.ws[i] / divisor;
+      else
       {
-        const float sumW = scratch.sums[0][i];
-        value = sumW > 0.0f ? scratch.sums[1][i] / sumW : 0.0f;
-      }
-      else if (scratch.wide[0][i] > 0.0)
-      {
-        // the sums over all pairs, from the sums over the elements
-        const double sumR = scratch.wide[1][i];
-        const double pairs = (sumR * sumR - scratch.wide[2][i]) * 0.5;
-        const double sumSqrtW = scratch.wide[3][i];
-        const double pairWeights = (sumSqrtW * sumSqrtW - scratch.wide[0][i]) * 0.5;
-        double dmasValue = scratch.sums[5][i] >= 2.0f && pairWeights > 0.0 ? pairs / pairWeights : 0.0;
+        // the sum over all pairs, from the sums over the elements
+        const double sumR = scratch.wideR[i];
+        double dmasValue = (sumR * sumR - scratch.wideR2[i]) * 0.5 / divisor;
         if (algorithm == Algorithm::sDMAS)
         {
-          const float das = scratch.sums[1][i];
+          const float das = scratch.ws[i];
           dmasValue = das > 0.0f ? dmasValue : (das < 0.0f ? -dmasValue : 0.0);
         }
         value = static_cast<float>(dmasValue);
@@ -369,8 +408,9 @@ namespace
     const double maxKey = std::max((2.0 * elements - 1) * lines - elements, (2.0 * lines - 1) * elements - lines);
     const double words = std::floor(maxKey / 64) + 1;
     const double bitmapBytes = words * (sizeof(std::uint64_t) + sizeof(std::uint32_t));
-    const double trackBytes = double(paddedRows) * (roots ? 3 : 2) * sizeof(float);
-    if (trackOfBytes + bitmapBytes + trackBytes > double(budget))
+    const double trackBytes = double(paddedRows) * 2 * sizeof(float);
+    const double normBytes = double(lines) * paddedRows * sizeof(float);
+    if (trackOfBytes + bitmapBytes + normBytes + trackBytes > double(budget))
       return 0;
 
     auto keyOf = [&](unsigned int l, unsigned int e) {
@@ -390,7 +430,7 @@ namespace
       rank[w] = static_cast<std::uint32_t>(tracks);
       tracks += static_cast<std::size_t>(__builtin_popcountll(bitmap[w]));
     }
-    const double total = trackOfBytes + bitmapBytes + double(tracks) * trackBytes;
+    const double total = trackOfBytes + bitmapBytes + normBytes + double(tracks) * trackBytes;
     if (total > double(budget))
       return 0;
     if (plan)
@@ -414,8 +454,7 @@ namespace
       const std::size_t values = tracks * paddedRows;
       plan->delay.resize(values);
       plan->weight.resize(values);
-      if (roots)
-        plan->rootWeight.resize(values);
+      plan->norm.resize(static_cast<std::size_t>(lines) * paddedRows);
       plan->shared = true;
     }
     return static_cast<std::size_t>(total);
@@ -490,7 +529,29 @@ namespace
         {
           const std::size_t at = k * padded;
           BuildTrack(pl, pl.OffsetOfKey(static_cast<long long>(offsets[k])), 0, padded, pl.delay.data() + at,
-                     pl.weight.data() + at, pl.roots ? pl.rootWeight.data() + at : nullptr, pl.first[k], pl.end[k]);
+                     pl.weight.data() + at, pl.first[k], pl.end[k]);
+        }
+      });
+      // what each pixel is divided by, from the weights alone
+      vexa::ParallelForEach(pl.lines, threads, [&](std::size_t line) {
+        WeightSums sums;
+        unsigned int e0 = 0, e1 = 0;
+        pl.ElementRange(static_cast<unsigned int>(line), e0, e1);
+        for (unsigned int b0 = 0; b0 < padded; b0 += RowBlock)
+        {
+          const unsigned int b1 = std::min(b0 + RowBlock, padded);
+          sums.Clear(b1 - b0);
+          for (unsigned int e = e0; e < e1; ++e)
+          {
+            const std::uint32_t k = pl.trackOf[line * pl.elements + e];
+            const unsigned int first = std::max(pl.first[k], b0), end = std::min(pl.end[k], b1);
+            if (first < end)
+              sums.Add(pl.weight.data() + static_cast<std::size_t>(k) * padded + first, first - b0, end - first,
+                       pl.roots);
+          }
+          float *norm = pl.norm.data() + line * padded;
+          for (unsigned int r = b0; r < b1; ++r)
+            norm[r] = sums.Norm(r - b0, pl.roots);
         }
       });
     }

@@ -25,25 +25,21 @@ namespace vexa
      * One element's contribution to `n` rows (a multiple of Lanes), every
      * pointer already at the first of them. Per row s, with t = delay[s]:
      *   i = min(floor(t), lastPair), v = channel[i] + (channel[i + 1] - channel[i]) (t - i);
-     *   w = weight[s]; ws = w v when w > 0, else 0 (a zero weight contributes nothing,
-     *   not even a NaN of its sample);
-     *   w[s] += w; ws[s] += ws;
+     *   ws = weight[s] v when weight[s] > 0, else 0 (a zero weight contributes
+     *   nothing, not even a NaN of its sample);
+     *   ws[s] += ws;
      * and for the multiplicative algorithms also
-     *   r[s] += sign(ws) sqrt(|ws|); r2[s] += |ws|; sqrtW[s] += rootWeight[s];
-     *   count[s] += 1 when w > 0.
-     * Delays are non-negative and at most lastPair + 1.
+     *   r[s] += sign(ws) sqrt(|ws|); r2[s] += |ws|.
+     * The sums of the weights themselves do not depend on the data; the
+     * caller has them. Delays are non-negative and at most lastPair + 1.
      */
     struct Rows
     {
       const float *delay;
       const float *weight;
-      const float *rootWeight;
-      float *w;
       float *ws;
       float *r;
       float *r2;
-      float *sqrtW;
-      float *count;
     };
 
     using Accumulate = void (*)(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n);

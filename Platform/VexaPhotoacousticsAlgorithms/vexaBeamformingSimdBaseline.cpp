@@ -21,9 +21,7 @@ void vexa::BeamformingSimd::DasBaseline(const float *channel, unsigned int lastP
   for (unsigned int s = 0; s < n; ++s)
   {
     const float w = rows.weight[s];
-    const float ws = w > 0.0f ? w * Sample(channel, lastPair, rows.delay[s]) : 0.0f;
-    rows.w[s] += w;
-    rows.ws[s] += ws;
+    rows.ws[s] += w > 0.0f ? w * Sample(channel, lastPair, rows.delay[s]) : 0.0f;
   }
 }
 
@@ -32,14 +30,10 @@ void vexa::BeamformingSimd::DmasBaseline(const float *channel, unsigned int last
   for (unsigned int s = 0; s < n; ++s)
   {
     const float w = rows.weight[s];
-    const bool on = w > 0.0f;
-    const float ws = on ? w * Sample(channel, lastPair, rows.delay[s]) : 0.0f;
+    const float ws = w > 0.0f ? w * Sample(channel, lastPair, rows.delay[s]) : 0.0f;
     const float mag = std::fabs(ws);
-    rows.w[s] += w;
     rows.ws[s] += ws;
     rows.r[s] += std::copysign(std::sqrt(mag), ws);
     rows.r2[s] += mag;
-    rows.sqrtW[s] += rows.rootWeight[s];
-    rows.count[s] += on ? 1.0f : 0.0f;
   }
 }

@@ -334,9 +334,9 @@ void vexa::ParallelForEachSlot(std::size_t count,
 
   if (const std::exception_ptr failure = pool.FailureOf(job))
     std::rethrow_exception(failure);
+  report(); // the last count, which a tick may refuse too
   if (tickFailure)
     std::rethrow_exception(tickFailure);
-  report();
 }
 
 void vexa::ParallelFor(std::size_t count,

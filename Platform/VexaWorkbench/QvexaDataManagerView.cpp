@@ -4,12 +4,11 @@
 
 #include <vexaLog.h>
 
-#include <itkCommand.h>
+#include <vexaQtEventBridge.h>
 
 #include <QSignalBlocker>
 
 #include <exception>
-#include <functional>
 
 Q_DECLARE_METATYPE(vexa::DataNode::Pointer)
 
@@ -21,32 +20,6 @@ namespace
   {
     return item ? item->data(NodeRole).value<vexa::DataNode::Pointer>() : nullptr;
   }
-
-  // Calls a function for an ITK event; observers of the storage run on the GUI thread.
-  class Callback : public itk::Command
-  {
-  public:
-    typedef Callback Self;
-    typedef itk::SmartPointer<Self> Pointer;
-    itkNewMacro(Self);
-    std::function<void()> function;
-    void Execute(itk::Object *, const itk::EventObject &) override { Run(); }
-    void Execute(const itk::Object *, const itk::EventObject &) override { Run(); }
-
-  private:
-    void Run()
-    {
-      try
-      {
-        if (function)
-          function();
-      }
-      catch (const std::exception &e)
-      {
-        VEXA_ERROR << "The data manager failed to follow the data storage: " << e.what();
-      }
-    }
-  };
 }
 
 QvexaDataManagerView::QvexaDataManagerView(QWidget *parent)
@@ -65,20 +38,13 @@ QvexaDataManagerView::~QvexaDataManagerView()
   delete m_Controls;
 }
 
+
 void QvexaDataManagerView::Observe(bool on)
 {
-  if (!m_Storage)
-    return;
-  if (!on)
-  {
-    m_Storage->RemoveObserver(m_AddTag);
-    m_Storage->RemoveObserver(m_RemoveTag);
-    return;
-  }
-  auto callback = Callback::New();
-  callback->function = [this] { Synchronize(); };
-  m_AddTag = m_Storage->AddObserver(vexa::DataStorage::AddNodeEvent(), callback);
-  m_RemoveTag = m_Storage->AddObserver(vexa::DataStorage::RemoveNodeEvent(), callback);
+  m_StorageEvents.Disconnect();
+  if (on && m_Storage)
+    m_StorageEvents = vexa::ForwardEvent(m_Storage.GetPointer(), vexa::DataStorage::NodeEvent(), this,
+                                         [this](const itk::EventObject &) { Synchronize(); });
 }
 
 void QvexaDataManagerView::SetDataStorage(vexa::DataStorage *storage)

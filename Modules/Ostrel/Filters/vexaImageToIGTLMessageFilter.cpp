@@ -194,6 +194,7 @@ namespace vexa
 
     IGTLPackMessage(imgMsg);
     output->SetMessage(imgMsg.GetPointer());
+    output->SetPacked(true); // the message is new and no one else has it: the device sends it as packed here
     return true;
   }
 

@@ -1,11 +1,14 @@
-// Loopback image streaming through the devices, side by side with a plain loop
-// over OpenIGTLink's own sockets moving the same messages; fan-out from a
-// server to several clients; CPU of an idle connected device.
+// Loopback image streaming through the devices, side by side with raw
+// loopback TCP moving the same bytes in the same run (its ratio is reported as
+// x_raw_tcp) and with a plain loop over OpenIGTLink's own sockets and
+// packing; fan-out from a server to several clients; CPU of an idle connected
+// device; allocations per received message.
 //
 // Latency is from SendMessage (or the plain loop's Send) to the moment the
-// receiver has the whole message unpacked (MessageReceivedEvent), one message
-// in flight at a time; throughput keeps several in flight.
+// receiver has the whole message checked and unpacked (MessageReceivedEvent),
+// one message in flight at a time; throughput keeps up to four in flight.
 
+#include "vexaIGTLBenchmarkHelpers.h"
 #include "vexaIGTLTestHelpers.h"
 
 #include <vorlenLogSink.h>
@@ -17,11 +20,33 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <new>
 
 using namespace vexa;
 using namespace vexa::test;
+using vexa::bench::Arrivals;
+
+// Every allocation of the program is counted, per thread.
+namespace
+{
+  thread_local std::uint64_t t_Allocations = 0;
+}
+
+void *operator new(std::size_t size)
+{
+  ++t_Allocations;
+  if (void *p = std::malloc(size != 0 ? size : 1))
+    return p;
+  throw std::bad_alloc();
+}
+
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+
+std::uint64_t vexa::bench::AllocationsOnThisThread() { return t_Allocations; }
 
 namespace
 {
@@ -29,38 +54,20 @@ namespace
 
   struct ImageSize
   {
-    int x, y, scalarType;
+    int x, y, z, scalarType;
+    const char *name;
   };
-  const ImageSize Sizes[] = {{640, 480, igtl::ImageMessage::TYPE_UINT8}, {1024, 1024, igtl::ImageMessage::TYPE_UINT16}};
+  const ImageSize Sizes[] = {{640, 480, 1, igtl::ImageMessage::TYPE_UINT8, "640x480 8-bit"},
+                             {1024, 1024, 1, igtl::ImageMessage::TYPE_UINT16, "1024x1024 16-bit"},
+                             {256, 256, 64, igtl::ImageMessage::TYPE_FLOAT32, "256x256x64 float (16 MiB)"}};
+  constexpr int InFlight = 4;
 
-  /** Counts arrivals and lets a thread wait for a count. */
-  class Arrivals
+  std::size_t PackSizeOf(const ImageSize &size)
   {
-  public:
-    void Arrived()
-    {
-      {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        ++m_Count;
-      }
-      m_Changed.notify_all();
-    }
-    bool WaitFor(long long count)
-    {
-      std::unique_lock<std::mutex> lock(m_Mutex);
-      return m_Changed.wait_for(lock, std::chrono::seconds(30), [&] { return m_Count >= count; });
-    }
-    long long Count()
-    {
-      std::lock_guard<std::mutex> lock(m_Mutex);
-      return m_Count;
-    }
-
-  private:
-    std::mutex m_Mutex;
-    std::condition_variable m_Changed;
-    long long m_Count = 0;
-  };
+    igtl::ImageMessage::Pointer image = MakeImage(size.x, size.y, size.z, size.scalarType);
+    image->Pack();
+    return static_cast<std::size_t>(image->GetPackSize());
+  }
 
   void ReportLatencies(benchmark::State &state, std::vector<double> &microseconds)
   {
@@ -83,6 +90,9 @@ namespace
     std::vector<IGTLClient::Pointer> clients;
     Arrivals atServer, atClients;
     std::vector<std::unique_ptr<EventCounter>> observers;
+    // Allocations of the server's receiving thread, read in its observer.
+    std::atomic<std::uint64_t> firstAllocations{0}, lastAllocations{0};
+    std::atomic<long long> counted{0};
 
     explicit Network(int clientCount)
     {
@@ -90,7 +100,13 @@ namespace
       for (int i = 0; i < clientCount; ++i)
         clients.push_back(StartClient(server->GetPortNumber()));
       WaitUntil([&] { return server->GetNumberOfConnections() == static_cast<unsigned int>(clientCount); });
-      observers.emplace_back(new EventCounter(server, MessageReceivedEvent(), [this] { atServer.Arrived(); }));
+      observers.emplace_back(new EventCounter(server, MessageReceivedEvent(), [this] {
+        const std::uint64_t allocations = vexa::bench::AllocationsOnThisThread();
+        if (counted++ == 0)
+          firstAllocations = allocations;
+        lastAllocations = allocations;
+        atServer.Arrived();
+      }));
       for (auto &c : clients)
       {
         c->EnableNoBufferingMode(false);
@@ -105,23 +121,74 @@ namespace
         c->CloseConnection();
       server->CloseConnection();
     }
+
+    /** Allocations of the receiving thread per message received by the server, between the first and the last. */
+    double AllocationsPerReceivedMessage() const
+    {
+      const long long n = counted.load();
+      return n > 1 ? static_cast<double>(lastAllocations - firstAllocations) / static_cast<double>(n - 1) : 0.0;
+    }
   };
 
   void DrainImages(IGTLDevice *device)
   {
-    while (device->GetNextImage2dMessage().IsNotNull())
+    while (device->GetNextImage2dMessage().IsNotNull() || device->GetNextImage3dMessage().IsNotNull())
     {
     }
   }
 }
 
+// ----------------------------------------------------------------- the yardstick: raw loopback TCP
+
+static void BM_RawTcpThroughput(benchmark::State &state)
+{
+  const ImageSize size = Sizes[state.range(0)];
+  state.SetLabel(size.name);
+  const std::size_t bytes = PackSizeOf(size);
+  const double rate = vexa::bench::RawTcpRate(state, bytes, 1, InFlight);
+  vexa::bench::ReportRate(state, "raw/" + std::to_string(state.range(0)), rate, "");
+  state.counters["GB_per_s"] = rate * static_cast<double>(bytes) / 1e9;
+}
+BENCHMARK(BM_RawTcpThroughput)->DenseRange(0, 2)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
 // ----------------------------------------------------------------- devices, client to server
+
+static void BM_DeviceThroughput(benchmark::State &state)
+{
+  const ImageSize size = Sizes[state.range(0)];
+  state.SetLabel(size.name);
+  Network net(1);
+  // distinct device names: none replaces another in the send list
+  std::vector<IGTLMessage::Pointer> messages;
+  for (int i = 0; i < InFlight; ++i)
+    messages.push_back(IGTLMessage::New(
+      MakeImage(size.x, size.y, size.z, size.scalarType, "Image" + std::to_string(i)).GetPointer()));
+  long long sent = 0;
+  const Clock::time_point start = Clock::now();
+  for (auto _ : state)
+  {
+    if (sent >= InFlight && !net.atServer.WaitFor(sent - InFlight + 1))
+      state.SkipWithError("messages did not arrive");
+    net.clients[0]->SendMessage(messages[sent % InFlight]);
+    ++sent;
+    DrainImages(net.server);
+  }
+  net.atServer.WaitFor(sent);
+  const double rate = static_cast<double>(sent) / std::chrono::duration<double>(Clock::now() - start).count();
+  vexa::bench::ReportRate(state, "device/" + std::to_string(state.range(0)), rate,
+                          "raw/" + std::to_string(state.range(0)));
+  state.counters["GB_per_s"] = rate * static_cast<double>(messages[0]->GetMessage()->GetPackSize()) / 1e9;
+  state.counters["allocs_per_received_msg"] = net.AllocationsPerReceivedMessage();
+}
+BENCHMARK(BM_DeviceThroughput)->DenseRange(0, 2)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 static void BM_DeviceLatency(benchmark::State &state)
 {
   const ImageSize size = Sizes[state.range(0)];
+  state.SetLabel(size.name);
   Network net(1);
-  IGTLMessage::Pointer message = IGTLMessage::New(MakeImage(size.x, size.y, 1, size.scalarType).GetPointer());
+  IGTLMessage::Pointer message =
+    IGTLMessage::New(MakeImage(size.x, size.y, size.z, size.scalarType).GetPointer());
   std::vector<double> latencies;
   long long sent = 0;
   for (auto _ : state)
@@ -134,33 +201,8 @@ static void BM_DeviceLatency(benchmark::State &state)
     DrainImages(net.server);
   }
   ReportLatencies(state, latencies);
-  state.SetBytesProcessed(state.iterations() * message->GetMessage()->GetPackSize());
 }
 BENCHMARK(BM_DeviceLatency)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMicrosecond);
-
-static void BM_DeviceThroughput(benchmark::State &state)
-{
-  const ImageSize size = Sizes[state.range(0)];
-  Network net(1);
-  // distinct device names: none replaces another in the send list
-  std::vector<IGTLMessage::Pointer> messages;
-  for (int i = 0; i < 4; ++i)
-    messages.push_back(IGTLMessage::New(
-      MakeImage(size.x, size.y, 1, size.scalarType, "Image" + std::to_string(i)).GetPointer()));
-  long long sent = 0;
-  for (auto _ : state)
-  {
-    // up to four in flight
-    if (sent >= 4 && !net.atServer.WaitFor(sent - 3))
-      state.SkipWithError("messages did not arrive");
-    net.clients[0]->SendMessage(messages[sent % 4]);
-    ++sent;
-    DrainImages(net.server);
-  }
-  net.atServer.WaitFor(sent);
-  state.counters["messages_per_s"] = benchmark::Counter(static_cast<double>(sent), benchmark::Counter::kIsRate);
-}
-BENCHMARK(BM_DeviceThroughput)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // ----------------------------------------------------------------- the plain loop over OpenIGTLink's sockets
 
@@ -211,45 +253,29 @@ namespace
   };
 }
 
-static void BM_PlainSocketLatency(benchmark::State &state)
+/** Each frame packed anew and sent; the receiver reads, checks and unpacks with OpenIGTLink alone. */
+static void BM_PlainOpenIGTLinkThroughput(benchmark::State &state)
 {
   const ImageSize size = Sizes[state.range(0)];
+  state.SetLabel(size.name);
   PlainLink link;
-  igtl::ImageMessage::Pointer image = MakeImage(size.x, size.y, 1, size.scalarType);
-  image->Pack();
-  std::vector<double> latencies;
+  igtl::ImageMessage::Pointer image = MakeImage(size.x, size.y, size.z, size.scalarType);
   long long sent = 0;
+  const Clock::time_point start = Clock::now();
   for (auto _ : state)
   {
-    const Clock::time_point start = Clock::now();
-    link.sender->Send(image->GetPackPointer(), image->GetPackSize());
-    if (!link.arrivals.WaitFor(++sent))
-      state.SkipWithError("a message did not arrive");
-    latencies.push_back(Microseconds(start, Clock::now()));
-  }
-  ReportLatencies(state, latencies);
-  state.SetBytesProcessed(state.iterations() * image->GetPackSize());
-}
-BENCHMARK(BM_PlainSocketLatency)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMicrosecond);
-
-static void BM_PlainSocketThroughput(benchmark::State &state)
-{
-  const ImageSize size = Sizes[state.range(0)];
-  PlainLink link;
-  igtl::ImageMessage::Pointer image = MakeImage(size.x, size.y, 1, size.scalarType);
-  image->Pack();
-  long long sent = 0;
-  for (auto _ : state)
-  {
-    if (sent >= 4 && !link.arrivals.WaitFor(sent - 3))
+    if (sent >= InFlight && !link.arrivals.WaitFor(sent - InFlight + 1))
       state.SkipWithError("messages did not arrive");
+    image->Pack();
     link.sender->Send(image->GetPackPointer(), image->GetPackSize());
     ++sent;
   }
   link.arrivals.WaitFor(sent);
-  state.counters["messages_per_s"] = benchmark::Counter(static_cast<double>(sent), benchmark::Counter::kIsRate);
+  const double rate = static_cast<double>(sent) / std::chrono::duration<double>(Clock::now() - start).count();
+  vexa::bench::ReportRate(state, "plain/" + std::to_string(state.range(0)), rate,
+                          "raw/" + std::to_string(state.range(0)));
 }
-BENCHMARK(BM_PlainSocketThroughput)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlainOpenIGTLinkThroughput)->DenseRange(0, 2)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // ----------------------------------------------------------------- fan-out from a server
 

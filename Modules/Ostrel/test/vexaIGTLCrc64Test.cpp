@@ -178,6 +178,15 @@ namespace
          return Base(m);
        }},
       {"RTS_QTDATA", [] { return Base(igtl::RTSQuaternionTrackingDataMessage::New()); }},
+      {"a received request header, packed again",
+       [] {
+         igtl::MessageHeader::Pointer header = igtl::MessageHeader::New();
+         header->InitPack();
+         const std::vector<unsigned char> bytes = RawHeader("GET_IMAGE", 0, IGTL_HEADER_VERSION, {}, "Viewer");
+         std::memcpy(header->GetPackPointer(), bytes.data(), IGTL_HEADER_SIZE);
+         header->Unpack(1);
+         return igtl::MessageBase::Pointer(header);
+       }},
       {"a received transform, packed again",
        [] {
          igtl::TransformMessage::Pointer sent = igtl::TransformMessage::New();

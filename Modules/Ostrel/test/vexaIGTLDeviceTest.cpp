@@ -412,6 +412,28 @@ TEST(IGTLDevice, MessagesThatCannotBePackedAreRefused)
   ASSERT_TRUE(WaitUntil([&] { return messages.Count() == 1; }));
 }
 
+TEST(IGTLDevice, AMessageThatSaysItIsPackedIsSentAsPacked)
+{
+  Pair pair;
+  ASSERT_TRUE(pair.Ok());
+  pair.client->EnableNoBufferingMode(false);
+  EventCounter received(pair.client, MessageReceivedEvent());
+  igtl::StringMessage::Pointer text = igtl::StringMessage::New();
+  text->SetString("as packed");
+  text->Pack();
+  text->SetString("changed since");
+  IGTLMessage::Pointer packed = IGTLMessage::New(text.GetPointer());
+  packed->SetPacked(true);
+  ASSERT_TRUE(pair.server->SendMessage(packed));
+  ASSERT_TRUE(WaitUntil([&] { return received.Count() == 1; }));
+  EXPECT_EQ("as packed", TextOf(pair.client->GetNextStringMessage()));
+
+  // Without the word of its producer a message is packed as it stands.
+  ASSERT_TRUE(pair.server->SendMessage(IGTLMessage::New(text.GetPointer())));
+  ASSERT_TRUE(WaitUntil([&] { return received.Count() == 2; }));
+  EXPECT_EQ("changed since", TextOf(pair.client->GetNextStringMessage()));
+}
+
 TEST(IGTLDevice, AThrowingStepStopsAllThreadsAndLeavesReady)
 {
   vorlen::CapturingSink sink;

@@ -1,8 +1,10 @@
 // Figures of the OpenIGTLink pipeline: conversion of images into image
-// messages, streaming through the message provider to 1 and 4 standard
-// OpenIGTLink clients over loopback TCP, and the end-to-end latency of a
-// GET_IMAGE request.
+// messages, streaming through the message provider to 1 and 4 client devices
+// over loopback TCP beside raw loopback TCP fanned out from one thread to as
+// many sockets (ratio x_raw_tcp), and the end-to-end latency of a GET_IMAGE
+// request from a standard OpenIGTLink client.
 
+#include "vexaIGTLBenchmarkHelpers.h"
 #include "vexaIGTLPipelineTestHelpers.h"
 
 #include <vexaIGTLMessageProvider.h>
@@ -11,6 +13,8 @@
 #include <vexaCallbackFromGUIThread.h>
 
 #include <benchmark/benchmark.h>
+
+#include <igtl_image.h>
 
 #include <algorithm>
 #include <atomic>
@@ -48,13 +52,17 @@ namespace
   void Convert1024x1024UInt16(benchmark::State &state) { ImageToMessage<unsigned short>(state, {1024, 1024}); }
   void Convert256CubedFloat(benchmark::State &state) { ImageToMessage<float>(state, {256, 256, 256}); }
 
-  /** A server with a provider that streams a 640x480 8-bit image, and n standard OpenIGTLink clients. */
+  constexpr int InFlight = 4;
+  constexpr std::size_t FrameBytes = 640 * 480 + IGTL_IMAGE_HEADER_SIZE + IGTL_HEADER_SIZE;
+
+  /** A server with a provider that streams a 640x480 8-bit image, and n client devices counting the frames. */
   struct StreamingSetUp
   {
     explicit StreamingSetUp(int clients)
     {
       server = IGTLServer::New(true);
       server->SetPortNumber(0);
+      server->EnableNoBufferingMode(false); // every frame goes out: the benchmark bounds how many wait
       provider = IGTLMessageProvider::New();
       provider->SetIGTLDevice(server);
       provider->Connect();
@@ -63,31 +71,24 @@ namespace
       filter = ImageToIGTLMessageFilter::New();
       filter->SetInput(image);
       filter->SetType("IMAGE");
-      for (int i = 0; i < clients; ++i)
-      {
-        peers.emplace_back(new Peer);
-        peers.back()->Connect(server->GetPortNumber());
-      }
-      WaitUntil([&] { return server->GetNumberOfConnections() == static_cast<unsigned int>(clients); });
       received.reset(new std::atomic<long>[clients]);
       for (int i = 0; i < clients; ++i)
       {
         received[i] = 0;
-        readers.emplace_back([this, i] {
-          Received r;
-          while (peers[i]->Receive(r))
-            if (r.type == "IMAGE")
-              ++received[i];
-        });
+        peers.push_back(StartClient(server->GetPortNumber()));
+        counters.emplace_back(new EventCounter(peers.back(), MessageReceivedEvent(), [this, i] {
+          ++received[i];
+          arrivals.Arrived();
+        }));
       }
+      WaitUntil([&] { return server->GetNumberOfConnections() == static_cast<unsigned int>(clients); });
     }
 
     ~StreamingSetUp()
     {
+      counters.clear();
       for (auto &peer : peers)
-        peer->Close();
-      for (std::thread &t : readers)
-        t.join();
+        peer->CloseConnection();
       provider = nullptr;
       CallbackFromGUIThread::GetInstance()->ProcessPendingCalls();
     }
@@ -100,32 +101,60 @@ namespace
       return true;
     }
 
+    /** Waits until every client has `frames` frames; false after 30 s. */
+    bool WaitForAll(long frames)
+    {
+      const auto end = Clock::now() + std::chrono::seconds(30);
+      for (;;)
+      {
+        const long long seen = arrivals.Count(); // before the check: an arrival after it wakes the wait
+        if (AllReceived(frames))
+          return true;
+        if (Clock::now() > end)
+          return false;
+        arrivals.WaitFor(seen + 1);
+      }
+    }
+
     IGTLServer::Pointer server;
     IGTLMessageProvider::Pointer provider;
     Image::Pointer image;
     ImageToIGTLMessageFilter::Pointer filter;
-    std::vector<std::unique_ptr<Peer>> peers;
+    std::vector<IGTLClient::Pointer> peers;
+    std::vector<std::unique_ptr<EventCounter>> counters;
     std::unique_ptr<std::atomic<long>[]> received;
-    std::vector<std::thread> readers;
+    vexa::bench::Arrivals arrivals;
   };
 
-  /** One frame per iteration: a changed image, the provider's update, until every client has it. */
+  /** The yardstick of provider streaming: raw TCP frames of the same size from one thread to n sockets. */
+  void RawTcpFanOut(benchmark::State &state)
+  {
+    const double rate = vexa::bench::RawTcpRate(state, FrameBytes, static_cast<int>(state.range(0)), InFlight);
+    vexa::bench::ReportRate(state, "rawfanout/" + std::to_string(state.range(0)), rate, "");
+  }
+
+  /** One new frame per iteration (a changed image, the provider's update), up to four on their way to every client. */
   void ProviderStreaming(benchmark::State &state)
   {
     StreamingSetUp setUp(static_cast<int>(state.range(0)));
     setUp.provider->StartStreamingOfSource(setUp.filter, 0);
     long frames = 0;
+    const Clock::time_point start = Clock::now();
     for (auto _ : state)
     {
+      if (frames >= InFlight && !setUp.WaitForAll(frames - InFlight + 1))
+        state.SkipWithError("frames did not arrive");
       setUp.image->Modified();
       setUp.provider->Update();
       ++frames;
-      while (!setUp.AllReceived(frames))
-        std::this_thread::yield();
     }
+    if (!setUp.WaitForAll(frames))
+      state.SkipWithError("frames did not arrive");
+    const double rate = static_cast<double>(frames) / std::chrono::duration<double>(Clock::now() - start).count();
     setUp.provider->StopStreamingOfAllSources();
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-    state.SetBytesProcessed(static_cast<int64_t>(frames) * 640 * 480 * state.range(0));
+    state.counters["frames_per_s"] = rate;
+    vexa::bench::ReportRate(state, "provider/" + std::to_string(state.range(0)), rate,
+                            "rawfanout/" + std::to_string(state.range(0)));
   }
 
   /**
@@ -177,6 +206,7 @@ namespace
 BENCHMARK(Convert640x480UInt8)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Convert1024x1024UInt16)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Convert256CubedFloat)->Unit(benchmark::kMillisecond);
+BENCHMARK(RawTcpFanOut)->Arg(1)->Arg(4)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(ProviderStreaming)->Arg(1)->Arg(4)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(GetImageLatency)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

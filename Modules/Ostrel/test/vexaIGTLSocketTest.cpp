@@ -146,19 +146,25 @@ TEST(IGTLSocket, WaitingForSeveralSockets)
   Connection a, b;
   ASSERT_TRUE(a.Ok());
   ASSERT_TRUE(b.Ok());
-  std::vector<IGTLClientSocket *> sockets = {a.accepted.GetPointer(), b.accepted.GetPointer()};
-  std::vector<bool> readable;
-  EXPECT_EQ(IGTLSocketResult::TimedOut, IGTLClientSocket::WaitReadable(sockets, 10, {}, readable));
+  IGTLWakeUpSignal wake;
+  IGTLPollSet set;
+  set.Reset({wake.GetDescriptor(), -1});
+  set.AddSocket(a.accepted);
+  set.AddSocket(b.accepted);
+  ASSERT_EQ(2u, set.GetNumberOfSockets());
+  EXPECT_EQ(IGTLSocketResult::TimedOut, set.Wait(10));
 
   const char byte = 1;
   ASSERT_EQ(IGTLSocketResult::Done, b.client->SendExactly(&byte, 1, 1000));
-  ASSERT_EQ(IGTLSocketResult::Done, IGTLClientSocket::WaitReadable(sockets, 10000, {}, readable));
-  EXPECT_EQ((std::vector<bool>{false, true}), readable);
+  for (int wait = 0; wait < 2; ++wait) // the same set again: nothing left over from the last wait
+  {
+    ASSERT_EQ(IGTLSocketResult::Done, set.Wait(10000));
+    EXPECT_FALSE(set.IsReadable(0));
+    EXPECT_TRUE(set.IsReadable(1));
+  }
 
-  IGTLWakeUpSignal wake;
   wake.Raise();
-  EXPECT_EQ(IGTLSocketResult::Interrupted,
-            IGTLClientSocket::WaitReadable(sockets, 10000, {wake.GetDescriptor()}, readable));
+  EXPECT_EQ(IGTLSocketResult::Interrupted, set.Wait(10000));
 }
 
 TEST(IGTLSocket, ShutdownEndsTheConnectionButKeepsTheDescriptor)

@@ -63,16 +63,21 @@ TEST(ParallelFor, AFailingItemStopsTheRestAndIsRethrownOnTheCaller)
   }
 }
 
-TEST(ParallelFor, AThrowingCallbackStopsTheWork)
+TEST(ParallelFor, AThrowingCallbackStopsTheWorkAndReachesTheCaller)
 {
-  std::atomic<int> started{0};
-  EXPECT_THROW(vexa::ParallelFor(
-                 100000, 4, [&](std::size_t) { ++started; },
-                 [&](int p, std::string) {
-                   if (p > 0)
-                     throw std::logic_error("callback failed");
-                 }),
-               std::logic_error);
+  // refused at the first percent, and at the very last report
+  for (int refuseFrom : {1, 100})
+    for (unsigned int threads : {1u, 4u})
+    {
+      EXPECT_THROW(vexa::ParallelFor(
+                     100000, threads, [](std::size_t) {},
+                     [&](int p, std::string) {
+                       if (p >= refuseFrom)
+                         throw std::logic_error("callback failed");
+                     }),
+                   std::logic_error)
+        << "refused from " << refuseFrom << " % on " << threads << " threads";
+    }
 }
 
 TEST(ParallelFor, ConcurrentAndNestedCallsShareThePool)

@@ -277,13 +277,13 @@ TEST(USIGTLDevice, ConversionChecksEverySizeBeforeCopying)
     if (c.accepted)
     {
       EXPECT_EQ(4u, frame.GetSize()[0]) << c.what;
-      EXPECT_EQ(1, frame.GetData()[0]) << c.what;
+      EXPECT_EQ(1, frame.GetPixels()[0]) << c.what;
     }
     else
     {
       EXPECT_FALSE(why.empty()) << c.what;
       EXPECT_EQ(2u, frame.GetSize()[0]) << c.what;
-      EXPECT_EQ(9, frame.GetData()[0]) << c.what;
+      EXPECT_EQ(9, frame.GetPixels()[0]) << c.what;
     }
   }
 }
@@ -302,7 +302,7 @@ TEST(USIGTLDevice, ConversionSwapsBytesOfTheOtherEndianAndPlacesTheOrigin)
     pixels[i] = static_cast<unsigned short>(0x0100 * (i + 1)); // i + 1 in the other byte order
   vexa::USImageFrame frame;
   ASSERT_TRUE(vexa::ConvertImageMessage(m, frame));
-  const auto *converted = reinterpret_cast<const unsigned short *>(frame.GetData());
+  const auto *converted = reinterpret_cast<const unsigned short *>(frame.GetPixels());
   for (int i = 0; i < 6; ++i)
     EXPECT_EQ(i + 1, converted[i]);
   EXPECT_DOUBLE_EQ(100.0 - 2.0, frame.Origin[0]); // one pixel left of the centre column

@@ -1,11 +1,15 @@
-// libFuzzer target of the receive path: the input is what a peer sends. It is
-// written into one end of a socket pair, whose other end a client device reads
-// exactly as it reads a TCP connection, until the stream ends or breaks. Every
-// message received is then packed again, as a device forwarding it would.
-// The same input also checks the library's CRC against OpenIGTLink's own.
+// libFuzzer target of the receive framing: the input is what a peer sends on
+// one connection. It is cut into messages twice, in one piece and in pieces
+// of varying size as a socket delivers them; both must give the same results.
+// Every message taken is then checked for sending and packed again, as a
+// device forwarding it would, by this library and by OpenIGTLink, which must
+// give the same bytes. The same input also checks the library's CRC against
+// OpenIGTLink's own.
 
-#include <vexaIGTLClient.h>
 #include <vexaIGTLCrc64.h>
+#include <vexaIGTLDevice.h>
+#include <vexaIGTLMessagePacking.h>
+#include <vexaIGTLReceiveFraming.h>
 
 #include <vorlenLogSink.h>
 
@@ -29,62 +33,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace
-{
-  class FuzzedClient : public vexa::IGTLClient
-  {
-  public:
-    vexaClassMacro(FuzzedClient, IGTLClient);
-    vexaFactorylessNewMacro(FuzzedClient);
-
-    unsigned int ReceiveFrom(vexa::IGTLClientSocket *socket) { return ReceivePrivate(socket, 0, true); }
-
-    void RepackEverythingReceived()
-    {
-      for (;;)
-      {
-        igtl::MessageBase::Pointer m = GetNextCommand();
-        if (m.IsNull())
-          m = GetNextImage2dMessage().GetPointer();
-        if (m.IsNull())
-          m = GetNextImage3dMessage().GetPointer();
-        if (m.IsNull())
-          m = GetNextTransformMessage().GetPointer();
-        if (m.IsNull())
-          m = GetNextTrackingDataMessage().GetPointer();
-        if (m.IsNull())
-          m = GetNextStringMessage().GetPointer();
-        if (m.IsNull())
-          m = GetNextMiscMessage();
-        if (m.IsNull())
-          return;
-        vexa::IGTLMessage::Pointer wrapped = vexa::IGTLMessage::New(m);
-        PackMessage(wrapped);
-      }
-    }
-
-  protected:
-    FuzzedClient() : IGTLClient(true) {}
-    ~FuzzedClient() override { StopThreads(); }
-  };
-
-  FuzzedClient *Device()
-  {
-    static FuzzedClient::Pointer device = [] {
-      vorlen::SetSink([](const vorlen::LogRecord &) {}); // the warnings of broken input are expected
-      FuzzedClient::Pointer d = FuzzedClient::New();
-      d->SetTransferTimeout(10);
-      d->SetMaximumMessageBodySize(1 << 20);
-      d->EnableNoBufferingMode(false);
-      return d;
-    }();
-    return device;
-  }
-}
 
 namespace
 {
@@ -202,30 +150,84 @@ namespace
   }
 }
 
+namespace
+{
+  using Status = vexa::IGTLReceiveFraming::Status;
+
+  vexa::IGTLMessageFactory *Factory()
+  {
+    static vexa::IGTLMessageFactory::Pointer factory = [] {
+      vorlen::SetSink([](const vorlen::LogRecord &) {}); // the warnings of broken input are expected
+      return vexa::IGTLMessageFactory::New();
+    }();
+    return factory;
+  }
+
+  struct Result
+  {
+    Status status;
+    std::string type;
+  };
+
+  /** Cuts the stream into messages, handing it over in pieces of the sizes `pieceSize` gives; stops where it breaks. */
+  template <class PieceSize>
+  std::vector<Result> Frame(const std::uint8_t *data, std::size_t size, PieceSize pieceSize,
+                            std::vector<igtl::MessageBase::Pointer> *taken)
+  {
+    vexa::IGTLReceiveFraming framing(Factory(), "fuzzer", 1 << 20);
+    std::vector<Result> results;
+    std::size_t offset = 0;
+    while (offset < size)
+    {
+      std::size_t consumed = 0;
+      const Status status = framing.Feed(data + offset, std::min(pieceSize(), size - offset), consumed);
+      offset += consumed;
+      if (status == Status::NeedMore)
+        continue;
+      igtl::MessageBase::Pointer message = framing.TakeMessage();
+      results.push_back({status, message.IsNotNull() ? message->GetDeviceType() : ""});
+      if (taken != nullptr && message.IsNotNull())
+        taken->push_back(message);
+      if (status == Status::Broken)
+        break;
+    }
+    return results;
+  }
+
+  /** Checked for sending and packed as a device forwarding it would; both packings give the same bytes. */
+  void Repack(igtl::MessageBase *message)
+  {
+    vexa::IGTLMessage::Pointer wrapped = vexa::IGTLMessage::New(message);
+    if (!vexa::IGTLDevice::CheckSendable(wrapped).empty())
+      return;
+    vexa::IGTLPackMessage(message);
+    const auto *p = static_cast<const unsigned char *>(message->GetPackPointer());
+    const std::vector<unsigned char> ours(p, p + message->GetPackSize());
+    message->Pack();
+    p = static_cast<const unsigned char *>(message->GetPackPointer());
+    if (ours.size() != static_cast<std::size_t>(message->GetPackSize()) || std::memcmp(ours.data(), p, ours.size()) != 0)
+      __builtin_trap();
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
   CompareCrcs(data, size);
-  FuzzedClient *device = Device();
-  int ends[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
-    return 0;
-  const int buffer = 1 << 22;
-  ::setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof(buffer));
-  ::setsockopt(ends[0], SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer));
-  std::size_t written = 0;
-  while (written < size)
-  {
-    const ssize_t n = ::send(ends[1], data + written, size - written, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n <= 0)
-      break; // an input larger than the pair's buffer is cut, which is just another input
-    written += static_cast<std::size_t>(n);
-  }
-  ::close(ends[1]);
 
-  vexa::IGTLClientSocket::Pointer socket = vexa::IGTLClientSocket::Adopt(ends[0]);
-  for (int i = 0; i < 100000; ++i)
-    if (device->ReceiveFrom(socket) == 16)
-      break;
-  device->RepackEverythingReceived();
+  std::vector<igtl::MessageBase::Pointer> taken;
+  const std::vector<Result> whole = Frame(data, size, [&] { return size; }, &taken);
+  std::uint32_t state = size == 0 ? 1 : data[0] * 2654435761u + static_cast<std::uint32_t>(size);
+  const std::vector<Result> pieces = Frame(data, size, [&] {
+    state = state * 1103515245u + 12345u;
+    return static_cast<std::size_t>(1 + (state >> 16) % 97);
+  }, nullptr);
+  if (whole.size() != pieces.size())
+    __builtin_trap();
+  for (std::size_t i = 0; i < whole.size(); ++i)
+    if (whole[i].status != pieces[i].status || whole[i].type != pieces[i].type)
+      __builtin_trap();
+
+  for (const igtl::MessageBase::Pointer &message : taken)
+    Repack(message);
   return 0;
 }
