@@ -231,7 +231,7 @@ namespace
 {
   namespace fs = std::filesystem;
 
-  // A sound run takes well under a second and ~20 MB (a few times that under ASan).
+  // A sound run takes well under a second and ~20 MB (~65 MB under ASan).
   constexpr std::chrono::seconds TimeGuard(120);
   constexpr long MemoryGuardKiB = 1024 * 1024;
 
@@ -369,6 +369,15 @@ namespace
      },
      1, "Cannot load \"<in>\": its header claims 3221225472 bytes of pixel data, the file holds 16 bytes.",
      OldOutputIntact},
+    {"TwelveThousandElements", // memory once grew with the square of the element count
+     [](const TemporaryFolder &f, const std::string &in, const std::string &) {
+       WriteBytes(in, RawFile("0.3 0.025", "12000 2", 12000 * 2 * 4));
+       return f.File("wide.nrrd");
+     },
+     0, "",
+     [](const TemporaryFolder &, const std::string &out) {
+       EXPECT_EQ(12000u, vexa::IOUtil::LoadImage(out)->GetDimension(0));
+     }},
     {"OutputNamedPng", [](const TemporaryFolder &f, const std::string &, const std::string &) { return f.File("out.png"); },
      1, "Cannot save \"<out>\": there is no writer for files of type \".png\".",
      [](const TemporaryFolder &, const std::string &out) { EXPECT_FALSE(fs::exists(out)); }},
