@@ -327,10 +327,10 @@ TEST(Workbench, OpensSavesAndDrawsImages)
   window.OnSaveTriggered(); // nothing selected: said so, no dialog
   EXPECT_FALSE(window.SaveNode(loaded.front(), QString::fromStdString(folder.File("no/such/folder/x.nrrd"))));
   Spin();
-  const QStringList texts = BoxTexts(dialogs);
+  const QStringList texts = BoxTexts(dialogs); // both boxes are up at once: either may be answered first
   ASSERT_EQ(3, texts.size());
-  EXPECT_EQ("Select an image to save.", texts[1]);
-  EXPECT_TRUE(texts[2].contains("no/such/folder"));
+  EXPECT_TRUE(texts.mid(1).contains("Select an image to save."));
+  EXPECT_EQ(1, texts.mid(1).filter("no/such/folder").size());
   EXPECT_EQ(0, dialogs.PendingAnswers());
 }
 
