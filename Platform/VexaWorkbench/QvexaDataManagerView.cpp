@@ -65,6 +65,19 @@ void QvexaDataManagerView::Synchronize()
 {
   if (m_Synchronizing)
     return;
+  try
+  {
+    SynchronizeRows();
+  }
+  catch (const std::exception &e)
+  {
+    m_Synchronizing = false;
+    VEXA_ERROR << "The data manager failed to follow the data storage: " << e.what();
+  }
+}
+
+void QvexaDataManagerView::SynchronizeRows()
+{
   m_Synchronizing = true;
   const QList<vexa::DataNode::Pointer> selectedBefore = GetSelectedNodes();
   bool changed = false;
