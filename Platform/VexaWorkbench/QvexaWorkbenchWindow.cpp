@@ -98,7 +98,9 @@ int QvexaWorkbenchWindow::LoadPlugins(const QString &folder)
   for (const QString &file : dir.entryList(QDir::Files, QDir::Name))
     if (QLibrary::isLibrary(file) && LoadPlugin(dir.absoluteFilePath(file)))
       ++started;
-  statusBar()->showMessage(QString("%1 plug-in(s) started from %2").arg(started).arg(folder), 10000);
+  const QString summary = QString("%1 plug-in(s) started from %2").arg(started).arg(folder);
+  VEXA_INFO << summary.toStdString();
+  statusBar()->showMessage(summary, 10000);
   return started;
 }
 

@@ -148,11 +148,13 @@ namespace
 
   /**
    * Pulls pictures the way a view does until the output holds a new one,
-   * looking every 100 us (a view's timer ticks far more rarely; the device's
-   * thread works meanwhile). Adds the cost of the Update() that handed the
+   * looking every `poll` (a tenth of the source's picture period or less, so
+   * no picture is missed; a view's timer ticks far more rarely). The device's
+   * thread works meanwhile. Adds the cost of the Update() that handed the
    * picture over to `handover`.
    */
-  void NextPicture(vexa::USDevice *device, std::array<unsigned char, 64> &last, Handover &handover)
+  void NextPicture(vexa::USDevice *device, std::array<unsigned char, 64> &last, Handover &handover,
+                   std::chrono::microseconds poll)
   {
     for (;;)
     {
@@ -170,7 +172,7 @@ namespace
         handover.allocations += made;
         return;
       }
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
+      std::this_thread::sleep_for(poll);
     }
   }
 
@@ -236,12 +238,13 @@ namespace
     }
     std::array<unsigned char, 64> last{};
     Handover warmUp, handover;
-    for (int i = 0; i < 2 * kFrames; ++i) // steady state: buffers made, the clip repeated once
-      NextPicture(device, last, warmUp);
+    const std::chrono::microseconds poll(250); // pictures come every 2.5 ms or more
+    for (int i = 0; i < 2 * kFrames; ++i)     // steady state: buffers made, the clip repeated once
+      NextPicture(device, last, warmUp, poll);
     AllocationMeter meter;
     meter.Start();
     for (auto _ : state)
-      NextPicture(device, last, handover);
+      NextPicture(device, last, handover, poll);
     Finish(state, handover, meter);
     device->UnregisterOnService();
   }
@@ -320,7 +323,7 @@ namespace
     {
       igtl::ImageMessage::Pointer image;
       while ((image = client->GetNextImage2dMessage()).IsNull())
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+        std::this_thread::sleep_for(std::chrono::microseconds(30));
       benchmark::DoNotOptimize(image->GetScalarPointer());
     }
     state.counters["pictures/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
@@ -338,12 +341,13 @@ namespace
     }
     std::array<unsigned char, 64> last{};
     Handover warmUp, handover;
+    const std::chrono::microseconds poll(30); // pictures come every 0.3 ms or more
     for (int i = 0; i < 20; ++i)
-      NextPicture(device, last, warmUp);
+      NextPicture(device, last, warmUp, poll);
     AllocationMeter meter;
     meter.Start();
     for (auto _ : state)
-      NextPicture(device, last, handover);
+      NextPicture(device, last, handover, poll);
     Finish(state, handover, meter);
     device->UnregisterOnService();
   }

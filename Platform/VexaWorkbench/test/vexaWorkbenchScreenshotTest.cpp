@@ -3,6 +3,7 @@
 #include <vexaIOUtil.h>
 
 #include <vexaTestChildProcess.h>
+#include <vexaTestTemporaryFolder.h>
 
 #include <QDir>
 #include <QFile>
@@ -133,4 +134,40 @@ TEST(WorkbenchScreenshot, TheRenderWindowShowsTheLoadedImageOnAnXServer)
   // the black render window around the image is there too (not a blank picture)
   EXPECT_EQ(qRgb(0, 0, 0), picture.pixel(render.x() + 2, render.y() + 2) | 0xff000000u);
   EXPECT_NE(picture.pixel(render.x() + 2, render.y() + 2), picture.pixel(0, render.y() + render.height() / 2));
+}
+
+// The program on Qt's offscreen platform: options, exit codes, a screenshot
+// without an X server.
+TEST(WorkbenchProgram, StartsQuitsAndReportsBadOptions)
+{
+  vexa::test::TemporaryFolder folder;
+  const std::string shot = folder.File("offscreen.png");
+  struct Case
+  {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string outputPart;
+  };
+  const std::vector<Case> cases = {
+    {{"--plugins", folder.Path().string(), "--quit-after", "100"}, 0, "0 plug-in"},
+    {{"--plugins", folder.Path().string(), "--screenshot", shot, "--after", "100", "--quit-after", "400"}, 0,
+     "Screenshot written"},
+    {{"--plugins", folder.Path().string(), "--screenshot", shot, "--after", "500", "--quit-after", "100"}, 1,
+     "before the screenshot"},
+    {{"--bogus"}, 2, "unknown option --bogus"},
+    {{"--quit-after", "soon"}, 2, "milliseconds"},
+    {{"--help"}, 0, "Usage: VexaWorkbench"},
+  };
+  for (const Case &c : cases)
+  {
+    const vexa::test::ProgramResult run =
+      vexa::test::RunProgram(VEXA_WORKBENCH_EXECUTABLE, c.arguments, std::chrono::seconds(60));
+    const std::string output = run.out + run.err;
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(c.exitCode, run.exitCode) << c.arguments.front() << "\n" << output;
+    EXPECT_NE(std::string::npos, output.find(c.outputPart)) << output;
+  }
+  QImage picture;
+  EXPECT_TRUE(picture.load(QString::fromStdString(shot)));
+  EXPECT_FALSE(picture.text("RenderWindowRegion").isEmpty());
 }

@@ -250,6 +250,16 @@ TEST(Workbench, BrokenPluginsAndViewsAreReportedAndTheRestGoesOn)
   EXPECT_EQ(0, window.LoadPlugins("/no/such/folder"));
   EXPECT_EQ(3, window.GetReportedErrors().size());
 
+  // a view whose part control throws is destroyed again through its type
+  const long live = wick::Object::GetNumberOfLiveObjects();
+  qputenv("VEXA_TEST_VIEW_FAILS_TO_BUILD", "1");
+  EXPECT_EQ(nullptr, window.OpenView(TestViewId));
+  qunsetenv("VEXA_TEST_VIEW_FAILS_TO_BUILD");
+  EXPECT_EQ(live, wick::Object::GetNumberOfLiveObjects());
+  EXPECT_EQ(nullptr, window.GetViewDock(TestViewId));
+  EXPECT_TRUE(window.GetReportedErrors().last().contains("told to fail building"));
+  EXPECT_NE(nullptr, window.OpenView(TestViewId)); // and opens once it builds
+
   qputenv("VEXA_TEST_PLUGIN_FAILS_TO_START", "1");
   QvexaWorkbenchWindow other;
   EXPECT_FALSE(other.LoadPlugin(VEXA_TEST_PLUGIN));
