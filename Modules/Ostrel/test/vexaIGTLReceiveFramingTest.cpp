@@ -114,8 +114,10 @@ TEST(IGTLReceiveFraming, HeadersThatCannotBeFramedBreakTheStream)
   version2[1] = 2;
   const std::vector<Case> cases = {
     {"version 2", version2, "the message header has the version 2, not 1"},
-    {"above the maximum", RawHeader("STRING", (1 << 20) + 1), "a message announces a body of 1048577 bytes, more than the maximum of 1048576"},
-    {"above 4 GiB", RawHeader("IMAGE", (std::uint64_t(1) << 32) + 100), "a message announces a body of 4294967396 bytes"},
+    {"above the maximum", RawHeader("STRING", (1 << 20) + 1),
+     "a message announces a body of 1048577 bytes, more than the maximum of 1048576"},
+    {"above 4 GiB", RawHeader("IMAGE", (std::uint64_t(1) << 32) + 100),
+     "a message announces a body of 4294967396 bytes"},
   };
   for (const Case &c : cases)
   {
