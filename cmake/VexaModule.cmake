@@ -66,6 +66,8 @@ function(vexa_add_module name)
     endif()
   elseif(M_TYPE STREQUAL "PLUGIN")
     add_library(${name}Objects OBJECT ${M_SOURCES})
+    # a plug-in's embedded resources are written in the resource format 2
+    set_target_properties(${name}Objects PROPERTIES AUTORCC_OPTIONS "--format-version;2")
     target_include_directories(${name}Objects PUBLIC ${_incs} ${CMAKE_CURRENT_BINARY_DIR})
     target_link_libraries(${name}Objects PUBLIC ${M_DEPENDS} ${M_PRIVATE_DEPENDS})
     target_compile_definitions(${name}Objects PRIVATE ${name}_EXPORTS)

@@ -1,13 +1,13 @@
 #include "ctkPluginContext.h"
 
 #include <usModuleContext.h>
+#include <vexaQtEventBridge.h>
 
 #include <vexaLog.h>
 
 #include <QMetaMethod>
-#include <QPointer>
 
-#include <atomic>
+#include <algorithm>
 #include <exception>
 #include <mutex>
 #include <stdexcept>
@@ -21,8 +21,9 @@ namespace
     QByteArray signature;
     QMetaMethod method;
     us::ListenerToken token;
-    QMetaObject::Connection destroyedConnection;
-    std::atomic<bool> active{true};
+    // open while the listener may be called; closed by disconnection,
+    // invalidation or the receiver's destruction (which drops queued calls)
+    vexa::QtEventBridge bridge;
   };
 
   QMetaMethod FindSlot(QObject *receiver, const char *slot)
@@ -41,22 +42,20 @@ namespace
     return meta->method(index);
   }
 
-  // Runs on the receiver's thread; the listener may have been disconnected meanwhile.
-  void Deliver(const std::shared_ptr<Listener> &listener, const ctkServiceEvent &event)
+  // Runs on the receiver's thread, while the bridge is open.
+  void Deliver(const Listener &listener, const ctkServiceEvent &event)
   {
-    if (!listener->active)
-      return;
     try
     {
-      listener->method.invoke(listener->receiver, Qt::DirectConnection, Q_ARG(ctkServiceEvent, event));
+      listener.method.invoke(listener.receiver, Qt::DirectConnection, Q_ARG(ctkServiceEvent, event));
     }
     catch (const std::exception &e)
     {
-      VEXA_ERROR << "Service listener " << listener->signature.constData() << " failed: " << e.what();
+      VEXA_ERROR << "Service listener " << listener.signature.constData() << " failed: " << e.what();
     }
     catch (...)
     {
-      VEXA_ERROR << "Service listener " << listener->signature.constData() << " failed.";
+      VEXA_ERROR << "Service listener " << listener.signature.constData() << " failed.";
     }
   }
 }
@@ -65,8 +64,6 @@ struct ctkPluginContext::Private
 {
   us::ModuleContext *registry = nullptr;
   QString symbolicName;
-  // parent of the receivers' destroyed() connections: they go with the context
-  QObject guard;
 
   mutable std::mutex mutex;
   bool valid = true;
@@ -80,14 +77,26 @@ struct ctkPluginContext::Private
                              symbolicName.toStdString() + "\" is not started");
   }
 
-  // Stops deliveries to the listener; waits for deliveries running on other threads to post theirs.
-  void Retire(const std::shared_ptr<Listener> &listener)
+  // The bridge's close action: the listener leaves the list and the registry
+  // (which waits for deliveries running on other threads to post theirs).
+  void Remove(const Listener *listener)
   {
-    listener->active = false;
-    QObject::disconnect(listener->destroyedConnection);
+    us::ListenerToken token;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      for (auto it = listeners.begin(); it != listeners.end(); ++it)
+        if (it->get() == listener)
+        {
+          token = (*it)->token;
+          listeners.erase(it);
+          break;
+        }
+    }
+    if (!token)
+      return; // not in the registry (yet): connectServiceListener withdraws it
     try
     {
-      registry->RemoveServiceListener(listener->token);
+      registry->RemoveServiceListener(token);
     }
     catch (const std::exception &e)
     {
@@ -96,17 +105,14 @@ struct ctkPluginContext::Private
     }
   }
 
-  std::shared_ptr<Listener> Take(QObject *receiver, const QByteArray &signature)
+  std::vector<std::shared_ptr<Listener>> Find(QObject *receiver, const QByteArray &signature) const
   {
     std::lock_guard<std::mutex> lock(mutex);
-    for (auto it = listeners.begin(); it != listeners.end(); ++it)
-      if ((*it)->receiver == receiver && (signature.isEmpty() || (*it)->signature == signature))
-      {
-        std::shared_ptr<Listener> found = *it;
-        listeners.erase(it);
-        return found;
-      }
-    return nullptr;
+    std::vector<std::shared_ptr<Listener>> found;
+    for (const auto &listener : listeners)
+      if (!receiver || (listener->receiver == receiver && listener->signature == signature))
+        found.push_back(listener);
+    return found;
   }
 };
 
@@ -144,32 +150,46 @@ void ctkPluginContext::connectServiceListener(QObject *receiver, const char *slo
 
   disconnectServiceListener(receiver, listener->signature.constData());
 
-  std::weak_ptr<Listener> weak = listener;
-  QPointer<QObject> target(receiver);
-  listener->token = d->registry->AddServiceListener(
-    [weak](const us::ServiceEvent &event) {
-      const std::shared_ptr<Listener> l = weak.lock();
-      if (!l || !l->active)
-        return;
-      const ctkServiceEvent converted(event);
-      // queued on the receiver's thread; Qt drops the call if the receiver is destroyed first
-      QMetaObject::invokeMethod(l->receiver, [l, converted] { Deliver(l, converted); }, Qt::QueuedConnection);
-    },
-    filter.toStdString());
-
-  // a destroyed receiver's listener goes before the QObject part is gone;
-  // removing it waits for deliveries running on other threads
+  // the bridge exists before the registry can call: the listener only reads it
   Private *p = d.get();
-  listener->destroyedConnection = QObject::connect(
-    receiver, &QObject::destroyed, &d->guard,
-    [p, receiver] {
-      while (const std::shared_ptr<Listener> l = p->Take(receiver, QByteArray()))
-        p->Retire(l);
-    },
-    Qt::DirectConnection);
-
-  std::lock_guard<std::mutex> lock(d->mutex);
-  d->listeners.push_back(listener);
+  const Listener *key = listener.get();
+  listener->bridge = vexa::QtEventBridge(receiver, [p, key] { p->Remove(key); });
+  {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->listeners.push_back(listener);
+  }
+  std::weak_ptr<Listener> weak = listener;
+  us::ListenerToken token;
+  try
+  {
+    token = d->registry->AddServiceListener(
+      [weak](const us::ServiceEvent &event) {
+        if (const std::shared_ptr<Listener> l = weak.lock())
+        {
+          const ctkServiceEvent converted(event);
+          l->bridge.Post([l, converted] { Deliver(*l, converted); });
+        }
+      },
+      filter.toStdString());
+  }
+  catch (...)
+  {
+    listener->bridge.Close(); // a malformed filter: nothing stays
+    throw;
+  }
+  {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    listener->token = token;
+  }
+  if (!listener->bridge.IsOpen())
+  {
+    // closed meanwhile: its close action found no token to withdraw yet
+    {
+      std::lock_guard<std::mutex> lock(d->mutex);
+      d->listeners.erase(std::remove(d->listeners.begin(), d->listeners.end(), listener), d->listeners.end());
+    }
+    d->registry->RemoveServiceListener(token);
+  }
 }
 
 void ctkPluginContext::disconnectServiceListener(QObject *receiver, const char *slot)
@@ -177,8 +197,8 @@ void ctkPluginContext::disconnectServiceListener(QObject *receiver, const char *
   if (!receiver || !slot)
     return;
   const QByteArray signature = FindSlot(receiver, slot).methodSignature();
-  while (const std::shared_ptr<Listener> l = d->Take(receiver, signature))
-    d->Retire(l);
+  for (const std::shared_ptr<Listener> &listener : d->Find(receiver, signature))
+    listener->bridge.Close();
 }
 
 QList<ctkServiceReference> ctkPluginContext::getServiceReferences(const QString &clazz, const QString &filter)
@@ -211,14 +231,12 @@ bool ctkPluginContext::ungetService(const ctkServiceReference &reference)
 
 void ctkPluginContext::invalidate()
 {
-  std::vector<std::shared_ptr<Listener>> listeners;
   {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->valid = false;
-    listeners.swap(d->listeners);
   }
-  for (const std::shared_ptr<Listener> &listener : listeners)
-    d->Retire(listener);
+  for (const std::shared_ptr<Listener> &listener : d->Find(nullptr, QByteArray()))
+    listener->bridge.Close();
 }
 
 bool ctkPluginContext::isValid() const

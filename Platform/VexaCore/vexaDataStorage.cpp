@@ -3,41 +3,12 @@
 #include "vexaCallbackFromGUIThread.h"
 #include "vexaException.h"
 
+#include <vexaFunctionCommand.h>
 #include <vexaLog.h>
 
 #include <algorithm>
 #include <mutex>
 #include <set>
-
-namespace
-{
-  // Delivers a posted storage event to the storage's observers (GUI thread).
-  class Deliverer : public itk::Command
-  {
-  public:
-    typedef Deliverer Self;
-    typedef itk::SmartPointer<Self> Pointer;
-    itkNewMacro(Self);
-    void Execute(itk::Object *, const itk::EventObject &event) override { Deliver(event); }
-    void Execute(const itk::Object *, const itk::EventObject &event) override { Deliver(event); }
-
-  private:
-    static void Deliver(const itk::EventObject &event)
-    {
-      const auto *nodeEvent = dynamic_cast<const vexa::DataStorage::NodeEvent *>(&event);
-      if (!nodeEvent || !nodeEvent->GetStorage())
-        return;
-      try
-      {
-        nodeEvent->GetStorage()->InvokeEvent(event);
-      }
-      catch (const std::exception &e)
-      {
-        VEXA_ERROR << "An observer of the data storage failed: " << e.what();
-      }
-    }
-  };
-}
 
 namespace vexa
 {
@@ -70,9 +41,41 @@ namespace vexa
 
   void DataStorage::Post(NodeEvent *event) const
   {
-    static const Deliverer::Pointer deliverer = Deliverer::New();
+    static const FunctionCommand::Pointer deliverer =
+      FunctionCommand::New([](itk::Object *, const itk::EventObject &posted) { Deliver(posted); });
     CallbackFromGUIThread::GetInstance()->CallThisFromGUIThread(deliverer, event);
   }
+
+  // GUI thread: the posted event reaches the storage's observers.
+  void DataStorage::Deliver(const itk::EventObject &event)
+  {
+    const auto *nodeEvent = dynamic_cast<const NodeEvent *>(&event);
+    if (!nodeEvent || !nodeEvent->GetStorage())
+      return;
+    const DataStorage *storage = nodeEvent->GetStorage();
+    try
+    {
+      storage->m_Observers.InvokeEvent(event, const_cast<DataStorage *>(storage));
+    }
+    catch (const std::exception &e)
+    {
+      VEXA_ERROR << "An observer of the data storage failed: " << e.what();
+    }
+  }
+
+  unsigned long DataStorage::AddObserver(const itk::EventObject &event, itk::Command *command)
+  {
+    return m_Observers.AddObserver(event, command);
+  }
+
+  unsigned long DataStorage::AddObserver(const itk::EventObject &event, ObserverList::Function function)
+  {
+    return m_Observers.AddObserver(event, std::move(function));
+  }
+
+  bool DataStorage::RemoveObserver(unsigned long tag) { return m_Observers.RemoveObserver(tag); }
+
+  bool DataStorage::HasObserver(const itk::EventObject &event) const { return m_Observers.HasObserver(event); }
 
   void DataStorage::RemoveNode(const DataNode *node)
   {
@@ -139,8 +142,13 @@ namespace vexa
 
   DataNode::Pointer DataStorage::GetNamedNode(const std::string &name) const
   {
+    // no caller's code runs here, so the look-up may hold the lock (and spare a copy of the list)
+    std::shared_lock<std::shared_mutex> lock(m_Mutex);
     std::string nodeName;
-    return GetNode([&](const DataNode *node) { return node->GetName(nodeName) && nodeName == name; });
+    for (const Entry &entry : m_Entries)
+      if (entry.node->GetName(nodeName) && nodeName == name)
+        return entry.node;
+    return nullptr;
   }
 
   DataNode::Pointer DataStorage::GetNodeOfData(const BaseData *data) const

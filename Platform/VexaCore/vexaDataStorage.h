@@ -4,6 +4,7 @@
 #include "VexaCoreExports.h"
 
 #include "vexaDataNode.h"
+#include "vexaObserverList.h"
 
 #include <vexaCommon.h>
 
@@ -27,8 +28,9 @@ namespace vexa
    * Every addition and removal fires an AddNodeEvent or RemoveNodeEvent, on
    * the GUI thread (through vexa::CallbackFromGUIThread), later than the
    * change itself and in the order of the changes; the event keeps its node
-   * and the storage alive until it was delivered. Observers are added and
-   * removed with AddObserver / RemoveObserver on the GUI thread.
+   * and the storage alive until it was delivered. Observers may be added and
+   * removed on any thread (the storage's own observer list; ITK's observer
+   * methods of the base are hidden).
    */
   class VEXACORE_EXPORT DataStorage : public itk::Object
   {
@@ -70,6 +72,14 @@ namespace vexa
 #undef VEXA_DATA_STORAGE_EVENT
 
     using SetOfObjects = std::vector<DataNode::Pointer>;
+
+    /** Observes AddNodeEvent / RemoveNodeEvent (or NodeEvent for both); returns the tag. */
+    unsigned long AddObserver(const itk::EventObject &event, itk::Command *command);
+    unsigned long AddObserver(const itk::EventObject &event, ObserverList::Function function);
+    /** Once it returns the observer is not called again (see vexa::ObserverList). */
+    bool RemoveObserver(unsigned long tag);
+    bool HasObserver(const itk::EventObject &event) const;
+
     using Predicate = std::function<bool(const DataNode *)>;
 
     /**
@@ -114,11 +124,13 @@ namespace vexa
 
     std::vector<Entry> Snapshot() const;
     void Post(NodeEvent *event) const;
+    static void Deliver(const itk::EventObject &event);
     static SetOfObjects Walk(const std::vector<Entry> &entries, const DataNode *start, bool towardsSources,
                              const Predicate &predicate, bool onlyDirect);
 
     mutable std::shared_mutex m_Mutex;
     std::vector<Entry> m_Entries;
+    ObserverList m_Observers;
   };
 }
 

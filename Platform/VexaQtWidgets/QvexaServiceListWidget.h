@@ -135,8 +135,7 @@ private:
     void *object;
   };
 
-  /** A registry listener call; runs on the registry's thread. */
-  void OnServiceEvent(unsigned long generation, const us::ServiceEvent &event);
+  /** A registry event, delivered on the list's thread (queued from the registry's). */
   void HandleServiceEvent(unsigned long generation, const us::ServiceEvent &event);
 
   void AddOrUpdate(const us::ServiceReferenceU &reference);

@@ -481,7 +481,13 @@ namespace vexa
         }
       }
       if (fresh)
+      {
         m_Front[i].WriteInto(output);
+        // pixels held for someone else (a received message) are given back
+        // here, not on the acquisition thread that would reuse this frame
+        if (m_Front[i].IsWrapped())
+          m_Front[i].Clear();
+      }
     }
   }
 

@@ -2,10 +2,10 @@
 
 #include <vexaIGTLClient.h>
 #include <vexaIGTLServer.h>
+#include <vexaFunctionCommand.h>
 #include <vexaLog.h>
 #include <vexaPixelTypeTraits.h>
 
-#include <itkCommand.h>
 #include <itkRGBAPixel.h>
 #include <itkRGBPixel.h>
 
@@ -14,7 +14,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <optional>
 
@@ -22,18 +21,6 @@ namespace vexa
 {
   namespace
   {
-    /** Runs a function for a device event (Ostrel calls it on its worker threads). */
-    class CallCommand : public itk::Command
-    {
-    public:
-      typedef CallCommand Self;
-      typedef itk::SmartPointer<Self> Pointer;
-      itkSimpleNewMacro(Self);
-      std::function<void()> call;
-      void Execute(itk::Object *, const itk::EventObject &) override { call(); }
-      void Execute(const itk::Object *, const itk::EventObject &) override { call(); }
-    };
-
     template <class T>
     std::optional<PixelType> PixelTypeOf(int components)
     {
@@ -144,14 +131,28 @@ namespace vexa
       if (!(spacing[i] > 0.0f) || !std::isfinite(spacing[i]))
         return Refuse(why, "the spacing is not positive");
 
-    if (!frame.Reshape(*type, static_cast<unsigned int>(sub[0]), static_cast<unsigned int>(sub[1]),
-                       static_cast<unsigned int>(sub[2])))
-      return Refuse(why, "no memory for the picture");
-    std::memcpy(frame.GetData(), pixels, static_cast<std::size_t>(bytes));
+    const unsigned int x = static_cast<unsigned int>(sub[0]);
+    const unsigned int y = static_cast<unsigned int>(sub[1]);
+    const unsigned int z = static_cast<unsigned int>(sub[2]);
     const bool littleHost = igtl_is_little_endian() != 0;
     const bool littleMessage = message->GetEndian() == igtl::ImageMessage::ENDIAN_LITTLE;
     if (componentSize > 1 && littleHost != littleMessage)
+    {
+      if (!frame.Reshape(*type, x, y, z))
+        return Refuse(why, "no memory for the picture");
+      std::memcpy(frame.GetData(), pixels, static_cast<std::size_t>(bytes));
       SwapBytes(frame.GetData(), static_cast<std::size_t>(bytes), componentSize);
+    }
+    else
+    {
+      // No copy here: the frame holds the message until the picture reached
+      // its output, where it is copied once.
+      igtl::ImageMessage::Pointer keep = message;
+      std::shared_ptr<const void> owner(pixels, [keep](const void *) {});
+      if (!frame.Wrap(*type, x, y, z, static_cast<const unsigned char *>(pixels), static_cast<std::size_t>(bytes),
+                      std::move(owner)))
+        return Refuse(why, "the picture does not match its sizes");
+    }
 
     // The matrix holds unit axes and the position of the whole image's centre.
     for (int r = 0; r < 3; ++r)
@@ -275,12 +276,13 @@ namespace vexa
     std::lock_guard<std::mutex> lock(m_ObserversMutex);
     if (m_HasObservers)
       return;
-    CallCommand::Pointer received = CallCommand::New();
-    received->call = [this] { OnMessageReceived(); };
-    CallCommand::Pointer lost = CallCommand::New();
-    lost->call = [this] { OnConnectionLost(); };
-    m_MessageTag = m_Device->AddObserver(MessageReceivedEvent(), received);
-    m_LostTag = m_Device->AddObserver(LostConnectionEvent(), lost);
+    // Ostrel calls these on its receiving thread
+    m_MessageTag = m_Device->AddObserver(
+      MessageReceivedEvent(),
+      FunctionCommand::New([this](itk::Object *, const itk::EventObject &) { OnMessageReceived(); }));
+    m_LostTag = m_Device->AddObserver(
+      LostConnectionEvent(),
+      FunctionCommand::New([this](itk::Object *, const itk::EventObject &) { OnConnectionLost(); }));
     m_HasObservers = true;
   }
 

@@ -89,7 +89,9 @@ namespace vexa
    * image's centre; the orientation is not kept). The sizes the message
    * announces are checked in 64 bits against its body before anything is
    * reshaped or copied: on any inconsistency `frame` is left as it was and
-   * false is returned with the reason in `why`.
+   * false is returned with the reason in `why`. The frame then holds the
+   * message's pixels without copying them (it keeps the message), unless
+   * their byte order must be swapped.
    */
   VEXAUS_EXPORT bool ConvertImageMessage(igtl::ImageMessage *message, USImageFrame &frame, std::string *why = nullptr);
 }

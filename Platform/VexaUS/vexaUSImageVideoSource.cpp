@@ -225,13 +225,16 @@ namespace vexa
         return false;
       // written straight into the frame's buffer: no copy in between
       cv::Mat target(roi.rows, roi.cols, settings.color ? CV_8UC3 : CV_8UC1, frame.GetData());
+      // Colour pictures in OpenCV's blue-green-red order are copied as they
+      // are; the swap to red-green-blue happens in the copy to the output.
       static const int toGrey[5] = {-1, -1, -1, cv::COLOR_BGR2GRAY, cv::COLOR_BGRA2GRAY};
-      static const int toRgb[5] = {-1, cv::COLOR_GRAY2RGB, -1, cv::COLOR_BGR2RGB, cv::COLOR_BGRA2RGB};
+      static const int toRgb[5] = {-1, cv::COLOR_GRAY2RGB, -1, -1, cv::COLOR_BGRA2RGB};
       const int code = settings.color ? toRgb[roi.channels()] : toGrey[roi.channels()];
       if (code < 0)
         roi.copyTo(target);
       else
         cv::cvtColor(roi, target, code);
+      frame.SetBlueGreenRedOrder(settings.color && roi.channels() == 3);
       return true;
     }
     catch (const std::exception &e)

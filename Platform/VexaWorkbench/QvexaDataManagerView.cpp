@@ -4,12 +4,13 @@
 
 #include <vexaLog.h>
 
-#include <itkCommand.h>
+#include <vexaQtEventBridge.h>
 
 #include <QSignalBlocker>
 
 #include <exception>
-#include <functional>
+#include <unordered_map>
+#include <unordered_set>
 
 Q_DECLARE_METATYPE(vexa::DataNode::Pointer)
 
@@ -21,32 +22,6 @@ namespace
   {
     return item ? item->data(NodeRole).value<vexa::DataNode::Pointer>() : nullptr;
   }
-
-  // Calls a function for an ITK event; observers of the storage run on the GUI thread.
-  class Callback : public itk::Command
-  {
-  public:
-    typedef Callback Self;
-    typedef itk::SmartPointer<Self> Pointer;
-    itkNewMacro(Self);
-    std::function<void()> function;
-    void Execute(itk::Object *, const itk::EventObject &) override { Run(); }
-    void Execute(const itk::Object *, const itk::EventObject &) override { Run(); }
-
-  private:
-    void Run()
-    {
-      try
-      {
-        if (function)
-          function();
-      }
-      catch (const std::exception &e)
-      {
-        VEXA_ERROR << "The data manager failed to follow the data storage: " << e.what();
-      }
-    }
-  };
 }
 
 QvexaDataManagerView::QvexaDataManagerView(QWidget *parent)
@@ -65,20 +40,13 @@ QvexaDataManagerView::~QvexaDataManagerView()
   delete m_Controls;
 }
 
+
 void QvexaDataManagerView::Observe(bool on)
 {
-  if (!m_Storage)
-    return;
-  if (!on)
-  {
-    m_Storage->RemoveObserver(m_AddTag);
-    m_Storage->RemoveObserver(m_RemoveTag);
-    return;
-  }
-  auto callback = Callback::New();
-  callback->function = [this] { Synchronize(); };
-  m_AddTag = m_Storage->AddObserver(vexa::DataStorage::AddNodeEvent(), callback);
-  m_RemoveTag = m_Storage->AddObserver(vexa::DataStorage::RemoveNodeEvent(), callback);
+  m_StorageEvents.Disconnect();
+  if (on && m_Storage)
+    m_StorageEvents = vexa::ForwardEvent(m_Storage.GetPointer(), vexa::DataStorage::NodeEvent(), this,
+                                         [this](const itk::EventObject &) { Synchronize(); });
 }
 
 void QvexaDataManagerView::SetDataStorage(vexa::DataStorage *storage)
@@ -97,6 +65,19 @@ void QvexaDataManagerView::Synchronize()
 {
   if (m_Synchronizing)
     return;
+  try
+  {
+    SynchronizeRows();
+  }
+  catch (const std::exception &e)
+  {
+    m_Synchronizing = false;
+    VEXA_ERROR << "The data manager failed to follow the data storage: " << e.what();
+  }
+}
+
+void QvexaDataManagerView::SynchronizeRows()
+{
   m_Synchronizing = true;
   const QList<vexa::DataNode::Pointer> selectedBefore = GetSelectedNodes();
   bool changed = false;
@@ -104,19 +85,25 @@ void QvexaDataManagerView::Synchronize()
     const QSignalBlocker blocker(m_Controls->m_NodeList);
     QListWidget *list = m_Controls->m_NodeList;
     const vexa::DataStorage::SetOfObjects nodes = m_Storage ? m_Storage->GetAll() : vexa::DataStorage::SetOfObjects();
+    // linear in the number of nodes: this runs twice a second
+    const std::unordered_set<const vexa::DataNode *> stored(nodes.begin(), nodes.end());
+    std::unordered_map<const vexa::DataNode *, QListWidgetItem *> items;
     for (int row = list->count() - 1; row >= 0; --row)
     {
       const vexa::DataNode::Pointer node = NodeOf(list->item(row));
-      if (std::find(nodes.begin(), nodes.end(), node) == nodes.end())
+      if (!stored.count(node.GetPointer()))
       {
         delete list->takeItem(row);
         changed = true;
       }
+      else
+        items[node.GetPointer()] = list->item(row);
     }
     for (std::size_t i = 0; i < nodes.size(); ++i)
     {
       const int row = static_cast<int>(i);
-      QListWidgetItem *item = GetItem(nodes[i]);
+      const auto found = items.find(nodes[i].GetPointer());
+      QListWidgetItem *item = found == items.end() ? nullptr : found->second;
       if (!item)
       {
         item = new QListWidgetItem;
@@ -125,7 +112,7 @@ void QvexaDataManagerView::Synchronize()
         list->insertItem(row, item);
         changed = true;
       }
-      else if (list->row(item) != row)
+      else if (list->item(row) != item)
       {
         const bool selected = item->isSelected();
         list->insertItem(row, list->takeItem(list->row(item)));

@@ -5,6 +5,7 @@
 
 #include <vexaDataNode.h>
 #include <vexaDataStorage.h>
+#include <vexaQtEventBridge.h>
 
 #include <QList>
 #include <QTimer>
@@ -60,11 +61,11 @@ private slots:
 
 private:
   void Observe(bool on);
+  void SynchronizeRows();
 
   Ui::QvexaDataManagerViewControls *m_Controls;
   vexa::DataStorage::Pointer m_Storage;
-  unsigned long m_AddTag = 0;
-  unsigned long m_RemoveTag = 0;
+  vexa::QtEventConnection m_StorageEvents;
   QTimer m_Refresh;
   bool m_Synchronizing = false;
 };

@@ -1,6 +1,7 @@
 #include "vexaWorkbenchApplication.h"
 
 #include "QvexaWorkbenchWindow.h"
+#include "vexaWorkbenchUltrasoundDevice.h"
 
 #include <usModuleRegistry.h>
 #include <vexaQtCallbackBackend.h>
@@ -32,7 +33,7 @@ namespace vexa
   QString WorkbenchOptions::Usage()
   {
     return "Usage: VexaWorkbench [--plugins DIR] [--open-view ID]... [--load FILE]...\n"
-           "                     [--screenshot PNG [--after MS]] [--quit-after MS]\n";
+           "                     [--us-device CONFIG.xml] [--screenshot PNG [--after MS]] [--quit-after MS]\n";
   }
 
   bool WorkbenchOptions::Parse(const QStringList &arguments, QString *error, bool *help)
@@ -48,7 +49,8 @@ namespace vexa
         return true;
       }
       const bool takesValue = option == "--plugins" || option == "--open-view" || option == "--load" ||
-                              option == "--screenshot" || option == "--after" || option == "--quit-after";
+                              option == "--screenshot" || option == "--after" || option == "--quit-after" ||
+                              option == "--us-device";
       if (!takesValue)
       {
         *error = "unknown option " + option;
@@ -68,6 +70,8 @@ namespace vexa
         files << value;
       else if (option == "--screenshot")
         screenshot = value;
+      else if (option == "--us-device")
+        usDevice = value;
       else if (option == "--after" && !ReadTime(value, &screenshotAfterMs))
       {
         *error = "--after needs a number of milliseconds, got " + value;
@@ -100,6 +104,14 @@ namespace vexa
                                : options.pluginFolder;
       window.LoadPlugins(folder);
       window.LoadFiles(options.files);
+      USDevice::Pointer device;
+      if (!options.usDevice.isEmpty())
+      {
+        QString error;
+        device = StartUltrasoundDevice(options.usDevice, &error);
+        if (!device)
+          window.ReportError("The ultrasound device did not start: " + error, true);
+      }
       for (const QString &id : options.views)
         window.OpenView(id);
       window.show();
@@ -121,6 +133,7 @@ namespace vexa
         exitCode = 1;
       }
       window.CloseAllViews();
+      StopUltrasoundDevice(device);
       window.StopPlugins();
     }
     us::ModuleRegistry::StopAll();

@@ -22,6 +22,8 @@ namespace vexa
     int screenshotAfterMs = 1000;
     /** --quit-after MS: quit MS milliseconds after the window is shown (-1: never). */
     int quitAfterMs = -1;
+    /** --us-device CONFIG.xml: an ultrasound device made, connected and activated before the views open. */
+    QString usDevice;
 
     /**
      * Reads the arguments (the program's name first). False with `error`

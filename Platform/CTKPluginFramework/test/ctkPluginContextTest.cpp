@@ -3,6 +3,8 @@
 #include <usGetModuleContext.h>
 #include <usModuleContext.h>
 
+#include <vexaTestQtApplication.h>
+
 #include <QCoreApplication>
 #include <QThread>
 
@@ -13,14 +15,7 @@
 
 namespace
 {
-  QCoreApplication *Application()
-  {
-    static int argc = 1;
-    static char name[] = "ctkPluginContextTests";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication *app = new QCoreApplication(argc, argv);
-    return app;
-  }
+  void Application() { vexa::test::QtApplication::Instance(); }
 
   struct Record
   {

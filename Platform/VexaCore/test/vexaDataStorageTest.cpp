@@ -123,25 +123,17 @@ TEST(DataStorage, EventsArriveOnTheGuiThreadInTheOrderOfTheChanges)
   std::vector<std::string> seen;
   std::vector<std::thread::id> threads;
   auto record = [&](const char *what) {
-    return std::function<void(const itk::EventObject &)>([&, what](const itk::EventObject &e) {
+    return [&, what](const itk::EventObject &e) {
       const auto &event = dynamic_cast<const vexa::DataStorage::NodeEvent &>(e);
       seen.push_back(std::string(what) + " " + event.GetNode()->GetName());
       threads.push_back(std::this_thread::get_id());
-    });
+    };
   };
-  struct Observer : itk::Command
-  {
-    std::function<void(const itk::EventObject &)> f;
-    void Execute(itk::Object *, const itk::EventObject &e) override { f(e); }
-    void Execute(const itk::Object *, const itk::EventObject &e) override { f(e); }
-  };
-  itk::SmartPointer<Observer> added = new Observer, removed = new Observer;
-  added->UnRegister();
-  removed->UnRegister();
-  added->f = record("added");
-  removed->f = record("removed");
-  storage->AddObserver(vexa::DataStorage::AddNodeEvent(), added);
-  storage->AddObserver(vexa::DataStorage::RemoveNodeEvent(), removed);
+  storage->AddObserver(vexa::DataStorage::AddNodeEvent(), record("added"));
+  // observers may come from any thread
+  std::thread([&] { storage->AddObserver(vexa::DataStorage::RemoveNodeEvent(), record("removed")); }).join();
+  const unsigned long both = storage->AddObserver(vexa::DataStorage::NodeEvent(), record("any"));
+  EXPECT_TRUE(storage->RemoveObserver(both));
 
   std::thread worker([storage] {
     auto a = Named("a");

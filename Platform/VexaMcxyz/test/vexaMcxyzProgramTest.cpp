@@ -7,42 +7,19 @@
 #include <itkNrrdImageIO.h>
 #include <itkVectorImage.h>
 
+#include <vexaTestChildProcess.h>
 #include <vexaTestTemporaryFolder.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
-#include <sstream>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-
-extern char **environ;
 
 namespace
 {
-  struct RunResult
-  {
-    int exitCode = -1;
-    bool timedOut = false;
-    std::string out;
-    std::string err;
+  using RunResult = vexa::test::ProgramResult;
 
-    std::string FirstErrorLine() const { return err.substr(0, err.find('\n')); }
-  };
-
-  std::string ReadFile(const std::string &path)
-  {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string FirstLine(const std::string &text) { return text.substr(0, text.find('\n')); }
 
   /** The optical properties of a test volume: uniform, or a clear top layer over tissue. */
   struct Medium
@@ -58,51 +35,12 @@ namespace
   class SimulatorProgramTest : public ::testing::Test
   {
   protected:
-    /**
-     * Runs a program (the simulator unless named) without a shell, standard
-     * output and error into files; kills it at the time limit, a guard
-     * against a run that would not end.
-     */
-    RunResult Run(const std::vector<std::string> &args, std::chrono::seconds timeLimit = std::chrono::seconds(120),
-                  const std::string &program = VexaMcxyz_EXECUTABLE)
+    /** Runs a program (the simulator unless named); the time limit guards against a run that would not end. */
+    static RunResult Run(const std::vector<std::string> &args,
+                         std::chrono::seconds timeLimit = std::chrono::seconds(120),
+                         const std::string &program = VexaMcxyz_EXECUTABLE)
     {
-      const std::string outPath = m_Folder.File("stdout.txt");
-      const std::string errPath = m_Folder.File("stderr.txt");
-      posix_spawn_file_actions_t actions;
-      posix_spawn_file_actions_init(&actions);
-      posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      std::vector<std::string> all = {program};
-      all.insert(all.end(), args.begin(), args.end());
-      std::vector<char *> argv;
-      for (std::string &a : all)
-        argv.push_back(&a[0]);
-      argv.push_back(nullptr);
-      pid_t pid = 0;
-      RunResult r;
-      const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-      posix_spawn_file_actions_destroy(&actions);
-      if (spawned != 0)
-        return r;
-      const auto deadline = std::chrono::steady_clock::now() + timeLimit;
-      int status = 0;
-      while (::waitpid(pid, &status, WNOHANG) == 0)
-      {
-        if (std::chrono::steady_clock::now() > deadline)
-        {
-          ::kill(pid, SIGKILL);
-          ::waitpid(pid, &status, 0);
-          r.timedOut = true;
-          break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-      r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      r.out = ReadFile(outPath);
-      r.err = ReadFile(errPath);
-      std::remove(outPath.c_str());
-      std::remove(errPath.c_str());
-      return r;
+      return vexa::test::RunProgram(program, args, timeLimit);
     }
 
     /** A volume of the medium, 4 components per voxel as the generator writes them. */
@@ -306,7 +244,7 @@ TEST_F(SimulatorProgramTest, HostileNumbersAreRefusedBeforeTheRun)
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(2, r.exitCode);
     EXPECT_EQ(0u, r.err.find("VexaMcxyz: ")) << r.err;
-    EXPECT_NE(std::string::npos, r.FirstErrorLine().find(c.firstErrorLine)) << r.err;
+    EXPECT_NE(std::string::npos, FirstLine(r.err).find(c.firstErrorLine)) << r.err;
     EXPECT_FALSE(std::ifstream(out).good());
   }
 
@@ -376,8 +314,8 @@ TEST_F(SimulatorProgramTest, MoreThreadsThanTheSystemStartsAreNamed)
                            "-i", in, "-o", out, "-n", "100000", "-threads", "1024"},
                           std::chrono::seconds(120), "/bin/sh");
   EXPECT_EQ(2, r.exitCode) << r.err;
-  EXPECT_EQ(0u, r.FirstErrorLine().find("VexaMcxyz: cannot start 1024 worker threads: the system refused thread "))
+  EXPECT_EQ(0u, FirstLine(r.err).find("VexaMcxyz: cannot start 1024 worker threads: the system refused thread "))
     << r.err;
-  EXPECT_NE(std::string::npos, r.FirstErrorLine().find("Run with fewer threads (-threads ")) << r.err;
+  EXPECT_NE(std::string::npos, FirstLine(r.err).find("Run with fewer threads (-threads ")) << r.err;
   EXPECT_FALSE(std::ifstream(out).good());
 }

@@ -13,6 +13,9 @@
 #include <vexaImageToIGTLMessageFilter.h>
 #include <vorlenLogSink.h>
 
+#include <usGetModuleContext.h>
+#include <usModuleContext.h>
+
 #include <itkRGBPixel.h>
 
 #include <igtl_header.h>
@@ -24,6 +27,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 using vexa::USDevice;
@@ -135,9 +139,26 @@ TEST(USIGTLDevice, ClientReceivesPicturesWithTheirGeometryAndPublishesALostServe
   ASSERT_TRUE(SendUntil(server, AsMessage(second), device, [](vexa::Image *i) { return Origin0Is(i, -7.5); }));
   ExpectSameImage(second, device->GetOutput());
 
-  // the server goes away: the client is no longer active nor connected, and says so
+  // the server goes away: the client is no longer active nor connected, and tells the registry's listeners
+  std::mutex mutex;
+  std::vector<std::string> modified;
+  const us::ListenerToken token = us::GetModuleContext()->AddServiceListener(
+    [&](const us::ServiceEvent &event) {
+      if (event.GetType() != us::ServiceEvent::MODIFIED)
+        return;
+      std::lock_guard<std::mutex> lock(mutex);
+      modified.push_back(event.GetServiceReference().GetProperty(USDevice::GetPropertyKeys().US_PROPKEY_ISACTIVE).ToString());
+    },
+    "(objectclass=org.vexa.services.UltrasoundDevice)");
   server->CloseConnection();
-  ASSERT_TRUE(WaitUntil([&] { return !device->GetIsActive(); }));
+  // the event comes from Ostrel's receiving thread
+  EXPECT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return !modified.empty();
+  }));
+  us::GetModuleContext()->RemoveServiceListener(token);
+  EXPECT_EQ(std::vector<std::string>{"false"}, modified);
+  EXPECT_FALSE(device->GetIsActive());
   EXPECT_EQ(USDevice::State_Initialized, device->GetDeviceState());
   EXPECT_EQ("false", IsActiveText(device));
   EXPECT_NO_THROW(device->Update());
@@ -277,13 +298,13 @@ TEST(USIGTLDevice, ConversionChecksEverySizeBeforeCopying)
     if (c.accepted)
     {
       EXPECT_EQ(4u, frame.GetSize()[0]) << c.what;
-      EXPECT_EQ(1, frame.GetData()[0]) << c.what;
+      EXPECT_EQ(1, frame.GetPixels()[0]) << c.what;
     }
     else
     {
       EXPECT_FALSE(why.empty()) << c.what;
       EXPECT_EQ(2u, frame.GetSize()[0]) << c.what;
-      EXPECT_EQ(9, frame.GetData()[0]) << c.what;
+      EXPECT_EQ(9, frame.GetPixels()[0]) << c.what;
     }
   }
 }
@@ -302,7 +323,7 @@ TEST(USIGTLDevice, ConversionSwapsBytesOfTheOtherEndianAndPlacesTheOrigin)
     pixels[i] = static_cast<unsigned short>(0x0100 * (i + 1)); // i + 1 in the other byte order
   vexa::USImageFrame frame;
   ASSERT_TRUE(vexa::ConvertImageMessage(m, frame));
-  const auto *converted = reinterpret_cast<const unsigned short *>(frame.GetData());
+  const auto *converted = reinterpret_cast<const unsigned short *>(frame.GetPixels());
   for (int i = 0; i < 6; ++i)
     EXPECT_EQ(i + 1, converted[i]);
   EXPECT_DOUBLE_EQ(100.0 - 2.0, frame.Origin[0]); // one pixel left of the centre column

@@ -4,8 +4,10 @@
 #include <QvexaRenderWindow.h>
 #include <QvexaWorkbenchWindow.h>
 #include <vexaWorkbenchApplication.h>
+#include <vexaWorkbenchUltrasoundDevice.h>
 
 #include <ctkPluginActivator.h>
+#include <ctkPluginContext.h>
 #include <usGetModuleContext.h>
 #include <usModuleContext.h>
 #include <vexaQtCallbackBackend.h>
@@ -14,7 +16,10 @@
 
 #include <vexaIOUtil.h>
 #include <vexaImageReadAccessor.h>
+#include <vexaTestDialogDriver.h>
+#include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
+#include <vexaUSTestVideos.h>
 
 #include <QApplication>
 #include <QDockWidget>
@@ -36,33 +41,27 @@ namespace
 {
   const QString TestViewId = "org.vexa.views.workbenchtest";
 
-  QApplication *Application()
+  // the application, with the GUI-thread callback on its event loop (as the workbench program has it)
+  void Application()
   {
-    static int argc = 1;
-    static char name[] = "VexaWorkbenchHostTests";
-    static char *argv[] = {name, nullptr};
     static QApplication *app = [] {
-      auto *a = new QApplication(argc, argv);
+      QApplication *a = vexa::test::QtApplication::Instance();
       new vexa::QtCallbackBackend(a);
       return a;
     }();
-    return app;
+    (void)app;
   }
 
-  void Spin(int ms = 50) { QTest::qWait(ms); }
+  void Spin(int ms = 50) { vexa::test::QtApplication::ProcessEventsFor(std::chrono::milliseconds(ms)); }
 
-  // closes the message boxes the workbench opened (they do not block)
-  int CloseMessageBoxes()
+  // the texts of the message boxes shown
+  QStringList BoxTexts(const vexa::test::DialogDriver &dialogs)
   {
-    int closed = 0;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-      if (auto *box = qobject_cast<QMessageBox *>(widget))
-        if (box->isVisible())
-        {
-          box->close();
-          ++closed;
-        }
-    return closed;
+    QStringList texts;
+    for (const auto &shown : dialogs.ShownDialogs())
+      if (shown.kind == vexa::test::DialogDriver::Shown::MessageBox)
+        texts << shown.text;
+    return texts;
   }
 
   class WorkbenchService : public QObject
@@ -251,6 +250,16 @@ TEST(Workbench, BrokenPluginsAndViewsAreReportedAndTheRestGoesOn)
   EXPECT_EQ(0, window.LoadPlugins("/no/such/folder"));
   EXPECT_EQ(3, window.GetReportedErrors().size());
 
+  // a view whose part control throws is destroyed again through its type
+  const long live = wick::Object::GetNumberOfLiveObjects();
+  qputenv("VEXA_TEST_VIEW_FAILS_TO_BUILD", "1");
+  EXPECT_EQ(nullptr, window.OpenView(TestViewId));
+  qunsetenv("VEXA_TEST_VIEW_FAILS_TO_BUILD");
+  EXPECT_EQ(live, wick::Object::GetNumberOfLiveObjects());
+  EXPECT_EQ(nullptr, window.GetViewDock(TestViewId));
+  EXPECT_TRUE(window.GetReportedErrors().last().contains("told to fail building"));
+  EXPECT_NE(nullptr, window.OpenView(TestViewId)); // and opens once it builds
+
   qputenv("VEXA_TEST_PLUGIN_FAILS_TO_START", "1");
   QvexaWorkbenchWindow other;
   EXPECT_FALSE(other.LoadPlugin(VEXA_TEST_PLUGIN));
@@ -258,7 +267,6 @@ TEST(Workbench, BrokenPluginsAndViewsAreReportedAndTheRestGoesOn)
   ASSERT_EQ(1, other.GetReportedErrors().size());
   EXPECT_TRUE(other.GetReportedErrors().front().contains("told to fail"));
   EXPECT_TRUE(other.GetViewDeclarations().isEmpty());
-  CloseMessageBoxes();
 }
 
 TEST(Workbench, OpensSavesAndDrawsImages)
@@ -268,19 +276,28 @@ TEST(Workbench, OpensSavesAndDrawsImages)
   const std::string source = folder.File("bands.nrrd");
   vexa::IOUtil::Save(vexa::test::MakeBands(4, 2), source);
 
+  vexa::test::DialogDriver dialogs;
   QvexaWorkbenchWindow window;
   window.resize(800, 600);
   window.show();
-  const QList<vexa::DataNode::Pointer> loaded =
-    window.LoadFiles({QString::fromStdString(source), QString::fromStdString(folder.File("missing.nrrd"))});
+  // File > Open through its dialog
+  dialogs.AnswerFileDialog(QString::fromStdString(source));
+  window.OnOpenTriggered();
+  const QList<vexa::DataNode::Pointer> loaded = window.GetDataManager()->GetListedNodes();
   ASSERT_EQ(1, loaded.size());
   EXPECT_EQ("bands", loaded.front()->GetName());
   vexa::LevelWindow levelWindow;
   ASSERT_TRUE(loaded.front()->GetLevelWindow(levelWindow));
   EXPECT_DOUBLE_EQ(0, levelWindow.GetLowerWindowBound());
   EXPECT_DOUBLE_EQ(255, levelWindow.GetUpperWindowBound());
-  EXPECT_EQ(1, window.GetReportedErrors().size()); // the missing file
-  EXPECT_EQ(1, CloseMessageBoxes());
+
+  // a file that is not there: a message box, nothing added
+  dialogs.AnswerMessageBox(QMessageBox::Ok);
+  EXPECT_TRUE(window.LoadFiles({QString::fromStdString(folder.File("missing.nrrd"))}).isEmpty());
+  Spin();
+  ASSERT_EQ(1, BoxTexts(dialogs).size());
+  EXPECT_TRUE(BoxTexts(dialogs).front().contains("missing.nrrd"));
+  EXPECT_EQ(1, window.GetDataManager()->GetListedNodes().size());
 
   // the render window draws the bands through the level window
   Spin();
@@ -304,17 +321,27 @@ TEST(Workbench, OpensSavesAndDrawsImages)
   Spin();
   EXPECT_FALSE(render->GetShownNode());
 
-  // saved without an extension: NRRD with the same pixels
+  // File > Save of the selected node, a name without an extension: NRRD with the same pixels
   const QString target = QString::fromStdString(folder.File("copy"));
-  ASSERT_TRUE(window.SaveNode(loaded.front(), target));
+  window.GetDataManager()->SetSelectedNodes({loaded.front()});
+  dialogs.AnswerFileDialog(target);
+  window.OnSaveTriggered();
   const vexa::Image::Pointer reread = vexa::IOUtil::LoadImage(folder.File("copy.nrrd"));
   vexa::ImageReadAccessor a(reread), b(dynamic_cast<vexa::Image *>(loaded.front()->GetData().GetPointer()));
   ASSERT_EQ(a.GetSize(), b.GetSize());
   EXPECT_EQ(0, std::memcmp(a.GetData(), b.GetData(), a.GetSize()));
 
-  EXPECT_FALSE(window.SaveNode(nullptr, target)); // nothing to save: reported
+  dialogs.AnswerMessageBox(QMessageBox::Ok);
+  dialogs.AnswerMessageBox(QMessageBox::Ok);
+  window.GetDataManager()->SetSelectedNodes({});
+  window.OnSaveTriggered(); // nothing selected: said so, no dialog
   EXPECT_FALSE(window.SaveNode(loaded.front(), QString::fromStdString(folder.File("no/such/folder/x.nrrd"))));
-  EXPECT_EQ(2, CloseMessageBoxes());
+  Spin();
+  const QStringList texts = BoxTexts(dialogs); // both boxes are up at once: either may be answered first
+  ASSERT_EQ(3, texts.size());
+  EXPECT_TRUE(texts.mid(1).contains("Select an image to save."));
+  EXPECT_EQ(1, texts.mid(1).filter("no/such/folder").size());
+  EXPECT_EQ(0, dialogs.PendingAnswers());
 }
 
 TEST(Workbench, CommandLine)
@@ -327,7 +354,7 @@ TEST(Workbench, CommandLine)
   };
   const std::vector<Case> cases = {
     {{"w", "--plugins", "p", "--open-view", "a", "--open-view", "b", "--load", "f", "--screenshot", "s.png",
-      "--after", "10", "--quit-after", "20"},
+      "--after", "10", "--quit-after", "20", "--us-device", "us.xml"},
      true, ""},
     {{"w"}, true, ""},
     {{"w", "--bogus"}, false, "unknown option"},
@@ -335,6 +362,7 @@ TEST(Workbench, CommandLine)
     {{"w", "--quit-after", "-5"}, false, "milliseconds"},
     {{"w", "--screenshot", "s.png", "--after", "soon"}, false, "milliseconds"},
     {{"w", "--after", "10"}, false, "--screenshot"},
+    {{"w", "--us-device"}, false, "needs a value"},
   };
   for (const Case &c : cases)
   {
@@ -355,4 +383,51 @@ TEST(Workbench, CommandLine)
   EXPECT_EQ("s.png", options.screenshot);
   EXPECT_EQ(10, options.screenshotAfterMs);
   EXPECT_EQ(20, options.quitAfterMs);
+  EXPECT_EQ("us.xml", options.usDevice);
+}
+
+TEST(Workbench, UltrasoundDeviceFromAConfigurationFile)
+{
+  Application();
+  vexa::test::TemporaryFolder folder;
+  const std::string clip = folder.File("clip.avi");
+  vexa::test::WriteNumberedVideo(clip, 5, 64, 48);
+  const auto write = [&folder](const std::string &name, const std::string &type, const std::string &file) {
+    QFile config(QString::fromStdString(folder.File(name)));
+    EXPECT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ultrasoundDevice fileversion=\"1\">\n"
+                  "  <general deviceType=\"" + type + "\" deviceName=\"Bench\" manufacturer=\"Acme\" model=\"L14\"/>\n"
+                  "  <video deviceIndex=\"0\" filePath=\"" + file + "\" useGreyscale=\"true\"/>\n"
+                  "  <probes><probe name=\"Linear\"><depth value=\"30\" spacingX=\"0.1\" spacingY=\"0.1\"/></probe></probes>\n"
+                  "</ultrasoundDevice>\n").c_str());
+    return QString::fromStdString(folder.File(name));
+  };
+
+  ctkPluginContext context(us::GetModuleContext(), "org.vexa.test");
+  const QString activeFilter = "(org.vexa.services.UltrasoundDevice.isActive=true)";
+  QString error;
+  vexa::USDevice::Pointer device = vexa::StartUltrasoundDevice(write("good.xml", "video", clip), &error);
+  ASSERT_TRUE(device) << error.toStdString();
+  EXPECT_TRUE(device->GetIsActive());
+  const QList<ctkServiceReference> active =
+    context.getServiceReferences("org.vexa.services.UltrasoundDevice", activeFilter);
+  ASSERT_EQ(1, active.size());
+  EXPECT_EQ("Acme", active.front().getProperty("org.vexa.services.UltrasoundDevice.manufacturer").toString());
+  vexa::StopUltrasoundDevice(device);
+  EXPECT_TRUE(context.getServiceReferences("org.vexa.services.UltrasoundDevice").isEmpty());
+
+  struct Case
+  {
+    QString configuration;
+    QString errorPart;
+  };
+  for (const Case &c : {Case{QString::fromStdString(folder.File("missing.xml")), "cannot read"},
+                        Case{write("igtl.xml", "oigtl", clip), "only video devices"},
+                        Case{write("noclip.xml", "video", folder.File("none.avi")), "could not be connected"}})
+  {
+    error.clear();
+    EXPECT_FALSE(vexa::StartUltrasoundDevice(c.configuration, &error)) << c.configuration.toStdString();
+    EXPECT_TRUE(error.contains(c.errorPart)) << error.toStdString();
+  }
+  EXPECT_TRUE(context.getServiceReferences("org.vexa.services.UltrasoundDevice").isEmpty());
 }

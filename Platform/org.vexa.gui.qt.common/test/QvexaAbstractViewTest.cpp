@@ -1,5 +1,7 @@
 #include <QvexaAbstractView.h>
 
+#include <vexaTestQtApplication.h>
+
 #include <QApplication>
 #include <QLabel>
 #include <QWidget>
@@ -10,14 +12,7 @@
 
 namespace
 {
-  QApplication *Application()
-  {
-    static int argc = 1;
-    static char name[] = "QvexaAbstractViewTests";
-    static char *argv[] = {name, nullptr};
-    static QApplication *app = new QApplication(argc, argv);
-    return app;
-  }
+  void Application() { vexa::test::QtApplication::Instance(); }
 
   struct Host : QvexaViewHost, vexa::IRenderWindowPart
   {
