@@ -78,13 +78,14 @@ namespace vexa
       return false;
     }
     us::ServiceRegistration<USDevice> registration;
+    const std::string deviceClass = GetDeviceClass();
     try
     {
       us::ServiceProperties properties;
       {
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_DeviceState = State_Initialized;
-        properties = BuildPropertiesLocked();
+        properties = BuildPropertiesLocked(deviceClass);
       }
       // the registry tells its listeners before this returns: the state is set first
       registration = us::GetModuleContext()->RegisterService<USDevice>(this, properties);
@@ -325,11 +326,13 @@ namespace vexa
 
   us::ServiceProperties USDevice::GetServiceProperties() const
   {
+    // asked outside the lock: a subclass's answer may use the device's getters
+    const std::string deviceClass = const_cast<USDevice *>(this)->GetDeviceClass();
     std::lock_guard<std::mutex> lock(m_Mutex);
-    return BuildPropertiesLocked();
+    return BuildPropertiesLocked(deviceClass);
   }
 
-  us::ServiceProperties USDevice::BuildPropertiesLocked() const
+  us::ServiceProperties USDevice::BuildPropertiesLocked(const std::string &deviceClass) const
   {
     const PropertyKeys &keys = GetPropertyKeys();
     us::ServiceProperties properties = m_ExtraProperties;
@@ -340,13 +343,13 @@ namespace vexa
     properties[keys.US_PROPKEY_DISPLAYNAME] = m_Manufacturer + " " + m_Name;
     properties[keys.US_PROPKEY_ISCONNECTED] = std::string(TrueFalse(m_DeviceState >= State_Connected));
     properties[keys.US_PROPKEY_ISACTIVE] = std::string(TrueFalse(m_DeviceState >= State_Activated));
-    // the class is fixed per concrete type; a const_cast-free call through the virtual needs a mutable this
-    properties[keys.US_PROPKEY_DEVICECLASS] = const_cast<USDevice *>(this)->GetDeviceClass();
+    properties[keys.US_PROPKEY_DEVICECLASS] = deviceClass;
     return properties;
   }
 
   void USDevice::Publish()
   {
+    const std::string deviceClass = GetDeviceClass();
     std::unique_lock<std::mutex> lock(m_Mutex);
     if (m_Publishing)
     {
@@ -366,7 +369,7 @@ namespace vexa
     {
       m_Dirty = false;
       us::ServiceRegistration<USDevice> registration = m_Registration;
-      us::ServiceProperties properties = BuildPropertiesLocked();
+      us::ServiceProperties properties = BuildPropertiesLocked(deviceClass);
       lock.unlock();
       if (registration)
       {
@@ -500,6 +503,10 @@ namespace vexa
     catch (const std::exception &e)
     {
       VEXA_ERROR("USDevice") << "Updating the device \"" << GetName() << "\" failed: " << e.what();
+    }
+    catch (...)
+    {
+      VEXA_ERROR("USDevice") << "Updating the device \"" << GetName() << "\" failed.";
     }
   }
 }

@@ -30,6 +30,27 @@
 
 #include <exception>
 
+namespace
+{
+  // A view that cannot tell whether it works is taken as idle (and the fault logged).
+  bool HasRunningWork(const QvexaAbstractView *view)
+  {
+    try
+    {
+      return view->HasRunningWork();
+    }
+    catch (const std::exception &e)
+    {
+      VEXA_ERROR << "The view " << view->GetViewId().toStdString() << " failed to report its work: " << e.what();
+    }
+    catch (...)
+    {
+      VEXA_ERROR << "The view " << view->GetViewId().toStdString() << " failed to report its work.";
+    }
+    return false;
+  }
+}
+
 struct QvexaWorkbenchWindow::ViewEntry
 {
   vexa::ViewDeclaration declaration;
@@ -315,7 +336,7 @@ void QvexaWorkbenchWindow::FinishClose(const QString &id)
   const auto it = m_Views.find(id);
   if (it == m_Views.end())
     return;
-  if (it->second->view->HasRunningWork())
+  if (HasRunningWork(it->second->view))
   {
     QTimer::singleShot(50, this, [this, id] { CloseView(id); });
     return;
@@ -350,7 +371,7 @@ void QvexaWorkbenchWindow::CloseAllViews()
     QElapsedTimer waited;
     waited.start();
     qint64 lastReport = 0;
-    while (it->second->view->HasRunningWork())
+    while (HasRunningWork(it->second->view))
     {
       // the view's workers may need the event loop to finish
       QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
