@@ -89,6 +89,13 @@ namespace
 
   bool Arrived(const Picture &) { return true; }
 
+  vexa::Vector3D Spacing3(double x, double y)
+  {
+    vexa::Vector3D s;
+    s[0] = x, s[1] = y, s[2] = 1.0;
+    return s;
+  }
+
   /** The clip's frame number of a colour picture whose left and top are uncut. */
   int FrameOf(const Picture &p) { return p.At(0, 0, 0) / 40; }
 
@@ -265,6 +272,21 @@ TEST_F(VideoDevice, CropScalingProbeAndDepthShowInTheFollowingPictures)
   ASSERT_TRUE(UpdateUntil(device, [](const Picture &q) { return q.width == 128 - 30 && q.height == 96 - 3; }));
   Source()->EnableResolutionOverride(false);
   ASSERT_TRUE(UpdateUntil(device, [](const Picture &q) { return q.width == kWidth - 30; }));
+}
+
+TEST_F(VideoDevice, AProbeEditedWhileInactiveShowsWithTheNextActivation)
+{
+  // what the new-device form's editor does with the device's own probe objects
+  USProbe::Pointer probe = USProbe::New("Edited");
+  probe->SetDepth(10);
+  device->AddNewProbe(probe);
+  Start();
+  ASSERT_TRUE(UpdateUntil(device, [](const Picture &p) { return p.width == kWidth; }));
+  device->Deactivate();
+  probe->SetProbeCropping(0, 0, 10, 10);
+  probe->SetSpacingForGivenDepth(10, Spacing3(0.5, 0.5));
+  ASSERT_TRUE(device->Activate());
+  EXPECT_TRUE(UpdateUntil(device, [](const Picture &p) { return p.width == kWidth - 20 && p.spacingX == 0.5; }));
 }
 
 TEST_F(VideoDevice, AFrozenDeviceHoldsItsPictureAndTheNewestFollowsTheThaw)
