@@ -407,3 +407,19 @@ TEST(USDevice, ChangesFromSeveralThreadsAndListenersNeitherDeadlockNorLeaveStale
   EXPECT_EQ("199", now.at(k.US_PROPKEY_BMODE_DEPTH).ToString());
   device->UnregisterOnService();
 }
+
+TEST(USDevice, AChangeMadeByAListenerOfTheRegistrationIsPublished)
+{
+  const USDevice::PropertyKeys &k = USDevice::GetPropertyKeys();
+  USTestDevice::Pointer device = USTestDevice::New(1, "Acme", "Scanner");
+  const us::ListenerToken token = us::GetModuleContext()->AddServiceListener(
+    [&](const us::ServiceEvent &event) {
+      if (event.GetType() == us::ServiceEvent::REGISTERED)
+        device->SetComment("named by a listener");
+    },
+    "(objectclass=org.vexa.services.UltrasoundDevice)");
+  ASSERT_TRUE(device->Initialize());
+  us::GetModuleContext()->RemoveServiceListener(token);
+  EXPECT_EQ("named by a listener", OnlyDeviceReference().GetProperty(k.US_PROPKEY_COMMENT).ToString());
+  device->UnregisterOnService();
+}
