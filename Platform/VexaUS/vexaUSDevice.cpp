@@ -86,6 +86,7 @@ namespace vexa
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_DeviceState = State_Initialized;
         properties = BuildPropertiesLocked(deviceClass);
+        m_Dirty = false; // what changes from here on is published below
       }
       // the registry tells its listeners before this returns: the state is set first
       registration = us::GetModuleContext()->RegisterService<USDevice>(this, properties);
@@ -365,7 +366,9 @@ namespace vexa
     }
     m_Publishing = true;
     m_Publisher = std::this_thread::get_id();
-    while (m_Dirty)
+    // Not registered (yet): the changes stay marked, and Initialize publishes
+    // them once the registration exists.
+    while (m_Dirty && m_Registration)
     {
       m_Dirty = false;
       us::ServiceRegistration<USDevice> registration = m_Registration;

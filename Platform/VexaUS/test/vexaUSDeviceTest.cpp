@@ -4,6 +4,7 @@
 #include <vexaUSTestDevices.h>
 
 #include <vexaImageReadAccessor.h>
+#include <vexaPixelTypeTraits.h>
 #include <vorlenLogSink.h>
 
 #include <usGetModuleContext.h>
@@ -404,5 +405,21 @@ TEST(USDevice, ChangesFromSeveralThreadsAndListenersNeitherDeadlockNorLeaveStale
     EXPECT_EQ(now.at(key).ToString(), reference.GetProperty(key).ToString()) << key;
   EXPECT_EQ("comment 199", now.at(k.US_PROPKEY_COMMENT).ToString());
   EXPECT_EQ("199", now.at(k.US_PROPKEY_BMODE_DEPTH).ToString());
+  device->UnregisterOnService();
+}
+
+TEST(USDevice, AChangeMadeByAListenerOfTheRegistrationIsPublished)
+{
+  const USDevice::PropertyKeys &k = USDevice::GetPropertyKeys();
+  USTestDevice::Pointer device = USTestDevice::New(1, "Acme", "Scanner");
+  const us::ListenerToken token = us::GetModuleContext()->AddServiceListener(
+    [&](const us::ServiceEvent &event) {
+      if (event.GetType() == us::ServiceEvent::REGISTERED)
+        device->SetComment("named by a listener");
+    },
+    "(objectclass=org.vexa.services.UltrasoundDevice)");
+  ASSERT_TRUE(device->Initialize());
+  us::GetModuleContext()->RemoveServiceListener(token);
+  EXPECT_EQ("named by a listener", OnlyDeviceReference().GetProperty(k.US_PROPKEY_COMMENT).ToString());
   device->UnregisterOnService();
 }
