@@ -13,6 +13,7 @@
 #include <vexaImageToIGTLMessageFilter.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <itkRGBPixel.h>
 

@@ -10,6 +10,7 @@
 #include <vexaException.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaTestTemporaryFolder.h>
+#include <vexaPixelTypeTraits.h>
 #include <vorlenLogSink.h>
 
 #include <usGetModuleContext.h>
