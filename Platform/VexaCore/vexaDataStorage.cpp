@@ -142,8 +142,13 @@ namespace vexa
 
   DataNode::Pointer DataStorage::GetNamedNode(const std::string &name) const
   {
+    // no caller's code runs here, so the look-up may hold the lock (and spare a copy of the list)
+    std::shared_lock<std::shared_mutex> lock(m_Mutex);
     std::string nodeName;
-    return GetNode([&](const DataNode *node) { return node->GetName(nodeName) && nodeName == name; });
+    for (const Entry &entry : m_Entries)
+      if (entry.node->GetName(nodeName) && nodeName == name)
+        return entry.node;
+    return nullptr;
   }
 
   DataNode::Pointer DataStorage::GetNodeOfData(const BaseData *data) const

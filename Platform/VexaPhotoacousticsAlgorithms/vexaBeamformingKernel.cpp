@@ -347,7 +347,7 @@ namespace
       Simd::Rows rows;
       rows.delay = delay + (from - row0);
       rows.weight = weight + (from - row0);
-      rows.ws = scratch.ws + at;
+      rows.ws = algorithm == Algorithm::DMAS ? nullptr : scratch.ws + at;
       rows.r = scratch.r + at;
       rows.r2 = scratch.r2 + at;
       accumulate(channels + static_cast<std::size_t>(e) * plan.channelStride, lastPair, rows, to - from);

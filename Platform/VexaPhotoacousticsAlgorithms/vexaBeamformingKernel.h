@@ -144,8 +144,9 @@ namespace vexa
      * Delays and weights depend only on the lateral offset between a line
      * and an element; on the usual grids few offsets occur, and their tracks
      * (one delay and one weight per row), together with the table of which
-     * track each line and element use, are computed once per geometry when
-     * they fit this many bytes. The budget is checked before anything of the
+     * track each line and element use and the sum of the weights of each
+     * line's rows, are computed once per geometry when they fit this many
+     * bytes. The budget is checked before anything of the
      * kind is allocated; beyond it each line computes its own delays on the
      * fly, with the same result, in memory that does not grow with the
      * number of lines or elements.

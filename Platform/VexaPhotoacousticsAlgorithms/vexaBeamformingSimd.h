@@ -29,7 +29,8 @@ namespace vexa
      *   nothing, not even a NaN of its sample);
      *   ws[s] += ws;
      * and for the multiplicative algorithms also
-     *   r[s] += sign(ws) sqrt(|ws|); r2[s] += |ws|.
+     *   r[s] += sign(ws) sqrt(|ws|); r2[s] += |ws|,
+     * where their `ws` may be null (plain DMAS has no use for that sum).
      * The sums of the weights themselves do not depend on the data; the
      * caller has them. Delays are non-negative and at most lastPair + 1.
      */

@@ -46,6 +46,31 @@ namespace
     const __m256 v = _mm256_fmadd_ps(_mm256_sub_ps(b, a), f, a);
     return _mm256_and_ps(_mm256_mul_ps(w, v), on);
   }
+
+  // WithDas: also the plain weighted sum (sDMAS takes its sign)
+  template <bool WithDas>
+  void DmasRows(const float *channel, unsigned int lastPair, const vexa::BeamformingSimd::Rows &rows, unsigned int n)
+  {
+    // locals, so the sums' stores cannot be taken to change where they go
+    const float *__restrict delay = rows.delay;
+    const float *__restrict weight = rows.weight;
+    float *__restrict sumWs = rows.ws;
+    float *__restrict sumR = rows.r;
+    float *__restrict sumR2 = rows.r2;
+    const __m256 signBit = _mm256_set1_ps(-0.0f);
+    for (unsigned int s = 0; s < n; s += 8)
+    {
+      const __m256 w = _mm256_loadu_ps(weight + s);
+      const __m256 on = _mm256_cmp_ps(w, _mm256_setzero_ps(), _CMP_GT_OQ);
+      const __m256 ws = WeightedSample(channel, lastPair, delay + s, w, on);
+      const __m256 mag = _mm256_andnot_ps(signBit, ws);
+      const __m256 r = _mm256_or_ps(_mm256_sqrt_ps(mag), _mm256_and_ps(ws, signBit));
+      if (WithDas)
+        _mm256_storeu_ps(sumWs + s, _mm256_add_ps(_mm256_loadu_ps(sumWs + s), ws));
+      _mm256_storeu_ps(sumR + s, _mm256_add_ps(_mm256_loadu_ps(sumR + s), r));
+      _mm256_storeu_ps(sumR2 + s, _mm256_add_ps(_mm256_loadu_ps(sumR2 + s), mag));
+    }
+  }
 }
 
 void vexa::BeamformingSimd::DasAvx2(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n)
@@ -65,22 +90,8 @@ void vexa::BeamformingSimd::DasAvx2(const float *channel, unsigned int lastPair,
 
 void vexa::BeamformingSimd::DmasAvx2(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n)
 {
-  // locals, so the sums' stores cannot be taken to change where they go
-  const float *__restrict delay = rows.delay;
-  const float *__restrict weight = rows.weight;
-  float *__restrict sumWs = rows.ws;
-  float *__restrict sumR = rows.r;
-  float *__restrict sumR2 = rows.r2;
-  const __m256 signBit = _mm256_set1_ps(-0.0f);
-  for (unsigned int s = 0; s < n; s += 8)
-  {
-    const __m256 w = _mm256_loadu_ps(weight + s);
-    const __m256 on = _mm256_cmp_ps(w, _mm256_setzero_ps(), _CMP_GT_OQ);
-    const __m256 ws = WeightedSample(channel, lastPair, delay + s, w, on);
-    const __m256 mag = _mm256_andnot_ps(signBit, ws);
-    const __m256 r = _mm256_or_ps(_mm256_sqrt_ps(mag), _mm256_and_ps(ws, signBit));
-    _mm256_storeu_ps(sumWs + s, _mm256_add_ps(_mm256_loadu_ps(sumWs + s), ws));
-    _mm256_storeu_ps(sumR + s, _mm256_add_ps(_mm256_loadu_ps(sumR + s), r));
-    _mm256_storeu_ps(sumR2 + s, _mm256_add_ps(_mm256_loadu_ps(sumR2 + s), mag));
-  }
+  if (rows.ws)
+    DmasRows<true>(channel, lastPair, rows, n);
+  else
+    DmasRows<false>(channel, lastPair, rows, n);
 }

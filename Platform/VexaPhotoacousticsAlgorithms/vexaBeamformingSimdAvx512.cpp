@@ -42,6 +42,32 @@ namespace
     const __m512 v = _mm512_fmadd_ps(_mm512_sub_ps(b, a), f, a);
     return _mm512_maskz_mul_ps(on, w, v);
   }
+
+  // WithDas: also the plain weighted sum (sDMAS takes its sign)
+  template <bool WithDas>
+  void DmasRows(const float *channel, unsigned int lastPair, const vexa::BeamformingSimd::Rows &rows, unsigned int n)
+  {
+    // locals, so the sums' stores cannot be taken to change where they go
+    const float *__restrict delay = rows.delay;
+    const float *__restrict weight = rows.weight;
+    float *__restrict sumWs = rows.ws;
+    float *__restrict sumR = rows.r;
+    float *__restrict sumR2 = rows.r2;
+    const __m512i signBit = _mm512_set1_epi32(static_cast<int>(0x80000000u));
+    for (unsigned int s = 0; s < n; s += 16)
+    {
+      const __m512 w = _mm512_loadu_ps(weight + s);
+      const __mmask16 on = _mm512_cmp_ps_mask(w, _mm512_setzero_ps(), _CMP_GT_OQ);
+      const __m512 ws = WeightedSample(channel, lastPair, delay + s, w, on);
+      const __m512 mag = _mm512_abs_ps(ws);
+      const __m512i sign = _mm512_and_si512(_mm512_castps_si512(ws), signBit);
+      const __m512 r = _mm512_castsi512_ps(_mm512_or_si512(_mm512_castps_si512(_mm512_sqrt_ps(mag)), sign));
+      if (WithDas)
+        _mm512_storeu_ps(sumWs + s, _mm512_add_ps(_mm512_loadu_ps(sumWs + s), ws));
+      _mm512_storeu_ps(sumR + s, _mm512_add_ps(_mm512_loadu_ps(sumR + s), r));
+      _mm512_storeu_ps(sumR2 + s, _mm512_add_ps(_mm512_loadu_ps(sumR2 + s), mag));
+    }
+  }
 }
 
 void vexa::BeamformingSimd::DasAvx512(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n)
@@ -61,23 +87,8 @@ void vexa::BeamformingSimd::DasAvx512(const float *channel, unsigned int lastPai
 
 void vexa::BeamformingSimd::DmasAvx512(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n)
 {
-  // locals, so the sums' stores cannot be taken to change where they go
-  const float *__restrict delay = rows.delay;
-  const float *__restrict weight = rows.weight;
-  float *__restrict sumWs = rows.ws;
-  float *__restrict sumR = rows.r;
-  float *__restrict sumR2 = rows.r2;
-  const __m512i signBit = _mm512_set1_epi32(static_cast<int>(0x80000000u));
-  for (unsigned int s = 0; s < n; s += 16)
-  {
-    const __m512 w = _mm512_loadu_ps(weight + s);
-    const __mmask16 on = _mm512_cmp_ps_mask(w, _mm512_setzero_ps(), _CMP_GT_OQ);
-    const __m512 ws = WeightedSample(channel, lastPair, delay + s, w, on);
-    const __m512 mag = _mm512_abs_ps(ws);
-    const __m512i sign = _mm512_and_si512(_mm512_castps_si512(ws), signBit);
-    const __m512 r = _mm512_castsi512_ps(_mm512_or_si512(_mm512_castps_si512(_mm512_sqrt_ps(mag)), sign));
-    _mm512_storeu_ps(sumWs + s, _mm512_add_ps(_mm512_loadu_ps(sumWs + s), ws));
-    _mm512_storeu_ps(sumR + s, _mm512_add_ps(_mm512_loadu_ps(sumR + s), r));
-    _mm512_storeu_ps(sumR2 + s, _mm512_add_ps(_mm512_loadu_ps(sumR2 + s), mag));
-  }
+  if (rows.ws)
+    DmasRows<true>(channel, lastPair, rows, n);
+  else
+    DmasRows<false>(channel, lastPair, rows, n);
 }

@@ -32,7 +32,8 @@ void vexa::BeamformingSimd::DmasBaseline(const float *channel, unsigned int last
     const float w = rows.weight[s];
     const float ws = w > 0.0f ? w * Sample(channel, lastPair, rows.delay[s]) : 0.0f;
     const float mag = std::fabs(ws);
-    rows.ws[s] += ws;
+    if (rows.ws)
+      rows.ws[s] += ws;
     rows.r[s] += std::copysign(std::sqrt(mag), ws);
     rows.r2[s] += mag;
   }

@@ -3,6 +3,7 @@
 #include "ui_QvexaServiceListWidgetControls.h"
 
 #include <vexaLog.h>
+#include <vexaQtEventBridge.h>
 
 #include <usGetModuleContext.h>
 #include <usLDAPFilter.h>
@@ -59,7 +60,6 @@ std::string QvexaServiceListWidget::GetInterfaceName() const
 void QvexaServiceListWidget::InitPrivate(const std::string &namingProperty, const std::string &filter)
 {
   m_NamingProperty = namingProperty;
-  m_Filter = filter;
   ++m_Generation;
   StopListening();
   Clear();
@@ -80,7 +80,9 @@ void QvexaServiceListWidget::InitPrivate(const std::string &namingProperty, cons
     // found and announced, and the announcement finds it listed already.
     m_ParsedFilter = us::LDAPFilter(m_FullFilter);
     m_Listener = m_Context->AddServiceListener(
-      [this, generation](const us::ServiceEvent &event) { OnServiceEvent(generation, event); }, m_FullFilter);
+      vexa::MakeQueuedServiceListener(
+        this, [this, generation](const us::ServiceEvent &event) { HandleServiceEvent(generation, event); }),
+      m_FullFilter);
     const std::vector<us::ServiceReferenceU> references = m_Context->GetServiceReferences(m_Interface, filter);
     const QSignalBlocker blocker(m_Controls->m_ServiceList);
     for (const us::ServiceReferenceU &reference : references)
@@ -157,13 +159,6 @@ us::ModuleContext *QvexaServiceListWidget::GetModuleContext() const
 void QvexaServiceListWidget::OnCurrentItemChanged()
 {
   PublishSelection();
-}
-
-void QvexaServiceListWidget::OnServiceEvent(unsigned long generation, const us::ServiceEvent &event)
-{
-  // Runs on the thread that changed the registry; the list is changed on its own thread only.
-  QMetaObject::invokeMethod(
-    this, [this, generation, event] { HandleServiceEvent(generation, event); }, Qt::QueuedConnection);
 }
 
 void QvexaServiceListWidget::HandleServiceEvent(unsigned long generation, const us::ServiceEvent &event)

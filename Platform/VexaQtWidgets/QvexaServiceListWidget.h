@@ -135,8 +135,7 @@ private:
     void *object;
   };
 
-  /** A registry listener call; runs on the registry's thread. */
-  void OnServiceEvent(unsigned long generation, const us::ServiceEvent &event);
+  /** A registry event, delivered on the list's thread (queued from the registry's). */
   void HandleServiceEvent(unsigned long generation, const us::ServiceEvent &event);
 
   void AddOrUpdate(const us::ServiceReferenceU &reference);
@@ -156,7 +155,6 @@ private:
   us::ModuleContext *const m_Context;
   std::string m_Interface;
   std::string m_NamingProperty;
-  std::string m_Filter;
   std::string m_FullFilter; // interface and filter together, as the listener is registered
   us::LDAPFilter m_ParsedFilter;
   bool m_AutomaticallySelectFirstEntry = false;

@@ -8,6 +8,7 @@
 #include <map>
 #include <spawn.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -188,6 +189,13 @@ namespace vexa
     std::string ChildProcess::Out() const { return ReadText(m_Folder.File("stdout")); }
 
     std::string ChildProcess::Err() const { return ReadText(m_Folder.File("stderr")); }
+
+    long PeakResidentKiBOfChildren()
+    {
+      rusage usage{};
+      ::getrusage(RUSAGE_CHILDREN, &usage);
+      return usage.ru_maxrss;
+    }
 
     ProgramResult RunProgram(const std::string &program, const std::vector<std::string> &arguments,
                              std::chrono::milliseconds timeLimit, const ChildProcess::Options &options)

@@ -90,6 +90,14 @@ namespace vexa
       std::string err;
     };
 
+    /**
+     * The largest peak resident memory, in KiB, of any child process this
+     * test program has waited for so far, their own waited-for children
+     * included. Checked after runs, it is a guard against a runaway
+     * allocation: below a bound, no child ever went past it.
+     */
+    long PeakResidentKiBOfChildren();
+
     /** Runs a program to its end, killing it at the time limit. */
     ProgramResult RunProgram(const std::string &program, const std::vector<std::string> &arguments,
                              std::chrono::milliseconds timeLimit = std::chrono::seconds(120),

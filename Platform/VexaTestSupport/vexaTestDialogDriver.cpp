@@ -32,44 +32,60 @@ namespace vexa
 
     DialogDriver::DialogDriver(QObject *parent) : QObject(parent)
     {
+      qApp->installEventFilter(this);
+      // a fallback for dialogs shown before the driver existed
       m_Timer.setInterval(10);
       connect(&m_Timer, &QTimer::timeout, this, &DialogDriver::Poll);
       m_Timer.start();
     }
 
-    DialogDriver::~DialogDriver() = default;
+    DialogDriver::~DialogDriver()
+    {
+      if (qApp)
+        qApp->removeEventFilter(this);
+    }
 
     void DialogDriver::AnswerMessageBox(QMessageBox::StandardButton button) { m_MessageBoxAnswers.push_back(button); }
 
     void DialogDriver::AnswerFileDialog(const QStringList &paths) { m_FileDialogAnswers.push_back(paths); }
 
+    bool DialogDriver::eventFilter(QObject *watched, QEvent *event)
+    {
+      if (event->type() == QEvent::Show && watched->isWidgetType())
+        Take(static_cast<QWidget *>(watched));
+      return QObject::eventFilter(watched, event);
+    }
+
     void DialogDriver::Poll()
     {
+      // dialogs that were open before the driver came
       for (QWidget *window : QApplication::topLevelWidgets())
-      {
-        if (!window->isVisible() || window->property(HandledProperty).toBool())
-          continue;
-        auto *box = qobject_cast<QMessageBox *>(window);
-        auto *dialog = qobject_cast<QFileDialog *>(window);
-        if (!box && !dialog)
-          continue;
-        window->setProperty(HandledProperty, true);
-        // Answered from a queued call, not from this tick: answering may open a dialog of its
-        // own (the overwrite question of a save dialog), and Qt does not fire a timer again
-        // while its previous timeout still runs.
-        QPointer<QWidget> guard(window);
-        QMetaObject::invokeMethod(
-          this,
-          [this, guard, box, dialog] {
-            if (!guard)
-              return;
-            if (box)
-              Handle(box);
-            else
-              Handle(dialog);
-          },
-          Qt::QueuedConnection);
-      }
+        if (window->isVisible())
+          Take(window);
+    }
+
+    void DialogDriver::Take(QWidget *window)
+    {
+      auto *box = qobject_cast<QMessageBox *>(window);
+      auto *dialog = qobject_cast<QFileDialog *>(window);
+      if ((!box && !dialog) || !window->isWindow() || window->property(HandledProperty).toBool())
+        return;
+      window->setProperty(HandledProperty, true);
+      // Answered from a queued call, in the order the dialogs were shown, not from
+      // inside the show: answering may open a dialog of its own (the overwrite question
+      // of a save dialog), whose exec() must be able to run.
+      QPointer<QWidget> guard(window);
+      QMetaObject::invokeMethod(
+        this,
+        [this, guard, box, dialog] {
+          if (!guard)
+            return;
+          if (box)
+            Handle(box);
+          else
+            Handle(dialog);
+        },
+        Qt::QueuedConnection);
     }
 
     void DialogDriver::Handle(QMessageBox *box)

@@ -26,9 +26,10 @@ namespace vexa
      *   widget.OnSaveClicked();               // opens a question, then a save dialog
      *   EXPECT_EQ(dialogs.Shown().at(0).text, "Overwrite?");
      *
-     * While the driver lives, a timer on the GUI thread looks for visible
-     * QMessageBox and QFileDialog windows (the nested event loop of exec()
-     * keeps it running) and applies the oldest queued answer of that kind. A
+     * While the driver lives it watches the application for QMessageBox and
+     * QFileDialog windows being shown and, in the order they appear, applies
+     * the oldest queued answer of that kind from the event loop (the nested
+     * loop of exec() runs it). A
      * dialog for which no answer is queued is recorded as unexpected and
      * closed (a message box with its escape button or rejected, a file dialog
      * cancelled), so a test never hangs on it. File dialogs must be Qt's own
@@ -71,8 +72,12 @@ namespace vexa
       /** Answers still queued (none once every expected dialog came). */
       int PendingAnswers() const { return static_cast<int>(m_MessageBoxAnswers.size() + m_FileDialogAnswers.size()); }
 
+    protected:
+      bool eventFilter(QObject *watched, QEvent *event) override;
+
     private:
       void Poll();
+      void Take(QWidget *window);
       void Handle(QMessageBox *box);
       void Handle(QFileDialog *dialog);
 

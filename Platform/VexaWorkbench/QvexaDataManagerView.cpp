@@ -9,6 +9,8 @@
 #include <QSignalBlocker>
 
 #include <exception>
+#include <unordered_map>
+#include <unordered_set>
 
 Q_DECLARE_METATYPE(vexa::DataNode::Pointer)
 
@@ -63,6 +65,19 @@ void QvexaDataManagerView::Synchronize()
 {
   if (m_Synchronizing)
     return;
+  try
+  {
+    SynchronizeRows();
+  }
+  catch (const std::exception &e)
+  {
+    m_Synchronizing = false;
+    VEXA_ERROR << "The data manager failed to follow the data storage: " << e.what();
+  }
+}
+
+void QvexaDataManagerView::SynchronizeRows()
+{
   m_Synchronizing = true;
   const QList<vexa::DataNode::Pointer> selectedBefore = GetSelectedNodes();
   bool changed = false;
@@ -70,19 +85,25 @@ void QvexaDataManagerView::Synchronize()
     const QSignalBlocker blocker(m_Controls->m_NodeList);
     QListWidget *list = m_Controls->m_NodeList;
     const vexa::DataStorage::SetOfObjects nodes = m_Storage ? m_Storage->GetAll() : vexa::DataStorage::SetOfObjects();
+    // linear in the number of nodes: this runs twice a second
+    const std::unordered_set<const vexa::DataNode *> stored(nodes.begin(), nodes.end());
+    std::unordered_map<const vexa::DataNode *, QListWidgetItem *> items;
     for (int row = list->count() - 1; row >= 0; --row)
     {
       const vexa::DataNode::Pointer node = NodeOf(list->item(row));
-      if (std::find(nodes.begin(), nodes.end(), node) == nodes.end())
+      if (!stored.count(node.GetPointer()))
       {
         delete list->takeItem(row);
         changed = true;
       }
+      else
+        items[node.GetPointer()] = list->item(row);
     }
     for (std::size_t i = 0; i < nodes.size(); ++i)
     {
       const int row = static_cast<int>(i);
-      QListWidgetItem *item = GetItem(nodes[i]);
+      const auto found = items.find(nodes[i].GetPointer());
+      QListWidgetItem *item = found == items.end() ? nullptr : found->second;
       if (!item)
       {
         item = new QListWidgetItem;
@@ -91,7 +112,7 @@ void QvexaDataManagerView::Synchronize()
         list->insertItem(row, item);
         changed = true;
       }
-      else if (list->row(item) != row)
+      else if (list->item(row) != item)
       {
         const bool selected = item->isSelected();
         list->insertItem(row, list->takeItem(list->row(item)));

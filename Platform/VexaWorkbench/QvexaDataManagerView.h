@@ -61,6 +61,7 @@ private slots:
 
 private:
   void Observe(bool on);
+  void SynchronizeRows();
 
   Ui::QvexaDataManagerViewControls *m_Controls;
   vexa::DataStorage::Pointer m_Storage;

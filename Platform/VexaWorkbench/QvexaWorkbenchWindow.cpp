@@ -30,6 +30,27 @@
 
 #include <exception>
 
+namespace
+{
+  // A view that cannot tell whether it works is taken as idle (and the fault logged).
+  bool HasRunningWork(const QvexaAbstractView *view)
+  {
+    try
+    {
+      return view->HasRunningWork();
+    }
+    catch (const std::exception &e)
+    {
+      VEXA_ERROR << "The view " << view->GetViewId().toStdString() << " failed to report its work: " << e.what();
+    }
+    catch (...)
+    {
+      VEXA_ERROR << "The view " << view->GetViewId().toStdString() << " failed to report its work.";
+    }
+    return false;
+  }
+}
+
 struct QvexaWorkbenchWindow::ViewEntry
 {
   vexa::ViewDeclaration declaration;
@@ -98,7 +119,9 @@ int QvexaWorkbenchWindow::LoadPlugins(const QString &folder)
   for (const QString &file : dir.entryList(QDir::Files, QDir::Name))
     if (QLibrary::isLibrary(file) && LoadPlugin(dir.absoluteFilePath(file)))
       ++started;
-  statusBar()->showMessage(QString("%1 plug-in(s) started from %2").arg(started).arg(folder), 10000);
+  const QString summary = QString("%1 plug-in(s) started from %2").arg(started).arg(folder);
+  VEXA_INFO << summary.toStdString();
+  statusBar()->showMessage(summary, 10000);
   return started;
 }
 
@@ -313,7 +336,7 @@ void QvexaWorkbenchWindow::FinishClose(const QString &id)
   const auto it = m_Views.find(id);
   if (it == m_Views.end())
     return;
-  if (it->second->view->HasRunningWork())
+  if (HasRunningWork(it->second->view))
   {
     QTimer::singleShot(50, this, [this, id] { CloseView(id); });
     return;
@@ -348,7 +371,7 @@ void QvexaWorkbenchWindow::CloseAllViews()
     QElapsedTimer waited;
     waited.start();
     qint64 lastReport = 0;
-    while (it->second->view->HasRunningWork())
+    while (HasRunningWork(it->second->view))
     {
       // the view's workers may need the event loop to finish
       QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

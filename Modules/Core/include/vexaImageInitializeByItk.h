@@ -6,6 +6,7 @@
 
 #include <vexaImage.h>
 #include <vexaLog.h>
+#include <vexaLogItkMatrix.h>
 #include <vexaPixelTypeTraits.h>
 #include <vexaException.h>
 

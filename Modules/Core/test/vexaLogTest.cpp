@@ -1,4 +1,5 @@
 #include <vexaLog.h>
+#include <vexaLogItkMatrix.h>
 
 #include <vorlenLogSink.h>
 

@@ -3,6 +3,8 @@
 #include <usModule.h>
 #include <usModuleRegistry.h>
 
+#include <vexaTestTemporaryFolder.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,7 +15,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using namespace vexa;
@@ -47,20 +48,14 @@ namespace
       ASSERT_TRUE(m_Module->Start());
       m_Measurements = IGTLMeasurements::GetInstance();
       ASSERT_NE(nullptr, m_Measurements);
-      char pattern[] = "/tmp/vexaIGTLMeasurementsXXXXXX";
-      ASSERT_NE(nullptr, ::mkdtemp(pattern));
-      m_Folder = pattern;
+      m_Folder = m_Temporary.Path().string();
     }
 
-    void TearDown() override
-    {
-      m_Module->Stop();
-      std::remove((m_Folder + "/latency.txt").c_str());
-      ::rmdir(m_Folder.c_str());
-    }
+    void TearDown() override { m_Module->Stop(); }
 
-    std::string File() const { return m_Folder + "/latency.txt"; }
+    std::string File() const { return m_Temporary.File("latency.txt"); }
 
+    vexa::test::TemporaryFolder m_Temporary;
     us::Module *m_Module = nullptr;
     IGTLMeasurements *m_Measurements = nullptr;
     std::string m_Folder;
@@ -177,12 +172,9 @@ TEST(MeasurementsService, FollowsTheModuleThroughStopAndStart)
   ASSERT_NE(nullptr, again); // found again after the restart
   // a new start gives the measurements back empty and stopped
   again->AddMeasurement(2, 2, 2);
-  char path[] = "/tmp/vexaIGTLMeasurementsRestartXXXXXX";
-  const int fd = ::mkstemp(path);
-  ASSERT_GE(fd, 0);
-  ::close(fd);
+  vexa::test::TemporaryFolder folder;
+  const std::string path = folder.File("latency.txt");
   EXPECT_FALSE(again->ExportData(path));
   EXPECT_EQ("0\n", ReadFile(path));
-  std::remove(path);
   module->Stop();
 }

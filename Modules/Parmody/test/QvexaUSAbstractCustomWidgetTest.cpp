@@ -1,5 +1,6 @@
 #include <QvexaUSAbstractCustomWidget.h>
 
+#include <vexaTestQtApplication.h>
 #include <vexaUSTestDevices.h>
 #include <vorlenLogSink.h>
 
@@ -7,28 +8,18 @@
 #include <usModuleContext.h>
 
 #include <QApplication>
-#include <QTest>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
-#include <set>
 #include <thread>
 #include <vector>
 
 namespace
 {
-  QApplication &App()
-  {
-    static int argc = 1;
-    static char name[] = "QvexaUSAbstractCustomWidgetTests";
-    static char *argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-  }
-
   const char *const kNotCloned = "Object wasn't cloned with CloneForQt() before using as QWidget.";
 
   /** A panel that counts what the base class calls on it. */
@@ -58,7 +49,7 @@ namespace
   class CustomPanel : public ::testing::Test
   {
   protected:
-    QApplication &app = App();
+    QApplication *app = vexa::test::QtApplication::Instance();
   };
 }
 
@@ -111,7 +102,7 @@ TEST_F(CustomPanel, OnlyCopiesMadeForQtAreShown)
       copy->show();
     }
     cloneOnly->show();
-    QTest::qWait(20);
+    vexa::test::QtApplication::ProcessEventsFor(std::chrono::milliseconds(20));
 
     EXPECT_FALSE(prototype.isVisible());
     EXPECT_FALSE(cloneOnly->isVisible());
@@ -129,7 +120,7 @@ TEST_F(CustomPanel, OnlyCopiesMadeForQtAreShown)
     {
       parent.hide();
       parent.show();
-      QTest::qWait(20);
+      vexa::test::QtApplication::ProcessEventsFor(std::chrono::milliseconds(20));
       EXPECT_FALSE(prototype.isVisible());
       EXPECT_TRUE(copy->isVisible());
       prototype.setParent(nullptr);
@@ -199,7 +190,7 @@ TEST_F(CustomPanel, ServiceIdentityFindsThePanelForADeviceClass)
   host.layout()->addWidget(copy);
   vorlen::CapturingSink log;
   host.show();
-  QTest::qWait(20);
+  vexa::test::QtApplication::ProcessEventsFor(std::chrono::milliseconds(20));
   EXPECT_TRUE(copy->isVisible());
   EXPECT_TRUE(log.Texts(2).empty());
   context->UngetService(references.front());

@@ -1,31 +1,45 @@
 #include <QvexaComboBoxStepThrough.h>
 #include <QvexaUSControlsBModeWidget.h>
 
+#include <vexaTestDialogDriver.h>
+#include <vexaTestQtApplication.h>
 #include <vexaUSTestDevices.h>
+#include <vorlenLogSink.h>
 
 #include <QApplication>
 #include <QLabel>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace
 {
-  QApplication &App()
-  {
-    static int argc = 1;
-    static char name[] = "QvexaUSControlsBModeWidgetTests";
-    static char *argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-  }
-
   using Calls = std::vector<std::string>;
+
+  /** B-mode controls whose gain setter fails, as a device that lost its connection may. */
+  class FailingGainControls : public vexa::test::USTestBModeControls
+  {
+  public:
+    vexaClassMacro(FailingGainControls, vexa::test::USTestBModeControls);
+    static Pointer New()
+    {
+      Pointer p = new FailingGainControls;
+      p->UnRegister();
+      return p;
+    }
+
+  protected:
+    FailingGainControls() : USTestBModeControls(nullptr) {}
+    void OnSetScanningGain(double) override { throw std::runtime_error("probe unplugged"); }
+  };
 
   struct StepCase
   {
@@ -39,7 +53,7 @@ namespace
   class BModePanel : public ::testing::Test
   {
   protected:
-    QApplication &app = App();
+    QApplication *app = vexa::test::QtApplication::Instance();
 
     template <class T>
     T *Find(QWidget &panel, const char *name)
@@ -168,4 +182,24 @@ TEST_F(BModePanel, DeviceValuesOffTheListsAndActiveInterfaces)
   EXPECT_EQ(0, Find<QvexaComboBoxStepThrough>(panel, "scanningDepthComboBox")->currentIndex());
   EXPECT_EQ(0, Find<QvexaComboBoxStepThrough>(panel, "scanningFrequencyComboBox")->currentIndex());
   EXPECT_TRUE(controls->Record.Calls().empty()); // an active interface is not switched on again
+}
+
+TEST_F(BModePanel, AFailingDeviceIsReportedAndThePanelGoesOn)
+{
+  auto controls = FailingGainControls::New();
+  QvexaUSControlsBModeWidget panel(controls.GetPointer());
+  controls->Record.Clear();
+  vexa::test::DialogDriver dialogs;
+  dialogs.AnswerMessageBox(QMessageBox::Ok);
+  vorlen::CapturingSink log;
+
+  Find<QSlider>(panel, "scanningGainSlider")->setValue(57);
+  ASSERT_EQ(1u, dialogs.ShownDialogs().size());
+  EXPECT_TRUE(dialogs.ShownDialogs()[0].text.contains("probe unplugged"));
+  EXPECT_TRUE(log.Contains("probe unplugged", 2));
+  EXPECT_EQ("50%", Text(panel, "scanningGainLabel_value")); // still the device's value
+
+  Find<QSlider>(panel, "scanningPowerSlider")->setValue(60);
+  EXPECT_EQ("60%", Text(panel, "scanningPowerLabel_value"));
+  EXPECT_EQ(Calls({"SetScanningPower 60"}), controls->Record.Calls());
 }

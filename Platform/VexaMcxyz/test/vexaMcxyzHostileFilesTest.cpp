@@ -4,6 +4,7 @@
 // device node stays what it was. Every run is guarded against a hang and a
 // runaway allocation with far more room than a sound run needs.
 
+#include <vexaTestChildProcess.h>
 #include <vexaTestTemporaryFolder.h>
 
 #include <itkImageFileWriter.h>
@@ -13,34 +14,23 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <sstream>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace
 {
   namespace fs = std::filesystem;
+  using vexa::test::PeakResidentKiBOfChildren;
   using vexa::test::TemporaryFolder;
 
   // A sound run of these few photons takes well under a second and ~20 MB (a few times that under ASan).
   constexpr std::chrono::seconds TimeGuard(120);
   constexpr long MemoryGuardKiB = 1024 * 1024;
-
-  long PeakResidentKiBOfChildren()
-  {
-    rusage usage{};
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    return usage.ru_maxrss;
-  }
 
   std::string ReadFile(const std::string &path)
   {
@@ -50,39 +40,10 @@ namespace
 
   void WriteBytes(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
-  struct Result
+  /** Runs the simulator (no shell). */
+  vexa::test::ProgramResult RunSimulator(const std::vector<std::string> &args)
   {
-    int exitCode = -1;
-    std::string err;
-  };
-
-  /** Runs the simulator (no shell), its standard error caught in a file of the folder. */
-  Result RunSimulator(const TemporaryFolder &folder, const std::vector<std::string> &args)
-  {
-    const std::string errPath = folder.File("stderr.txt");
-    std::vector<std::string> all = {VexaMcxyz_EXECUTABLE};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &a : all)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0)
-    {
-      const int o = ::open("/dev/null", O_WRONLY);
-      const int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (o < 0 || e < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0)
-        ::_exit(120);
-      ::execv(argv[0], argv.data());
-      ::_exit(121);
-    }
-    Result r;
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
-      return r;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.err = ReadFile(errPath);
-    return r;
+    return vexa::test::RunProgram(VexaMcxyz_EXECUTABLE, args, TimeGuard);
   }
 
   /** A small sound volume (mu_a, mu_s, g per voxel), gzip-compressed as the file bytes. */
@@ -235,9 +196,8 @@ TEST_P(SimulatorHostileFiles, AreRefusedClearlyAndLeaveTheOutputAsItWas)
   if (out.empty())
     GTEST_SKIP() << "device nodes can be made only as root";
 
-  const auto start = std::chrono::steady_clock::now();
-  const Result r = RunSimulator(folder, {"-i", in, "-o", out, "-n", "2000", "-seed", "3", "-threads", "1"});
-  EXPECT_LT(std::chrono::steady_clock::now() - start, TimeGuard);
+  const auto r = RunSimulator({"-i", in, "-o", out, "-n", "2000", "-seed", "3", "-threads", "1"});
+  EXPECT_FALSE(r.timedOut);
   EXPECT_LT(PeakResidentKiBOfChildren(), MemoryGuardKiB);
   EXPECT_EQ(c.exitCode, r.exitCode) << r.err;
   const std::string expected = Replace(Replace(c.firstLine, "<in>", in), "<out>", out);
@@ -259,7 +219,7 @@ TEST(SimulatorHostileFifo, AFifoAtTheOutputIsWrittenToAndStaysAFifo)
   ASSERT_EQ(0, ::mkfifo(out.c_str(), 0600));
   std::string received;
   std::thread reader([&] { received = ReadFile(out); });
-  const Result r = RunSimulator(folder, {"-i", in, "-o", out, "-n", "2000", "-seed", "3", "-threads", "1"});
+  const auto r = RunSimulator({"-i", in, "-o", out, "-n", "2000", "-seed", "3", "-threads", "1"});
   reader.join();
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_EQ(S_IFIFO, TypeOf(out));

@@ -10,7 +10,10 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 // One frame of 128 elements x 2048 samples reconstructed to 128 lines x 2048
@@ -172,6 +175,90 @@ namespace
     }
     state.SetItemsProcessed(state.iterations() * 2048);
   }
+
+  /** Interpolations per second of the control loop on `threads` threads of its own, over `seconds`. */
+  double ControlRate(unsigned int threads, double seconds)
+  {
+    std::atomic<bool> stop{false};
+    std::atomic<long long> items{0};
+    std::vector<std::thread> pool;
+    const auto t0 = std::chrono::steady_clock::now();
+    for (unsigned int t = 0; t < threads; ++t)
+      pool.emplace_back([&] {
+        std::vector<float> channel(2048), delay(2048), weight(2048), sums(2048, 0.0f);
+        for (int i = 0; i < 2048; ++i)
+        {
+          channel[i] = float(i % 17) * 0.1f;
+          delay[i] = std::min(2046.0f, i * 0.93f + 3.3f);
+          weight[i] = 0.5f + float(i % 5) * 0.1f;
+        }
+        long long mine = 0;
+        while (!stop.load(std::memory_order_relaxed))
+        {
+          for (int i = 0; i < 2048; ++i)
+          {
+            const float t = delay[i];
+            const int k = int(t);
+            sums[i] += weight[i] * (channel[k] + (channel[k + 1] - channel[k]) * (t - float(k)));
+          }
+          benchmark::DoNotOptimize(sums.data());
+          benchmark::ClobberMemory();
+          mine += 2048;
+        }
+        items += mine;
+      });
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    stop = true;
+    for (auto &t : pool)
+      t.join();
+    return double(items.load()) / std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  }
+
+  /** Frames per second of DAS on `threads` threads, over about `seconds`. */
+  double DasRate(unsigned int threads, double seconds)
+  {
+    const auto p = Parameters(Algorithm::DAS);
+    const auto t0 = std::chrono::steady_clock::now();
+    int frames = 0;
+    double elapsed = 0.0;
+    do
+    {
+      auto out = BeamformingKernel::Reconstruct(Frame(), p, threads);
+      benchmark::DoNotOptimize(out.data.data());
+      ++frames;
+      elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    } while (elapsed < seconds);
+    return frames / elapsed;
+  }
+
+  double Median(std::vector<double> v)
+  {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  }
+
+  // The 8-thread speed-ups of DAS and of the control, measured in the same
+  // short rounds (one after the other, 50 ms each), so that both see the
+  // same load of the shared machine; medians over the rounds.
+  void ScalingRounds(benchmark::State &state)
+  {
+    std::vector<double> das, control, ratio, das8ms;
+    DasRate(8, 0.05); // plans and buffers
+    for (auto _ : state)
+      for (int round = 0; round < 20; ++round)
+      {
+        const double c1 = ControlRate(1, 0.05), c8 = ControlRate(8, 0.05);
+        const double d1 = DasRate(1, 0.05), d8 = DasRate(8, 0.05);
+        das.push_back(d8 / d1);
+        control.push_back(c8 / c1);
+        ratio.push_back((d8 / d1) / (c8 / c1));
+        das8ms.push_back(1000.0 / d8);
+      }
+    state.counters["das_speedup"] = Median(das);
+    state.counters["control_speedup"] = Median(control);
+    state.counters["ratio"] = Median(ratio);
+    state.counters["das_8thread_ms"] = Median(das8ms);
+  }
 }
 
 BENCHMARK(Control)->Threads(1)->Threads(8)->UseRealTime();
@@ -189,5 +276,6 @@ BENCHMARK_CAPTURE(Kernel, sDMAS_allcores, Algorithm::sDMAS, 0, Set::Best)->Unit(
 BENCHMARK_CAPTURE(KernelBatch, DAS_40frames, Algorithm::DAS)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(ServiceBatch, DAS_40frames, vexa::BeamformingSettings::DAS)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Envelope)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ScalingRounds)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -1,19 +1,19 @@
 #include <QvexaServiceListWidget.h>
 
+#include <vexaTestQtApplication.h>
 #include <vorlenLogSink.h>
 
 #include <usGetModuleContext.h>
 #include <usModuleContext.h>
 
-#include <QApplication>
 #include <QListWidget>
 #include <QSignalSpy>
-#include <QTest>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -36,15 +36,6 @@ namespace
 {
   const std::string kName = "org.vexa.test.name";
   const std::string kKind = "org.vexa.test.kind";
-
-  QApplication &App()
-  {
-    static int argc = 1;
-    static char name[] = "QvexaServiceListWidgetTests";
-    static char *argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-  }
 
   us::ServiceProperties Props(const std::string &name, const std::string &kind)
   {
@@ -91,17 +82,14 @@ namespace
       return r;
     }
 
-    /** Lets the GUI thread handle what the registry posted, until `done` holds (at most 5 s). */
+    /** Lets the GUI thread handle what the registry posted, until `done` holds. */
     template <class P>
     bool Settle(P done)
     {
-      for (int i = 0; i < 500 && !done(); ++i)
-        QTest::qWait(10);
-      QCoreApplication::processEvents();
-      return done();
+      return vexa::test::QtApplication::ProcessEventsUntil(done);
     }
 
-    QApplication &app = App();
+    QApplication *app = vexa::test::QtApplication::Instance();
     std::unique_ptr<QvexaServiceListWidget> widget{new QvexaServiceListWidget};
     std::vector<us::ServiceRegistrationBase> registrations;
   };
@@ -228,7 +216,7 @@ TEST_F(ServiceListWidget, SettingUpAgainKeepsTheSelectionAndDropsEarlierEvents)
   widget->InitializeForInterface<ListTestService>(kName, "(" + kKind + "=camera)");
   auto rc = Register(c, Props("C", "camera"));
   ASSERT_TRUE(Settle([&] { return Texts(*widget).size() == 2; }));
-  QTest::qWait(50);
+  vexa::test::QtApplication::ProcessEventsFor(std::chrono::milliseconds(50));
   EXPECT_EQ(QStringList({"B2", "C"}), Texts(*widget));
   EXPECT_EQ(rb.GetReference(), widget->GetSelectedServiceReference());
   EXPECT_EQ(0, selections.count());
@@ -276,7 +264,7 @@ TEST_F(ServiceListWidget, ChurnOnOtherThreadsEndsInTheRegistrysState)
 
   const auto expected = us::GetModuleContext()->GetServiceReferences<ListTestService>("(" + kKind + "=probe)");
   ASSERT_TRUE(Settle([&] { return widget->GetAllServiceReferences().size() == expected.size(); }));
-  QTest::qWait(50);
+  vexa::test::QtApplication::ProcessEventsFor(std::chrono::milliseconds(50));
   const auto listed = widget->GetAllServiceReferences();
   ASSERT_EQ(expected.size(), listed.size());
   for (std::size_t i = 0; i < listed.size(); ++i)
@@ -301,9 +289,9 @@ TEST_F(ServiceListWidget, DestroyedWhileAnotherThreadKeepsChangingTheRegistry)
       r.Unregister();
     }
   });
-  QTest::qWait(20);
+  vexa::test::QtApplication::ProcessEventsFor(std::chrono::milliseconds(20));
   widget.reset(); // listener removed while events are in flight; queued ones must not reach the dead widget
-  QTest::qWait(20);
+  vexa::test::QtApplication::ProcessEventsFor(std::chrono::milliseconds(20));
   stop = true;
   worker.join();
   QCoreApplication::processEvents();

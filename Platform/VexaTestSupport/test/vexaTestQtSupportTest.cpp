@@ -137,3 +137,19 @@ TEST_F(QtSupport, FileDialogsChooseOrCancelAsAUserWould)
   EXPECT_TRUE(shown[7].unexpected);
   EXPECT_EQ(dialogs.PendingAnswers(), 0);
 }
+
+TEST_F(QtSupport, BoxesShownTogetherAreRecordedInTheOrderTheyAppeared)
+{
+  DialogDriver dialogs;
+  for (int i = 0; i < 6; ++i)
+  {
+    dialogs.AnswerMessageBox(QMessageBox::Ok);
+    auto *box = new QMessageBox(QMessageBox::Critical, "Error", QString("problem %1").arg(i), QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show(); // not modal: all are open at once
+  }
+  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return dialogs.ShownDialogs().size() == 6; }));
+  for (int i = 0; i < 6; ++i)
+    EXPECT_EQ(dialogs.ShownDialogs()[i].text, QString("problem %1").arg(i));
+  EXPECT_EQ(dialogs.PendingAnswers(), 0);
+}

@@ -4,6 +4,7 @@
 #include <vexaUSTestDevices.h>
 
 #include <vexaImageReadAccessor.h>
+#include <vexaPixelTypeTraits.h>
 #include <vorlenLogSink.h>
 
 #include <usGetModuleContext.h>
@@ -310,5 +311,115 @@ TEST(USDevice, UpdatesRaceWithAnAcquisitionThreadAndNeverSeeATornPicture)
     }
   }
   EXPECT_GT(delivered, 0);
+  device->UnregisterOnService();
+}
+
+TEST(USDevice, ControlInterfacesPublishWhatTheySetAndDiPhASBatchesApplyOnce)
+{
+  const USDevice::PropertyKeys &k = USDevice::GetPropertyKeys();
+  vexa::test::USTestDiPhASDevice::Pointer device = vexa::test::USTestDiPhASDevice::New();
+  ASSERT_TRUE(device->Initialize());
+  EXPECT_EQ("org.vexa.modules.us.USDiPhASDevice", OnlyDeviceReference().GetProperty(k.US_PROPKEY_DEVICECLASS).ToString());
+  DeviceEvents events;
+
+  // B mode: the value reaches the device and its property (the depth is the fifteenth key)
+  USDevice::Pointer asDevice = device.GetPointer();
+  asDevice->GetBModeControlInterface()->SetScanningDepth(60.0);
+  asDevice->GetBModeControlInterface()->SetScanningGain(57.0);
+  EXPECT_EQ((std::vector<std::string>{"SetScanningDepth 60", "SetScanningGain 57"}),
+            device->GetTestBModeControls()->Record.Calls());
+  EXPECT_EQ(60.0, us::any_cast<double>(OnlyDeviceReference().GetProperty(k.US_PROPKEY_BMODE_DEPTH)));
+  EXPECT_EQ(57.0, us::any_cast<double>(OnlyDeviceReference().GetProperty(k.US_PROPKEY_BMODE_GAIN)));
+
+  // probes: a valid index selects and publishes, one past the list is ignored
+  device->GetTestProbesControls()->SetProbeNames({"A", "B", "C"});
+  vexa::USControlInterfaceProbes::Pointer probes = asDevice->GetProbesControlInterface();
+  probes->SelectProbe(2);
+  vorlen::CapturingSink sink;
+  probes->SelectProbe(3);
+  EXPECT_TRUE(sink.Contains("There is no probe 3", 1));
+  EXPECT_EQ((std::vector<std::string>{"SelectProbe 2"}), device->GetTestProbesControls()->Record.Calls());
+  EXPECT_EQ("C", OnlyDeviceReference().GetProperty(k.US_PROPKEY_PROBES_SELECTED).ToString());
+  EXPECT_EQ(3u, events.Take().size()) << "depth, gain, probe: one MODIFIED each";
+
+  // DiPhAS: outside a batch every setter applies; inside, the batch applies once when it closes
+  auto *controls = dynamic_cast<vexa::USDiPhASDeviceCustomControls *>(asDevice->GetCustomControlInterface().GetPointer());
+  ASSERT_NE(nullptr, controls);
+  controls->SetVoltage(70);
+  controls->SetBatchUpdate(true);
+  controls->SetTransmitEvents(3);
+  controls->SetDataType(vexa::USDiPhASDeviceCustomControls::Beamformed_Short);
+  controls->SetSavingSettings({true, false});
+  EXPECT_TRUE(controls->GetBatchUpdate());
+  controls->SetBatchUpdate(false);
+  controls->SetBatchUpdate(false);
+  EXPECT_EQ((std::vector<std::string>{"SetVoltage 70", "Apply", "SetTransmitEvents 3", "SetDataType 1",
+                                      "SetSavingSettings raw true, beamformed false", "Apply"}),
+            device->GetDiPhASControls()->Record.Calls());
+  EXPECT_EQ(3u, controls->GetParameters().transmitEvents);
+
+  // the device's state texts reach the receiver the panel installs, until it is replaced
+  std::vector<QString> states;
+  controls->SetStateCallback([&](QString state) { states.push_back(state); });
+  device->GetDiPhASControls()->ReportState("Ready");
+  controls->SetStateCallback({});
+  device->GetDiPhASControls()->ReportState("Gone");
+  EXPECT_EQ(std::vector<QString>{"Ready"}, states);
+  device->UnregisterOnService();
+}
+
+TEST(USDevice, ChangesFromSeveralThreadsAndListenersNeitherDeadlockNorLeaveStaleValues)
+{
+  const USDevice::PropertyKeys &k = USDevice::GetPropertyKeys();
+  USTestDevice::Pointer device = USTestDevice::New();
+  ASSERT_TRUE(device->Initialize());
+  // a listener that changes the device from inside a publication must not wait for itself
+  std::atomic<int> nested{0};
+  const us::ListenerToken token = us::GetModuleContext()->AddServiceListener(
+    [&](const us::ServiceEvent &event) {
+      if (event.GetType() == us::ServiceEvent::MODIFIED && nested.fetch_add(1) < 50)
+        device->UpdateServiceProperty(k.US_PROPKEY_BMODE_POWER, static_cast<double>(nested.load()));
+    },
+    "(objectclass=org.vexa.services.UltrasoundDevice)");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i)
+      {
+        if (t == 0)
+          device->SetComment("comment " + std::to_string(i));
+        else if (t == 1)
+          device->UpdateServiceProperty(k.US_PROPKEY_BMODE_DEPTH, static_cast<double>(i));
+        else
+          i % 2 ? device->Connect() : device->Disconnect();
+      }
+    });
+  for (std::thread &thread : threads)
+    thread.join();
+  us::GetModuleContext()->RemoveServiceListener(token);
+
+  const us::ServiceProperties now = device->GetServiceProperties();
+  us::ServiceReference<USDevice> reference = OnlyDeviceReference();
+  for (const std::string &key : {k.US_PROPKEY_COMMENT, k.US_PROPKEY_BMODE_DEPTH, k.US_PROPKEY_ISCONNECTED,
+                                 k.US_PROPKEY_BMODE_POWER})
+    EXPECT_EQ(now.at(key).ToString(), reference.GetProperty(key).ToString()) << key;
+  EXPECT_EQ("comment 199", now.at(k.US_PROPKEY_COMMENT).ToString());
+  EXPECT_EQ("199", now.at(k.US_PROPKEY_BMODE_DEPTH).ToString());
+  device->UnregisterOnService();
+}
+
+TEST(USDevice, AChangeMadeByAListenerOfTheRegistrationIsPublished)
+{
+  const USDevice::PropertyKeys &k = USDevice::GetPropertyKeys();
+  USTestDevice::Pointer device = USTestDevice::New(1, "Acme", "Scanner");
+  const us::ListenerToken token = us::GetModuleContext()->AddServiceListener(
+    [&](const us::ServiceEvent &event) {
+      if (event.GetType() == us::ServiceEvent::REGISTERED)
+        device->SetComment("named by a listener");
+    },
+    "(objectclass=org.vexa.services.UltrasoundDevice)");
+  ASSERT_TRUE(device->Initialize());
+  us::GetModuleContext()->RemoveServiceListener(token);
+  EXPECT_EQ("named by a listener", OnlyDeviceReference().GetProperty(k.US_PROPKEY_COMMENT).ToString());
   device->UnregisterOnService();
 }

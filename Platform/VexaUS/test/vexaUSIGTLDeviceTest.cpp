@@ -11,7 +11,11 @@
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaImageToIGTLMessageFilter.h>
+#include <vexaPixelTypeTraits.h>
 #include <vorlenLogSink.h>
+
+#include <usGetModuleContext.h>
+#include <usModuleContext.h>
 
 #include <itkRGBPixel.h>
 
@@ -24,6 +28,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 using vexa::USDevice;
@@ -135,9 +140,26 @@ TEST(USIGTLDevice, ClientReceivesPicturesWithTheirGeometryAndPublishesALostServe
   ASSERT_TRUE(SendUntil(server, AsMessage(second), device, [](vexa::Image *i) { return Origin0Is(i, -7.5); }));
   ExpectSameImage(second, device->GetOutput());
 
-  // the server goes away: the client is no longer active nor connected, and says so
+  // the server goes away: the client is no longer active nor connected, and tells the registry's listeners
+  std::mutex mutex;
+  std::vector<std::string> modified;
+  const us::ListenerToken token = us::GetModuleContext()->AddServiceListener(
+    [&](const us::ServiceEvent &event) {
+      if (event.GetType() != us::ServiceEvent::MODIFIED)
+        return;
+      std::lock_guard<std::mutex> lock(mutex);
+      modified.push_back(event.GetServiceReference().GetProperty(USDevice::GetPropertyKeys().US_PROPKEY_ISACTIVE).ToString());
+    },
+    "(objectclass=org.vexa.services.UltrasoundDevice)");
   server->CloseConnection();
-  ASSERT_TRUE(WaitUntil([&] { return !device->GetIsActive(); }));
+  // the event comes from Ostrel's receiving thread
+  EXPECT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return !modified.empty();
+  }));
+  us::GetModuleContext()->RemoveServiceListener(token);
+  EXPECT_EQ(std::vector<std::string>{"false"}, modified);
+  EXPECT_FALSE(device->GetIsActive());
   EXPECT_EQ(USDevice::State_Initialized, device->GetDeviceState());
   EXPECT_EQ("false", IsActiveText(device));
   EXPECT_NO_THROW(device->Update());

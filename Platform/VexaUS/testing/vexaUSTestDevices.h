@@ -117,14 +117,26 @@ namespace vexa
     protected:
       explicit USTestBModeControls(USDevice *device) : USControlInterfaceBMode(device) {}
 
-      void OnSetScanningDepth(double v) override { Depth = v, Record.Add(USCallRecord::Text("SetScanningDepth", v)); }
+      void OnSetScanningDepth(double v) override
+      {
+        Depth = v;
+        Record.Add(USCallRecord::Text("SetScanningDepth", v));
+      }
       void OnSetScanningFrequency(double v) override
       {
         Frequency = v;
         Record.Add(USCallRecord::Text("SetScanningFrequency", v));
       }
-      void OnSetScanningPower(double v) override { Power.value = v, Record.Add(USCallRecord::Text("SetScanningPower", v)); }
-      void OnSetScanningGain(double v) override { Gain.value = v, Record.Add(USCallRecord::Text("SetScanningGain", v)); }
+      void OnSetScanningPower(double v) override
+      {
+        Power.value = v;
+        Record.Add(USCallRecord::Text("SetScanningPower", v));
+      }
+      void OnSetScanningGain(double v) override
+      {
+        Gain.value = v;
+        Record.Add(USCallRecord::Text("SetScanningGain", v));
+      }
       void OnSetScanningRejection(double v) override
       {
         Rejection.value = v;

@@ -2,13 +2,21 @@
 
 #include <vexaIOUtil.h>
 
+#include <vexaTestChildProcess.h>
+#include <vexaTestTemporaryFolder.h>
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <thread>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define VEXA_UNDER_SANITIZER 1
@@ -21,11 +29,11 @@
 
 namespace
 {
-  /** An X server of the test's own, on the first free display it finds. */
+  /** An X server of the test's own, on the first free display it finds (told through -displayfd). */
   class Xvfb
   {
   public:
-    bool Start(QString *error)
+    bool Start(std::string *error)
     {
       const QString program = QStandardPaths::findExecutable("Xvfb");
       if (program.isEmpty())
@@ -33,41 +41,43 @@ namespace
         *error = "Xvfb is not installed";
         return false;
       }
-      m_Process.start(program, {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
-      if (!m_Process.waitForStarted(10000))
+      m_Process = std::make_unique<vexa::test::ChildProcess>(
+        program.toStdString(),
+        std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+      if (!m_Process->Started())
       {
-        *error = "Xvfb did not start";
+        *error = "Xvfb did not start: " + m_Process->StartError();
         return false;
       }
-      while (!m_Process.canReadLine() && m_Process.waitForReadyRead(10000))
+      // the display number arrives on standard output once the server is ready
+      for (int waited = 0; waited < 10000 && m_Process->Out().find('\n') == std::string::npos; waited += 20)
       {
+        if (!m_Process->Running())
+          break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
-      const QByteArray line = m_Process.readLine().trimmed();
-      bool ok = false;
-      line.toInt(&ok);
-      if (!ok)
+      const std::string out = m_Process->Out();
+      if (out.find('\n') == std::string::npos)
       {
-        *error = "Xvfb named no display: " + QString::fromLocal8Bit(m_Process.readAllStandardError());
+        *error = "Xvfb named no display: " + m_Process->Err();
         return false;
       }
-      m_Display = ":" + QString::fromLatin1(line);
+      m_Display = ":" + out.substr(0, out.find('\n'));
       return true;
     }
     ~Xvfb()
     {
-      if (m_Process.state() != QProcess::NotRunning)
+      if (m_Process && m_Process->Running())
       {
-        m_Process.terminate();
-        if (!m_Process.waitForFinished(5000))
-          m_Process.kill();
-        m_Process.waitForFinished(5000);
+        m_Process->Signal(SIGTERM);
+        m_Process->WaitFor(std::chrono::seconds(5));
       }
     }
-    QString Display() const { return m_Display; }
+    std::string Display() const { return m_Display; }
 
   private:
-    QProcess m_Process;
-    QString m_Display;
+    std::unique_ptr<vexa::test::ChildProcess> m_Process;
+    std::string m_Display;
   };
 }
 
@@ -80,9 +90,9 @@ TEST(WorkbenchScreenshot, TheRenderWindowShowsTheLoadedImageOnAnXServer)
   GTEST_SKIP() << "the X and D-Bus client libraries keep allocations that the sanitizers report in the child program";
 #endif
   Xvfb server;
-  QString error;
+  std::string error;
   if (!server.Start(&error))
-    GTEST_SKIP() << error.toStdString();
+    GTEST_SKIP() << error;
 
   ASSERT_TRUE(QDir().mkpath(VEXA_SCREENSHOT_FOLDER));
   const QString image = QString(VEXA_SCREENSHOT_FOLDER) + "/bands.nrrd";
@@ -90,22 +100,21 @@ TEST(WorkbenchScreenshot, TheRenderWindowShowsTheLoadedImageOnAnXServer)
   QFile::remove(shot);
   vexa::IOUtil::Save(vexa::test::MakeBands(40, 30), image.toStdString());
 
-  QProcess workbench;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert("QT_QPA_PLATFORM", "xcb");
-  environment.insert("DISPLAY", server.Display());
-  workbench.setProcessEnvironment(environment);
-  workbench.setProcessChannelMode(QProcess::MergedChannels);
-  workbench.start(VEXA_WORKBENCH_EXECUTABLE,
-                  {"--plugins", QFileInfo(VEXA_TEST_PLUGIN).absolutePath(), "--load", image, "--open-view",
-                   "org.vexa.views.workbenchtest", "--screenshot", shot, "--after", "1500", "--quit-after", "2500"});
-  ASSERT_TRUE(workbench.waitForFinished(60000)) << "the workbench did not end";
-  const QString output = QString::fromLocal8Bit(workbench.readAll());
-  ASSERT_EQ(QProcess::NormalExit, workbench.exitStatus()) << output.toStdString();
-  ASSERT_EQ(0, workbench.exitCode()) << output.toStdString();
+  vexa::test::ChildProcess::Options options;
+  options.environment = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server.Display()};
+  const vexa::test::ProgramResult run = vexa::test::RunProgram(
+    VEXA_WORKBENCH_EXECUTABLE,
+    {"--plugins", QFileInfo(VEXA_TEST_PLUGIN).absolutePath().toStdString(), "--load", image.toStdString(),
+     "--open-view", "org.vexa.views.workbenchtest", "--screenshot", shot.toStdString(), "--after", "1500",
+     "--quit-after", "2500"},
+    std::chrono::seconds(60), options);
+  const std::string output = run.out + run.err;
+  ASSERT_TRUE(run.started) << output;
+  ASSERT_FALSE(run.timedOut) << output;
+  ASSERT_EQ(0, run.exitCode) << output;
 
   QImage picture;
-  ASSERT_TRUE(picture.load(shot)) << output.toStdString();
+  ASSERT_TRUE(picture.load(shot)) << output;
   const QStringList region = picture.text("RenderWindowRegion").split(',');
   ASSERT_EQ(4, region.size());
   const QRect render(region[0].toInt(), region[1].toInt(), region[2].toInt(), region[3].toInt());
@@ -125,4 +134,40 @@ TEST(WorkbenchScreenshot, TheRenderWindowShowsTheLoadedImageOnAnXServer)
   // the black render window around the image is there too (not a blank picture)
   EXPECT_EQ(qRgb(0, 0, 0), picture.pixel(render.x() + 2, render.y() + 2) | 0xff000000u);
   EXPECT_NE(picture.pixel(render.x() + 2, render.y() + 2), picture.pixel(0, render.y() + render.height() / 2));
+}
+
+// The program on Qt's offscreen platform: options, exit codes, a screenshot
+// without an X server.
+TEST(WorkbenchProgram, StartsQuitsAndReportsBadOptions)
+{
+  vexa::test::TemporaryFolder folder;
+  const std::string shot = folder.File("offscreen.png");
+  struct Case
+  {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string outputPart;
+  };
+  const std::vector<Case> cases = {
+    {{"--plugins", folder.Path().string(), "--quit-after", "100"}, 0, "0 plug-in"},
+    {{"--plugins", folder.Path().string(), "--screenshot", shot, "--after", "100", "--quit-after", "400"}, 0,
+     "Screenshot written"},
+    {{"--plugins", folder.Path().string(), "--screenshot", shot, "--after", "500", "--quit-after", "100"}, 1,
+     "before the screenshot"},
+    {{"--bogus"}, 2, "unknown option --bogus"},
+    {{"--quit-after", "soon"}, 2, "milliseconds"},
+    {{"--help"}, 0, "Usage: VexaWorkbench"},
+  };
+  for (const Case &c : cases)
+  {
+    const vexa::test::ProgramResult run =
+      vexa::test::RunProgram(VEXA_WORKBENCH_EXECUTABLE, c.arguments, std::chrono::seconds(60));
+    const std::string output = run.out + run.err;
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(c.exitCode, run.exitCode) << c.arguments.front() << "\n" << output;
+    EXPECT_NE(std::string::npos, output.find(c.outputPart)) << output;
+  }
+  QImage picture;
+  EXPECT_TRUE(picture.load(QString::fromStdString(shot)));
+  EXPECT_FALSE(picture.text("RenderWindowRegion").isEmpty());
 }

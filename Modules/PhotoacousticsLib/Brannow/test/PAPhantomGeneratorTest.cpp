@@ -49,7 +49,7 @@ TEST(Brannow, MakesOnePhantomAndRunsTheSimulatorOnceWithTheProbe)
   const std::string save = (tmp.Path() / "phantoms").string() + "/";
 
   ChildProcess brannow(Brannow_EXECUTABLE, {"-s", save, "-m", sim.string(), "-p", probe, "-i", "P7", "-v"},
-                       tmp.Path());
+                       AsAJob());
   ASSERT_TRUE(brannow.WaitFor(std::chrono::seconds(300)));
   EXPECT_EQ(0, brannow.ExitCode()) << brannow.Err();
 
@@ -79,7 +79,7 @@ TEST(Brannow, EmptyVolumeWithoutProbeKeepsTheEmptyArgumentAndReportsAFailedSimul
   const fs::path sim = WriteStandInSimulator(tmp.Path(), 3);
   const fs::path save = tmp.Path() / "phantoms"; // no trailing separator: used as the folder named
 
-  ChildProcess brannow(Brannow_EXECUTABLE, {"-s", save.string(), "-m", sim.string(), "-e"}, tmp.Path());
+  ChildProcess brannow(Brannow_EXECUTABLE, {"-s", save.string(), "-m", sim.string(), "-e"}, AsAJob());
   ASSERT_TRUE(brannow.WaitFor(std::chrono::seconds(300)));
   EXPECT_EQ(1, brannow.ExitCode()) << "the simulator failed (status 3): " << brannow.Err();
 
@@ -120,7 +120,8 @@ TEST(Brannow, AFailedParseEndsWithMinusOne)
   for (const std::vector<std::string> &args :
        {std::vector<std::string>{}, {"-m", sim.string()}, {"-s", tmp.Path().string(), "-m", sim.string(), "-x"}})
   {
-    ChildProcess brannow(Brannow_EXECUTABLE, args, tmp.Path());
+    ChildProcess brannow(Brannow_EXECUTABLE, args, AsAJob());
+    ASSERT_TRUE(brannow.WaitFor(TimeGuard));
     EXPECT_EQ(255, brannow.ExitCode()) << brannow.Err();
     EXPECT_NE(std::string::npos, brannow.Err().find("Parsing arguments..."));
   }
@@ -142,7 +143,7 @@ TEST(Brannow, ASimulatorThatCannotStartIsRefusedBeforeThePhantomIsMade)
                {"vexa-no-such-simulator", "The simulator \"vexa-no-such-simulator\" is not an executable program in PATH ("}};
   for (const auto &c : cases)
   {
-    ChildProcess brannow(Brannow_EXECUTABLE, {"-s", (tmp.Path() / "save").string(), "-m", c.simulator}, tmp.Path());
+    ChildProcess brannow(Brannow_EXECUTABLE, {"-s", (tmp.Path() / "save").string(), "-m", c.simulator}, AsAJob());
     ASSERT_TRUE(brannow.WaitFor(TimeGuard)) << c.simulator;
     EXPECT_EQ(1, brannow.ExitCode()) << brannow.Err();
     EXPECT_EQ(0u, FirstErrorLine(brannow.Err()).find(c.firstError)) << brannow.Err();

@@ -33,10 +33,10 @@ namespace
   void StopWhen(ChildProcess &quarrow, const std::function<bool()> &condition)
   {
     const bool reached = WaitFor(condition, std::chrono::seconds(180));
-    ::kill(quarrow.Pid(), SIGTERM);
-    const int status = quarrow.Wait();
+    ::kill(quarrow.Pid(), SIGTERM); // the program only, as a user stops it
+    quarrow.Wait();
     ASSERT_TRUE(reached) << quarrow.Err();
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "Quarrow ended by itself: " << quarrow.Err();
+    EXPECT_EQ(SIGTERM, quarrow.TermSignal()) << "Quarrow ended by itself: " << quarrow.Err();
   }
 }
 
@@ -47,7 +47,7 @@ TEST(Quarrow, RunsTheSimulatorAt31OffsetsPerPassUntilStopped)
   const fs::path sim = WriteStandInSimulator(tmp.Path() / "sim dir", 3);
   const std::string save = (tmp.Path() / "it's a $HOME save").string() + "/";
 
-  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", save, "-m", sim.string(), "-i", "ID-1", "-v"}, tmp.Path());
+  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", save, "-m", sim.string(), "-i", "ID-1", "-v"}, AsAJob());
   ASSERT_GT(quarrow.Pid(), 0);
   StopWhen(quarrow, [&] { return RecordedCalls(sim).size() > 62; }); // into the third pass
 
@@ -102,7 +102,7 @@ TEST(Quarrow, QuietRunWithProbeAndGeneratedIdentifierInsideTheNamedFolder)
   const std::string probe = (tmp.Path() / "my probe's file.xml").string();
   const fs::path save = tmp.Path() / "batch"; // no trailing separator
 
-  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", save.string(), "-m", sim.string(), "-p", probe}, tmp.Path());
+  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", save.string(), "-m", sim.string(), "-p", probe}, AsAJob());
   // a call is complete once the next one has begun (the stand-in writes its record line by line)
   StopWhen(quarrow, [&] { return RecordedCalls(sim).size() > 31; });
 
@@ -151,10 +151,9 @@ TEST(Quarrow, AnInterruptedSimulatorEndsTheBatch)
     out << "#!/bin/sh\necho CALL >> \"$(dirname \"$0\")/calls.txt\"\nkill -INT 0\nsleep 5\n";
   }
   fs::permissions(sim, fs::perms::owner_all);
-  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", (tmp.Path() / "save").string(), "-m", sim.string()}, tmp.Path());
+  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", (tmp.Path() / "save").string(), "-m", sim.string()}, AsAJob());
   ASSERT_TRUE(quarrow.WaitFor(std::chrono::seconds(180))) << "Quarrow went on after the interrupt";
-  const int status = quarrow.Wait();
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  EXPECT_EQ(SIGINT, quarrow.TermSignal()) << quarrow.ExitCode();
   EXPECT_EQ(1u, RecordedCalls(sim).size());
 }
 
@@ -165,7 +164,8 @@ TEST(Quarrow, AFailedParseEndsWithMinusOne)
   for (const std::vector<std::string> &args :
        {std::vector<std::string>{}, {"-s", (tmp.Path() / "save").string()}, {"-m", sim.string(), "--bogus"}})
   {
-    ChildProcess quarrow(Quarrow_EXECUTABLE, args, tmp.Path());
+    ChildProcess quarrow(Quarrow_EXECUTABLE, args, AsAJob());
+    ASSERT_TRUE(quarrow.WaitFor(TimeGuard));
     EXPECT_EQ(255, quarrow.ExitCode()) << quarrow.Err(); // exit(-1) as the shell sees it
     EXPECT_NE(std::string::npos, quarrow.Err().find("Paring arguments..."));
   }
@@ -180,7 +180,8 @@ TEST(Quarrow, AnErrorEndsWithItsDescriptionAndACode)
   const fs::path sim = WriteStandInSimulator(tmp.Path(), 0);
   std::ofstream(tmp.Path() / "occupied") << "a file";
   ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", (tmp.Path() / "occupied").string() + "/", "-m", sim.string()},
-                       tmp.Path());
+                       AsAJob());
+  ASSERT_TRUE(quarrow.WaitFor(TimeGuard));
   EXPECT_EQ(1, quarrow.ExitCode());
   EXPECT_NE(std::string::npos, quarrow.Err().find("Cannot create the folder")) << quarrow.Err();
   EXPECT_EQ(std::string::npos, quarrow.Err().find("terminate")) << quarrow.Err();
@@ -243,7 +244,7 @@ TEST_P(QuarrowSimulatorCheck, ASimulatorThatCannotStartEndsTheBatchClearly)
   const std::string sim = c.simulator(tmp.Path() / "sim");
   const fs::path save = tmp.Path() / "save";
 
-  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", save.string() + "/", "-m", sim}, tmp.Path());
+  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", save.string() + "/", "-m", sim}, AsAJob());
   ASSERT_TRUE(quarrow.WaitFor(TimeGuard)) << "Quarrow went on: " << quarrow.Err();
   EXPECT_EQ(1, quarrow.ExitCode()) << quarrow.Err();
   EXPECT_LT(PeakResidentKiBOfChildren(), MemoryGuardKiB);
@@ -261,10 +262,9 @@ TEST(Quarrow, ASimulatorNamedWithoutAFolderIsLookedForInPath)
 {
   TemporaryFolder tmp;
   const fs::path sim = WriteStandInSimulator(tmp.Path(), 0);
-  const std::string path = "/no/such/folder:" + tmp.Path().string() + ":" + std::getenv("PATH");
-  ASSERT_EQ(0, ::setenv("PATH", path.c_str(), 1)); // the child inherits it
+  const std::string path = "PATH=/no/such/folder:" + tmp.Path().string() + ":" + std::getenv("PATH");
   ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", (tmp.Path() / "save").string(), "-m", sim.filename().string()},
-                       tmp.Path());
+                       AsAJob({path}));
   StopWhen(quarrow, [&] { return RecordedCalls(sim).size() > 1; });
   EXPECT_EQ("-i", RecordedCalls(sim).front().front());
 }
@@ -276,7 +276,7 @@ TEST(Quarrow, AStopDuringASaveLeavesNoPartialFile)
   TemporaryFolder tmp;
   const fs::path sim = WriteStandInSimulator(tmp.Path(), 0);
   const fs::path input = tmp.Path() / "save" / "input";
-  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", (tmp.Path() / "save").string(), "-m", sim.string()}, tmp.Path());
+  ChildProcess quarrow(Quarrow_EXECUTABLE, {"-s", (tmp.Path() / "save").string(), "-m", sim.string()}, AsAJob());
   const auto partial = [&] {
     std::error_code ec;
     for (fs::directory_iterator it(input, ec), end; !ec && it != end; it.increment(ec))
@@ -289,8 +289,8 @@ TEST(Quarrow, AStopDuringASaveLeavesNoPartialFile)
   while (!caught && std::chrono::steady_clock::now() < end && !quarrow.WaitFor(std::chrono::seconds(0)))
     caught = partial();
   ::kill(quarrow.Pid(), SIGTERM);
-  const int status = quarrow.Wait();
+  quarrow.Wait();
   ASSERT_TRUE(caught) << "no save seen in progress: " << quarrow.Err();
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << quarrow.Err();
+  EXPECT_EQ(SIGTERM, quarrow.TermSignal()) << quarrow.Err();
   EXPECT_FALSE(partial()) << "a partial file was left behind";
 }

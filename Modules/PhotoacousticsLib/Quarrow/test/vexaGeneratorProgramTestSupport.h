@@ -1,30 +1,26 @@
 #ifndef vexaGeneratorProgramTestSupport_h
 #define vexaGeneratorProgramTestSupport_h
 
-// What the tests of the generator programs share: a temporary folder, a
-// stand-in simulator script that records its arguments and writes its -o
-// file, a program run as a child process, and the texts of its log records.
+// What the tests of the generator programs share besides VexaTestSupport's
+// temporary folder and child processes: a stand-in simulator script that
+// records its arguments and writes its -o file, the texts of a program's log
+// records and the first line of its error, and the guards of every run.
+
+#include <vexaTestChildProcess.h>
+#include <vexaTestTemporaryFolder.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <iterator>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace vexa
 {
@@ -39,29 +35,6 @@ namespace vexa
       s << in.rdbuf();
       return s.str();
     }
-
-    /** A folder of its own for one test (its name holds a space), removed with everything in it. */
-    class TemporaryFolder
-    {
-    public:
-      TemporaryFolder()
-      {
-        const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_Path = fs::path(::testing::TempDir()) /
-                 (std::string("vexa gen ") + info->name() + "_" + std::to_string(::getpid()));
-        fs::remove_all(m_Path);
-        fs::create_directories(m_Path);
-      }
-      ~TemporaryFolder()
-      {
-        std::error_code ignored;
-        fs::remove_all(m_Path, ignored);
-      }
-      const fs::path &Path() const { return m_Path; }
-
-    private:
-      fs::path m_Path;
-    };
 
     /**
      * A simulator stand-in: a shell script in the folder (its name has a
@@ -116,97 +89,22 @@ namespace vexa
       return true;
     }
 
-    /** A program started as a child process, its standard output and error going into files. */
-    class ChildProcess
+    using vexa::test::ChildProcess;
+    using vexa::test::PeakResidentKiBOfChildren;
+    using vexa::test::TemporaryFolder;
+
+    /**
+     * How the generator programs are started: in a process group of their own,
+     * like a job a terminal starts, so that "kill -INT 0" from the simulator
+     * reaches the program and its shell the way an interrupt key does.
+     */
+    inline ChildProcess::Options AsAJob(std::vector<std::string> environment = {})
     {
-    public:
-      ChildProcess(const std::string &program, const std::vector<std::string> &args, const fs::path &outputFolder)
-        : m_Out(outputFolder / "program stdout.txt"), m_Err(outputFolder / "program stderr.txt")
-      {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, m_Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, m_Err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<std::string> all{program};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char *> argv;
-        for (std::string &a : all)
-          argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        // the test runner may ignore interrupts, and ignored signals are inherited: start from the defaults
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGINT);
-        sigaddset(&defaults, SIGQUIT);
-        sigaddset(&defaults, SIGTERM);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-        // a process group of its own, like a job a terminal starts: "kill -INT 0" from the
-        // simulator then reaches the program and its shell the way an interrupt key does
-        posix_spawnattr_setpgroup(&attributes, 0);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-        if (posix_spawn(&m_Pid, program.c_str(), &actions, &attributes, argv.data(), environ) != 0)
-          m_Pid = -1;
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
-      }
-      ~ChildProcess()
-      {
-        if (m_Pid > 0 && !m_Waited)
-        {
-          ::kill(m_Pid, SIGKILL);
-          Wait();
-        }
-      }
-
-      pid_t Pid() const { return m_Pid; }
-
-      /** Waits for the end; answers the raw wait status. */
-      int Wait()
-      {
-        if (m_Pid > 0 && !m_Waited)
-        {
-          while (::waitpid(m_Pid, &m_Status, 0) < 0 && errno == EINTR)
-          {
-          }
-          m_Waited = true;
-        }
-        return m_Status;
-      }
-
-      /** Waits up to the time-out for the end; false when it is still running. */
-      bool WaitFor(std::chrono::seconds timeout)
-      {
-        return vexa::test::WaitFor(
-          [this] {
-            if (m_Waited)
-              return true;
-            const pid_t r = ::waitpid(m_Pid, &m_Status, WNOHANG);
-            if (r == m_Pid)
-              m_Waited = true;
-            return m_Waited;
-          },
-          timeout);
-      }
-
-      /** Exit code of a normal end, -1 otherwise. */
-      int ExitCode()
-      {
-        const int status = Wait();
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-
-      std::string Out() const { return ReadText(m_Out); }
-      std::string Err() const { return ReadText(m_Err); }
-
-    private:
-      fs::path m_Out;
-      fs::path m_Err;
-      pid_t m_Pid = -1;
-      int m_Status = 0;
-      bool m_Waited = false;
-    };
+      ChildProcess::Options options;
+      options.ownProcessGroup = true;
+      options.environment = std::move(environment);
+      return options;
+    }
 
     /** The texts of the INFO records in a program's standard error, in order. */
     inline std::vector<std::string> InfoTexts(const std::string &stderrText)
@@ -232,14 +130,6 @@ namespace vexa
      */
     constexpr std::chrono::seconds TimeGuard(120);
     constexpr long MemoryGuardKiB = 2 * 1024 * 1024;
-
-    /** The largest peak resident memory of any child process (and its children) waited for so far. */
-    inline long PeakResidentKiBOfChildren()
-    {
-      rusage usage{};
-      ::getrusage(RUSAGE_CHILDREN, &usage);
-      return usage.ru_maxrss;
-    }
 
     /** The first line of the program's own error: not a log record, nor the shell's complaint ("sh: ..."). */
     inline std::string FirstErrorLine(const std::string &stderrText)

@@ -21,6 +21,8 @@ QvexaWorkbenchTestView::~QvexaWorkbenchTestView() = default;
 
 void QvexaWorkbenchTestView::CreateQtPartControl(QWidget *parent)
 {
+  if (qEnvironmentVariableIsSet("VEXA_TEST_VIEW_FAILS_TO_BUILD"))
+    throw std::runtime_error("told to fail building");
   auto *layout = new QVBoxLayout(parent);
   auto *label = new QLabel("Workbench test view", parent);
   label->setObjectName("TestViewLabel");
