@@ -3,6 +3,7 @@
 #include <vexaIOUtil.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <itkNrrdImageIO.h>
 

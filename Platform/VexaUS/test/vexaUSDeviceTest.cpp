@@ -4,6 +4,7 @@
 #include <vexaUSTestDevices.h>
 
 #include <vexaImageReadAccessor.h>
+#include <vexaPixelTypeTraits.h>
 #include <vorlenLogSink.h>
 
 #include <usGetModuleContext.h>

@@ -10,6 +10,7 @@
 #include <vexaException.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaTestTemporaryFolder.h>
+#include <vexaPixelTypeTraits.h>
 #include <vorlenLogSink.h>
 
 #include <usGetModuleContext.h>
@@ -305,6 +306,40 @@ TEST_F(VideoDevice, AFrozenDeviceHoldsItsPictureAndTheNewestFollowsTheThaw)
   }
   device->SetIsFrozen(false);
   EXPECT_TRUE(UpdateUntil(device, [&](const Picture &p) { return p.pixels != held.pixels; }));
+}
+
+TEST_F(VideoDevice, AFilePlaysAtItsFrameRateUnlessPacingIsOff)
+{
+  // a clip of 5 frames at 10 frames per second, watched for a quarter of a second
+  const std::string slow = folder.File("slow.avi");
+  vexa::test::WriteNumberedVideo(slow, 5, 16, 8, 10.0);
+  const auto framesSeen = [&](bool paced) {
+    USVideoDevice::Pointer clip = USVideoDevice::New(slow, "Acme", "Slow");
+    static_cast<USImageVideoSource *>(clip->GetImageSource().GetPointer())->SetColorOutput(true);
+    clip->SetFramePacing(paced);
+    std::set<int> seen;
+    if (!clip->Initialize() || !clip->Connect() || !clip->Activate())
+      return seen;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+    while (std::chrono::steady_clock::now() < end)
+    {
+      clip->Modified();
+      clip->Update();
+      const Picture p = Read(clip->GetOutput());
+      if (!p.pixels.empty())
+        seen.insert(FrameOf(p));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    clip->UnregisterOnService();
+    return seen;
+  };
+  // paced: frames 0, 1, 2 (and 3 at a stretch) within 250 ms; a slow machine shows fewer, never more
+  const std::set<int> paced = framesSeen(true);
+  EXPECT_GE(paced.size(), 1u);
+  EXPECT_LE(paced.size(), 4u);
+  EXPECT_EQ(0u, paced.count(4));
+  // unpaced the little clip runs through many times
+  EXPECT_EQ(5u, framesSeen(false).size());
 }
 
 TEST_F(VideoDevice, AOneFrameClipIsAStillPicture)
