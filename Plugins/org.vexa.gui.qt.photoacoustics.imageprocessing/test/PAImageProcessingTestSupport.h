@@ -12,6 +12,7 @@
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaPixelType.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <algorithm>
 #include <cmath>
