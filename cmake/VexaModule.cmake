@@ -12,7 +12,8 @@
 #     PRIVATE_DEPENDS <...>           private link dependencies
 #     MODULE_NAME <text>              name in the micro-service registry; programs are "main"
 #     QT                              run moc, uic and rcc on the sources
-#     THREADED                        its tests also run under ThreadSanitizer (label "threaded")
+#     THREADED                        its tests also run under ThreadSanitizer (label "threaded";
+#                                     the modules with tests in one folder are all THREADED or none)
 #     OUTPUT_DIRECTORY <dir>          PLUGIN only: where the plug-in lands (default build/plugins,
 #                                     the folder the workbench loads; test plug-ins go elsewhere)
 #     TESTS       <files...>          GoogleTest sources (usually test/*.cpp)
