@@ -6,11 +6,14 @@
 #     TYPE        SHARED | STATIC | INTERFACE | EXECUTABLE | PLUGIN
 #     SOURCES     <files...>          sources of the module (relative to the folder)
 #     INCLUDE_DIRS <dirs...>          public include folders (default: the folder itself)
+#     HEADERS     <files...>          public headers: each is compiled on its own with only the
+#                                     module's DEPENDS reachable (<name>HeaderCheck, part of the build)
 #     DEPENDS     <targets/libs...>   public link dependencies
 #     PRIVATE_DEPENDS <...>           private link dependencies
 #     MODULE_NAME <text>              name in the micro-service registry; programs are "main"
 #     QT                              run moc, uic and rcc on the sources
-#     THREADED                        its tests also run under ThreadSanitizer (label "threaded")
+#     THREADED                        its tests also run under ThreadSanitizer (label "threaded";
+#                                     the modules with tests in one folder are all THREADED or none)
 #     OUTPUT_DIRECTORY <dir>          PLUGIN only: where the plug-in lands (default build/plugins,
 #                                     the folder the workbench loads; test plug-ins go elsewhere)
 #     TESTS       <files...>          GoogleTest sources (usually test/*.cpp)
@@ -33,7 +36,7 @@ include(GoogleTest)
 
 function(vexa_add_module name)
   cmake_parse_arguments(M "QT;THREADED" "TYPE;MODULE_NAME;OUTPUT_DIRECTORY"
-    "SOURCES;INCLUDE_DIRS;DEPENDS;PRIVATE_DEPENDS;TESTS;TEST_DEPENDS;TEST_ENV;BENCHMARKS" ${ARGN})
+    "SOURCES;INCLUDE_DIRS;HEADERS;DEPENDS;PRIVATE_DEPENDS;TESTS;TEST_DEPENDS;TEST_ENV;BENCHMARKS" ${ARGN})
 
   if(NOT M_TYPE)
     set(M_TYPE SHARED)
@@ -102,6 +105,10 @@ function(vexa_add_module name)
     target_sources(${name} PRIVATE "${_init}")
     target_compile_definitions(${name} PRIVATE US_MODULE_NAME=${M_MODULE_NAME})
     target_link_libraries(${name} PRIVATE CppMicroServices)
+  endif()
+
+  if(M_HEADERS)
+    vexa_check_headers(${name} "${M_TYPE}" "${M_HEADERS}" "${M_DEPENDS}")
   endif()
 
   if(M_TESTS AND VEXA_BUILD_TESTING)
@@ -173,6 +180,39 @@ function(vexa_add_module name)
     endif()
     set_property(GLOBAL APPEND PROPERTY VEXA_BENCHMARK_TARGETS ${name}Benchmarks)
   endif()
+endfunction()
+
+# The header check of vexa_add_module. The module's public headers are linked
+# into a folder of their own, <name>Headers offers that folder (and the export
+# header) together with the <dep>Headers of each declared dependency that has
+# them (the dependency itself otherwise), and <name>HeaderCheck compiles one
+# source per header that includes it twice (the second time tests its guard).
+# A header that reaches a header of a module it does not declare, or one that
+# is not public, does not compile: include-level cycles between modules that
+# share a folder show up here.
+function(vexa_check_headers name type headers depends)
+  set(_root "${CMAKE_BINARY_DIR}/header-check/${name}")
+  set(_sources)
+  foreach(h ${headers})
+    get_filename_component(_abs "${h}" ABSOLUTE)
+    get_filename_component(_file "${h}" NAME)
+    # a link, not a copy: editing a header needs no new configure run
+    file(MAKE_DIRECTORY "${_root}/include")
+    file(CREATE_LINK "${_abs}" "${_root}/include/${_file}" SYMBOLIC)
+    set(_source "${_root}/${_file}.cpp")
+    file(CONFIGURE OUTPUT "${_source}" CONTENT "#include <${_file}>\n#include <${_file}>\n")
+    list(APPEND _sources "${_source}")
+  endforeach()
+  add_library(${name}Headers INTERFACE)
+  target_include_directories(${name}Headers INTERFACE "${_root}/include")
+  if(NOT type STREQUAL "INTERFACE" AND NOT type STREQUAL "EXECUTABLE")
+    target_include_directories(${name}Headers INTERFACE "${CMAKE_CURRENT_BINARY_DIR}")
+  endif()
+  foreach(d ${depends})
+    target_link_libraries(${name}Headers INTERFACE "$<IF:$<TARGET_EXISTS:${d}Headers>,${d}Headers,${d}>")
+  endforeach()
+  add_library(${name}HeaderCheck OBJECT ${_sources})
+  target_link_libraries(${name}HeaderCheck PRIVATE ${name}Headers)
 endfunction()
 
 # Adds every sub-folder of <dir> that has a CMakeLists.txt, in name order.

@@ -6,6 +6,7 @@
 #include "vexaSafeFileReplace.h"
 
 #include <vexaLog.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <itkImageIOFactory.h>
 #include <itkNrrdImageIO.h>

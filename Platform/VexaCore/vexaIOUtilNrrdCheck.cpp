@@ -431,6 +431,12 @@ namespace vexa
 
   void IOUtil::CheckNrrdFile(const std::string &path)
   {
+    // a FIFO or device would block the read or never end; its length cannot be checked either
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0)
+      Refuse(path, "the file does not exist.");
+    if (!S_ISREG(info.st_mode))
+      Refuse(path, "it is not a regular file.");
     const Header header = ReadHeader(path);
 
     const std::int64_t dimension = IntegerField(path, header, {"dimension"}, -1);

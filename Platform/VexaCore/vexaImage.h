@@ -82,8 +82,8 @@ namespace vexa
 
     /**
      * Shapes the image after a 2-D ITK image (pixel type, size, spacing,
-     * origin, orientation), without pixels. Defined with the core templates
-     * (vexaImageInitializeByItk.h, included below).
+     * origin, orientation), without pixels. Defined with the core templates:
+     * include vexaImageInitializeByItk.h to call it.
      */
     template <typename TItkImage>
     void InitializeByItk(const TItkImage *itkImage, int channels = 1, int tDim = -1, int sDim = -1);
@@ -184,7 +184,5 @@ namespace vexa
     mutable std::map<std::thread::id, Holds> m_Holds;
   };
 }
-
-#include <vexaImageInitializeByItk.h>
 
 #endif

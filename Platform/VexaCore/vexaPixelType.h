@@ -13,15 +13,16 @@ namespace vexa
 {
   class PixelType;
 
-  // The makers of pixel-type descriptions (vexaPixelTypeTraits.h).
+  // The makers of pixel-type descriptions: the core templates' vexaPixelTypeTraits.h.
   template <typename TComponent, typename TPixel>
   PixelType CreatePixelType(std::size_t numberOfComponents);
 
   /**
    * Description of the pixels of an image: the component type (ITK's
    * component code), the pixel kind (scalar, RGB, ...), the component size and
-   * the number of components. Made only by the CreatePixelType templates, so
-   * that every description in the process comes from a real C++ type.
+   * the number of components. Made only by the CreatePixelType templates
+   * (include vexaPixelTypeTraits.h), so that every description in the process
+   * comes from a real C++ type.
    */
   class VEXACORE_EXPORT PixelType
   {
@@ -72,8 +73,5 @@ namespace vexa
 
   VEXACORE_EXPORT std::ostream &operator<<(std::ostream &os, const PixelType &type);
 }
-
-// The makers belong with the class: whoever can name a PixelType can make one.
-#include <vexaPixelTypeTraits.h>
 
 #endif

@@ -251,6 +251,10 @@ namespace vexa
       return;
     }
 
+    // the rename would go through a write protection that writing in place respects
+    if (exists && ::access(target.c_str(), W_OK) != 0)
+      vexaThrow() << "Cannot write \"" << path << "\": the file is write-protected.";
+
     const std::string folder = FolderOf(target);
     struct stat folderInfo;
     if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode))

@@ -32,7 +32,8 @@ namespace vexa
    *   bytes then go to `path` with every write checked: not every writer
    *   notices a failed write (a compressing one reports success on a full
    *   device).
-   * - a folder: refused.
+   * - a folder, or a regular file the process may not write to: refused
+   *   (renaming over a write-protected file would replace it all the same).
    *
    * Throws vexa::Exception naming `path` when the file cannot be written; an
    * exception of `write` is passed on unchanged after the temporary is

@@ -4,6 +4,7 @@
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaPixelType.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <itkImageIOBase.h>
 

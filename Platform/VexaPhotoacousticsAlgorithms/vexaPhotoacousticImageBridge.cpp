@@ -5,6 +5,7 @@
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaPixelType.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <itkImageIOBase.h>
 

@@ -60,7 +60,6 @@ std::string QvexaServiceListWidget::GetInterfaceName() const
 void QvexaServiceListWidget::InitPrivate(const std::string &namingProperty, const std::string &filter)
 {
   m_NamingProperty = namingProperty;
-  m_Filter = filter;
   ++m_Generation;
   StopListening();
   Clear();

@@ -155,7 +155,6 @@ private:
   us::ModuleContext *const m_Context;
   std::string m_Interface;
   std::string m_NamingProperty;
-  std::string m_Filter;
   std::string m_FullFilter; // interface and filter together, as the listener is registered
   us::LDAPFilter m_ParsedFilter;
   bool m_AutomaticallySelectFirstEntry = false;

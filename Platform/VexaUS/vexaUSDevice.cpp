@@ -78,13 +78,15 @@ namespace vexa
       return false;
     }
     us::ServiceRegistration<USDevice> registration;
+    const std::string deviceClass = GetDeviceClass();
     try
     {
       us::ServiceProperties properties;
       {
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_DeviceState = State_Initialized;
-        properties = BuildPropertiesLocked();
+        properties = BuildPropertiesLocked(deviceClass);
+        m_Dirty = false; // what changes from here on is published below
       }
       // the registry tells its listeners before this returns: the state is set first
       registration = us::GetModuleContext()->RegisterService<USDevice>(this, properties);
@@ -325,11 +327,13 @@ namespace vexa
 
   us::ServiceProperties USDevice::GetServiceProperties() const
   {
+    // asked outside the lock: a subclass's answer may use the device's getters
+    const std::string deviceClass = const_cast<USDevice *>(this)->GetDeviceClass();
     std::lock_guard<std::mutex> lock(m_Mutex);
-    return BuildPropertiesLocked();
+    return BuildPropertiesLocked(deviceClass);
   }
 
-  us::ServiceProperties USDevice::BuildPropertiesLocked() const
+  us::ServiceProperties USDevice::BuildPropertiesLocked(const std::string &deviceClass) const
   {
     const PropertyKeys &keys = GetPropertyKeys();
     us::ServiceProperties properties = m_ExtraProperties;
@@ -340,13 +344,13 @@ namespace vexa
     properties[keys.US_PROPKEY_DISPLAYNAME] = m_Manufacturer + " " + m_Name;
     properties[keys.US_PROPKEY_ISCONNECTED] = std::string(TrueFalse(m_DeviceState >= State_Connected));
     properties[keys.US_PROPKEY_ISACTIVE] = std::string(TrueFalse(m_DeviceState >= State_Activated));
-    // the class is fixed per concrete type; a const_cast-free call through the virtual needs a mutable this
-    properties[keys.US_PROPKEY_DEVICECLASS] = const_cast<USDevice *>(this)->GetDeviceClass();
+    properties[keys.US_PROPKEY_DEVICECLASS] = deviceClass;
     return properties;
   }
 
   void USDevice::Publish()
   {
+    const std::string deviceClass = GetDeviceClass();
     std::unique_lock<std::mutex> lock(m_Mutex);
     if (m_Publishing)
     {
@@ -362,11 +366,13 @@ namespace vexa
     }
     m_Publishing = true;
     m_Publisher = std::this_thread::get_id();
-    while (m_Dirty)
+    // Not registered (yet): the changes stay marked, and Initialize publishes
+    // them once the registration exists.
+    while (m_Dirty && m_Registration)
     {
       m_Dirty = false;
       us::ServiceRegistration<USDevice> registration = m_Registration;
-      us::ServiceProperties properties = BuildPropertiesLocked();
+      us::ServiceProperties properties = BuildPropertiesLocked(deviceClass);
       lock.unlock();
       if (registration)
       {
@@ -500,6 +506,10 @@ namespace vexa
     catch (const std::exception &e)
     {
       VEXA_ERROR("USDevice") << "Updating the device \"" << GetName() << "\" failed: " << e.what();
+    }
+    catch (...)
+    {
+      VEXA_ERROR("USDevice") << "Updating the device \"" << GetName() << "\" failed.";
     }
   }
 }

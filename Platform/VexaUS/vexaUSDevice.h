@@ -59,7 +59,10 @@ namespace vexa
    * thread at a time (usually the GUI thread); a device may deactivate itself
    * from its acquisition or network thread when it loses its source. State
    * and properties are guarded by the device; no lock is held while the
-   * registry tells its listeners.
+   * registry tells its listeners. One thread publishes at a time: a change
+   * made while another thread publishes waits until its value is published
+   * (so a listener must not wait for a thread that changes the device; a
+   * listener's own changes do not wait).
    */
   class VEXAUS_EXPORT USDevice : public ImageSource
   {
@@ -212,7 +215,7 @@ namespace vexa
 
     void SetState(DeviceStates state);
     void Publish();
-    us::ServiceProperties BuildPropertiesLocked() const;
+    us::ServiceProperties BuildPropertiesLocked(const std::string &deviceClass) const;
     void EnsureSlots(std::size_t count);
 
     mutable std::mutex m_Mutex; // state, identity, properties, registration

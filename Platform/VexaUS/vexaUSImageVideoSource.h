@@ -16,7 +16,9 @@ namespace vexa
   /**
    * Pictures of a camera or a video file (which repeats at its end) through
    * Lindvane's video source: optionally scaled to a set resolution, then
-   * cropped, then delivered as grey (8-bit) or colour (8-bit RGB) pictures.
+   * cropped, then delivered as grey (8-bit) or colour pictures. Colour frames
+   * keep OpenCV's blue-green-red order, marked as such, and reach a device's
+   * output as 8-bit RGB (the swap happens in the copy to the output).
    *
    * The input is opened and closed while no acquisition runs; GetNextFrame
    * belongs to the acquisition thread. The settings (colour, resolution,

@@ -119,6 +119,7 @@ namespace vexa
     if (probe.IsNull())
       return;
     bool first = false;
+    bool replacedCurrent = false;
     {
       std::lock_guard<std::mutex> lock(m_ProbesMutex);
       const std::string name = probe->GetName();
@@ -127,8 +128,11 @@ namespace vexa
       {
         if (existing->GetName() == name)
         {
-          if (m_CurrentProbe == existing)
+          if (m_CurrentProbe == existing && existing != probe)
+          {
             m_CurrentProbe = probe;
+            replacedCurrent = true;
+          }
           existing = probe;
           replaced = true;
           break;
@@ -140,6 +144,8 @@ namespace vexa
     }
     if (first)
       SetDefaultProbeAsCurrentProbe();
+    else if (replacedCurrent)
+      ApplyCurrentProbe(); // the new object's cropping
   }
 
   void USVideoDevice::DeleteAllProbes()
@@ -265,6 +271,7 @@ namespace vexa
 
   bool USVideoDevice::OnActivation()
   {
+    ApplyCurrentProbe(); // its cropping may have been edited since the connection
     StopAcquisition();
     m_StopAcquisition = false;
     try

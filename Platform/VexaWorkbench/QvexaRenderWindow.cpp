@@ -62,8 +62,10 @@ void QvexaRenderWindow::Repaint()
     const vexa::BaseData::Pointer data = m_Shown->GetData();
     const auto *image = dynamic_cast<const vexa::Image *>(data.GetPointer());
     vexa::LevelWindow levelWindow;
-    if (!m_Shown->GetLevelWindow(levelWindow))
-      levelWindow.SetAuto(image);
+    // a node shown without a level window gets one from its image, once: it
+    // then stays put from frame to frame, and views can change it
+    if (!m_Shown->GetLevelWindow(levelWindow) && levelWindow.SetAuto(image))
+      m_Shown->SetLevelWindow(levelWindow);
     drawn = vexa::RenderImageSlice(image, levelWindow, m_Slice);
     if (drawn)
     {

@@ -17,7 +17,9 @@
  * window with its pixel spacing kept.
  *
  * The node shown is the first selected node that is visible and holds an
- * image, otherwise the newest visible image node of the data storage. The
+ * image, otherwise the newest visible image node of the data storage. A
+ * node shown without a "levelwindow" property gets one computed from its
+ * image (vexa::LevelWindow::SetAuto) the first time it is drawn. The
  * window redraws when the rendering manager carries out an update request
  * (never on other threads); a fit request shows the whole image again (the
  * window has no zoom of its own, so that is what it always shows).

@@ -7,6 +7,7 @@
 #include <vexaException.h>
 #include <vexaImage.h>
 #include <vexaImageReadAccessor.h>
+#include <vexaImageInitializeByItk.h>
 
 #include <itkImage.h>
 #include <itkSmartPointer.h>

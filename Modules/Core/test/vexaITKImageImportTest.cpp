@@ -1,5 +1,7 @@
 #include <vexaITKImageImport.h>
 #include <vexaImageReadAccessor.h>
+#include <vexaPixelTypeTraits.h>
+#include <vexaImageInitializeByItk.h>
 
 #include <vorlenLogSink.h>
 

@@ -1,5 +1,7 @@
 #include <vexaImageToItk.h>
+#include <vexaException.h>
 #include <vexaImageSource.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <itkCommand.h>
 #include <itkOutputWindow.h>

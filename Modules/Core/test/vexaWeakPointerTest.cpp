@@ -3,6 +3,7 @@
 
 #include <vexaBaseGeometry.h>
 #include <vexaImage.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <gtest/gtest.h>
 

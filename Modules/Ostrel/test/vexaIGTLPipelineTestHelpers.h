@@ -11,6 +11,7 @@
 #include <vexaIGTLMessageSource.h>
 #include <vexaImage.h>
 #include <vexaImageWriteAccessor.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <igtlBindMessage.h>
 #include <igtlClientSocket.h>

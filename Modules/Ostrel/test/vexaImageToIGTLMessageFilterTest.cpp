@@ -4,6 +4,7 @@
 
 #include <vexaImageSource.h>
 #include <vexaImageReadAccessor.h>
+#include <vexaPixelTypeTraits.h>
 #include <vorlenLogSink.h>
 
 #include <igtlOSUtil.h>

@@ -4,6 +4,7 @@
 #include <vexaIOUtil.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <itkNrrdImageIO.h>
 
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <sys/stat.h>
 
 namespace
 {
@@ -342,6 +344,27 @@ TEST_P(IOUtilHostileFile, IsRefusedBeforeItsPixelsAreReadOrLoadsWhenSound)
 
 INSTANTIATE_TEST_SUITE_P(Files, IOUtilHostileFile, ::testing::ValuesIn(HostileFiles),
                          [](const ::testing::TestParamInfo<HostileFileCase> &info) { return std::string(info.param.name); });
+
+TEST(IOUtil, AFifoOrDeviceIsRefusedWithoutBeingRead)
+{
+  TemporaryFolder folder;
+  const std::string fifo = folder.File("pipe.nrrd");
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600)); // nobody writes: reading it would block for ever
+  const std::string device = folder.File("zeros.nrrd");
+  std::filesystem::create_symlink("/dev/zero", device); // reading it would never end
+  for (const std::string &path : {fifo, device})
+  {
+    try
+    {
+      vexa::IOUtil::Load(path);
+      ADD_FAILURE() << "loaded " << path;
+    }
+    catch (const vexa::Exception &e)
+    {
+      EXPECT_THAT(e.GetDescription(), HasSubstr("Cannot load \"" + path + "\": it is not a regular file."));
+    }
+  }
+}
 
 TEST(IOUtil, ANegativeSpacingTurnsTheAxisRound)
 {

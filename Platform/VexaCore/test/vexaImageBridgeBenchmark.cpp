@@ -1,6 +1,7 @@
 #include <vexaITKImageImport.h>
 #include <vexaImageToItk.h>
 #include <vexaImageWriteAccessor.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <benchmark/benchmark.h>
 

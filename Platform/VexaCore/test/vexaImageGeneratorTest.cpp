@@ -1,5 +1,6 @@
 #include <vexaImageGenerator.h>
 #include <vexaImageReadAccessor.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <vorlenLogSink.h>
 

@@ -2,6 +2,7 @@
 #include <vexaImageReadAccessor.h>
 #include <vexaImageSliceSelector.h>
 #include <vexaImageWriteAccessor.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <gtest/gtest.h>
 

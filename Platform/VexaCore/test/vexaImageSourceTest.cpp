@@ -1,6 +1,8 @@
 #include <vexaImageSource.h>
+#include <vexaException.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaImageReadAccessor.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <gtest/gtest.h>
 

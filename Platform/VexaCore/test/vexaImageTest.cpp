@@ -2,6 +2,7 @@
 #include <vexaImage.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include <vexaImage.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaLevelWindow.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <gtest/gtest.h>
 

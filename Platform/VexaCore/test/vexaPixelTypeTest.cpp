@@ -1,4 +1,5 @@
 #include <vexaPixelType.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <gtest/gtest.h>
 

@@ -255,6 +255,19 @@ TEST(SafeFileReplaceRefusals, NameThePathAndTouchNothing)
   EXPECT_TRUE(fs::is_empty(folder.Path() / "a folder.nrrd"));
 }
 
+TEST(SafeFileReplaceRefusals, AWriteProtectedFileIsNotReplaced)
+{
+  if (::geteuid() == 0)
+    GTEST_SKIP() << "root may write to any file: the protection cannot be shown";
+  TemporaryFolder folder;
+  const std::string path = folder.File("kept.nrrd");
+  WriteText(path, "old");
+  ASSERT_EQ(0, ::chmod(path.c_str(), 0444));
+  EXPECT_THROW(vexa::ReplaceFileSafely(path, [](const std::string &name) { WriteText(name, "new"); }), vexa::Exception);
+  EXPECT_EQ("old", ReadText(path));
+  EXPECT_EQ(std::set<std::string>{"kept.nrrd"}, Names(folder.Path()));
+}
+
 TEST(SafeFileReplaceConcurrency, ConcurrentWritersLeaveOneCompleteFile)
 {
   TemporaryFolder folder;

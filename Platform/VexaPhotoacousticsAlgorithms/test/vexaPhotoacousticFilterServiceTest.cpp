@@ -8,6 +8,7 @@
 #include <vexaSignalKernels.h>
 
 #include <vexaException.h>
+#include <vexaPixelTypeTraits.h>
 #include <vorlenLogSink.h>
 
 #include <gmock/gmock.h>

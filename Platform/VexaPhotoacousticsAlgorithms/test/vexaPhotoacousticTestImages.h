@@ -11,6 +11,7 @@
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaPixelType.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <cmath>
 

@@ -13,6 +13,7 @@
 #include <vexaImageToIGTLMessageFilter.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <itkRGBPixel.h>
 
@@ -147,16 +148,17 @@ namespace
   }
 
   /**
-   * Pulls pictures the way a view does until the output holds a new one,
+   * Pulls pictures the way a view does until the output holds a new one (10 s at most),
    * looking every `poll` (a tenth of the source's picture period or less, so
    * no picture is missed; a view's timer ticks far more rarely). The device's
    * thread works meanwhile. Adds the cost of the Update() that handed the
    * picture over to `handover`.
    */
-  void NextPicture(vexa::USDevice *device, std::array<unsigned char, 64> &last, Handover &handover,
+  bool NextPicture(vexa::USDevice *device, std::array<unsigned char, 64> &last, Handover &handover,
                    std::chrono::microseconds poll)
   {
-    for (;;)
+    const auto giveUp = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < giveUp)
     {
       const unsigned long long allocations = t_Allocations;
       const auto start = Clock::now();
@@ -170,10 +172,11 @@ namespace
         last = now;
         handover.microseconds += std::chrono::duration<double, std::micro>(end - start).count();
         handover.allocations += made;
-        return;
+        return true;
       }
       std::this_thread::sleep_for(poll);
     }
+    return false; // the device stopped delivering
   }
 
   void Finish(benchmark::State &state, const Handover &handover, AllocationMeter &meter)
@@ -239,12 +242,17 @@ namespace
     std::array<unsigned char, 64> last{};
     Handover warmUp, handover;
     const std::chrono::microseconds poll(250); // pictures come every 2.5 ms or more
-    for (int i = 0; i < 2 * kFrames; ++i)     // steady state: buffers made, the clip repeated once
-      NextPicture(device, last, warmUp, poll);
+    bool delivering = true;
+    for (int i = 0; i < 2 * kFrames && delivering; ++i) // steady state: buffers made, the clip repeated once
+      delivering = NextPicture(device, last, warmUp, poll);
     AllocationMeter meter;
     meter.Start();
     for (auto _ : state)
-      NextPicture(device, last, handover, poll);
+      if (!delivering || !(delivering = NextPicture(device, last, handover, poll)))
+      {
+        state.SkipWithError("the device stopped delivering pictures");
+        break;
+      }
     Finish(state, handover, meter);
     device->UnregisterOnService();
   }
@@ -342,12 +350,17 @@ namespace
     std::array<unsigned char, 64> last{};
     Handover warmUp, handover;
     const std::chrono::microseconds poll(30); // pictures come every 0.3 ms or more
-    for (int i = 0; i < 20; ++i)
-      NextPicture(device, last, warmUp, poll);
+    bool delivering = true;
+    for (int i = 0; i < 20 && delivering; ++i)
+      delivering = NextPicture(device, last, warmUp, poll);
     AllocationMeter meter;
     meter.Start();
     for (auto _ : state)
-      NextPicture(device, last, handover, poll);
+      if (!delivering || !(delivering = NextPicture(device, last, handover, poll)))
+      {
+        state.SkipWithError("the device stopped delivering pictures");
+        break;
+      }
     Finish(state, handover, meter);
     device->UnregisterOnService();
   }

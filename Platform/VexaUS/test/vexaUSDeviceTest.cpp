@@ -4,6 +4,7 @@
 #include <vexaUSTestDevices.h>
 
 #include <vexaImageReadAccessor.h>
+#include <vexaPixelTypeTraits.h>
 #include <vorlenLogSink.h>
 
 #include <usGetModuleContext.h>
@@ -364,5 +365,61 @@ TEST(USDevice, ControlInterfacesPublishWhatTheySetAndDiPhASBatchesApplyOnce)
   controls->SetStateCallback({});
   device->GetDiPhASControls()->ReportState("Gone");
   EXPECT_EQ(std::vector<QString>{"Ready"}, states);
+  device->UnregisterOnService();
+}
+
+TEST(USDevice, ChangesFromSeveralThreadsAndListenersNeitherDeadlockNorLeaveStaleValues)
+{
+  const USDevice::PropertyKeys &k = USDevice::GetPropertyKeys();
+  USTestDevice::Pointer device = USTestDevice::New();
+  ASSERT_TRUE(device->Initialize());
+  // a listener that changes the device from inside a publication must not wait for itself
+  std::atomic<int> nested{0};
+  const us::ListenerToken token = us::GetModuleContext()->AddServiceListener(
+    [&](const us::ServiceEvent &event) {
+      if (event.GetType() == us::ServiceEvent::MODIFIED && nested.fetch_add(1) < 50)
+        device->UpdateServiceProperty(k.US_PROPKEY_BMODE_POWER, static_cast<double>(nested.load()));
+    },
+    "(objectclass=org.vexa.services.UltrasoundDevice)");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i)
+      {
+        if (t == 0)
+          device->SetComment("comment " + std::to_string(i));
+        else if (t == 1)
+          device->UpdateServiceProperty(k.US_PROPKEY_BMODE_DEPTH, static_cast<double>(i));
+        else
+          i % 2 ? device->Connect() : device->Disconnect();
+      }
+    });
+  for (std::thread &thread : threads)
+    thread.join();
+  us::GetModuleContext()->RemoveServiceListener(token);
+
+  const us::ServiceProperties now = device->GetServiceProperties();
+  us::ServiceReference<USDevice> reference = OnlyDeviceReference();
+  for (const std::string &key : {k.US_PROPKEY_COMMENT, k.US_PROPKEY_BMODE_DEPTH, k.US_PROPKEY_ISCONNECTED,
+                                 k.US_PROPKEY_BMODE_POWER})
+    EXPECT_EQ(now.at(key).ToString(), reference.GetProperty(key).ToString()) << key;
+  EXPECT_EQ("comment 199", now.at(k.US_PROPKEY_COMMENT).ToString());
+  EXPECT_EQ("199", now.at(k.US_PROPKEY_BMODE_DEPTH).ToString());
+  device->UnregisterOnService();
+}
+
+TEST(USDevice, AChangeMadeByAListenerOfTheRegistrationIsPublished)
+{
+  const USDevice::PropertyKeys &k = USDevice::GetPropertyKeys();
+  USTestDevice::Pointer device = USTestDevice::New(1, "Acme", "Scanner");
+  const us::ListenerToken token = us::GetModuleContext()->AddServiceListener(
+    [&](const us::ServiceEvent &event) {
+      if (event.GetType() == us::ServiceEvent::REGISTERED)
+        device->SetComment("named by a listener");
+    },
+    "(objectclass=org.vexa.services.UltrasoundDevice)");
+  ASSERT_TRUE(device->Initialize());
+  us::GetModuleContext()->RemoveServiceListener(token);
+  EXPECT_EQ("named by a listener", OnlyDeviceReference().GetProperty(k.US_PROPKEY_COMMENT).ToString());
   device->UnregisterOnService();
 }

@@ -10,6 +10,7 @@
 #include <vexaException.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaTestTemporaryFolder.h>
+#include <vexaPixelTypeTraits.h>
 #include <vorlenLogSink.h>
 
 #include <usGetModuleContext.h>
@@ -87,6 +88,13 @@ namespace
   }
 
   bool Arrived(const Picture &) { return true; }
+
+  vexa::Vector3D Spacing3(double x, double y)
+  {
+    vexa::Vector3D s;
+    s[0] = x, s[1] = y, s[2] = 1.0;
+    return s;
+  }
 
   /** The clip's frame number of a colour picture whose left and top are uncut. */
   int FrameOf(const Picture &p) { return p.At(0, 0, 0) / 40; }
@@ -266,6 +274,21 @@ TEST_F(VideoDevice, CropScalingProbeAndDepthShowInTheFollowingPictures)
   ASSERT_TRUE(UpdateUntil(device, [](const Picture &q) { return q.width == kWidth - 30; }));
 }
 
+TEST_F(VideoDevice, AProbeEditedWhileInactiveShowsWithTheNextActivation)
+{
+  // what the new-device form's editor does with the device's own probe objects
+  USProbe::Pointer probe = USProbe::New("Edited");
+  probe->SetDepth(10);
+  device->AddNewProbe(probe);
+  Start();
+  ASSERT_TRUE(UpdateUntil(device, [](const Picture &p) { return p.width == kWidth; }));
+  device->Deactivate();
+  probe->SetProbeCropping(0, 0, 10, 10);
+  probe->SetSpacingForGivenDepth(10, Spacing3(0.5, 0.5));
+  ASSERT_TRUE(device->Activate());
+  EXPECT_TRUE(UpdateUntil(device, [](const Picture &p) { return p.width == kWidth - 20 && p.spacingX == 0.5; }));
+}
+
 TEST_F(VideoDevice, AFrozenDeviceHoldsItsPictureAndTheNewestFollowsTheThaw)
 {
   Source()->SetColorOutput(true);
@@ -283,6 +306,40 @@ TEST_F(VideoDevice, AFrozenDeviceHoldsItsPictureAndTheNewestFollowsTheThaw)
   }
   device->SetIsFrozen(false);
   EXPECT_TRUE(UpdateUntil(device, [&](const Picture &p) { return p.pixels != held.pixels; }));
+}
+
+TEST_F(VideoDevice, AFilePlaysAtItsFrameRateUnlessPacingIsOff)
+{
+  // a clip of 5 frames at 10 frames per second, watched for a quarter of a second
+  const std::string slow = folder.File("slow.avi");
+  vexa::test::WriteNumberedVideo(slow, 5, 16, 8, 10.0);
+  const auto framesSeen = [&](bool paced) {
+    USVideoDevice::Pointer clip = USVideoDevice::New(slow, "Acme", "Slow");
+    static_cast<USImageVideoSource *>(clip->GetImageSource().GetPointer())->SetColorOutput(true);
+    clip->SetFramePacing(paced);
+    std::set<int> seen;
+    if (!clip->Initialize() || !clip->Connect() || !clip->Activate())
+      return seen;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+    while (std::chrono::steady_clock::now() < end)
+    {
+      clip->Modified();
+      clip->Update();
+      const Picture p = Read(clip->GetOutput());
+      if (!p.pixels.empty())
+        seen.insert(FrameOf(p));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    clip->UnregisterOnService();
+    return seen;
+  };
+  // paced: frames 0, 1, 2 (and 3 at a stretch) within 250 ms; a slow machine shows fewer, never more
+  const std::set<int> paced = framesSeen(true);
+  EXPECT_GE(paced.size(), 1u);
+  EXPECT_LE(paced.size(), 4u);
+  EXPECT_EQ(0u, paced.count(4));
+  // unpaced the little clip runs through many times
+  EXPECT_EQ(5u, framesSeen(false).size());
 }
 
 TEST_F(VideoDevice, AOneFrameClipIsAStillPicture)

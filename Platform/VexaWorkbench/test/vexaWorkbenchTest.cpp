@@ -315,6 +315,18 @@ TEST(Workbench, OpensSavesAndDrawsImages)
   }
   EXPECT_EQ(0, qGray(grabbed.pixel(render->width() / 2, 1))); // outside the image: black
 
+  // a node without a level window gets one when it is first drawn, and keeps it
+  auto plain = vexa::DataNode::New();
+  plain->SetData(vexa::test::MakeImage<float>({0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100}, 11, 1));
+  window.GetDataStorage()->AddNode(plain);
+  Spin();
+  EXPECT_EQ(plain, render->GetShownNode());
+  ASSERT_TRUE(plain->GetLevelWindow(levelWindow));
+  EXPECT_DOUBLE_EQ(0, levelWindow.GetLowerWindowBound());
+  EXPECT_DOUBLE_EQ(100, levelWindow.GetUpperWindowBound());
+  window.GetDataStorage()->RemoveNode(plain);
+  Spin();
+
   // hidden: nothing drawn
   loaded.front()->SetVisibility(false);
   window.RequestUpdate();

@@ -3,6 +3,7 @@
 
 #include <vexaImage.h>
 #include <vexaImageWriteAccessor.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <cstring>
 #include <vector>

@@ -15,6 +15,7 @@
 #include <vexaImage.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaPixelType.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <cmath>
 #include <cstdint>

@@ -329,6 +329,13 @@ namespace
      },
      1, "Cannot load \"<in>\": its header claims 3221225472 bytes of pixel data, the file holds 16 bytes.",
      OldOutputIntact},
+    {"InputIsAFifoNobodyWritesTo", // reading it would block for ever
+     [](const TemporaryFolder &f, const std::string &in, const std::string &) {
+       fs::remove(in);
+       ::mkfifo(in.c_str(), 0600);
+       return ExistingOutput(f);
+     },
+     1, "Cannot load \"<in>\": it is not a regular file.", OldOutputIntact},
     {"TwelveThousandElements", // memory once grew with the square of the element count
      [](const TemporaryFolder &f, const std::string &in, const std::string &) {
        WriteBytes(in, RawFile("0.3 0.025", "12000 2", 12000 * 2 * 4));

@@ -6,6 +6,7 @@
 #include "vexaImageWriteAccessor.h"
 
 #include <vexaLog.h>
+#include <vexaPixelTypeTraits.h>
 
 #include <itkMersenneTwisterRandomVariateGenerator.h>
 
