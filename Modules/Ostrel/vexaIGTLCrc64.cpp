@@ -95,7 +95,10 @@ namespace
   constexpr std::uint64_t XPow512 = PowerOfX(512);
   constexpr std::uint64_t XPow576 = PowerOfX(512 + 64);
 
-  VEXA_CLMUL_TARGET inline __m128i ByteReversal() { return _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15); }
+  VEXA_CLMUL_TARGET inline __m128i ByteReversal()
+  {
+    return _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  }
 
   VEXA_CLMUL_TARGET inline __m128i LoadBlock(const unsigned char *p, __m128i reversal)
   {
@@ -104,8 +107,9 @@ namespace
 
   VEXA_CLMUL_TARGET inline __m128i Fold(__m128i x, __m128i constants, __m128i next)
   {
-    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, constants, 0x11), _mm_clmulepi64_si128(x, constants, 0x00)),
-                         next);
+    const __m128i high = _mm_clmulepi64_si128(x, constants, 0x11);
+    const __m128i low = _mm_clmulepi64_si128(x, constants, 0x00);
+    return _mm_xor_si128(_mm_xor_si128(high, low), next);
   }
 
   VEXA_CLMUL_TARGET std::uint64_t CarryLessBytes(const unsigned char *p, std::size_t length, std::uint64_t crc)

@@ -61,8 +61,12 @@ namespace vexa
       std::size_t length;
     };
 
-    /** The largest window handed out for a body: the CRC keeps up with the bytes as they arrive. */
-    static constexpr std::size_t MaximumWindow = std::size_t(256) << 10;
+    /**
+     * The largest window handed out for a body. Small reads interleave with
+     * the peer's sending on the socket, and each part is checked while it is
+     * still in the cache.
+     */
+    static constexpr std::size_t MaximumWindow = std::size_t(64) << 10;
 
     /** `peer` names the other end in log records; larger announced bodies than `maximumBodySize` break the stream. */
     IGTLReceiveFraming(IGTLMessageFactory *factory, std::string peer, std::uint64_t maximumBodySize);

@@ -52,6 +52,7 @@ namespace vexa
     // The worker threads are gone: their copies of the list go too.
     m_ReceiveClients.clear();
     m_ReceiveClientsVersion = 0;
+    m_RefreshReceiveClients = true;
     m_SendClients.clear();
     m_SendClientsVersion = 0;
     m_PollSet.Reset({});
@@ -104,20 +105,27 @@ namespace vexa
 
   void IGTLServer::Receive()
   {
-    // Cleared before the copy is taken: a client added after it raises the signal again.
-    const unsigned long seen = m_ReceiveClientsVersion;
-    m_ClientsChanged.Clear();
-    TakeSnapshot(m_ReceiveClients, m_ReceiveClientsVersion);
-    if (seen != m_ReceiveClientsVersion || m_PollSet.GetNumberOfSockets() != m_ReceiveClients.size())
+    if (m_RefreshReceiveClients)
     {
-      m_PollSet.Reset({GetStopDescriptor(), m_ClientsChanged.GetDescriptor()});
-      for (const IGTLClientSocket::Pointer &c : m_ReceiveClients)
-        m_PollSet.AddSocket(c.GetPointer());
+      // Cleared before the copy is taken: a client added after it raises the signal again.
+      m_ClientsChanged.Clear();
+      const unsigned long seen = m_ReceiveClientsVersion;
+      TakeSnapshot(m_ReceiveClients, m_ReceiveClientsVersion);
+      if (seen != m_ReceiveClientsVersion || m_PollSet.GetNumberOfSockets() != m_ReceiveClients.size())
+      {
+        m_PollSet.Reset({GetStopDescriptor(), m_ClientsChanged.GetDescriptor()});
+        for (const IGTLClientSocket::Pointer &c : m_ReceiveClients)
+          m_PollSet.AddSocket(c.GetPointer());
+      }
+      m_RefreshReceiveClients = false;
     }
 
     const IGTLSocketResult waited = m_PollSet.Wait(SocketTimeout);
     if (waited == IGTLSocketResult::Interrupted || waited == IGTLSocketResult::Failed)
+    {
+      m_RefreshReceiveClients = true; // the list changed (or a stop, after which it does not matter)
       return;
+    }
 
     SocketListType lost;
     for (std::size_t i = 0; i < m_ReceiveClients.size(); ++i)

@@ -70,6 +70,7 @@ namespace vexa
     // The receiving thread's copy of the client list and what it waits on, kept across steps.
     std::vector<IGTLClientSocket::Pointer> m_ReceiveClients;
     unsigned long m_ReceiveClientsVersion = 0;
+    bool m_RefreshReceiveClients = true; // set when the wait was woken by a change of the list
     IGTLPollSet m_PollSet;
     // The sending thread's copy.
     std::vector<IGTLClientSocket::Pointer> m_SendClients;

@@ -45,9 +45,6 @@ namespace vexa
        */
       constexpr std::uint64_t MaximumChunks = 4096;
 
-      /** Slots of a worker's voxel cache (2^15 x 24 bytes: 768 KiB, within a core's L2). */
-      constexpr std::size_t MaximumCacheSlots = std::size_t(1) << 15;
-
       /** The scalar totals of one chunk, summed over the chunks in chunk order at the end. */
       struct ChunkTotals
       {
@@ -66,8 +63,7 @@ namespace vexa
       {
       public:
         DirectSink(double *fluence, double *absorbed) : m_Fluence(fluence), m_Absorbed(absorbed) {}
-        void Add(std::size_t voxel, double trackLength) { m_Fluence[voxel] += trackLength; }
-        void AddWithDeposit(std::size_t voxel, double trackLength, double deposit)
+        void Add(std::size_t voxel, double trackLength, double deposit)
         {
           m_Fluence[voxel] += trackLength;
           if (m_Absorbed)
@@ -91,72 +87,48 @@ namespace vexa
       }
 
       /**
-       * Adds into tallies that every worker shares. Consecutive additions of a
-       * packet mostly hit the same few voxels, and the voxels near the source
-       * are hit by every worker: each worker therefore sums into a small
-       * direct-mapped cache of voxels and adds a voxel's sums into the shared
-       * tallies atomically only when another voxel takes its slot, or at the
-       * end. So the shared cache lines are rarely written, and memory grows by
-       * one cache per worker, not by a volume.
+       * Adds into tallies that every worker shares. The packet loop hands over
+       * one sum per voxel visit (what a packet leaves in a voxel before it
+       * moves on), so the atomic additions are few next to the arithmetic of
+       * the interactions; they are gathered in a small batch and made one
+       * after the other, where the pipeline stalls of the locked instructions
+       * cost least. Memory does not grow with the worker count but by this
+       * batch.
        */
       class SharedSink
       {
       public:
-        SharedSink(double *fluence, double *absorbed, std::size_t voxels)
-          : m_Fluence(fluence), m_Absorbed(absorbed)
+        SharedSink(double *fluence, double *absorbed) : m_Fluence(fluence), m_Absorbed(absorbed) {}
+        void Add(std::size_t voxel, double trackLength, double deposit)
         {
-          std::size_t slots = 1;
-          while (slots < voxels && slots < MaximumCacheSlots)
-            slots *= 2;
-          m_Mask = slots - 1;
-          m_Slots.assign(slots, Slot());
-        }
-        void Add(std::size_t voxel, double trackLength) { Find(voxel).fluence += trackLength; }
-        void AddWithDeposit(std::size_t voxel, double trackLength, double deposit)
-        {
-          Slot &slot = Find(voxel);
-          slot.fluence += trackLength;
-          slot.absorbed += deposit;
+          m_Batch[m_Count++] = {voxel, trackLength, deposit};
+          if (m_Count == BatchSize)
+            Flush();
         }
         void Flush()
         {
-          for (Slot &slot : m_Slots)
-            Evict(slot);
+          for (std::size_t i = 0; i < m_Count; ++i)
+          {
+            AtomicAdd(m_Fluence + m_Batch[i].voxel, m_Batch[i].trackLength);
+            if (m_Absorbed)
+              AtomicAdd(m_Absorbed + m_Batch[i].voxel, m_Batch[i].deposit);
+          }
+          m_Count = 0;
         }
 
       private:
-        struct Slot
+        static constexpr std::size_t BatchSize = 512;
+        struct Addition
         {
-          std::size_t voxel = std::numeric_limits<std::size_t>::max();
-          double fluence = 0;
-          double absorbed = 0;
+          std::size_t voxel;
+          double trackLength;
+          double deposit;
         };
-
-        Slot &Find(std::size_t voxel)
-        {
-          Slot &slot = m_Slots[voxel & m_Mask];
-          if (slot.voxel != voxel)
-          {
-            Evict(slot);
-            slot.voxel = voxel;
-          }
-          return slot;
-        }
-
-        void Evict(Slot &slot)
-        {
-          if (slot.fluence != 0)
-            AtomicAdd(m_Fluence + slot.voxel, slot.fluence);
-          if (m_Absorbed && slot.absorbed != 0)
-            AtomicAdd(m_Absorbed + slot.voxel, slot.absorbed);
-          slot.fluence = 0;
-          slot.absorbed = 0;
-        }
 
         double *m_Fluence;
         double *m_Absorbed;
-        std::size_t m_Mask = 0;
-        std::vector<Slot> m_Slots;
+        std::array<Addition, BatchSize> m_Batch;
+        std::size_t m_Count = 0;
       };
 
       /**
@@ -384,6 +356,9 @@ namespace vexa
             idx[i] = std::min(std::max(static_cast<long>(std::floor(p[i] / h[i])), 0L), n[i] - 1);
 
           std::uint64_t interactions = 0;
+          // what the packet leaves in the voxel it is in, handed to the sink when it leaves the voxel or ends
+          double pendingTrack = 0;
+          double pendingDeposit = 0;
           bool alive = true;
           while (alive)
           {
@@ -415,7 +390,8 @@ namespace vexa
                 for (int i = 0; i < 3; ++i)
                   p[i] += s * u[i];
                 const double deposit = w * static_cast<double>(mua[v]) / mut;
-                sink.AddWithDeposit(v, w * s, deposit);
+                pendingTrack += w * s;
+                pendingDeposit += deposit;
                 w -= deposit;
                 totals.absorbed += deposit;
                 ++totals.interactions;
@@ -423,6 +399,7 @@ namespace vexa
                 {
                   totals.terminated += w;
                   ++totals.terminatedPackets;
+                  sink.Add(v, pendingTrack, pendingDeposit);
                   alive = false;
                   break;
                 }
@@ -442,6 +419,7 @@ namespace vexa
                   else
                   {
                     totals.rouletteLoss += w;
+                    sink.Add(v, pendingTrack, pendingDeposit);
                     alive = false;
                   }
                 }
@@ -449,7 +427,9 @@ namespace vexa
               }
               for (int i = 0; i < 3; ++i)
                 p[i] += db * u[i];
-              sink.Add(v, w * db);
+              sink.Add(v, pendingTrack + w * db, pendingDeposit);
+              pendingTrack = 0;
+              pendingDeposit = 0;
               tau -= mut * db;
               if (u[axis] > 0)
               {
@@ -620,11 +600,9 @@ namespace vexa
 
       const std::size_t voxels = volume.NumberOfVoxels();
       const std::uint64_t tallyBytes = voxels * sizeof(double) * (settings.tallyAbsorbedEnergy ? 2 : 1);
-      const std::uint64_t cacheBytes =
-        threads > 1 ? threads * std::min<std::uint64_t>(MaximumCacheSlots, voxels) * 2 * 24 : 0;
       const std::uint64_t available = AvailableMemory();
-      if (tallyBytes + cacheBytes > available)
-        throw std::runtime_error("The run needs " + Megabytes(tallyBytes + cacheBytes) + " of memory for the tallies of " +
+      if (tallyBytes > available)
+        throw std::runtime_error("The run needs " + Megabytes(tallyBytes) + " of memory for the tallies of " +
                                  std::to_string(voxels) + " voxels, but only " + Megabytes(available) +
                                  " are available on this machine.");
 
@@ -668,7 +646,7 @@ namespace vexa
           }
           else
           {
-            SharedSink sink(fluence, absorbed, voxels);
+            SharedSink sink(fluence, absorbed);
             runChunks(sink);
           }
         }
@@ -681,17 +659,7 @@ namespace vexa
       RunOnThreads(threads, transport, [&] { stop = true; });
       for (const std::exception_ptr &e : errors)
         if (e)
-        {
-          try
-          {
-            std::rethrow_exception(e);
-          }
-          catch (const std::bad_alloc &)
-          {
-            throw std::runtime_error("Not enough memory for the voxel caches of " + std::to_string(threads) +
-                                     " worker threads.");
-          }
-        }
+          std::rethrow_exception(e);
 
       result.threadsUsed = threads;
       for (const ChunkTotals &chunk : totals)

@@ -166,8 +166,8 @@ namespace vexa
      * chunks one after the other as they become free (so a slow or
      * preempted thread holds up no more than one chunk). All workers add into
      * one shared tally per quantity, so memory does not grow with the thread
-     * count: each keeps a small cache of recently touched voxels and adds its
-     * sums into the shared tally atomically when a voxel leaves the cache.
+     * count: a packet sums what it leaves in a voxel until it moves on, and
+     * that sum is added into the shared tally atomically.
      * A seed therefore gives the same result whatever the thread count, the
      * voxel values within the rounding of their sums.
      *

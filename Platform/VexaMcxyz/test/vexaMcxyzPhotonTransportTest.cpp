@@ -149,7 +149,7 @@ TEST(PhotonTransport, FluenceDecaysWithDepthAsDiffusionTheoryPredicts)
 
 TEST(PhotonTransport, ASeedGivesTheSameResultOnAnyNumberOfThreads)
 {
-  // more voxels than a worker's cache holds, so that workers also add into the shared tallies while they run
+  // a volume the packets spread through, so that the workers' additions meet in many voxels
   const OpticalVolume vol = Homogeneous(64, 64, 16, 0.03, 0.5f, 30.0f, 0.8f);
   auto run = [&](std::uint64_t seed, unsigned int threads) {
     TransportSettings s = Settings(20000, seed, threads);

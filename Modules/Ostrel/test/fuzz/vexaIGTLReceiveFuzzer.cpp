@@ -205,7 +205,8 @@ namespace
     const std::vector<unsigned char> ours(p, p + message->GetPackSize());
     message->Pack();
     p = static_cast<const unsigned char *>(message->GetPackPointer());
-    if (ours.size() != static_cast<std::size_t>(message->GetPackSize()) || std::memcmp(ours.data(), p, ours.size()) != 0)
+    const std::size_t theirs = static_cast<std::size_t>(message->GetPackSize());
+    if (ours.size() != theirs || std::memcmp(ours.data(), p, theirs) != 0)
       __builtin_trap();
   }
 }
