@@ -170,7 +170,10 @@ namespace
       EXPECT_TRUE(device->Connect());
       EXPECT_TRUE(device->Activate());
       if (view && selected)
-        EXPECT_TRUE(QtApplication::ProcessEventsUntil([&] { return view->GetActiveDevice().GetPointer() == device.GetPointer(); }));
+      {
+        EXPECT_TRUE(QtApplication::ProcessEventsUntil(
+          [&] { return view->GetActiveDevice().GetPointer() == device.GetPointer(); }));
+      }
       return device;
     }
 

@@ -44,7 +44,7 @@ namespace
   {
     if (!dynamic_cast<const vexa::SlicedGeometry3D *>(geometry))
       return nullptr;
-    itk::LightObject::Pointer copy = geometry->Clone();
+    vexa::BaseGeometry::Pointer copy = geometry->Clone();
     return dynamic_cast<vexa::SlicedGeometry3D *>(copy.GetPointer());
   }
 
