@@ -15,6 +15,7 @@
 #include <usModuleContext.h>
 
 #include <vexaImage.h>
+#include <vexaQtCallbackBackend.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaLevelWindow.h>
 #include <vexaRenderingManager.h>
@@ -93,6 +94,17 @@ namespace
     static int clones;
   };
   int TestPanel::clones = 0;
+
+  // the application, with the GUI-thread callback on its event loop (as the workbench program has it)
+  QApplication *Application()
+  {
+    static QApplication *app = [] {
+      QApplication *a = QtApplication::Instance();
+      new vexa::QtCallbackBackend(a);
+      return a;
+    }();
+    return app;
+  }
 
   std::string Name(const vexa::DataNode::Pointer &node) { return node->GetName(); }
 
@@ -188,7 +200,7 @@ namespace
       return titles;
     }
 
-    QApplication *app = QtApplication::Instance();
+    QApplication *app = Application();
     CountingRenderWindow window;
     TestHost host;
     vexa::Tirrick_Activator activator;
@@ -286,6 +298,16 @@ TEST_F(UltrasoundSupport, ActivationBuildsNodesAndPanelsWhateverTheBoxesAndTheRu
     EXPECT_EQ(0, form->m_ToolBoxControlWidgets->count());
     EXPECT_EQ(0, form->probesWidgetContainer->count());
   }
+}
+
+TEST_F(UltrasoundSupport, ADeviceActiveBeforeTheViewIsBuiltIsStreamedAtOnce)
+{
+  USTestDevice::Pointer device = ActiveDevice(1);
+  MakeView();
+  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return view->GetActiveDevice().GetPointer() == device.GetPointer(); }));
+  EXPECT_TRUE(form->tabWidget->isTabEnabled(1));
+  EXPECT_EQ(1u, view->GetStreamNodes().size());
+  EXPECT_TRUE(view->GetPipelineTimer()->isActive());
 }
 
 TEST_F(UltrasoundSupport, TicksShowPlaceholdersThenFramesAndFitTheViewsOnlyWhenTheGeometryChanges)
@@ -413,7 +435,7 @@ TEST_F(UltrasoundSupport, FreezeTogglesTheDeviceAndTheButtonFollowsTheDeviceAtAc
   MakeView();
   {
     vorlen::CapturingSink log;
-    form->m_FreezeButton->click(); // no device
+    QMetaObject::invokeMethod(view, "OnClickedFreezeButton"); // no device
     EXPECT_TRUE(log.Contains("Freeze button clicked though no device is selected.", 1));
   }
   USTestDevice::Pointer device = ActiveDevice(1);
@@ -567,9 +589,9 @@ TEST_F(UltrasoundSupport, ARealVideoDeviceStreamsTheClipsFrames)
   ASSERT_TRUE(device->Initialize());
   ASSERT_TRUE(device->Connect());
   ASSERT_TRUE(device->Activate());
-  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] {
-    return !view->GetStreamNodes().empty() && Name(view->GetStreamNodes()[0]) == "US Viewing Stream - Image 0";
-  }));
+  ASSERT_TRUE(QtApplication::ProcessEventsUntil(
+    [&] { return !view->GetStreamNodes().empty() && Width(view->GetStreamNodes()[0]->GetData()) == 64; }));
+  EXPECT_EQ("US Viewing Stream - Image 0", Name(view->GetStreamNodes()[0]));
   const vexa::DataNode::Pointer node = view->GetStreamNodes()[0];
   EXPECT_EQ(64u, Width(node->GetData()));
   EXPECT_TRUE(host.storage->Exists(node));

@@ -36,14 +36,18 @@ namespace
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
   }
 
-  // The test program carries the plug-in's objects, resources included; the
-  // loader recognises a plug-in by the resource root its library brings, so
-  // the program's own copy goes first.
-  void ForgetTheProgramsOwnResources()
-  {
-    Q_CLEANUP_RESOURCE(tirrick_manifest);
-    Q_CLEANUP_RESOURCE(tirrick_plugin);
-  }
+}
+
+// The test program carries the plug-in's objects, resources included; the
+// loader recognises a plug-in by the resource root its library brings, so
+// the program's own copy goes first.
+int qCleanupResources_tirrick_manifest();
+int qCleanupResources_tirrick_plugin();
+
+static void ForgetTheProgramsOwnResources()
+{
+  qCleanupResources_tirrick_manifest();
+  qCleanupResources_tirrick_plugin();
 }
 
 TEST(TirrickPlugin, TheHostLoadsItsSharedObjectWithMetadataManifestAndResources)
@@ -59,7 +63,7 @@ TEST(TirrickPlugin, TheHostLoadsItsSharedObjectWithMetadataManifestAndResources)
   const QJsonObject meta = plugin.GetMetaData();
   EXPECT_EQ("Tirrick", meta.value("IID").toString().toStdString());
   EXPECT_EQ("Tirrick_Activator", meta.value("className").toString().toStdString());
-  EXPECT_TRUE(meta.value("MetaData").isObject());
+  // no metadata of its own (Qt's moc leaves an empty "MetaData" object out; readers get an empty one)
   EXPECT_TRUE(meta.value("MetaData").toObject().isEmpty());
 
   // one instance, an activator

@@ -181,14 +181,15 @@ void QvexaUltrasoundSupport::CreateQtPartControl(QWidget *parent)
           m_Form->m_NewVideoDeviceWidget, SLOT(EditDevice(vexa::USDevice::Pointer)));
 
   m_Form->m_NewVideoDeviceWidget->hide();
+  // before the list is set up: a device active already is selected (and
+  // activated here) as soon as the list shows it, and its tab must stay usable
+  m_Form->tabWidget->setTabEnabled(1, false);
 
   const vexa::USDevice::PropertyKeys &keys = vexa::USDevice::GetPropertyKeys();
   m_Form->m_ActiveVideoDevices->InitializeForInterface<vexa::USDevice>(
     keys.US_PROPKEY_DISPLAYNAME,
     "(&(" + us::ServiceConstants::OBJECTCLASS() + "=" + DEVICE_INTERFACE + ")(" + keys.US_PROPKEY_ISACTIVE + "=true))");
   m_Form->m_ActiveVideoDevices->SetAutomaticallySelectFirstEntry(true);
-
-  m_Form->tabWidget->setTabEnabled(1, false);
 }
 
 // ------------------------------------------------------------ device handling
@@ -293,21 +294,25 @@ void QvexaUltrasoundSupport::RemoveStreamNodes()
 void QvexaUltrasoundSupport::BuildControlToolBox()
 {
   QToolBox *toolBox = m_Form->m_ToolBoxControlWidgets;
+  // which pages are enabled, as set here: the tool box answers for its
+  // buttons, which read as disabled while the tab around them is
+  std::vector<bool> enabled;
+  auto addPage = [&](QWidget *page, const char *title, bool on) {
+    toolBox->addItem(page, QIcon(), title);
+    toolBox->setItemEnabled(toolBox->count() - 1, on);
+    enabled.push_back(on);
+  };
 
   m_ProbesPanel = new QvexaUSControlsProbesWidget(m_ActiveDevice->GetProbesControlInterface(), toolBox);
   m_Form->probesWidgetContainer->addWidget(m_ProbesPanel, 0);
 
   vexa::USControlInterfaceBMode::Pointer bMode = m_ActiveDevice->GetBModeControlInterface();
   m_BModePanel = new QvexaUSControlsBModeWidget(bMode, toolBox);
-  toolBox->addItem(m_BModePanel, QIcon(), "B Mode Controls");
-  if (!bMode)
-    toolBox->setItemEnabled(toolBox->count() - 1, false);
+  addPage(m_BModePanel, "B Mode Controls", bMode.IsNotNull());
 
   vexa::USControlInterfaceDoppler::Pointer doppler = m_ActiveDevice->GetDopplerControlInterface();
   m_DopplerPanel = new QvexaUSControlsDopplerWidget(doppler, toolBox);
-  toolBox->addItem(m_DopplerPanel, QIcon(), "Doppler Controls");
-  if (!doppler)
-    toolBox->setItemEnabled(toolBox->count() - 1, false);
+  addPage(m_DopplerPanel, "Doppler Controls", doppler.IsNotNull());
 
   if (ctkPluginContext *context = PluginContext())
   {
@@ -328,13 +333,12 @@ void QvexaUltrasoundSupport::BuildControlToolBox()
     {
       m_CustomPanel = prototype->CloneForQt(m_Form->tab2);
       m_CustomPanel->SetDevice(m_ActiveDevice);
-      toolBox->addItem(m_CustomPanel, "Custom Controls");
+      addPage(m_CustomPanel, "Custom Controls", true);
     }
     else
     {
       m_EmptyCustomPage = new QWidget(toolBox);
-      toolBox->addItem(m_EmptyCustomPage, "Custom Controls");
-      toolBox->setItemEnabled(toolBox->count() - 1, false);
+      addPage(m_EmptyCustomPage, "Custom Controls", false);
       if (m_HoldsCustomPanelService)
       {
         context->ungetService(m_CustomPanelReferences.first());
@@ -343,8 +347,8 @@ void QvexaUltrasoundSupport::BuildControlToolBox()
     }
   }
 
-  for (int i = 0; i < toolBox->count(); ++i)
-    if (toolBox->isItemEnabled(i))
+  for (int i = 0; i < static_cast<int>(enabled.size()); ++i)
+    if (enabled[i])
     {
       toolBox->setCurrentIndex(i);
       break;
