@@ -13,6 +13,7 @@
 #include <ctkPluginContext.h>
 #include <usGetModuleContext.h>
 #include <usModuleContext.h>
+#include <usModuleRegistry.h>
 
 #include <vexaImage.h>
 #include <vexaQtCallbackBackend.h>
@@ -583,6 +584,9 @@ TEST_F(UltrasoundSupport, ARealVideoDeviceStreamsTheClipsFrames)
   vexa::test::TemporaryFolder folder;
   const std::string clip = folder.File("clip.avi");
   vexa::test::WriteNumberedVideo(clip, 10, 64, 48, 25.0);
+  // Parmody's own panels, as the workbench starts them
+  us::ModuleRegistry::StartAll();
+  StartPlugin();
   MakeView();
   vexa::USVideoDevice::Pointer device = vexa::USVideoDevice::New(clip, "Clip", "Numbered");
   devices.push_back(device.GetPointer());
@@ -595,7 +599,12 @@ TEST_F(UltrasoundSupport, ARealVideoDeviceStreamsTheClipsFrames)
   const vexa::DataNode::Pointer node = view->GetStreamNodes()[0];
   EXPECT_EQ(64u, Width(node->GetData()));
   EXPECT_TRUE(host.storage->Exists(node));
-  // the clip has no probes: the custom page is absent without context, the probes panel is there
+  // the video device's own panel, a copy of Parmody's prototype, steers this device
+  EXPECT_EQ((std::vector<std::string>{"B Mode Controls (disabled)", "Doppler Controls (disabled)", "Custom Controls"}),
+            PageTitles());
+  ASSERT_NE(nullptr, view->GetCustomPanel());
+  EXPECT_EQ(vexa::USVideoDevice::GetDeviceClassStatic(), view->GetCustomPanel()->GetDeviceClass());
+  EXPECT_EQ(device.GetPointer(), view->GetCustomPanel()->GetDevice().GetPointer());
   EXPECT_EQ(1, form->probesWidgetContainer->count());
 
   // frames move: the node's picture changes while the clip plays
@@ -607,6 +616,11 @@ TEST_F(UltrasoundSupport, ARealVideoDeviceStreamsTheClipsFrames)
   };
   const std::vector<unsigned char> before = firstPixel();
   EXPECT_TRUE(QtApplication::ProcessEventsUntil([&] { return firstPixel() != before; }, 5s));
+
+  DestroyView();
+  device->UnregisterOnService();
+  devices.clear();
+  us::ModuleRegistry::StopAll(); // Parmody deletes its prototypes
 }
 
 TEST_F(UltrasoundSupport, DestructionTakesDownWhatTheViewBuiltAndDeactivatesTheListedDevices)
