@@ -574,6 +574,12 @@ TEST_F(DeviceWays, Screenshots)
   ASSERT_TRUE(WaitForEntries(1));
   ASSERT_TRUE(WaitForButtons("on Activate | on | on"));
   form.CreateNewDevice();
+  // a probe with depths, so that the editor shows its values
+  auto *name = form.findChild<QLineEdit *>("m_ProbeNameLineEdit");
+  QTest::keyClicks(name, "Linear");
+  FormClick("m_AddNewProbePushButton");
+  QTest::keyClicks(form.findChild<QLineEdit *>("m_AddDepths"), "30,50");
+  FormClick("m_BtnAddDepths");
   QtApplication::ProcessEventsFor(std::chrono::milliseconds(50));
   for (QWidget *widget : std::initializer_list<QWidget *>{&manager, &form})
   {

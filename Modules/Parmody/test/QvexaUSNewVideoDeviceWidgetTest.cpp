@@ -623,6 +623,15 @@ TEST_F(NewDeviceForm, EditsAVideoDeviceInPlaceAndRefusesOtherDevices)
   EXPECT_EQ(2u, device->GetAllProbes().size());
   EXPECT_EQ("Apply Changes", form.Get<QPushButton>("m_BtnDone")->text()) << "captions change only when prepared";
 
+  // prepared for editing, then for creating: done creates and leaves the edited device alone
+  form.EditDevice(device.GetPointer());
+  form.CreateNewDevice();
+  form.Click("m_BtnDone");
+  EXPECT_EQ(3, finished.count());
+  EXPECT_EQ(2u, RegisteredDevices().size());
+  EXPECT_EQ("Acme", device->GetManufacturer());
+  EXPECT_EQ(2u, device->GetAllProbes().size());
+
   std::unique_ptr<QListWidgetItem> item(form.ConstructItemFromDevice(device.GetPointer()));
   EXPECT_EQ("Acme|L15", item->text());
 }
