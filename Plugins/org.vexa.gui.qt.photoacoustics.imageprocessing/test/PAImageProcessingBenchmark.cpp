@@ -5,6 +5,7 @@
 #include "PAImageProcessing.h"
 #include "PAImageProcessingTestSupport.h"
 
+#include <vexaLevelWindow.h>
 #include <vexaQtCallbackBackend.h>
 #include <vexaTestQtApplication.h>
 
@@ -79,6 +80,30 @@ namespace
     }
   }
   BENCHMARK(BM_ViewApplyBeamforming)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+  // The view's own parts of that path, one by one: the worker's image copy
+  // and the result's automatic level window.
+  void BM_DeepCopyOfTheRawImage(benchmark::State &state)
+  {
+    Setup &s = Shared();
+    for (auto _ : state)
+      benchmark::DoNotOptimize(s.raw->Clone());
+  }
+  BENCHMARK(BM_DeepCopyOfTheRawImage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+  void BM_LevelWindowOfTheResult(benchmark::State &state)
+  {
+    Setup &s = Shared();
+    auto service = vexa::PhotoacousticFilterService::New();
+    const vexa::Image::Pointer result =
+      service->ApplyBeamforming(s.raw, s.view->CreateBeamformingSettings(s.raw), [](int, std::string) {});
+    for (auto _ : state)
+    {
+      vexa::LevelWindow levelWindow(127.5, 255);
+      benchmark::DoNotOptimize(levelWindow.SetAuto(result, true, true, 0));
+    }
+  }
+  BENCHMARK(BM_LevelWindowOfTheResult)->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
 BENCHMARK_MAIN();

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QToolTip>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <sstream>
@@ -366,6 +367,48 @@ vexa::Image::Pointer PAImageProcessing::TakeImageForRun(const char *missingText,
   return image->Clone();
 }
 
+template <class Worker>
+void PAImageProcessing::ConnectWorker(Worker *worker)
+{
+  connect(worker, &Worker::result, this, [this, source = m_SourceName](vexa::Image::Pointer image, std::string suffix) {
+    m_SourceName = source;
+    HandleResults(image, suffix);
+  });
+  connect(worker, &Worker::failed, this, &PAImageProcessing::HandleFailure);
+}
+
+template <class Function>
+void PAImageProcessing::RunSafely(const char *what, Function &&function)
+{
+  QString error;
+  try
+  {
+    function();
+    return;
+  }
+  catch (const vexa::Exception &e)
+  {
+    VEXA_ERROR << what << " could not start: " << e.what();
+    error = QString::fromStdString(e.GetDescription());
+  }
+  catch (const std::exception &e)
+  {
+    VEXA_ERROR << what << " could not start: " << e.what();
+    error = e.what();
+  }
+  catch (...)
+  {
+    VEXA_ERROR << what << " could not start.";
+  }
+  if (!m_RunInProgress)
+  {
+    m_Form.progressBar->setVisible(false);
+    m_Form.ProgressInfo->setVisible(false);
+    UnlockControls();
+  }
+  ShowMessage(QString("%1 could not start: %2").arg(what, error));
+}
+
 void PAImageProcessing::Launch(QThread *worker)
 {
   m_RunInProgress = true;
@@ -380,106 +423,115 @@ void PAImageProcessing::Launch(QThread *worker)
 
 void PAImageProcessing::StartBeamformingThread()
 {
-  vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before starting image processing.",
-                                               "Performing beamforming for image ");
-  if (!image)
-    return;
-  itk::SmartPointer<vexa::BeamformingSettings> settings = CreateBeamformingSettings(image);
-  m_Form.progressBar->setValue(0);
-  m_Form.progressBar->setVisible(true);
-  m_Form.ProgressInfo->setVisible(true);
-  m_Form.ProgressInfo->setText("started");
-  LockControls();
-  auto *worker = new BeamformingThread;
-  connect(worker, &BeamformingThread::result, this, &PAImageProcessing::HandleResults);
-  connect(worker, &BeamformingThread::updateProgress, this, &PAImageProcessing::UpdateProgress);
-  connect(worker, &BeamformingThread::failed, this, &PAImageProcessing::HandleFailure);
-  worker->SetSettings(settings);
-  if (m_Form.UseSignalDelay->isChecked())
-    worker->m_DelayMicroseconds = static_cast<float>(m_Form.SignalDelay->value());
-  worker->SetImage(image);
-  worker->SetService(m_FilterService);
-  VEXA_INFO << "Started new thread for Beamforming";
-  Launch(worker);
+  RunSafely("Beamforming", [&] {
+    vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before starting image processing.",
+                                                 "Performing beamforming for image ");
+    if (!image)
+      return;
+    itk::SmartPointer<vexa::BeamformingSettings> settings = CreateBeamformingSettings(image);
+    m_Form.progressBar->setValue(0);
+    m_Form.progressBar->setVisible(true);
+    m_Form.ProgressInfo->setVisible(true);
+    m_Form.ProgressInfo->setText("started");
+    LockControls();
+    auto *worker = new BeamformingThread;
+    ConnectWorker(worker);
+    connect(worker, &BeamformingThread::updateProgress, this, &PAImageProcessing::UpdateProgress);
+    worker->SetSettings(settings);
+    if (m_Form.UseSignalDelay->isChecked())
+      worker->m_DelayMicroseconds = static_cast<float>(m_Form.SignalDelay->value());
+    worker->SetImage(image);
+    worker->SetService(m_FilterService);
+    VEXA_INFO << "Started new thread for Beamforming";
+    Launch(worker);
+  });
 }
 
 void PAImageProcessing::StartBmodeThread()
 {
-  vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before starting image processing.",
-                                               "Performing image processing for image ");
-  if (!image)
-    return;
-  LockControls();
-  auto *worker = new BmodeThread;
-  connect(worker, &BmodeThread::result, this, &PAImageProcessing::HandleResults);
-  connect(worker, &BmodeThread::failed, this, &PAImageProcessing::HandleFailure);
-  // by text: the list order is not the service's numbering
-  worker->m_Method = m_Form.BModeMethod->currentText() == "Absolute Filter"
-                       ? vexa::PhotoacousticFilterService::Abs
-                       : vexa::PhotoacousticFilterService::EnvelopeDetection;
-  worker->m_LogCompression = m_LogCompression;
-  worker->m_DepthSpacing = m_DepthSpacing;
-  worker->SetImage(image);
-  worker->SetService(m_FilterService);
-  VEXA_INFO << "Started new thread for Image Processing";
-  Launch(worker);
+  RunSafely("B-mode filtering", [&] {
+    vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before starting image processing.",
+                                                 "Performing image processing for image ");
+    if (!image)
+      return;
+    LockControls();
+    auto *worker = new BmodeThread;
+    ConnectWorker(worker);
+    // by text: the list order is not the service's numbering
+    worker->m_Method = m_Form.BModeMethod->currentText() == "Absolute Filter"
+                         ? vexa::PhotoacousticFilterService::Abs
+                         : vexa::PhotoacousticFilterService::EnvelopeDetection;
+    worker->m_LogCompression = m_LogCompression;
+    worker->m_DepthSpacing = m_DepthSpacing;
+    worker->SetImage(image);
+    worker->SetService(m_FilterService);
+    VEXA_INFO << "Started new thread for Image Processing";
+    Launch(worker);
+  });
 }
 
 void PAImageProcessing::StartCropThread()
 {
-  vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before starting image cropping.",
-                                               "Performing image cropping for image ");
-  if (!image)
-    return;
-  LockControls();
-  auto *worker = new CropThread;
-  connect(worker, &CropThread::result, this, &PAImageProcessing::HandleResults);
-  connect(worker, &CropThread::failed, this, &PAImageProcessing::HandleFailure);
-  worker->m_CutTop = m_Form.CutoffAbove->value();
-  worker->m_CutBottom = m_Form.CutoffBelow->value();
-  if (m_Form.Partial->isChecked())
-  {
-    worker->m_LastSlice = m_Form.boundHigh->value();
-    worker->m_FirstSlice = m_Form.boundLow->value();
-  }
-  else
-  {
-    worker->m_LastSlice = static_cast<int>(image->GetDimension(2)) - 1;
-    worker->m_FirstSlice = 0;
-  }
-  worker->SetImage(image);
-  worker->SetService(m_FilterService);
-  VEXA_INFO << "Started new thread for Image Cropping";
-  Launch(worker);
+  RunSafely("Cropping", [&] {
+    vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before starting image cropping.",
+                                                 "Performing image cropping for image ");
+    if (!image)
+      return;
+    LockControls();
+    auto *worker = new CropThread;
+    ConnectWorker(worker);
+    worker->m_CutTop = m_Form.CutoffAbove->value();
+    worker->m_CutBottom = m_Form.CutoffBelow->value();
+    if (m_Form.Partial->isChecked())
+    {
+      worker->m_LastSlice = m_Form.boundHigh->value();
+      worker->m_FirstSlice = m_Form.boundLow->value();
+    }
+    else
+    {
+      worker->m_LastSlice = static_cast<int>(image->GetDimension(2)) - 1;
+      worker->m_FirstSlice = 0;
+    }
+    worker->SetImage(image);
+    worker->SetService(m_FilterService);
+    VEXA_INFO << "Started new thread for Image Cropping";
+    Launch(worker);
+  });
 }
 
 void PAImageProcessing::StartBandpassThread()
 {
-  vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before applying a bandpass filter.",
-                                               "Performing Bandpass filter on image ");
-  if (!image)
-    return;
-  itk::SmartPointer<vexa::BeamformingSettings> settings = CreateBeamformingSettings(image);
-  LockControls();
-  auto *worker = new BandpassThread;
-  connect(worker, &BandpassThread::result, this, &PAImageProcessing::HandleResults);
-  connect(worker, &BandpassThread::failed, this, &PAImageProcessing::HandleFailure);
-  worker->m_HighPassHz = static_cast<float>(m_Form.BPhigh->value() * 1e6);
-  worker->m_LowPassHz = static_cast<float>(m_Form.BPlow->value() * 1e6);
-  worker->m_AlphaLowPass = static_cast<float>(m_Form.BPFalloffLow->value());
-  worker->m_AlphaHighPass = static_cast<float>(m_Form.BPFalloffHigh->value());
-  worker->m_TimeSpacing = settings->GetTimeSpacing();
-  worker->m_SpeedOfSound = settings->GetSpeedOfSound();
-  worker->m_SpatialInput = m_Form.IsBFImage->isChecked();
-  worker->SetImage(image);
-  worker->SetService(m_FilterService);
-  VEXA_INFO << "Started new thread for Bandpass filter";
-  Launch(worker);
+  RunSafely("Bandpass filtering", [&] {
+    vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before applying a bandpass filter.",
+                                                 "Performing Bandpass filter on image ");
+    if (!image)
+      return;
+    itk::SmartPointer<vexa::BeamformingSettings> settings = CreateBeamformingSettings(image);
+    LockControls();
+    auto *worker = new BandpassThread;
+    ConnectWorker(worker);
+    worker->m_HighPassHz = static_cast<float>(m_Form.BPhigh->value() * 1e6);
+    worker->m_LowPassHz = static_cast<float>(m_Form.BPlow->value() * 1e6);
+    worker->m_AlphaLowPass = static_cast<float>(m_Form.BPFalloffLow->value());
+    worker->m_AlphaHighPass = static_cast<float>(m_Form.BPFalloffHigh->value());
+    worker->m_TimeSpacing = settings->GetTimeSpacing();
+    worker->m_SpeedOfSound = settings->GetSpeedOfSound();
+    worker->m_SpatialInput = m_Form.IsBFImage->isChecked();
+    worker->SetImage(image);
+    worker->SetService(m_FilterService);
+    VEXA_INFO << "Started new thread for Bandpass filter";
+    Launch(worker);
+  });
 }
 
 void PAImageProcessing::HandleResults(vexa::Image::Pointer image, std::string nameExtension)
 {
   VEXA_INFO << "Handling results...";
+  if (!image)
+  {
+    HandleFailure("The processing gave no image.");
+    return;
+  }
   m_RunInProgress = false;
   try
   {

@@ -90,8 +90,14 @@ private:
    * when nothing can start: no selection, no image, or a run in progress.
    */
   vexa::Image::Pointer TakeImageForRun(const char *missingText, const char *leadText);
-  /** Locks the controls and starts the worker, which is tracked until it ends. */
+  /** Results and failures of the worker to the view; the result is named after the source it was started on. */
+  template <class Worker>
+  void ConnectWorker(Worker *worker);
+  /** Starts the worker, which is tracked until it ends. */
   void Launch(QThread *worker);
+  /** Runs a start slot's work; what it throws is logged and shown, and the controls are unlocked. */
+  template <class Function>
+  void RunSafely(const char *what, Function &&function);
   void RunBatch(const QStringList &files, const QString &folder);
   bool ProcessBatchFile(const QString &path, const QString &folder, const QStringList &inputs,
                         const bool (&steps)[4], const bool (&saves)[4]);
