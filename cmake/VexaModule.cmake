@@ -12,7 +12,8 @@
 #     PRIVATE_DEPENDS <...>           private link dependencies
 #     MODULE_NAME <text>              name in the micro-service registry; programs are "main"
 #     QT                              run moc, uic and rcc on the sources
-#     THREADED                        its tests also run under ThreadSanitizer (label "threaded")
+#     THREADED                        its tests also run under ThreadSanitizer (label "threaded";
+#                                     the modules with tests in one folder are all THREADED or none)
 #     OUTPUT_DIRECTORY <dir>          PLUGIN only: where the plug-in lands (default build/plugins,
 #                                     the folder the workbench loads; test plug-ins go elsewhere)
 #     TESTS       <files...>          GoogleTest sources (usually test/*.cpp)
@@ -181,7 +182,7 @@ function(vexa_add_module name)
   endif()
 endfunction()
 
-# The header check of vexa_add_module. The module's public headers are copied
+# The header check of vexa_add_module. The module's public headers are linked
 # into a folder of their own, <name>Headers offers that folder (and the export
 # header) together with the <dep>Headers of each declared dependency that has
 # them (the dependency itself otherwise), and <name>HeaderCheck compiles one
@@ -195,7 +196,9 @@ function(vexa_check_headers name type headers depends)
   foreach(h ${headers})
     get_filename_component(_abs "${h}" ABSOLUTE)
     get_filename_component(_file "${h}" NAME)
-    configure_file("${_abs}" "${_root}/include/${_file}" COPYONLY)
+    # a link, not a copy: editing a header needs no new configure run
+    file(MAKE_DIRECTORY "${_root}/include")
+    file(CREATE_LINK "${_abs}" "${_root}/include/${_file}" SYMBOLIC)
     set(_source "${_root}/${_file}.cpp")
     file(CONFIGURE OUTPUT "${_source}" CONTENT "#include <${_file}>\n#include <${_file}>\n")
     list(APPEND _sources "${_source}")

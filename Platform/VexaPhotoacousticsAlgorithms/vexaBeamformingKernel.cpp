@@ -800,23 +800,6 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
   if (instructions == InstructionSet::Best || static_cast<int>(instructions) > static_cast<int>(best))
     instructions = best;
 
-  const std::shared_ptr<const Plan> planRef = Plans().Get(KeyOf(nx, ny, p, trackBudgetBytes), p, threads);
-  const Plan &plan = *planRef;
-  const Simd::Accumulate accumulate = SelectAccumulate(p.algorithm != Algorithm::DAS, instructions, ny);
-
-  // Element-major copies of the frames: the inner loop walks one element's
-  // samples in order instead of striding across the elements. A single
-  // sample is doubled so that interpolation always has two neighbours; the
-  // padding after each channel is zero. Made in blocks of elements, so that
-  // reads stay in cache lines, for a batch of frames at a time.
-  constexpr unsigned int Block = 16;
-  const std::size_t frameSize = static_cast<std::size_t>(nx) * ny;
-  const std::size_t channelFrame = static_cast<std::size_t>(nx) * plan.channelStride;
-  const unsigned int batch = static_cast<unsigned int>(
-    std::max<std::size_t>(1, std::min<std::size_t>(nz, ChannelBatchBytes / (channelFrame * sizeof(float)))));
-  const std::size_t blocks = (nx + Block - 1) / Block;
-  BufferLoan channels(channelFrame * batch);
-
   const std::size_t outFrame = static_cast<std::size_t>(p.lines) * p.samplesPerLine;
   const unsigned int rowBlocks = (p.samplesPerLine + RowBlock - 1) / RowBlock;
   const unsigned int lineGroups = (p.lines + LineGroup - 1) / LineGroup;
@@ -836,7 +819,25 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
       return text.str();
     },
     items);
-  reporter.Start();
+  reporter.Start(); // before the plan, which the first call of a geometry makes
+
+  const std::shared_ptr<const Plan> planRef = Plans().Get(KeyOf(nx, ny, p, trackBudgetBytes), p, threads);
+  const Plan &plan = *planRef;
+  const Simd::Accumulate accumulate = SelectAccumulate(p.algorithm != Algorithm::DAS, instructions, ny);
+
+  // Element-major copies of the frames: the inner loop walks one element's
+  // samples in order instead of striding across the elements. A single
+  // sample is doubled so that interpolation always has two neighbours; the
+  // padding after each channel is zero. Made in blocks of elements, so that
+  // reads stay in cache lines, for a batch of frames at a time.
+  constexpr unsigned int Block = 16;
+  const std::size_t frameSize = static_cast<std::size_t>(nx) * ny;
+  const std::size_t channelFrame = static_cast<std::size_t>(nx) * plan.channelStride;
+  const unsigned int batch = static_cast<unsigned int>(
+    std::max<std::size_t>(1, std::min<std::size_t>(nz, ChannelBatchBytes / (channelFrame * sizeof(float)))));
+  const std::size_t blocks = (nx + Block - 1) / Block;
+  BufferLoan channels(channelFrame * batch);
+
 
   // One job per batch of frames. Each frame is a run of items: first the
   // blocks of its channel copy, then its reconstruction items, which wait

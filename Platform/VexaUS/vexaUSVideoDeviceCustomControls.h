@@ -14,7 +14,8 @@ namespace vexa
 
   /**
    * The custom controls of a video device: the cropping of its pictures, its
-   * probes and the imaging depth. Changes show in the next picture.
+   * probes and the imaging depth. Changes show in the next picture. The
+   * operations are virtual so that tests can stand in for a device.
    */
   class VEXAUS_EXPORT USVideoDeviceCustomControls : public USAbstractControlInterface
   {
@@ -27,20 +28,20 @@ namespace vexa
      * Crops the pictures. Throws vexa::Exception, changing nothing, when the
      * cropping leaves no pixel of the device's pictures.
      */
-    void SetCropArea(USImageVideoSource::USImageCropping newArea);
+    virtual void SetCropArea(USImageVideoSource::USImageCropping newArea);
     /** The cropping of the current probe (that of the pictures when there is no probe). */
-    USProbe::USProbeCropping_ GetCropArea();
+    virtual USProbe::USProbeCropping_ GetCropArea();
     /** Stores the cropping in the current probe (nothing without one). */
-    void UpdateProbeCropping(USImageVideoSource::USImageCropping newArea);
+    virtual void UpdateProbeCropping(USImageVideoSource::USImageCropping newArea);
 
     /** The depth whose spacing the pictures get. */
-    void SetNewDepth(double depth);
+    virtual void SetNewDepth(double depth);
     /** Makes the probe of that name current. */
-    void SetNewProbeIdentifier(std::string probename);
-    std::vector<USProbe::Pointer> GetProbes();
+    virtual void SetNewProbeIdentifier(std::string probename);
+    virtual std::vector<USProbe::Pointer> GetProbes();
     /** The depths of the probe of that name, ascending; empty for an unknown name. */
-    std::vector<int> GetDepthsForProbe(std::string name);
-    void SetDefaultProbeAsCurrentProbe();
+    virtual std::vector<int> GetDepthsForProbe(std::string name);
+    virtual void SetDefaultProbeAsCurrentProbe();
 
   protected:
     explicit USVideoDeviceCustomControls(USVideoDevice *device);

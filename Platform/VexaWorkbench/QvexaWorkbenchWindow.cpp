@@ -22,6 +22,8 @@
 #include <QLibrary>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -253,10 +255,18 @@ QvexaAbstractView *QvexaWorkbenchWindow::OpenView(const QString &id)
       opened->dock->setObjectName(id);
       opened->dock->setWindowIcon(QIcon(declaration->iconResource));
       opened->dock->setAttribute(Qt::WA_DeleteOnClose, false);
-      auto *contents = new QWidget(opened->dock);
+      // a view taller than the screen scrolls instead of stretching the window past it
+      auto *scroll = new QScrollArea(opened->dock);
+      scroll->setWidgetResizable(true);
+      scroll->setFrameShape(QFrame::NoFrame);
+      auto *contents = new QWidget(scroll);
       contents->setObjectName(id + ".contents");
-      opened->dock->setWidget(contents);
+      scroll->setWidget(contents);
+      opened->dock->setWidget(scroll);
       opened->view->CreatePartControl(contents);
+      // it scrolls up and down only: the dock is as wide as the view and its scroll bar
+      scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      scroll->setMinimumWidth(contents->minimumSizeHint().width() + scroll->verticalScrollBar()->sizeHint().width());
     }
   }
   catch (const std::exception &e)
@@ -322,6 +332,7 @@ void QvexaWorkbenchWindow::CloseView(const QString &id)
   if (it == m_Views.end())
     return;
   it->second->closing = true;
+  it->second->view->NotifyCloseRequested();
   it->second->dock->hide();
   // Deferred deletion runs only when control is back in the event loop this
   // close was asked in, never inside a loop nested below it (a modal dialog
@@ -368,6 +379,7 @@ void QvexaWorkbenchWindow::CloseAllViews()
   while (!m_Views.empty())
   {
     auto it = m_Views.begin();
+    it->second->view->NotifyCloseRequested();
     QElapsedTimer waited;
     waited.start();
     qint64 lastReport = 0;

@@ -50,6 +50,13 @@ public:
   bool NotifyNodeSelectionChanged(wick::WorkbenchPart *source, const QList<vexa::DataNode::Pointer> &nodes);
   /** True while work the view started is still running. */
   virtual bool HasRunningWork() const;
+  /**
+   * The workbench is closing the view: it is destroyed once HasRunningWork
+   * turns false. Work that runs in steps (on the GUI thread too) stops after
+   * the current one.
+   */
+  void NotifyCloseRequested() { m_CloseRequested = true; }
+  bool IsCloseRequested() const { return m_CloseRequested; }
   QWidget *GetParentWidget() const { return m_Parent; }
 
   // ---- for the view
@@ -76,6 +83,7 @@ private:
   QvexaViewHost *m_Host = nullptr;
   QWidget *m_Parent = nullptr;
   bool m_PartCreated = false;
+  bool m_CloseRequested = false;
   mutable vexa::DataStorage::Pointer m_OwnStorage;
 };
 

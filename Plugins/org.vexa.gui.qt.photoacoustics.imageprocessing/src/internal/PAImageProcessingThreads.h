@@ -1,0 +1,141 @@
+#ifndef PAImageProcessingThreads_h
+#define PAImageProcessingThreads_h
+
+#include <vexaBeamformingSettings.h>
+#include <vexaImage.h>
+#include <vexaPhotoacousticFilterService.h>
+
+#include <QMetaType>
+#include <QThread>
+
+#include <string>
+
+// carried by the workers' queued signals
+Q_DECLARE_METATYPE(vexa::Image::Pointer)
+Q_DECLARE_METATYPE(std::string)
+
+/*
+ * The workers of the processing view: each runs one call of the filter
+ * service on its own thread. The view fills every member on the GUI thread
+ * before start(); run() only reads them. Each worker owns its image (the view
+ * hands it a deep copy) and holds the service while it runs.
+ *
+ * run() never lets an exception out: a failure is emitted as failed(text)
+ * instead of result(...). The signals reach the view queued, on the GUI
+ * thread.
+ */
+
+class BeamformingThread : public QThread
+{
+  Q_OBJECT
+public:
+  BeamformingThread() = default;
+  ~BeamformingThread() override;
+
+  void SetSettings(itk::SmartPointer<vexa::BeamformingSettings> settings) { m_Settings = settings; }
+  void SetImage(vexa::Image::Pointer image) { m_Image = image; }
+  void SetService(vexa::PhotoacousticFilterService::Pointer service) { m_Service = service; }
+
+  /** Microseconds of hardware delay cut from the top of the image before beamforming (0: none). */
+  float m_DelayMicroseconds = 0;
+
+signals:
+  void result(vexa::Image::Pointer image, std::string nameExtension);
+  void updateProgress(int progress, std::string progressInfo);
+  void message(std::string message);
+  void failed(std::string message);
+
+protected:
+  void run() override;
+
+private:
+  itk::SmartPointer<vexa::BeamformingSettings> m_Settings;
+  vexa::Image::Pointer m_Image;
+  vexa::PhotoacousticFilterService::Pointer m_Service;
+};
+
+class BmodeThread : public QThread
+{
+  Q_OBJECT
+public:
+  BmodeThread() = default;
+  ~BmodeThread() override;
+
+  void SetImage(vexa::Image::Pointer image) { m_Image = image; }
+  void SetService(vexa::PhotoacousticFilterService::Pointer service) { m_Service = service; }
+
+  vexa::PhotoacousticFilterService::BModeMethod m_Method = vexa::PhotoacousticFilterService::EnvelopeDetection;
+  bool m_LogCompression = false;
+  /** Depth spacing (mm) resampled to after the B-mode filter; 0: no resampling. */
+  double m_DepthSpacing = 0;
+
+signals:
+  void result(vexa::Image::Pointer image, std::string nameExtension);
+  void failed(std::string message);
+
+protected:
+  void run() override;
+
+private:
+  vexa::Image::Pointer m_Image;
+  vexa::PhotoacousticFilterService::Pointer m_Service;
+};
+
+class CropThread : public QThread
+{
+  Q_OBJECT
+public:
+  CropThread() = default;
+  ~CropThread() override;
+
+  void SetImage(vexa::Image::Pointer image) { m_Image = image; }
+  void SetService(vexa::PhotoacousticFilterService::Pointer service) { m_Service = service; }
+
+  int m_CutTop = 0;
+  int m_CutBottom = 0;
+  int m_LastSlice = 0;
+  int m_FirstSlice = 0;
+
+signals:
+  void result(vexa::Image::Pointer image, std::string nameExtension);
+  void failed(std::string message);
+
+protected:
+  void run() override;
+
+private:
+  vexa::Image::Pointer m_Image;
+  vexa::PhotoacousticFilterService::Pointer m_Service;
+};
+
+class BandpassThread : public QThread
+{
+  Q_OBJECT
+public:
+  BandpassThread() = default;
+  ~BandpassThread() override;
+
+  void SetImage(vexa::Image::Pointer image) { m_Image = image; }
+  void SetService(vexa::PhotoacousticFilterService::Pointer service) { m_Service = service; }
+
+  float m_HighPassHz = 0;
+  float m_LowPassHz = 0;
+  float m_AlphaLowPass = 0;
+  float m_AlphaHighPass = 0;
+  float m_TimeSpacing = 0;
+  float m_SpeedOfSound = 0;
+  bool m_SpatialInput = false;
+
+signals:
+  void result(vexa::Image::Pointer image, std::string nameExtension);
+  void failed(std::string message);
+
+protected:
+  void run() override;
+
+private:
+  vexa::Image::Pointer m_Image;
+  vexa::PhotoacousticFilterService::Pointer m_Service;
+};
+
+#endif
