@@ -10,6 +10,8 @@
 #include <QMessageBox>
 #include <QSignalBlocker>
 
+#include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <vector>
 
@@ -192,10 +194,13 @@ void QvexaUSControlsCustomVideoDeviceWidget::ShowCrop(const Cropping &crop)
   const QSignalBlocker left(m_Controls->crop_left), right(m_Controls->crop_right), top(m_Controls->crop_top),
     bottom(m_Controls->crop_bot);
   // a value beyond a box's maximum shows as the maximum; the device keeps the real one
-  m_Controls->crop_left->setValue(static_cast<int>(std::min<std::uint32_t>(crop.left, 1u << 30)));
-  m_Controls->crop_right->setValue(static_cast<int>(std::min<std::uint32_t>(crop.right, 1u << 30)));
-  m_Controls->crop_bot->setValue(static_cast<int>(std::min<std::uint32_t>(crop.bottom, 1u << 30)));
-  m_Controls->crop_top->setValue(static_cast<int>(std::min<std::uint32_t>(crop.top, 1u << 30)));
+  auto show = [](QSpinBox *box, std::uint32_t value) {
+    box->setValue(static_cast<int>(std::min<std::uint32_t>(value, static_cast<std::uint32_t>(box->maximum()))));
+  };
+  show(m_Controls->crop_left, crop.left);
+  show(m_Controls->crop_right, crop.right);
+  show(m_Controls->crop_bot, crop.bottom);
+  show(m_Controls->crop_top, crop.top);
 }
 
 QvexaUSControlsCustomVideoDeviceWidget::Cropping QvexaUSControlsCustomVideoDeviceWidget::CropOfTheBoxes() const

@@ -207,6 +207,8 @@ TEST_F(VideoPanel, RealDeviceCropsSwitchesProbesAndRollsBackARefusedCrop)
   p2->SetProbeCropping(0, 0, 10, 7);
   device->AddNewProbe(p1);
   device->AddNewProbe(p2);
+  // an initialised device stays registered (and alive) until it is withdrawn
+  const std::shared_ptr<void> withdraw(nullptr, [&](void *) { device->UnregisterOnService(); });
   ASSERT_TRUE(device->Initialize());
   ASSERT_TRUE(device->Connect());
   auto *source = static_cast<vexa::USImageVideoSource *>(device->GetImageSource().GetPointer());
@@ -245,7 +247,6 @@ TEST_F(VideoPanel, RealDeviceCropsSwitchesProbesAndRollsBackARefusedCrop)
   EXPECT_EQ("0 0 10 7", Shown(panel));
   EXPECT_EQ("0 0 10 7", Text(source->GetCropping()));
   EXPECT_EQ(1u, dialogs.ShownDialogs().size());
-  device->Disconnect();
 }
 
 TEST_F(VideoPanel, CropsAreAppliedWholeAndOnce)

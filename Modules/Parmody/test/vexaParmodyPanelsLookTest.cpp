@@ -91,6 +91,8 @@ TEST(ParmodyPanelsLook, EveryTextShowsInFull)
     probe->SetProbeCropping(35, 120, 210, 205);
     video->AddNewProbe(probe);
   }
+  // an initialised device stays registered (and alive) until it is withdrawn
+  const std::shared_ptr<void> withdraw(nullptr, [&](void *) { video->UnregisterOnService(); });
   ASSERT_TRUE(video->Initialize());
   ASSERT_TRUE(video->Connect());
   QvexaUSControlsCustomVideoDeviceWidget videoPrototype;

@@ -46,7 +46,8 @@ namespace
   }
 }
 
-PAImageProcessing::PAImageProcessing() : m_FilterService(vexa::PhotoacousticFilterService::New())
+PAImageProcessing::PAImageProcessing()
+  : m_FilterService(vexa::PhotoacousticFilterService::New()), m_Bridge(this)
 {
   qRegisterMetaType<vexa::Image::Pointer>("vexa::Image::Pointer");
   qRegisterMetaType<std::string>("std::string");
@@ -55,7 +56,8 @@ PAImageProcessing::PAImageProcessing() : m_FilterService(vexa::PhotoacousticFilt
 PAImageProcessing::~PAImageProcessing()
 {
   // The workbench waits for HasRunningWork to turn false; a view destroyed
-  // some other way still lets no worker outlive it.
+  // some other way still lets no worker outlive it. What they still send is dropped.
+  m_Bridge.Close();
   WaitForWorkers();
 }
 
@@ -370,11 +372,21 @@ vexa::Image::Pointer PAImageProcessing::TakeImageForRun(const char *missingText,
 template <class Worker>
 void PAImageProcessing::ConnectWorker(Worker *worker)
 {
-  connect(worker, &Worker::result, this, [this, source = m_SourceName](vexa::Image::Pointer image, std::string suffix) {
-    m_SourceName = source;
-    HandleResults(image, suffix);
-  });
-  connect(worker, &Worker::failed, this, &PAImageProcessing::HandleFailure);
+  // The signals are taken on the worker's thread and posted through the
+  // bridge, which hands them over visibly to the thread sanitizer and drops
+  // them once the view is gone.
+  const vexa::QtEventBridge bridge = m_Bridge;
+  connect(worker, &Worker::result, worker,
+          [this, bridge, source = m_SourceName](vexa::Image::Pointer image, std::string suffix) {
+            bridge.Post([this, source, image, suffix] {
+              m_SourceName = source;
+              HandleResults(image, suffix);
+            });
+          },
+          Qt::DirectConnection);
+  connect(worker, &Worker::failed, worker,
+          [this, bridge](std::string message) { bridge.Post([this, message] { HandleFailure(message); }); },
+          Qt::DirectConnection);
 }
 
 template <class Function>
@@ -436,7 +448,12 @@ void PAImageProcessing::StartBeamformingThread()
     LockControls();
     auto *worker = new BeamformingThread;
     ConnectWorker(worker);
-    connect(worker, &BeamformingThread::updateProgress, this, &PAImageProcessing::UpdateProgress);
+    const vexa::QtEventBridge bridge = m_Bridge;
+    connect(worker, &BeamformingThread::updateProgress, worker,
+            [this, bridge](int percent, std::string text) {
+              bridge.Post([this, percent, text] { UpdateProgress(percent, text); });
+            },
+            Qt::DirectConnection);
     worker->SetSettings(settings);
     if (m_Form.UseSignalDelay->isChecked())
       worker->m_DelayMicroseconds = static_cast<float>(m_Form.SignalDelay->value());

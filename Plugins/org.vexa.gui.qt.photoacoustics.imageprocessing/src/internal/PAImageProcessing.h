@@ -7,6 +7,7 @@
 #include <QvexaAbstractView.h>
 
 #include <vexaBeamformingSettings.h>
+#include <vexaQtEventBridge.h>
 #include <vexaPhotoacousticFilterService.h>
 
 #include <QList>
@@ -90,7 +91,11 @@ private:
    * when nothing can start: no selection, no image, or a run in progress.
    */
   vexa::Image::Pointer TakeImageForRun(const char *missingText, const char *leadText);
-  /** Results and failures of the worker to the view; the result is named after the source it was started on. */
+  /**
+   * Results, failures (and progress) of the worker to the view, handed over
+   * through the view's event bridge; the result is named after the source
+   * the worker was started on.
+   */
   template <class Worker>
   void ConnectWorker(Worker *worker);
   /** Starts the worker, which is tracked until it ends. */
@@ -113,6 +118,8 @@ private:
   bool m_RunInProgress = false;
   bool m_BatchRunning = false;
   QList<QPointer<QThread>> m_Workers;
+  /** Carries the workers' signals to the GUI thread; closed, with their calls dropped, when the view goes. */
+  vexa::QtEventBridge m_Bridge;
 };
 
 #endif

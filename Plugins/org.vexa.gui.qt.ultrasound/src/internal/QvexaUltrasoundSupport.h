@@ -1,0 +1,144 @@
+#ifndef QvexaUltrasoundSupport_h
+#define QvexaUltrasoundSupport_h
+
+#include <QvexaAbstractView.h>
+
+#include <ctkServiceEvent.h>
+#include <ctkServiceReference.h>
+
+#include <vexaDataNode.h>
+#include <vexaSlicedGeometry3D.h>
+#include <vexaUSDevice.h>
+
+#include <usServiceReference.h>
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QTimer;
+class QWidget;
+class QvexaUSAbstractCustomWidget;
+class QvexaUSControlsBModeWidget;
+class QvexaUSControlsDopplerWidget;
+class QvexaUSControlsProbesWidget;
+
+namespace Ui
+{
+  class UltrasoundSupportControls;
+}
+
+/**
+ * The "Ultrasound Support" view: Parmody's device list and new-device form
+ * on the "Device Management" tab, the list of active devices below them,
+ * and for the active device selected there one data node per image output
+ * and its control panels on the "US Imaging" tab.
+ *
+ * While a device is active three timers run (each limited by its spin box):
+ * the pipeline timer updates the device and puts every output into its node,
+ * the 2-D and 3-D timers ask the workbench to redraw. The check boxes and
+ * rates are kept in the settings group VIEW_ID.
+ *
+ * GUI thread only: the constructor, the slots, the service listener (the
+ * plug-in context delivers on the GUI thread) and the destructor. No
+ * exception leaves a slot or tick: it is logged, the timers stop and the
+ * frame-rate label tells the user; the workbench goes on.
+ *
+ * The plug-in context is taken from the activator each time it is needed
+ * and never kept; once the plug-in has stopped the view looks up no panel
+ * and gives back none.
+ */
+class QvexaUltrasoundSupport : public QvexaAbstractView
+{
+  Q_OBJECT
+
+public:
+  static const std::string VIEW_ID;
+
+  QvexaUltrasoundSupport();
+  ~QvexaUltrasoundSupport() override;
+
+  // Read access for tests and for the workbench's tools.
+  Ui::UltrasoundSupportControls *GetControls() const { return m_Form; }
+  vexa::USDevice::Pointer GetActiveDevice() const { return m_ActiveDevice; }
+  const std::vector<vexa::DataNode::Pointer> &GetStreamNodes() const { return m_StreamNodes; }
+  QTimer *GetPipelineTimer() const { return m_PipelineTimer; }
+  QTimer *GetRender2dTimer() const { return m_Render2dTimer; }
+  QTimer *GetRender3dTimer() const { return m_Render3dTimer; }
+  QvexaUSAbstractCustomWidget *GetCustomPanel() const { return m_CustomPanel; }
+  double GetLastWatchedValue() const { return m_LastWatchedValue; }
+  const vexa::SlicedGeometry3D *GetLastGeometry() const { return m_LastGeometry; }
+
+public slots:
+  void OnNewDeviceWidgetDone();
+
+protected slots:
+  void OnClickedAddNewDevice();
+  void OnChangedFramerateLimit();
+  void OnClickedEditDevice();
+  void OnChangedActiveDevice();
+  void OnClickedFreezeButton();
+  void OnDeviceServiceEvent(ctkServiceEvent event);
+  void UpdateImage();
+  void RenderImage2d();
+  void RenderImage3d();
+  void StartTimers();
+  void StopTimers();
+
+protected:
+  void CreateQtPartControl(QWidget *parent) override;
+
+  void BuildControlToolBox();
+  void ClearControlToolBox();
+  void RestoreSettings();
+  void SaveSettings();
+
+private:
+  void ActivateSelectedDevice();
+  void RemoveStreamNodes();
+  void HandleServiceEvent(const ctkServiceEvent &event);
+  void UpdateImageNow();
+  void SetTimerIntervals();
+  /** Logs a failure of `what`, stops the timers and shows it in the frame-rate label. */
+  void ReportFailure(const char *what, const std::string &message);
+
+  Ui::UltrasoundSupportControls *m_Form = nullptr;
+  // the widget the form is built on; the form's widgets are gone once it is
+  QPointer<QWidget> m_FormParent;
+  QvexaUSAbstractCustomWidget *m_CustomPanel = nullptr;
+  QvexaUSControlsBModeWidget *m_BModePanel = nullptr;
+  QvexaUSControlsDopplerWidget *m_DopplerPanel = nullptr;
+  QvexaUSControlsProbesWidget *m_ProbesPanel = nullptr;
+  // the disabled page that stands for a missing custom panel; deleted with the tool box's pages
+  QWidget *m_EmptyCustomPage = nullptr;
+  std::uint32_t m_OutputCount = 0;
+  vexa::USDevice::Pointer m_ActiveDevice;
+  // the active device's service, to match service events by identity
+  us::ServiceReferenceU m_ActiveDeviceService;
+
+  QTimer *m_PipelineTimer = nullptr;
+  QTimer *m_Render2dTimer = nullptr;
+  QTimer *m_Render3dTimer = nullptr;
+  QElapsedTimer m_PipelineClock;
+  QElapsedTimer m_Render2dClock;
+  QElapsedTimer m_Render3dClock;
+  int m_PipelineFps = 0;
+  int m_Render2dFps = 0;
+  int m_Render3dFps = 0;
+
+  std::vector<vexa::DataNode::Pointer> m_StreamNodes;
+  // a copy of the geometry output 0 had last (the device's own changes in place)
+  vexa::SlicedGeometry3D::Pointer m_LastGeometry;
+  QList<ctkServiceReference> m_CustomPanelReferences;
+  // whether the custom panel service of the first reference is held (to be given back)
+  bool m_HoldsCustomPanelService = false;
+  double m_LastWatchedValue;
+  bool m_Destroying = false;
+};
+
+#endif
