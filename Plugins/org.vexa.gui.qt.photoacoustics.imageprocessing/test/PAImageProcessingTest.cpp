@@ -121,6 +121,9 @@ TEST(PAImageProcessing, StartsWithTheFormAndTheStatesThatOverrideIt)
   for (QAbstractButton *button : ApplyButtons(f))
     EXPECT_TRUE(button->isEnabled());
   EXPECT_FALSE(f->labelWarning4->isHidden());
+  // the workers' signals carry these
+  EXPECT_NE(0, QMetaType::type("vexa::Image::Pointer"));
+  EXPECT_NE(0, QMetaType::type("std::string"));
 }
 
 TEST(PAImageProcessing, TheFirstImageNodeOfTheSelectionDrivesTheControls)
@@ -468,4 +471,79 @@ TEST(PAImageProcessing, DestroyingTheViewWaitsForItsWorker)
   vexa::test::QtApplication::ProcessEventsFor(std::chrono::milliseconds(50));
   EXPECT_EQ(1u, t->host.m_Storage->GetNumberOfNodes());
   t.reset();
+}
+
+// B-mode: the method by its text (the list order is not the service's
+// numbering), then resampling to the depth spacing when it is asked for,
+// keeping the x spacing.
+TEST(PAImageProcessing, BModeFollowsTheMethodTextAndTheResampling)
+{
+  ViewUnderTest t;
+  auto *f = t.form;
+  // one line with a single negative spike: the absolute value keeps it
+  // sharp, the envelope spreads it over its neighbours
+  vexa::Image::Pointer image = vexa::test::MakeRamp(4, 200, 1, 0.3, 0.05);
+  {
+    vexa::ImageWriteAccessor access(image);
+    auto *v = static_cast<float *>(access.GetData());
+    std::fill(v, v + 4 * 200, 0.0f);
+    for (int x = 0; x < 4; ++x)
+      v[100 * 4 + x] = -2.0f;
+  }
+  t.SelectImage(image, "line");
+  struct Case
+  {
+    const char *method;
+    bool resample;
+    unsigned int rows;
+    bool sharp;
+  };
+  for (const Case &c : {Case{"Absolute Filter", false, 200, true}, Case{"Envelope Detection", false, 200, false},
+                        Case{"Absolute Filter", true, 100, true}})
+  {
+    f->BModeMethod->setCurrentText(c.method);
+    f->DoResampling->setChecked(c.resample);
+    f->ResamplingValue->setValue(0.1);
+    t.view->UseResampling();
+    const vexa::DataNode::Pointer result = t.Apply(f->buttonApplyBModeFilter);
+    ASSERT_TRUE(result) << c.method;
+    auto *bmode = dynamic_cast<vexa::Image *>(result->GetData().GetPointer());
+    EXPECT_EQ(c.rows, bmode->GetDimension(1)) << c.method << c.resample;
+    EXPECT_DOUBLE_EQ(0.3, bmode->GetGeometry()->GetSpacing()[0]);
+    vexa::ImageReadAccessor access(bmode);
+    const auto *v = static_cast<const float *>(access.GetData());
+    const unsigned int peak = c.rows / 2;
+    EXPECT_NEAR(2.0f, v[peak * 4], 0.2f) << c.method;
+    EXPECT_EQ(c.sharp, v[(peak + 1) * 4] < 0.01f) << c.method << " " << v[(peak + 1) * 4];
+  }
+}
+
+// The bandpass gets the cut-offs in Hz as they are set and each Tukey alpha
+// on the edge the service gives it: the view's result equals the service's
+// with those arguments, and differs from the one with the alphas swapped.
+TEST(PAImageProcessing, BandpassPassesTrueCutOffsAndEachAlphaOnItsEdge)
+{
+  ViewUnderTest t;
+  auto *f = t.form;
+  vexa::Image::Pointer raw = vexa::RawPhotoacousticSample::Make();
+  t.SelectImage(raw, "sample");
+  f->BPhigh->setValue(2);
+  f->BPlow->setValue(9);
+  f->BPFalloffHigh->setValue(0.2);
+  f->BPFalloffLow->setValue(0.9);
+  const vexa::DataNode::Pointer result = t.Apply(f->buttonApplyBandpass);
+  ASSERT_TRUE(result);
+
+  auto service = vexa::PhotoacousticFilterService::New();
+  const float dt = 0.025e-6f;
+  const auto expected = service->ApplyBandpassFilter(raw, 2e6f, 9e6f, 0.9f, 0.2f, dt, 1540.f, false);
+  const auto swapped = service->ApplyBandpassFilter(raw, 2e6f, 9e6f, 0.2f, 0.9f, dt, 1540.f, false);
+  auto pixels = [](const vexa::Image *image) {
+    vexa::ImageReadAccessor access(image);
+    const auto *v = static_cast<const float *>(access.GetData());
+    return std::vector<float>(v, v + image->GetDimension(0) * image->GetDimension(1));
+  };
+  const auto got = pixels(dynamic_cast<vexa::Image *>(result->GetData().GetPointer()));
+  EXPECT_EQ(pixels(expected), got);
+  EXPECT_NE(pixels(swapped), got);
 }
