@@ -1,5 +1,6 @@
 #include "QvexaUSDeviceManagerWidget.h"
 
+#include "QvexaUSPanelGuard.h"
 #include "ui_QvexaUSDeviceManagerWidget.h"
 
 #include <vexaQtEventBridge.h>
@@ -8,8 +9,6 @@
 #include <usGetModuleContext.h>
 #include <usModuleContext.h>
 #include <usServiceEvent.h>
-
-#include <itkMacro.h>
 
 #include <QApplication>
 #include <QMessageBox>
@@ -20,6 +19,7 @@ const std::string QvexaUSDeviceManagerWidget::VIEW_ID = "org.vexa.views.QvexaUSD
 
 namespace
 {
+  const QString kTitle = QStringLiteral("Ultrasound Devices");
   const std::string kVideoDeviceClass = "org.vexa.modules.us.USVideoDevice";
 
   /**
@@ -69,36 +69,6 @@ namespace
     WaitCursor(const WaitCursor &) = delete;
     WaitCursor &operator=(const WaitCursor &) = delete;
   };
-
-  /** What the user is told of a failure: a toolkit exception's description, else what(). */
-  QString Describe(const std::exception &e)
-  {
-    if (const auto *itkException = dynamic_cast<const itk::ExceptionObject *>(&e))
-      return QString::fromStdString(itkException->GetDescription());
-    return QString::fromLocal8Bit(e.what());
-  }
-
-  /** Runs a slot's work; a failure is logged and shown, and goes no further. */
-  template <class F>
-  void Guarded(QWidget *widget, const char *what, F work)
-  {
-    QString reason;
-    try
-    {
-      work();
-      return;
-    }
-    catch (const std::exception &e)
-    {
-      reason = Describe(e);
-    }
-    catch (...)
-    {
-      reason = QStringLiteral("unknown error");
-    }
-    VEXA_ERROR << what << " failed: " << reason.toStdString();
-    QMessageBox::critical(widget, QStringLiteral("Ultrasound devices"), QStringLiteral("%1 failed: %2").arg(what, reason));
-  }
 }
 
 QvexaUSDeviceManagerWidget::QvexaUSDeviceManagerWidget(QWidget *parent, Qt::WindowFlags f)
@@ -191,7 +161,7 @@ void QvexaUSDeviceManagerWidget::DisconnectAllDevices()
 
 void QvexaUSDeviceManagerWidget::OnClickedActivateDevice()
 {
-  Guarded(this, "Activating the device", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "activate the device", [this] {
     SelectedDevice device(m_Controls->m_ConnectedDevices);
     if (!device)
       return;
@@ -222,7 +192,7 @@ void QvexaUSDeviceManagerWidget::OnClickedActivateDevice()
 
 void QvexaUSDeviceManagerWidget::OnClickedDisconnectDevice()
 {
-  Guarded(this, "Connecting or disconnecting the device", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "connect or disconnect the device", [this] {
     SelectedDevice device(m_Controls->m_ConnectedDevices);
     if (!device)
       return;
@@ -244,7 +214,7 @@ void QvexaUSDeviceManagerWidget::OnClickedDisconnectDevice()
 
 void QvexaUSDeviceManagerWidget::OnClickedRemoveDevice()
 {
-  Guarded(this, "Removing the device", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "remove the device", [this] {
     SelectedDevice device(m_Controls->m_ConnectedDevices);
     if (!device)
       return;
@@ -264,7 +234,7 @@ void QvexaUSDeviceManagerWidget::OnClickedNewDevice()
 void QvexaUSDeviceManagerWidget::OnClickedEditDevice()
 {
   vexa::USDevice::Pointer selected;
-  Guarded(this, "Editing the device", [&] { selected = SelectedDevice(m_Controls->m_ConnectedDevices).Get(); });
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "find the device to edit", [&] { selected = SelectedDevice(m_Controls->m_ConnectedDevices).Get(); });
   emit EditDeviceButtonClicked(selected);
 }
 

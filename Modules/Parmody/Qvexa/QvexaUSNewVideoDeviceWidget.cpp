@@ -1,13 +1,12 @@
 #include "QvexaUSNewVideoDeviceWidget.h"
 
+#include "QvexaUSPanelGuard.h"
 #include "ui_QvexaUSNewVideoDeviceWidget.h"
 
 #include <vexaUSDeviceWriterXML.h>
 #include <vexaUSIGTLDevice.h>
 #include <vexaUSImageVideoSource.h>
 #include <vexaLog.h>
-
-#include <itkMacro.h>
 
 #include <QFileDialog>
 #include <QListWidgetItem>
@@ -24,6 +23,7 @@ const std::string QvexaUSNewVideoDeviceWidget::VIEW_ID = "org.vexa.views.QvexaUS
 
 namespace
 {
+  const QString kTitle = QStringLiteral("Ultrasound Device");
   const char *const kVideoDeviceClass = "org.vexa.modules.us.USVideoDevice";
   const char *const kNoVideoSource = "There is no USImageVideoSource at the current device.";
   const char *const kSpacingError = "An error occurred when changing the spacing.       The specified probe does not "
@@ -41,35 +41,6 @@ namespace
     box.setIcon(icon);
     box.setText(text);
     box.exec();
-  }
-
-  QString Describe(const std::exception &e)
-  {
-    if (const auto *itkException = dynamic_cast<const itk::ExceptionObject *>(&e))
-      return QString::fromStdString(itkException->GetDescription());
-    return QString::fromLocal8Bit(e.what());
-  }
-
-  /** Runs a slot's work; a failure is logged and shown, and goes no further. */
-  template <class F>
-  void Guarded(const char *what, F work)
-  {
-    QString reason;
-    try
-    {
-      work();
-      return;
-    }
-    catch (const std::exception &e)
-    {
-      reason = Describe(e);
-    }
-    catch (...)
-    {
-      reason = QStringLiteral("unknown error");
-    }
-    VEXA_ERROR << what << " failed: " << reason.toStdString();
-    Tell(QStringLiteral("%1 failed: %2").arg(what, reason), QMessageBox::Critical);
   }
 }
 
@@ -132,7 +103,7 @@ void QvexaUSNewVideoDeviceWidget::CreateConnections()
 
 void QvexaUSNewVideoDeviceWidget::CreateNewDevice()
 {
-  Guarded("Preparing a new device", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "prepare the form for a new device", [this] {
     // the done button creates, and only creates
     disconnect(m_Controls->m_BtnDone, SIGNAL(clicked()), this, SLOT(OnClickedFinishedEditing()));
     connect(m_Controls->m_BtnDone, SIGNAL(clicked()), this, SLOT(OnClickedDone()), Qt::UniqueConnection);
@@ -147,7 +118,7 @@ void QvexaUSNewVideoDeviceWidget::CreateNewDevice()
 
 void QvexaUSNewVideoDeviceWidget::EditDevice(vexa::USDevice::Pointer device)
 {
-  Guarded("Preparing the device for editing", [&] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "prepare the device for editing", [&] {
     if (device.IsNull())
     {
       VEXA_WARN << "No device to edit.";
@@ -183,11 +154,25 @@ void QvexaUSNewVideoDeviceWidget::ChangeUIEditingUSVideoDevice()
   m_Controls->m_Manufacturer->setText(FromUtf8(m_TargetDevice->GetManufacturer()));
   m_Controls->m_Model->setText(FromUtf8(m_TargetDevice->GetName()));
   m_Controls->m_Comment->setText(FromUtf8(m_TargetDevice->GetComment()));
+
+  // Applying an edit sets the video options from the form: show the device's own,
+  // so that a changed name does not also change its colour or resolution.
+  vexa::USImageSource::Pointer source = m_TargetDevice->GetImageSource();
+  if (auto *videoSource = dynamic_cast<vexa::USImageVideoSource *>(source.GetPointer()))
+  {
+    m_Controls->m_CheckGreyscale->setChecked(!videoSource->GetColorOutput());
+    m_Controls->m_CheckResolutionOverride->setChecked(videoSource->GetResolutionOverride());
+    if (videoSource->GetResolutionOverride())
+    {
+      m_Controls->m_ResolutionWidth->setValue(videoSource->GetResolutionOverrideWidth());
+      m_Controls->m_ResolutionHeight->setValue(videoSource->GetResolutionOverrideHeight());
+    }
+  }
 }
 
 void QvexaUSNewVideoDeviceWidget::OnClickedDone()
 {
-  Guarded("Creating the device", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "create the device", [this] {
     const std::string manufacturer = Utf8(m_Controls->m_Manufacturer->text());
     const std::string model = Utf8(m_Controls->m_Model->text());
     const std::string comment = Utf8(m_Controls->m_Comment->text());
@@ -243,6 +228,8 @@ bool QvexaUSNewVideoDeviceWidget::ApplyVideoOptions(vexa::USVideoDevice *device)
     videoSource->OverrideResolution(m_Controls->m_ResolutionWidth->value(), m_Controls->m_ResolutionHeight->value());
     videoSource->EnableResolutionOverride(true);
   }
+  else
+    videoSource->EnableResolutionOverride(false); // unchecked while editing: switched off
   return true;
 }
 
@@ -274,7 +261,7 @@ void QvexaUSNewVideoDeviceWidget::GiveProbes(vexa::USVideoDevice *device)
 
 void QvexaUSNewVideoDeviceWidget::OnClickedFinishedEditing()
 {
-  Guarded("Applying the changes", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "apply the changes to the device", [this] {
     auto *video = dynamic_cast<vexa::USVideoDevice *>(m_TargetDevice.GetPointer());
     if (!video)
     {
@@ -296,7 +283,7 @@ void QvexaUSNewVideoDeviceWidget::OnClickedFinishedEditing()
 
 void QvexaUSNewVideoDeviceWidget::OnClickedCancel()
 {
-  Guarded("Cancelling", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "cancel", [this] {
     m_TargetDevice = nullptr;
     CleanUpAfterCreatingNewDevice();
     CleanUpAfterEditingOfDevice();
@@ -378,7 +365,7 @@ void QvexaUSNewVideoDeviceWidget::CollectUltrasoundVideoDeviceConfigInformation(
 
 void QvexaUSNewVideoDeviceWidget::OnSaveButtonClicked()
 {
-  Guarded("Saving the configuration", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "save the configuration", [this] {
     const QString fileName =
       QFileDialog::getSaveFileName(nullptr, "Save Configuration ...", QString(), "XML files (*.xml)");
     if (fileName.isEmpty())
@@ -395,7 +382,7 @@ void QvexaUSNewVideoDeviceWidget::OnSaveButtonClicked()
 
 void QvexaUSNewVideoDeviceWidget::OnLoadConfigurationButtonClicked()
 {
-  Guarded("Loading the configuration", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "load the configuration", [this] {
     const QString fileName =
       QFileDialog::getOpenFileName(this, "Open ultrasound device configuration ...", QString(), QString());
     if (fileName.isEmpty())
@@ -470,7 +457,7 @@ int QvexaUSNewVideoDeviceWidget::CurrentDepth() const
 
 void QvexaUSNewVideoDeviceWidget::OnAddNewProbeClicked()
 {
-  Guarded("Adding the probe", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "add the probe", [this] {
     const QString name = m_Controls->m_ProbeNameLineEdit->text().trimmed();
     if (name.isEmpty())
     {
@@ -495,7 +482,7 @@ void QvexaUSNewVideoDeviceWidget::OnAddNewProbeClicked()
 
 void QvexaUSNewVideoDeviceWidget::OnClickedRemoveProbe()
 {
-  Guarded("Removing the probe", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "remove the probe", [this] {
     const int index = m_Controls->m_Probes->currentIndex();
     if (m_Controls->m_Probes->currentText().isEmpty() || index < 0 ||
         static_cast<std::size_t>(index) >= m_ConfigProbes.size())
@@ -517,7 +504,7 @@ void QvexaUSNewVideoDeviceWidget::OnClickedRemoveProbe()
 
 void QvexaUSNewVideoDeviceWidget::OnClickedAddDepths()
 {
-  Guarded("Adding the depths", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "add the depths", [this] {
     const QString text = m_Controls->m_AddDepths->text();
     if (m_Controls->m_Probes->currentText().isEmpty() || text.isEmpty())
       return;
@@ -550,7 +537,7 @@ void QvexaUSNewVideoDeviceWidget::OnClickedAddDepths()
 
 void QvexaUSNewVideoDeviceWidget::OnClickedRemoveDepth()
 {
-  Guarded("Removing the depth", [this] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "remove the depth", [this] {
     if (m_Controls->m_Probes->currentText().isEmpty() || m_Controls->m_Depths->currentText().isEmpty())
       return;
     if (vexa::USProbe::Pointer probe = CurrentProbe())
@@ -567,7 +554,7 @@ void QvexaUSNewVideoDeviceWidget::OnClickedRemoveDepth()
 
 void QvexaUSNewVideoDeviceWidget::OnProbeChanged(const QString &probename)
 {
-  Guarded("Showing the probe", [&] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "show the probe", [&] {
     if (probename.isEmpty())
     {
       m_Controls->m_Depths->clear();
@@ -587,7 +574,7 @@ void QvexaUSNewVideoDeviceWidget::OnProbeChanged(const QString &probename)
 
 void QvexaUSNewVideoDeviceWidget::OnDepthChanged(const QString &depth)
 {
-  Guarded("Showing the depth", [&] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "show the depth", [&] {
     VEXA_INFO << "OnDepthChanged(int, vexa::USProbe)";
     if (depth.isEmpty())
     {
@@ -600,7 +587,7 @@ void QvexaUSNewVideoDeviceWidget::OnDepthChanged(const QString &depth)
 
 void QvexaUSNewVideoDeviceWidget::OnDepthChanged(int depth, vexa::USProbe::Pointer probe)
 {
-  Guarded("Showing the depth", [&] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "show the depth", [&] {
     if (m_Controls->m_Depths->count() == 0)
     {
       m_Controls->m_Depths->setEnabled(false);
@@ -665,7 +652,7 @@ namespace
 
 void QvexaUSNewVideoDeviceWidget::OnXSpacingSpinBoxChanged(double value)
 {
-  Guarded("Changing the spacing", [&] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the spacing", [&] {
     const int depth = CurrentDepth();
     ChangeProbeValue(CurrentProbe(), "Changing x-spacing to: " + QString::number(value).toStdString(), kSpacingError,
                      [&](vexa::USProbe *probe) {
@@ -678,7 +665,7 @@ void QvexaUSNewVideoDeviceWidget::OnXSpacingSpinBoxChanged(double value)
 
 void QvexaUSNewVideoDeviceWidget::OnYSpacingSpinBoxChanged(double value)
 {
-  Guarded("Changing the spacing", [&] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the spacing", [&] {
     const int depth = CurrentDepth();
     ChangeProbeValue(CurrentProbe(), "Changing y-spacing to: " + QString::number(value).toStdString(), kSpacingError,
                      [&](vexa::USProbe *probe) {
@@ -716,7 +703,7 @@ namespace
 
 void QvexaUSNewVideoDeviceWidget::OnCroppingTopSpinBoxChanged(int value)
 {
-  Guarded("Changing the cropping", [&] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the cropping", [&] {
     ChangeProbeValue(CurrentProbe(), "Changing cropping top to: " + std::to_string(value), kCroppingError,
                      [&](vexa::USProbe *probe) { StoreCropping(probe, Edge::Top, value); });
   });
@@ -724,7 +711,7 @@ void QvexaUSNewVideoDeviceWidget::OnCroppingTopSpinBoxChanged(int value)
 
 void QvexaUSNewVideoDeviceWidget::OnCroppingRightSpinBoxChanged(int value)
 {
-  Guarded("Changing the cropping", [&] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the cropping", [&] {
     ChangeProbeValue(CurrentProbe(), "Changing cropping right to: " + std::to_string(value), kCroppingError,
                      [&](vexa::USProbe *probe) { StoreCropping(probe, Edge::Right, value); });
   });
@@ -732,7 +719,7 @@ void QvexaUSNewVideoDeviceWidget::OnCroppingRightSpinBoxChanged(int value)
 
 void QvexaUSNewVideoDeviceWidget::OnCroppingBottomSpinBoxChanged(int value)
 {
-  Guarded("Changing the cropping", [&] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the cropping", [&] {
     ChangeProbeValue(CurrentProbe(), "Changing cropping bottom to: " + std::to_string(value), kCroppingError,
                      [&](vexa::USProbe *probe) { StoreCropping(probe, Edge::Bottom, value); });
   });
@@ -740,7 +727,7 @@ void QvexaUSNewVideoDeviceWidget::OnCroppingBottomSpinBoxChanged(int value)
 
 void QvexaUSNewVideoDeviceWidget::OnCroppingLeftSpinBoxChanged(int value)
 {
-  Guarded("Changing the cropping", [&] {
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the cropping", [&] {
     ChangeProbeValue(CurrentProbe(), "Changing cropping left to: " + std::to_string(value), kCroppingError,
                      [&](vexa::USProbe *probe) { StoreCropping(probe, Edge::Left, value); });
   });

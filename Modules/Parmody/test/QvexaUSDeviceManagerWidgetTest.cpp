@@ -325,7 +325,7 @@ TEST_F(DeviceManager, FailuresAreShownAndTheWidgetKeepsWorking)
      },
      "Activation failed: " + kActivationFailed, vexa::USDevice::State_Connected},
     {"the driver throws", [] { return USTestDevice::Pointer(ThrowingDevice::New().GetPointer()); },
-     "Ultrasound devices: Activating the device failed: driver crashed", vexa::USDevice::State_Initialized},
+     "Ultrasound Devices: Could not activate the device: driver crashed", vexa::USDevice::State_Initialized},
   };
   for (const Case &c : cases)
   {
