@@ -51,7 +51,9 @@ namespace vexa
 
     bool DialogDriver::eventFilter(QObject *watched, QEvent *event)
     {
-      if (event->type() == QEvent::Show && watched->isWidgetType())
+      // The receiver first: events posted from worker threads to non-widgets (the
+      // event bridge's calls) are then never read here.
+      if (watched->isWidgetType() && event->type() == QEvent::Show)
         Take(static_cast<QWidget *>(watched));
       return QObject::eventFilter(watched, event);
     }

@@ -33,13 +33,12 @@ namespace vexa
   QString WorkbenchOptions::Usage()
   {
     return "Usage: VexaWorkbench [--plugins DIR] [--open-view ID]... [--load FILE]...\n"
-           "                     [--us-device CONFIG.xml] [--screenshot PNG [--after MS]] [--quit-after MS]\n";
+           "                     [--us-device CONFIG.xml] [--screenshot PNG [--after MS]]... [--quit-after MS]\n";
   }
 
   bool WorkbenchOptions::Parse(const QStringList &arguments, QString *error, bool *help)
   {
     *help = false;
-    bool afterGiven = false;
     for (int i = 1; i < arguments.size(); ++i)
     {
       const QString &option = arguments[i];
@@ -69,25 +68,27 @@ namespace vexa
       else if (option == "--load")
         files << value;
       else if (option == "--screenshot")
-        screenshot = value;
+        screenshots << Screenshot{value, 1000};
       else if (option == "--us-device")
         usDevice = value;
-      else if (option == "--after" && !ReadTime(value, &screenshotAfterMs))
+      else if (option == "--after")
       {
-        *error = "--after needs a number of milliseconds, got " + value;
-        return false;
+        if (screenshots.isEmpty())
+        {
+          *error = "--after belongs to --screenshot";
+          return false;
+        }
+        if (!ReadTime(value, &screenshots.last().afterMs))
+        {
+          *error = "--after needs a number of milliseconds, got " + value;
+          return false;
+        }
       }
       else if (option == "--quit-after" && !ReadTime(value, &quitAfterMs))
       {
         *error = "--quit-after needs a number of milliseconds, got " + value;
         return false;
       }
-      afterGiven = afterGiven || option == "--after";
-    }
-    if (afterGiven && screenshot.isEmpty())
-    {
-      *error = "--after belongs to --screenshot";
-      return false;
     }
     return true;
   }
@@ -116,9 +117,9 @@ namespace vexa
         window.OpenView(id);
       window.show();
 
-      if (!options.screenshot.isEmpty())
-        QTimer::singleShot(options.screenshotAfterMs, &window, [&window, &options, &exitCode] {
-          if (!window.SaveScreenshot(options.screenshot))
+      for (const WorkbenchOptions::Screenshot &screenshot : options.screenshots)
+        QTimer::singleShot(screenshot.afterMs, &window, [&window, path = screenshot.path, &exitCode] {
+          if (!window.SaveScreenshot(path))
             exitCode = 1;
         });
       if (options.quitAfterMs >= 0)
@@ -127,11 +128,12 @@ namespace vexa
       const int loop = QApplication::exec();
       if (loop != 0)
         exitCode = loop;
-      if (!options.screenshot.isEmpty() && options.quitAfterMs >= 0 && options.quitAfterMs < options.screenshotAfterMs)
-      {
-        VEXA_ERROR << "The workbench quit before the screenshot was due.";
-        exitCode = 1;
-      }
+      for (const WorkbenchOptions::Screenshot &screenshot : options.screenshots)
+        if (options.quitAfterMs >= 0 && options.quitAfterMs < screenshot.afterMs)
+        {
+          VEXA_ERROR << "The workbench quit before the screenshot " << screenshot.path.toStdString() << " was due.";
+          exitCode = 1;
+        }
       window.CloseAllViews();
       StopUltrasoundDevice(device);
       window.StopPlugins();

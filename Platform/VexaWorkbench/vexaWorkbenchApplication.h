@@ -4,6 +4,7 @@
 #include "VexaWorkbenchHostExports.h"
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 namespace vexa
@@ -17,9 +18,14 @@ namespace vexa
     QStringList views;
     /** --load FILE (repeatable): files opened at start. */
     QStringList files;
-    /** --screenshot PNG --after MS: a screenshot of the window MS milliseconds after it is shown. */
-    QString screenshot;
-    int screenshotAfterMs = 1000;
+    /** A screenshot of the window `afterMs` milliseconds after it is shown. */
+    struct Screenshot
+    {
+      QString path;
+      int afterMs = 1000;
+    };
+    /** --screenshot PNG [--after MS] (repeatable; --after belongs to the screenshot it follows). */
+    QList<Screenshot> screenshots;
     /** --quit-after MS: quit MS milliseconds after the window is shown (-1: never). */
     int quitAfterMs = -1;
     /** --us-device CONFIG.xml: an ultrasound device made, connected and activated before the views open. */

@@ -43,8 +43,16 @@ namespace
     }
     ~SelectedDevice()
     {
-      if (m_InUse)
+      if (!m_InUse)
+        return;
+      try
+      {
         m_Context->UngetService(m_Reference);
+      }
+      catch (const std::exception &e) // the module is being unloaded
+      {
+        VEXA_WARN << "Could not give back the ultrasound device service: " << e.what();
+      }
     }
     SelectedDevice(const SelectedDevice &) = delete;
     SelectedDevice &operator=(const SelectedDevice &) = delete;

@@ -154,6 +154,20 @@ void QvexaUSNewVideoDeviceWidget::ChangeUIEditingUSVideoDevice()
   m_Controls->m_Manufacturer->setText(FromUtf8(m_TargetDevice->GetManufacturer()));
   m_Controls->m_Model->setText(FromUtf8(m_TargetDevice->GetName()));
   m_Controls->m_Comment->setText(FromUtf8(m_TargetDevice->GetComment()));
+
+  // Applying an edit sets the video options from the form: show the device's own,
+  // so that a changed name does not also change its colour or resolution.
+  vexa::USImageSource::Pointer source = m_TargetDevice->GetImageSource();
+  if (auto *videoSource = dynamic_cast<vexa::USImageVideoSource *>(source.GetPointer()))
+  {
+    m_Controls->m_CheckGreyscale->setChecked(!videoSource->GetColorOutput());
+    m_Controls->m_CheckResolutionOverride->setChecked(videoSource->GetResolutionOverride());
+    if (videoSource->GetResolutionOverride())
+    {
+      m_Controls->m_ResolutionWidth->setValue(videoSource->GetResolutionOverrideWidth());
+      m_Controls->m_ResolutionHeight->setValue(videoSource->GetResolutionOverrideHeight());
+    }
+  }
 }
 
 void QvexaUSNewVideoDeviceWidget::OnClickedDone()
@@ -214,6 +228,8 @@ bool QvexaUSNewVideoDeviceWidget::ApplyVideoOptions(vexa::USVideoDevice *device)
     videoSource->OverrideResolution(m_Controls->m_ResolutionWidth->value(), m_Controls->m_ResolutionHeight->value());
     videoSource->EnableResolutionOverride(true);
   }
+  else
+    videoSource->EnableResolutionOverride(false); // unchecked while editing: switched off
   return true;
 }
 

@@ -571,6 +571,11 @@ TEST_F(NewDeviceForm, EditsAVideoDeviceInPlaceAndRefusesOtherDevices)
   linear->SetDepth(30);
   linear->SetDepth(50);
   device->AddNewProbe(linear);
+  auto *source = dynamic_cast<vexa::USImageVideoSource *>(device->GetImageSource().GetPointer());
+  ASSERT_NE(nullptr, source);
+  source->SetColorOutput(true);
+  source->OverrideResolution(320, 200);
+  source->EnableResolutionOverride(true);
   ASSERT_TRUE(device->Initialize());
 
   // another class of device: refused, the form stays as it was
@@ -593,6 +598,11 @@ TEST_F(NewDeviceForm, EditsAVideoDeviceInPlaceAndRefusesOtherDevices)
   EXPECT_EQ("old", form.Get<QLineEdit>("m_Comment")->text());
   EXPECT_EQ(QStringList{"Linear"}, form.Entries("m_Probes"));
   EXPECT_EQ(QStringList({"30", "50"}), form.Entries("m_Depths"));
+  // the device's own video options, which applying keeps
+  EXPECT_FALSE(form.Get<QCheckBox>("m_CheckGreyscale")->isChecked());
+  EXPECT_TRUE(form.Get<QCheckBox>("m_CheckResolutionOverride")->isChecked());
+  EXPECT_EQ(320, form.Get<QSpinBox>("m_ResolutionWidth")->value());
+  EXPECT_EQ(200, form.Get<QSpinBox>("m_ResolutionHeight")->value());
 
   form.Type("m_Model", "L15");
   form.Type("m_Comment", "new");
@@ -610,6 +620,10 @@ TEST_F(NewDeviceForm, EditsAVideoDeviceInPlaceAndRefusesOtherDevices)
     probes += Form::Describe(probe) + " ";
   EXPECT_EQ("Linear[30:0.2/1,50:1/1|0,0,0,0] Convex[0:1/1|0,0,0,0] ", probes);
   EXPECT_EQ(linear, device->GetAllProbes()[0]) << "the same probe object";
+  EXPECT_TRUE(source->GetColorOutput());
+  EXPECT_TRUE(source->GetResolutionOverride());
+  EXPECT_EQ(320, source->GetResolutionOverrideWidth());
+  EXPECT_EQ(200, source->GetResolutionOverrideHeight());
   form.Click("m_BtnDone");
   EXPECT_EQ(1, finished.count()) << "done is tied to nothing after the edit";
 
@@ -617,17 +631,26 @@ TEST_F(NewDeviceForm, EditsAVideoDeviceInPlaceAndRefusesOtherDevices)
   form.EditDevice(device.GetPointer());
   form.TypeValue("m_CroppingLeftSpinBox", "8");
   form.AddProbe("Phased");
+  form.Click("m_CheckResolutionOverride");
   form.Click("m_BtnCancel");
+  EXPECT_TRUE(source->GetResolutionOverride()) << "cancelled";
   EXPECT_EQ(2, finished.count());
   EXPECT_EQ(8u, linear->GetProbeCropping().left);
   EXPECT_EQ(2u, device->GetAllProbes().size());
   EXPECT_EQ("Apply Changes", form.Get<QPushButton>("m_BtnDone")->text()) << "captions change only when prepared";
 
+  // the override switched off in an edit goes off
+  form.EditDevice(device.GetPointer());
+  form.Click("m_CheckResolutionOverride");
+  form.Click("m_BtnDone");
+  EXPECT_FALSE(source->GetResolutionOverride());
+  EXPECT_TRUE(source->GetColorOutput());
+
   // prepared for editing, then for creating: done creates and leaves the edited device alone
   form.EditDevice(device.GetPointer());
   form.CreateNewDevice();
   form.Click("m_BtnDone");
-  EXPECT_EQ(3, finished.count());
+  EXPECT_EQ(4, finished.count());
   EXPECT_EQ(2u, RegisteredDevices().size());
   EXPECT_EQ("Acme", device->GetManufacturer());
   EXPECT_EQ(2u, device->GetAllProbes().size());

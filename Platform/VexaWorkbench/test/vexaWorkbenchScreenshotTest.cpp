@@ -3,83 +3,17 @@
 #include <vexaIOUtil.h>
 
 #include <vexaTestChildProcess.h>
+#include <vexaTestXServer.h>
 #include <vexaTestTemporaryFolder.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
-#include <memory>
-#include <thread>
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VEXA_UNDER_SANITIZER 1
-#endif
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define VEXA_UNDER_SANITIZER 1
-#endif
-#endif
-
-namespace
-{
-  /** An X server of the test's own, on the first free display it finds (told through -displayfd). */
-  class Xvfb
-  {
-  public:
-    bool Start(std::string *error)
-    {
-      const QString program = QStandardPaths::findExecutable("Xvfb");
-      if (program.isEmpty())
-      {
-        *error = "Xvfb is not installed";
-        return false;
-      }
-      m_Process = std::make_unique<vexa::test::ChildProcess>(
-        program.toStdString(),
-        std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
-      if (!m_Process->Started())
-      {
-        *error = "Xvfb did not start: " + m_Process->StartError();
-        return false;
-      }
-      // the display number arrives on standard output once the server is ready
-      for (int waited = 0; waited < 10000 && m_Process->Out().find('\n') == std::string::npos; waited += 20)
-      {
-        if (!m_Process->Running())
-          break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
-      const std::string out = m_Process->Out();
-      if (out.find('\n') == std::string::npos)
-      {
-        *error = "Xvfb named no display: " + m_Process->Err();
-        return false;
-      }
-      m_Display = ":" + out.substr(0, out.find('\n'));
-      return true;
-    }
-    ~Xvfb()
-    {
-      if (m_Process && m_Process->Running())
-      {
-        m_Process->Signal(SIGTERM);
-        m_Process->WaitFor(std::chrono::seconds(5));
-      }
-    }
-    std::string Display() const { return m_Display; }
-
-  private:
-    std::unique_ptr<vexa::test::ChildProcess> m_Process;
-    std::string m_Display;
-  };
-}
 
 // What a person sees: the real program on a real X server, the test view
 // open and a known image loaded; the screenshot must show the image's
@@ -89,7 +23,7 @@ TEST(WorkbenchScreenshot, TheRenderWindowShowsTheLoadedImageOnAnXServer)
 #ifdef VEXA_UNDER_SANITIZER
   GTEST_SKIP() << "the X and D-Bus client libraries keep allocations that the sanitizers report in the child program";
 #endif
-  Xvfb server;
+  vexa::test::XServer server;
   std::string error;
   if (!server.Start(&error))
     GTEST_SKIP() << error;
@@ -101,7 +35,7 @@ TEST(WorkbenchScreenshot, TheRenderWindowShowsTheLoadedImageOnAnXServer)
   vexa::IOUtil::Save(vexa::test::MakeBands(40, 30), image.toStdString());
 
   vexa::test::ChildProcess::Options options;
-  options.environment = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server.Display()};
+  options.environment = server.ClientEnvironment();
   const vexa::test::ProgramResult run = vexa::test::RunProgram(
     VEXA_WORKBENCH_EXECUTABLE,
     {"--plugins", QFileInfo(VEXA_TEST_PLUGIN).absolutePath().toStdString(), "--load", image.toStdString(),

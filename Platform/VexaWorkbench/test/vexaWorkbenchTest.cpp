@@ -392,8 +392,17 @@ TEST(Workbench, CommandLine)
   EXPECT_EQ("p", options.pluginFolder);
   EXPECT_EQ((QStringList{"a", "b"}), options.views);
   EXPECT_EQ(QStringList{"f"}, options.files);
-  EXPECT_EQ("s.png", options.screenshot);
-  EXPECT_EQ(10, options.screenshotAfterMs);
+  ASSERT_EQ(1, options.screenshots.size());
+  EXPECT_EQ("s.png", options.screenshots[0].path);
+  EXPECT_EQ(10, options.screenshots[0].afterMs);
+  // several screenshots, each with its own time (the default when none is given)
+  vexa::WorkbenchOptions several;
+  ASSERT_TRUE(several.Parse({"w", "--screenshot", "a.png", "--after", "5", "--screenshot", "b.png"}, &error, &help));
+  ASSERT_EQ(2, several.screenshots.size());
+  EXPECT_EQ("a.png", several.screenshots[0].path);
+  EXPECT_EQ(5, several.screenshots[0].afterMs);
+  EXPECT_EQ("b.png", several.screenshots[1].path);
+  EXPECT_EQ(1000, several.screenshots[1].afterMs);
   EXPECT_EQ(20, options.quitAfterMs);
   EXPECT_EQ("us.xml", options.usDevice);
 }

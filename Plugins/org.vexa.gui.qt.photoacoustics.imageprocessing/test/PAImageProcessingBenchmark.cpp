@@ -15,6 +15,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <thread>
+
 namespace
 {
   struct ApplicationFirst
@@ -62,6 +64,21 @@ namespace
       benchmark::DoNotOptimize(service->ApplyBeamforming(s.raw, settings, [](int, std::string) {}));
   }
   BENCHMARK(BM_ServiceDirect)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+  // The same call on a thread of its own, started and joined each time: the
+  // part of the view's path that is the worker thread itself.
+  void BM_ServiceOnAWorkerThread(benchmark::State &state)
+  {
+    Setup &s = Shared();
+    auto service = vexa::PhotoacousticFilterService::New();
+    const auto settings = s.view->CreateBeamformingSettings(s.raw);
+    for (auto _ : state)
+    {
+      std::thread worker([&] { benchmark::DoNotOptimize(service->ApplyBeamforming(s.raw, settings, [](int, std::string) {})); });
+      worker.join();
+    }
+  }
+  BENCHMARK(BM_ServiceOnAWorkerThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
   void BM_ViewApplyBeamforming(benchmark::State &state)
   {

@@ -457,6 +457,16 @@ TEST(PAImageProcessing, ASecondApplyIsRefusedWhileOneRuns)
   ASSERT_EQ(2u, t.host.m_Storage->GetNumberOfNodes());
   EXPECT_EQ("sample_bf", t.host.m_Storage->GetAll().back()->GetName());
   EXPECT_GT(progress.count(), 0);
+
+  // a selection without an image made during a run leaves the buttons off after it
+  f->Samples->setValue(512);
+  f->Lines->setValue(128);
+  QTest::mouseClick(f->buttonApplyBeamforming, Qt::LeftButton);
+  t.Select({vexa::test::MakeNode(nullptr, "empty")});
+  ASSERT_TRUE(vexa::test::QtApplication::ProcessEventsUntil([&] { return f->BatchProcessing->isEnabled(); },
+                                                            std::chrono::seconds(60)));
+  EXPECT_FALSE(f->buttonApplyBeamforming->isEnabled());
+  EXPECT_FALSE(f->labelWarning4->isHidden());
 }
 
 // Destroying the view while its worker runs waits for the worker: nothing of

@@ -147,6 +147,12 @@ vexa::DataNode::Pointer PAImageProcessing::FirstImageNode(const QList<vexa::Data
   return nullptr;
 }
 
+void PAImageProcessing::FollowSelection()
+{
+  // the selection may have changed while the controls were locked
+  OnNodeSelectionChanged(nullptr, GetDataManagerSelection());
+}
+
 void PAImageProcessing::OnNodeSelectionChanged(wick::WorkbenchPart *, const QList<vexa::DataNode::Pointer> &nodes)
 {
   if (!m_PartCreated)
@@ -417,6 +423,7 @@ void PAImageProcessing::RunSafely(const char *what, Function &&function)
     m_Form.progressBar->setVisible(false);
     m_Form.ProgressInfo->setVisible(false);
     UnlockControls();
+    FollowSelection();
   }
   ShowMessage(QString("%1 could not start: %2").arg(what, error));
 }
@@ -568,6 +575,7 @@ void PAImageProcessing::HandleResults(vexa::Image::Pointer image, std::string na
   m_Form.progressBar->setVisible(false);
   m_Form.ProgressInfo->setVisible(false);
   UnlockControls();
+  FollowSelection();
   vexa::IRenderWindowPart *part = GetRenderWindowPart();
   vexa::RenderingManager *manager = part ? part->GetRenderingManager() : vexa::RenderingManager::GetInstance();
   manager->FitViewsToGeometry(image->GetTimeGeometry(), vexa::RenderingManager::REQUEST_UPDATE_ALL, true);
@@ -581,6 +589,7 @@ void PAImageProcessing::HandleFailure(std::string message)
   m_Form.progressBar->setVisible(false);
   m_Form.ProgressInfo->setVisible(false);
   UnlockControls();
+  FollowSelection();
   PAMessageBox(message);
 }
 
@@ -656,6 +665,7 @@ void PAImageProcessing::RunBatch(const QStringList &files, const QString &folder
   }
   m_BatchRunning = false;
   UnlockControls();
+  FollowSelection();
 }
 
 bool PAImageProcessing::ProcessBatchFile(const QString &path, const QString &folder, const QStringList &inputs,

@@ -12,6 +12,7 @@
 #include <vexaLevelWindow.h>
 #include <vexaQtCallbackBackend.h>
 #include <vexaTestChildProcess.h>
+#include <vexaTestXServer.h>
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
@@ -25,26 +26,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <memory>
 #include <sstream>
-#include <thread>
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VEXA_UNDER_SANITIZER 1
-#endif
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define VEXA_UNDER_SANITIZER 1
-#endif
-#endif
 
 namespace
 {
@@ -97,55 +85,6 @@ namespace
     vexa::DataNode::Pointer source;
   };
 
-  /** An X server of the test's own, on the first free display (told through -displayfd). */
-  class Xvfb
-  {
-  public:
-    bool Start(std::string *error)
-    {
-      const QString program = QStandardPaths::findExecutable("Xvfb");
-      if (program.isEmpty())
-      {
-        *error = "Xvfb is not installed";
-        return false;
-      }
-      m_Process = std::make_unique<vexa::test::ChildProcess>(
-        program.toStdString(),
-        std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
-      if (!m_Process->Started())
-      {
-        *error = "Xvfb did not start: " + m_Process->StartError();
-        return false;
-      }
-      for (int waited = 0; waited < 10000 && m_Process->Out().find('\n') == std::string::npos; waited += 20)
-      {
-        if (!m_Process->Running())
-          break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
-      const std::string out = m_Process->Out();
-      if (out.find('\n') == std::string::npos)
-      {
-        *error = "Xvfb named no display: " + m_Process->Err();
-        return false;
-      }
-      m_Display = ":" + out.substr(0, out.find('\n'));
-      return true;
-    }
-    ~Xvfb()
-    {
-      if (m_Process && m_Process->Running())
-      {
-        m_Process->Signal(SIGTERM);
-        m_Process->WaitFor(std::chrono::seconds(5));
-      }
-    }
-    std::string Display() const { return m_Display; }
-
-  private:
-    std::unique_ptr<vexa::test::ChildProcess> m_Process;
-    std::string m_Display;
-  };
 }
 
 TEST(SelvenorHost, LoadsThePluginWithItsMetadataManifestAndView)
@@ -290,7 +229,7 @@ TEST(SelvenorScreenshot, TheBeamformedAbsorberIsWhereItProjects)
   if (std::getenv("VEXA_SELVENOR_SCREENSHOT"))
     GTEST_SKIP();
   Application(); // for the program's own path
-  Xvfb server;
+  vexa::test::XServer server;
   std::string error;
   if (!server.Start(&error))
     GTEST_SKIP() << error;
@@ -299,8 +238,8 @@ TEST(SelvenorScreenshot, TheBeamformedAbsorberIsWhereItProjects)
   QFile::remove(shot);
 
   vexa::test::ChildProcess::Options options;
-  options.environment = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server.Display(),
-                         "VEXA_SELVENOR_SCREENSHOT=" + shot.toStdString()};
+  options.environment = server.ClientEnvironment();
+  options.environment.push_back("VEXA_SELVENOR_SCREENSHOT=" + shot.toStdString());
   const vexa::test::ProgramResult run = vexa::test::RunProgram(
     QCoreApplication::applicationFilePath().toStdString(),
     {"--gtest_filter=SelvenorScreenshot.ChildShowsTheBeamformedAbsorber"}, std::chrono::seconds(120), options);

@@ -1,0 +1,60 @@
+#include "vexaTestXServer.h"
+
+#include <QStandardPaths>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+namespace vexa
+{
+  namespace test
+  {
+    bool XServer::Start(std::string *error)
+    {
+      const QString program = QStandardPaths::findExecutable("Xvfb");
+      if (program.isEmpty())
+      {
+        *error = "Xvfb is not installed";
+        return false;
+      }
+      m_Process = std::make_unique<ChildProcess>(
+        program.toStdString(),
+        std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+      if (!m_Process->Started())
+      {
+        *error = "Xvfb did not start: " + m_Process->StartError();
+        return false;
+      }
+      // the display number arrives on standard output once the server is ready
+      for (int waited = 0; waited < 10000 && m_Process->Out().find('\n') == std::string::npos; waited += 20)
+      {
+        if (!m_Process->Running())
+          break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      const std::string out = m_Process->Out();
+      if (out.find('\n') == std::string::npos)
+      {
+        *error = "Xvfb named no display: " + m_Process->Err();
+        return false;
+      }
+      m_Display = ":" + out.substr(0, out.find('\n'));
+      return true;
+    }
+
+    std::vector<std::string> XServer::ClientEnvironment() const
+    {
+      return {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + m_Display};
+    }
+
+    XServer::~XServer()
+    {
+      if (m_Process && m_Process->Running())
+      {
+        m_Process->Signal(SIGTERM);
+        m_Process->WaitFor(std::chrono::seconds(5));
+      }
+    }
+  }
+}

@@ -1,0 +1,55 @@
+#ifndef vexaTestXServer_h
+#define vexaTestXServer_h
+
+#include "vexaTestChildProcess.h"
+
+#include <memory>
+#include <string>
+
+// The sanitizer builds skip tests whose child programs talk to an X server:
+// the X and D-Bus client libraries keep allocations that LeakSanitizer reports
+// in the child, and they are not instrumented for ThreadSanitizer.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VEXA_UNDER_SANITIZER 1
+#endif
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VEXA_UNDER_SANITIZER 1
+#endif
+#endif
+
+namespace vexa
+{
+  namespace test
+  {
+    /**
+     * An X server of the test's own (Xvfb, 1280x1024x24, no TCP), on the
+     * first free display: the server names it through -displayfd once it
+     * accepts clients, so no test guesses a display number or races another
+     * test for one. The server ends with the object.
+     */
+    class XServer
+    {
+    public:
+      XServer() = default;
+      XServer(const XServer &) = delete;
+      XServer &operator=(const XServer &) = delete;
+      ~XServer();
+
+      /** False with the reason in *error when Xvfb is missing or names no display within 10 s. */
+      bool Start(std::string *error);
+
+      /** ":N" once started. */
+      const std::string &Display() const { return m_Display; }
+
+      /** The environment a child program needs to draw on this server through Qt. */
+      std::vector<std::string> ClientEnvironment() const;
+
+    private:
+      std::unique_ptr<ChildProcess> m_Process;
+      std::string m_Display;
+    };
+  }
+}
+
+#endif
