@@ -6,37 +6,28 @@
 #include <cmath>
 #include <exception>
 
-namespace
-{
-  // What a worker's failure says to the user.
-  template <class Function>
-  void RunGuarded(QThread *worker, const char *what, Function &&function, void (*report)(QThread *, std::string))
-  {
-    try
-    {
-      function();
-    }
-    catch (const vexa::Exception &e)
-    {
-      VEXA_ERROR << what << " failed: " << e.what();
-      report(worker, std::string(what) + " failed: " + e.GetDescription());
-    }
-    catch (const std::exception &e)
-    {
-      VEXA_ERROR << what << " failed: " << e.what();
-      report(worker, std::string(what) + " failed: " + e.what());
-    }
-    catch (...)
-    {
-      VEXA_ERROR << what << " failed.";
-      report(worker, std::string(what) + " failed.");
-    }
-  }
+PAImageProcessingWorker::~PAImageProcessingWorker() = default;
 
-  template <class Worker>
-  void EmitFailure(QThread *worker, std::string text)
+void PAImageProcessingWorker::RunGuarded(const char *what, const std::function<void()> &work)
+{
+  try
   {
-    emit static_cast<Worker *>(worker)->failed(text);
+    work();
+  }
+  catch (const vexa::Exception &e)
+  {
+    VEXA_ERROR << what << " failed: " << e.what();
+    emit failed(std::string(what) + " failed: " + e.GetDescription());
+  }
+  catch (const std::exception &e)
+  {
+    VEXA_ERROR << what << " failed: " << e.what();
+    emit failed(std::string(what) + " failed: " + e.what());
+  }
+  catch (...)
+  {
+    VEXA_ERROR << what << " failed.";
+    emit failed(std::string(what) + " failed.");
   }
 }
 
@@ -47,7 +38,7 @@ BandpassThread::~BandpassThread() = default;
 
 void BeamformingThread::run()
 {
-  RunGuarded(this, "Beamforming", [this] {
+  RunGuarded("Beamforming", [this] {
     vexa::Image::Pointer image = m_Image;
     if (m_DelayMicroseconds != 0)
     {
@@ -68,12 +59,12 @@ void BeamformingThread::run()
     };
     vexa::Image::Pointer beamformed = m_Service->ApplyBeamforming(image, m_Settings, progress);
     emit result(beamformed, "_bf");
-  }, &EmitFailure<BeamformingThread>);
+  });
 }
 
 void BmodeThread::run()
 {
-  RunGuarded(this, "B-mode filtering", [this] {
+  RunGuarded("B-mode filtering", [this] {
     vexa::Image::Pointer bmode = m_Service->ApplyBmodeFilter(m_Image, m_Method, m_LogCompression);
     if (m_DepthSpacing != 0)
     {
@@ -81,25 +72,25 @@ void BmodeThread::run()
       bmode = m_Service->ApplyResampling(bmode, spacing);
     }
     emit result(bmode, "_bmode");
-  }, &EmitFailure<BmodeThread>);
+  });
 }
 
 void CropThread::run()
 {
-  RunGuarded(this, "Cropping", [this] {
+  RunGuarded("Cropping", [this] {
     const int slices = static_cast<int>(m_Image->GetDimension(2));
     vexa::Image::Pointer cropped =
       m_Service->ApplyCropping(m_Image, m_CutTop, m_CutBottom, 0, 0, m_FirstSlice, slices - m_LastSlice - 1);
     emit result(cropped, "_cropped");
-  }, &EmitFailure<CropThread>);
+  });
 }
 
 void BandpassThread::run()
 {
-  RunGuarded(this, "Bandpass filtering", [this] {
+  RunGuarded("Bandpass filtering", [this] {
     vexa::Image::Pointer filtered = m_Service->ApplyBandpassFilter(
       m_Image, m_HighPassHz, m_LowPassHz, m_AlphaLowPass, m_AlphaHighPass, m_TimeSpacing, m_SpeedOfSound,
       m_SpatialInput);
     emit result(filtered, "_bandpassed");
-  }, &EmitFailure<BandpassThread>);
+  });
 }

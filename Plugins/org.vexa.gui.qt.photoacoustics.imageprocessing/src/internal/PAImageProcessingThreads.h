@@ -8,6 +8,7 @@
 #include <QMetaType>
 #include <QThread>
 
+#include <functional>
 #include <string>
 
 // carried by the workers' queued signals
@@ -25,7 +26,31 @@ Q_DECLARE_METATYPE(std::string)
  * thread.
  */
 
-class BeamformingThread : public QThread
+/** What the four workers share: their input, the service, the two signals and the failure guard. */
+class PAImageProcessingWorker : public QThread
+{
+  Q_OBJECT
+public:
+  ~PAImageProcessingWorker() override;
+
+  void SetImage(vexa::Image::Pointer image) { m_Image = image; }
+  void SetService(vexa::PhotoacousticFilterService::Pointer service) { m_Service = service; }
+
+signals:
+  void result(vexa::Image::Pointer image, std::string nameExtension);
+  void failed(std::string message);
+
+protected:
+  PAImageProcessingWorker() = default;
+
+  /** Runs work; an exception of any kind is logged and emitted as failed("<what> failed: ..."). */
+  void RunGuarded(const char *what, const std::function<void()> &work);
+
+  vexa::Image::Pointer m_Image;
+  vexa::PhotoacousticFilterService::Pointer m_Service;
+};
+
+class BeamformingThread : public PAImageProcessingWorker
 {
   Q_OBJECT
 public:
@@ -33,90 +58,58 @@ public:
   ~BeamformingThread() override;
 
   void SetSettings(itk::SmartPointer<vexa::BeamformingSettings> settings) { m_Settings = settings; }
-  void SetImage(vexa::Image::Pointer image) { m_Image = image; }
-  void SetService(vexa::PhotoacousticFilterService::Pointer service) { m_Service = service; }
-
   /** Microseconds of hardware delay cut from the top of the image before beamforming (0: none). */
   float m_DelayMicroseconds = 0;
 
 signals:
-  void result(vexa::Image::Pointer image, std::string nameExtension);
   void updateProgress(int progress, std::string progressInfo);
   void message(std::string message);
-  void failed(std::string message);
 
 protected:
   void run() override;
 
 private:
   itk::SmartPointer<vexa::BeamformingSettings> m_Settings;
-  vexa::Image::Pointer m_Image;
-  vexa::PhotoacousticFilterService::Pointer m_Service;
 };
 
-class BmodeThread : public QThread
+class BmodeThread : public PAImageProcessingWorker
 {
   Q_OBJECT
 public:
   BmodeThread() = default;
   ~BmodeThread() override;
 
-  void SetImage(vexa::Image::Pointer image) { m_Image = image; }
-  void SetService(vexa::PhotoacousticFilterService::Pointer service) { m_Service = service; }
-
   vexa::PhotoacousticFilterService::BModeMethod m_Method = vexa::PhotoacousticFilterService::EnvelopeDetection;
   bool m_LogCompression = false;
   /** Depth spacing (mm) resampled to after the B-mode filter; 0: no resampling. */
   double m_DepthSpacing = 0;
 
-signals:
-  void result(vexa::Image::Pointer image, std::string nameExtension);
-  void failed(std::string message);
-
 protected:
   void run() override;
-
-private:
-  vexa::Image::Pointer m_Image;
-  vexa::PhotoacousticFilterService::Pointer m_Service;
 };
 
-class CropThread : public QThread
+class CropThread : public PAImageProcessingWorker
 {
   Q_OBJECT
 public:
   CropThread() = default;
   ~CropThread() override;
 
-  void SetImage(vexa::Image::Pointer image) { m_Image = image; }
-  void SetService(vexa::PhotoacousticFilterService::Pointer service) { m_Service = service; }
-
   int m_CutTop = 0;
   int m_CutBottom = 0;
   int m_LastSlice = 0;
   int m_FirstSlice = 0;
 
-signals:
-  void result(vexa::Image::Pointer image, std::string nameExtension);
-  void failed(std::string message);
-
 protected:
   void run() override;
-
-private:
-  vexa::Image::Pointer m_Image;
-  vexa::PhotoacousticFilterService::Pointer m_Service;
 };
 
-class BandpassThread : public QThread
+class BandpassThread : public PAImageProcessingWorker
 {
   Q_OBJECT
 public:
   BandpassThread() = default;
   ~BandpassThread() override;
-
-  void SetImage(vexa::Image::Pointer image) { m_Image = image; }
-  void SetService(vexa::PhotoacousticFilterService::Pointer service) { m_Service = service; }
 
   float m_HighPassHz = 0;
   float m_LowPassHz = 0;
@@ -126,16 +119,8 @@ public:
   float m_SpeedOfSound = 0;
   bool m_SpatialInput = false;
 
-signals:
-  void result(vexa::Image::Pointer image, std::string nameExtension);
-  void failed(std::string message);
-
 protected:
   void run() override;
-
-private:
-  vexa::Image::Pointer m_Image;
-  vexa::PhotoacousticFilterService::Pointer m_Service;
 };
 
 #endif
