@@ -1,8 +1,12 @@
 #ifndef vexaTestTemporaryFolder_h
 #define vexaTestTemporaryFolder_h
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -36,6 +40,26 @@ namespace vexa
     private:
       std::filesystem::path m_Path;
     };
+
+    /** The whole file as bytes; empty when it cannot be read. */
+    inline std::string ReadFile(const std::string &path)
+    {
+      std::ifstream in(path, std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    /** Writes exactly these bytes (a test's hand-made file). */
+    inline void WriteBytes(const std::string &path, const std::string &bytes)
+    {
+      std::ofstream(path, std::ios::binary) << bytes;
+    }
+
+    /** What stands at path, the link itself rather than its target (S_IFREG, S_IFLNK, ...); 0 when nothing. */
+    inline mode_t FileTypeAt(const std::string &path)
+    {
+      struct stat info;
+      return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
+    }
   }
 }
 

@@ -29,14 +29,6 @@ namespace
     char do_decimal_point() const override { return ','; }
   };
 
-  std::string ReadFile(const std::string &path)
-  {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-  }
-
   /** Ostrel's module started for the test, so that its activator has registered the measurements. */
   class Measurements : public ::testing::Test
   {
@@ -70,16 +62,16 @@ TEST_F(Measurements, ExportByteForByte)
   m_Measurements->AddMeasurement(1, 6, 2000);
   m_Measurements->AddMeasurement(4000000000u, 4000000000u, -9000000000000000000LL);
   ASSERT_TRUE(m_Measurements->ExportData(File()));
-  EXPECT_EQ("3\n2;1;1000;5;2000;6;\n1;3;1500;5;\n1;4000000000;-9000000000000000000;4000000000;\n", ReadFile(File()));
+  EXPECT_EQ("3\n2;1;1000;5;2000;6;\n1;3;1500;5;\n1;4000000000;-9000000000000000000;4000000000;\n", vexa::test::ReadFile(File()));
 
   // The export does not clear; a reset does, and leaves recording on.
   ASSERT_TRUE(m_Measurements->ExportData(File()));
   m_Measurements->Reset();
   EXPECT_FALSE(m_Measurements->ExportData(File()));
-  EXPECT_EQ("0\n", ReadFile(File()));
+  EXPECT_EQ("0\n", vexa::test::ReadFile(File()));
   m_Measurements->AddMeasurement(2, 1, 7);
   ASSERT_TRUE(m_Measurements->ExportData(File()));
-  EXPECT_EQ("1\n1;2;7;1;\n", ReadFile(File()));
+  EXPECT_EQ("1\n1;2;7;1;\n", vexa::test::ReadFile(File()));
 }
 
 TEST_F(Measurements, RecordsOnlyWhileStartedAndStampsWithTheSteadyClock)
@@ -97,7 +89,7 @@ TEST_F(Measurements, RecordsOnlyWhileStartedAndStampsWithTheSteadyClock)
   m_Measurements->AddMeasurement(7, 3, 43);
   ASSERT_TRUE(m_Measurements->ExportData(File()));
   long long stamp = 0;
-  ASSERT_EQ(1, std::sscanf(ReadFile(File()).c_str(), "1\n2;7;%lld;1;42;2;\n", &stamp));
+  ASSERT_EQ(1, std::sscanf(vexa::test::ReadFile(File()).c_str(), "1\n2;7;%lld;1;42;2;\n", &stamp));
   EXPECT_GE(stamp, before);
   EXPECT_LE(stamp, after);
 }
@@ -113,7 +105,7 @@ TEST_F(Measurements, ExportIgnoresTheProcessLocaleAndLeavesItAlone)
   const std::string afterName = std::locale().name();
   std::locale::global(previous);
   ASSERT_TRUE(exported);
-  EXPECT_EQ("1\n1;1234;1234567;5678;\n", ReadFile(File()));
+  EXPECT_EQ("1\n1;1234;1234567;5678;\n", vexa::test::ReadFile(File()));
   EXPECT_EQ(cLocale, afterC);
   EXPECT_EQ("*", afterName); // still the grouping locale set above
 }
@@ -143,7 +135,7 @@ TEST_F(Measurements, SeveralThreadsRecordAtOnce)
     t.join();
   exporter.join();
   ASSERT_TRUE(m_Measurements->ExportData(File()));
-  std::istringstream lines(ReadFile(File()));
+  std::istringstream lines(vexa::test::ReadFile(File()));
   std::string line;
   std::getline(lines, line);
   EXPECT_EQ("4", line);
@@ -175,6 +167,6 @@ TEST(MeasurementsService, FollowsTheModuleThroughStopAndStart)
   vexa::test::TemporaryFolder folder;
   const std::string path = folder.File("latency.txt");
   EXPECT_FALSE(again->ExportData(path));
-  EXPECT_EQ("0\n", ReadFile(path));
+  EXPECT_EQ("0\n", vexa::test::ReadFile(path));
   module->Stop();
 }

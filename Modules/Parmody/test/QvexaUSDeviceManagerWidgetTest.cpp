@@ -73,21 +73,6 @@ namespace
     bool OnConnection() override { throw std::runtime_error("driver crashed"); }
   };
 
-  std::vector<vexa::USDevice::Pointer> RegisteredDevices()
-  {
-    us::ModuleContext *context = us::GetModuleContext();
-    std::vector<vexa::USDevice::Pointer> devices;
-    for (const auto &reference : context->GetServiceReferences<vexa::USDevice>())
-    {
-      if (vexa::USDevice *device = context->GetService(reference))
-      {
-        devices.push_back(device);
-        context->UngetService(reference);
-      }
-    }
-    return devices;
-  }
-
   QStringList Texts(const DialogDriver &dialogs, int first = 0)
   {
     QStringList texts;
@@ -134,7 +119,7 @@ namespace
     }
     void TearDown() override
     {
-      for (const vexa::USDevice::Pointer &device : RegisteredDevices())
+      for (const vexa::USDevice::Pointer &device : vexa::test::RegisteredUSDevices())
         device->UnregisterOnService();
       EXPECT_TRUE(QtApplication::ProcessEventsUntil([this] { return List()->count() == 0; }));
       EXPECT_EQ(nullptr, QApplication::overrideCursor());
@@ -389,7 +374,7 @@ TEST_F(DeviceManager, RemovesDevicesOfEveryClassAndDisconnectsAll)
   Click("m_BtnRemove");
   ASSERT_TRUE(WaitForEntries(0));
   EXPECT_TRUE(WaitForButtons("off Activate | off | off"));
-  EXPECT_TRUE(RegisteredDevices().empty());
+  EXPECT_TRUE(vexa::test::RegisteredUSDevices().empty());
 
   sink.Clear();
   manager.DisconnectAllDevices();
@@ -461,7 +446,7 @@ TEST_F(DeviceWays, AVideoDeviceOnAClipFromCreationToRemoval)
   ASSERT_TRUE(WaitForEntries(1));
   EXPECT_EQ("Unknown Manufacturer Unknown Model", List()->item(0)->text());
   ASSERT_TRUE(WaitForButtons("on Activate | on | on"));
-  const std::vector<vexa::USDevice::Pointer> devices = RegisteredDevices();
+  const std::vector<vexa::USDevice::Pointer> devices = vexa::test::RegisteredUSDevices();
   ASSERT_EQ(1u, devices.size());
   vexa::USDevice::Pointer device = devices[0];
 
@@ -495,7 +480,7 @@ TEST_F(DeviceWays, AVideoDeviceOnAClipFromCreationToRemoval)
 
   Click("m_BtnRemove");
   ASSERT_TRUE(WaitForEntries(0));
-  EXPECT_TRUE(RegisteredDevices().empty());
+  EXPECT_TRUE(vexa::test::RegisteredUSDevices().empty());
   EXPECT_EQ(QStringList{"file dialog: Open Video File"}, Texts(dialogs));
 }
 
@@ -509,7 +494,7 @@ TEST_F(DeviceWays, AnOpenIGTLinkClientAgainstATestServer)
   CreateClient("127.0.0.1", server->GetPortNumber());
   ASSERT_TRUE(WaitForEntries(1));
   ASSERT_TRUE(WaitForButtons("on Activate | on | off"));
-  vexa::USDevice::Pointer device = RegisteredDevices().at(0);
+  vexa::USDevice::Pointer device = vexa::test::RegisteredUSDevices().at(0);
 
   Click("m_BtnActivate");
   ASSERT_TRUE(device->GetIsActive());

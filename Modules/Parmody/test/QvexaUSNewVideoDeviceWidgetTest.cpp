@@ -164,21 +164,6 @@ namespace
     }
   };
 
-  std::vector<vexa::USDevice::Pointer> RegisteredDevices()
-  {
-    us::ModuleContext *context = us::GetModuleContext();
-    std::vector<vexa::USDevice::Pointer> devices;
-    for (const auto &reference : context->GetServiceReferences<vexa::USDevice>())
-    {
-      if (vexa::USDevice *device = context->GetService(reference))
-      {
-        devices.push_back(device);
-        context->UngetService(reference);
-      }
-    }
-    return devices;
-  }
-
   /** What the dialogs showed from the `first` one on: a message box's text, a file dialog's title. */
   QStringList Texts(const DialogDriver &dialogs, int first = 0)
   {
@@ -198,7 +183,7 @@ namespace
     }
     void TearDown() override
     {
-      for (const vexa::USDevice::Pointer &device : RegisteredDevices())
+      for (const vexa::USDevice::Pointer &device : vexa::test::RegisteredUSDevices())
         device->UnregisterOnService();
       EXPECT_EQ(0, dialogs.PendingAnswers()) << "a dialog the test expected did not come";
     }
@@ -247,11 +232,6 @@ namespace
     bool m_Set = false;
   };
 
-  std::string ReadFile(const std::string &path)
-  {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
 }
 
 TEST_F(NewDeviceForm, IsBuiltAsDesignedAndFollowsTheSourceChoice)
@@ -492,7 +472,7 @@ TEST_F(NewDeviceForm, CreatesAVideoDeviceOnAFileOncePerClick)
   form.Click("m_BtnDone");
 
   ASSERT_EQ(1, finished.count());
-  std::vector<vexa::USDevice::Pointer> devices = RegisteredDevices();
+  std::vector<vexa::USDevice::Pointer> devices = vexa::test::RegisteredUSDevices();
   ASSERT_EQ(1u, devices.size());
   auto *video = dynamic_cast<vexa::USVideoDevice *>(devices[0].GetPointer());
   ASSERT_NE(nullptr, video);
@@ -515,7 +495,7 @@ TEST_F(NewDeviceForm, CreatesAVideoDeviceOnAFileOncePerClick)
   // the form is cleared and no longer creates
   EXPECT_TRUE(form.Entries("m_Probes").isEmpty());
   form.Click("m_BtnDone");
-  EXPECT_EQ(1u, RegisteredDevices().size());
+  EXPECT_EQ(1u, vexa::test::RegisteredUSDevices().size());
   EXPECT_EQ(1, finished.count());
 
   // without any probe a device gets the one probe "default" at depth 0; from a camera index
@@ -524,7 +504,7 @@ TEST_F(NewDeviceForm, CreatesAVideoDeviceOnAFileOncePerClick)
   form.TypeValue("m_DeviceSelector", "3");
   form.Click("m_BtnDone");
   EXPECT_EQ(2, finished.count());
-  devices = RegisteredDevices();
+  devices = vexa::test::RegisteredUSDevices();
   ASSERT_EQ(2u, devices.size());
   auto *camera = dynamic_cast<vexa::USVideoDevice *>(devices[1].GetPointer());
   ASSERT_NE(nullptr, camera);
@@ -551,7 +531,7 @@ TEST_F(NewDeviceForm, CreatesOpenIGTLinkClientsAndServersWithTheFormsDefaults)
     form.Click(c.radio);
     form.Click("m_BtnDone");
     EXPECT_EQ(1, finished.count());
-    const std::vector<vexa::USDevice::Pointer> devices = RegisteredDevices();
+    const std::vector<vexa::USDevice::Pointer> devices = vexa::test::RegisteredUSDevices();
     ASSERT_EQ(1u, devices.size());
     auto *igtl = dynamic_cast<vexa::USIGTLDevice *>(devices[0].GetPointer());
     ASSERT_NE(nullptr, igtl);
@@ -611,8 +591,8 @@ TEST_F(NewDeviceForm, EditsAVideoDeviceInPlaceAndRefusesOtherDevices)
   form.Click("m_BtnDone");
 
   EXPECT_EQ(1, finished.count());
-  EXPECT_EQ(1u, RegisteredDevices().size()) << "changed in place, not made anew";
-  EXPECT_EQ(device.GetPointer(), RegisteredDevices()[0].GetPointer());
+  EXPECT_EQ(1u, vexa::test::RegisteredUSDevices().size()) << "changed in place, not made anew";
+  EXPECT_EQ(device.GetPointer(), vexa::test::RegisteredUSDevices()[0].GetPointer());
   EXPECT_EQ("L15", device->GetName());
   EXPECT_EQ("new", device->GetComment());
   std::string probes;
@@ -651,7 +631,7 @@ TEST_F(NewDeviceForm, EditsAVideoDeviceInPlaceAndRefusesOtherDevices)
   form.CreateNewDevice();
   form.Click("m_BtnDone");
   EXPECT_EQ(4, finished.count());
-  EXPECT_EQ(2u, RegisteredDevices().size());
+  EXPECT_EQ(2u, vexa::test::RegisteredUSDevices().size());
   EXPECT_EQ("Acme", device->GetManufacturer());
   EXPECT_EQ(2u, device->GetAllProbes().size());
 
@@ -706,7 +686,7 @@ TEST_F(NewDeviceForm, ConfigurationRoundTripKeepsEveryValue)
   EXPECT_TRUE(loaded.Get<QRadioButton>("m_RadioDeviceSource")->isChecked()) << "the source choice is not stored";
 
   // the file says version 1 and a video device whatever the source choice
-  const std::string text = ReadFile(file);
+  const std::string text = vexa::test::ReadFile(file);
   EXPECT_NE(std::string::npos, text.find("fileversion=\"1\"")) << text;
   EXPECT_NE(std::string::npos, text.find("deviceType=\"video\"")) << text;
 
@@ -786,7 +766,7 @@ TEST_F(NewDeviceForm, ARefusedConfigurationWriteKeepsTheOldFile)
     ASSERT_TRUE(limit.IsSet());
     form.Click("m_BtnSave");
   }
-  EXPECT_EQ(old, ReadFile(file));
+  EXPECT_EQ(old, vexa::test::ReadFile(file));
   ASSERT_EQ(3, Texts(dialogs).size());
   EXPECT_EQ(kWriteError, Texts(dialogs)[2]);
 
@@ -794,6 +774,6 @@ TEST_F(NewDeviceForm, ARefusedConfigurationWriteKeepsTheOldFile)
   dialogs.AnswerFileDialog(QString::fromStdString(file));
   dialogs.AnswerMessageBox(QMessageBox::Yes);
   form.Click("m_BtnSave");
-  EXPECT_NE(std::string::npos, ReadFile(file).find("<probe name=\"Linear\">"));
+  EXPECT_NE(std::string::npos, vexa::test::ReadFile(file).find("<probe name=\"Linear\">"));
   EXPECT_EQ(5, Texts(dialogs).size());
 }

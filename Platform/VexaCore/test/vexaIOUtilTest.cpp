@@ -198,11 +198,6 @@ namespace
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
-  void WriteBytes(const std::string &path, const std::string &bytes)
-  {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
-
   std::string Replaced(std::string text, const std::string &from, const std::string &to)
   {
     const auto at = text.find(from);
@@ -324,7 +319,7 @@ TEST_P(IOUtilHostileFile, IsRefusedBeforeItsPixelsAreReadOrLoadsWhenSound)
   const HostileFileCase &c = GetParam();
   TemporaryFolder folder;
   const std::string path = folder.File(std::string(c.name) + ".nrrd");
-  WriteBytes(path, c.bytes(CompressedNrrd(folder)));
+  vexa::test::WriteBytes(path, c.bytes(CompressedNrrd(folder)));
   if (std::string(c.error).empty())
   {
     EXPECT_NO_THROW(vexa::IOUtil::LoadImage(path));
@@ -370,7 +365,7 @@ TEST(IOUtil, ANegativeSpacingTurnsTheAxisRound)
 {
   TemporaryFolder folder;
   const std::string path = folder.File("negative.nrrd");
-  WriteBytes(path, RawHeader + "spacings: -0.3 0.5\nencoding: raw\n\n" + RawData);
+  vexa::test::WriteBytes(path, RawHeader + "spacings: -0.3 0.5\nencoding: raw\n\n" + RawData);
   vexa::Image::Pointer image = vexa::IOUtil::LoadImage(path);
   const auto &matrix = image->GetGeometry(0)->GetIndexToWorldTransform()->GetMatrix();
   EXPECT_NEAR(-0.3, matrix[0][0], 1e-12);

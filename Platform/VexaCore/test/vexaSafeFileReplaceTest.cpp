@@ -51,12 +51,6 @@ namespace
     return names;
   }
 
-  mode_t TypeOf(const std::string &path)
-  {
-    struct stat info;
-    return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
-  }
-
   struct ReplaceCase
   {
     const char *name;
@@ -110,7 +104,7 @@ namespace
      },
      false, false,
      [](const TemporaryFolder &f) {
-       EXPECT_EQ(S_IFLNK, TypeOf(f.File("out.nrrd")));
+       EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(f.File("out.nrrd")));
        EXPECT_EQ("data/target.bin", fs::read_symlink(f.File("out.nrrd")).string());
        EXPECT_EQ("new", ReadText(f.File("data/target.bin")));
        EXPECT_EQ(std::set<std::string>{"target.bin"}, Names(f.Path() / "data"));
@@ -123,7 +117,7 @@ namespace
      },
      true, true,
      [](const TemporaryFolder &f) {
-       EXPECT_EQ(S_IFLNK, TypeOf(f.File("out.nrrd")));
+       EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(f.File("out.nrrd")));
        EXPECT_EQ("old", ReadText(f.File("target.nrrd")));
        EXPECT_EQ((std::set<std::string>{"out.nrrd", "target.nrrd"}), Names(f.Path()));
      }},
@@ -135,8 +129,8 @@ namespace
      },
      false, false,
      [](const TemporaryFolder &f) {
-       EXPECT_EQ(S_IFLNK, TypeOf(f.File("out.nrrd")));
-       EXPECT_EQ(S_IFLNK, TypeOf(f.File("middle")));
+       EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(f.File("out.nrrd")));
+       EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(f.File("middle")));
        EXPECT_EQ("new", ReadText(f.File("end.nrrd")));
        EXPECT_EQ((std::set<std::string>{"out.nrrd", "middle", "end.nrrd"}), Names(f.Path()));
      }},
@@ -144,14 +138,14 @@ namespace
      [](const TemporaryFolder &f) { return MakeNode(f, S_IFCHR, makedev(1, 3)); }, // like /dev/null
      false, false,
      [](const TemporaryFolder &f) {
-       EXPECT_EQ(S_IFCHR, TypeOf(f.File("out.nrrd")));
+       EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(f.File("out.nrrd")));
        EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
      }},
     {"FullDeviceFailsAndStaysADevice",
      [](const TemporaryFolder &f) { return MakeNode(f, S_IFCHR, makedev(1, 7)); }, // like /dev/full
      false, true, // the device is full: a failure the writer itself would not see
      [](const TemporaryFolder &f) {
-       EXPECT_EQ(S_IFCHR, TypeOf(f.File("out.nrrd")));
+       EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(f.File("out.nrrd")));
        EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
      }},
   };
@@ -225,7 +219,7 @@ TEST(SafeFileReplaceFifo, AFifoIsWrittenToAndStaysAFifo)
   EXPECT_NE(path, written);
   reader.join();
   EXPECT_EQ("through the pipe", received);
-  EXPECT_EQ(S_IFIFO, TypeOf(path));
+  EXPECT_EQ(S_IFIFO, vexa::test::FileTypeAt(path));
   EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(folder.Path()));
 }
 

@@ -32,14 +32,6 @@ namespace
   constexpr std::chrono::seconds TimeGuard(120);
   constexpr long MemoryGuardKiB = 1024 * 1024;
 
-  std::string ReadFile(const std::string &path)
-  {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
-  void WriteBytes(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
   /** Runs the simulator (no shell). */
   vexa::test::ProgramResult RunSimulator(const std::vector<std::string> &args)
   {
@@ -71,15 +63,9 @@ namespace
     w->SetInput(volume);
     w->UseCompressionOn();
     w->Update();
-    const std::string bytes = ReadFile(path);
+    const std::string bytes = vexa::test::ReadFile(path);
     fs::remove(path);
     return bytes;
-  }
-
-  mode_t TypeOf(const std::string &path)
-  {
-    struct stat info;
-    return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
   }
 
   std::string Replace(std::string text, const std::string &what, const std::string &with)
@@ -109,12 +95,12 @@ namespace
   std::string SoundInputAndOldOutput(const TemporaryFolder &f, const std::string &in, const std::string &volume,
                                      const std::string &outName)
   {
-    WriteBytes(in, volume);
-    WriteBytes(f.File(outName), OldOutput);
+    vexa::test::WriteBytes(in, volume);
+    vexa::test::WriteBytes(f.File(outName), OldOutput);
     return f.File(outName);
   }
 
-  void OldOutputIntact(const TemporaryFolder &, const std::string &out) { EXPECT_EQ(OldOutput, ReadFile(out)); }
+  void OldOutputIntact(const TemporaryFolder &, const std::string &out) { EXPECT_EQ(OldOutput, vexa::test::ReadFile(out)); }
 
   const HostileCase HostileCases[] = {
     {"OutputNamedPng",
@@ -125,17 +111,17 @@ namespace
      OldOutputIntact},
     {"OutputNamedNhdr",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
-       WriteBytes(in, volume);
+       vexa::test::WriteBytes(in, volume);
        return f.File("out.nhdr");
      },
      2, "VexaMcxyz: Cannot write \"<out>\": the fluence is written as NRRD with its data attached",
      [](const TemporaryFolder &, const std::string &out) { EXPECT_FALSE(fs::exists(out)); }},
     {"OutputInCapitals",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
-       WriteBytes(in, volume);
+       vexa::test::WriteBytes(in, volume);
        return f.File("OUT.NRRD");
      },
-     0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(0u, ReadFile(out).find("NRRD000")); }},
+     0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(0u, vexa::test::ReadFile(out).find("NRRD000")); }},
     {"InputWithADamagedCrc",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
        std::string damaged = volume;
@@ -156,30 +142,30 @@ namespace
      2, "VexaMcxyz: Cannot load \"<in>\": the space direction of axis 3", OldOutputIntact},
     {"OutputIsALink",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
-       WriteBytes(in, volume);
+       vexa::test::WriteBytes(in, volume);
        fs::create_directory(f.File("results"));
-       WriteBytes(f.File("results/kept.nrrd"), OldOutput);
+       vexa::test::WriteBytes(f.File("results/kept.nrrd"), OldOutput);
        fs::create_symlink("results/kept.nrrd", f.File("out.nrrd"));
        return f.File("out.nrrd");
      },
      0, "",
      [](const TemporaryFolder &f, const std::string &out) {
-       EXPECT_EQ(S_IFLNK, TypeOf(out));
-       EXPECT_EQ(0u, ReadFile(f.File("results/kept.nrrd")).find("NRRD000"));
+       EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(out));
+       EXPECT_EQ(0u, vexa::test::ReadFile(f.File("results/kept.nrrd")).find("NRRD000"));
        EXPECT_EQ(1, std::distance(fs::directory_iterator(f.File("results")), fs::directory_iterator()));
      }},
     {"OutputIsANullDevice",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
-       WriteBytes(in, volume);
+       vexa::test::WriteBytes(in, volume);
        return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? f.File("out.nrrd") : std::string();
      },
-     0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, TypeOf(out)); }},
+     0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
     {"OutputIsAFullDevice",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
-       WriteBytes(in, volume);
+       vexa::test::WriteBytes(in, volume);
        return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? f.File("out.nrrd") : std::string();
      },
-     2, "VexaMcxyz: Cannot write \"<out>\": ", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, TypeOf(out)); }},
+     2, "VexaMcxyz: Cannot write \"<out>\": ", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
   };
 
   class SimulatorHostileFiles : public ::testing::TestWithParam<HostileCase>
@@ -215,13 +201,13 @@ TEST(SimulatorHostileFifo, AFifoAtTheOutputIsWrittenToAndStaysAFifo)
 {
   TemporaryFolder folder;
   const std::string in = folder.File("volume.nrrd"), out = folder.File("fluence.nrrd");
-  WriteBytes(in, CompressedVolume(folder));
+  vexa::test::WriteBytes(in, CompressedVolume(folder));
   ASSERT_EQ(0, ::mkfifo(out.c_str(), 0600));
   std::string received;
-  std::thread reader([&] { received = ReadFile(out); });
+  std::thread reader([&] { received = vexa::test::ReadFile(out); });
   const auto r = RunSimulator({"-i", in, "-o", out, "-n", "2000", "-seed", "3", "-threads", "1"});
   reader.join();
   EXPECT_EQ(0, r.exitCode) << r.err;
-  EXPECT_EQ(S_IFIFO, TypeOf(out));
+  EXPECT_EQ(S_IFIFO, vexa::test::FileTypeAt(out));
   EXPECT_EQ(0u, received.find("NRRD000")) << received.substr(0, 40);
 }

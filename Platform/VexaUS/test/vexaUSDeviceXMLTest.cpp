@@ -83,14 +83,6 @@ namespace
     return writer.WriteUltrasoundVideoDeviceConfiguration(config);
   }
 
-  std::string Slurp(const std::string &path)
-  {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
   void Spit(const std::string &path, const std::string &text)
   {
     std::ofstream(path, std::ios::binary) << text;
@@ -127,7 +119,7 @@ TEST(USDeviceXML, RoundTripKeepsEveryValueInAnyLocale)
   const Config written = FullConfig();
   CommaLocale locale;
   ASSERT_TRUE(Write(path, written));
-  const std::string text = Slurp(path);
+  const std::string text = vexa::test::ReadFile(path);
   EXPECT_EQ(0u, text.find("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"));
   EXPECT_NE(std::string::npos, text.find("spacingY=\"0.25\"")) << "numbers in the C locale";
   EXPECT_NE(std::string::npos, text.find("超音波 Model")) << "texts as UTF-8";
@@ -173,7 +165,7 @@ TEST(USDeviceXML, BrokenFilesAreRefusedWithARecordAndChangeNothing)
   TemporaryFolder folder;
   const std::string good = folder.File("good.xml");
   ASSERT_TRUE(Write(good, FullConfig()));
-  const std::string goodText = Slurp(good);
+  const std::string goodText = vexa::test::ReadFile(good);
   const auto replace = [&](const std::string &from, const std::string &to) {
     std::string text = goodText;
     const std::size_t at = text.find(from);

@@ -12,6 +12,9 @@
 
 #include <vexaPixelTypeTraits.h>
 
+#include <usGetModuleContext.h>
+#include <usModuleContext.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -451,6 +454,22 @@ namespace vexa
       USTestBModeControls::Pointer m_BModeFake;
       USTestProbesControls::Pointer m_ProbesFake;
     };
+
+    /** Every ultrasound device registered now, as the calling binary's module context sees them. */
+    inline std::vector<USDevice::Pointer> RegisteredUSDevices()
+    {
+      us::ModuleContext *context = us::GetModuleContext();
+      std::vector<USDevice::Pointer> devices;
+      for (const auto &reference : context->GetServiceReferences<USDevice>())
+      {
+        if (USDevice *device = context->GetService(reference))
+        {
+          devices.push_back(device);
+          context->UngetService(reference);
+        }
+      }
+      return devices;
+    }
   }
 }
 

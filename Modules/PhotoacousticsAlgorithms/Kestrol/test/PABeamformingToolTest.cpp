@@ -41,14 +41,6 @@ namespace
   constexpr std::chrono::seconds TimeGuard(120);
   constexpr long MemoryGuardKiB = 1024 * 1024;
 
-  std::string ReadFile(const std::string &path)
-  {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
-
   /** Runs Kestrol with the arguments (no shell). */
   Result RunKestrol(const std::vector<std::string> &args)
   {
@@ -232,17 +224,9 @@ namespace
     io->SetUseCompression(true);
     io->SetFileName(path);
     io->Write(access.GetData());
-    std::string bytes = ReadFile(path);
+    std::string bytes = vexa::test::ReadFile(path);
     fs::remove(path);
     return bytes;
-  }
-
-  void WriteBytes(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-  mode_t TypeOf(const std::string &path)
-  {
-    struct stat info;
-    return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
   }
 
   struct HostileCase
@@ -265,11 +249,11 @@ namespace
 
   std::string ExistingOutput(const TemporaryFolder &f)
   {
-    WriteBytes(f.File("out.nrrd"), OldOutput);
+    vexa::test::WriteBytes(f.File("out.nrrd"), OldOutput);
     return f.File("out.nrrd");
   }
 
-  void OldOutputIntact(const TemporaryFolder &, const std::string &out) { EXPECT_EQ(OldOutput, ReadFile(out)); }
+  void OldOutputIntact(const TemporaryFolder &, const std::string &out) { EXPECT_EQ(OldOutput, vexa::test::ReadFile(out)); }
 
   std::string Replace(std::string text, const std::string &what, const std::string &with)
   {
@@ -281,28 +265,28 @@ namespace
   const HostileCase HostileCases[] = {
     {"NanPitch",
      [](const TemporaryFolder &f, const std::string &in, const std::string &) {
-       WriteBytes(in, RawFile("nan 0.025"));
+       vexa::test::WriteBytes(in, RawFile("nan 0.025"));
        return ExistingOutput(f);
      },
      1, "Cannot load \"<in>\": the spacing of axis 0 is nan; a spacing must be a finite number other than zero.",
      OldOutputIntact},
     {"ZeroTimeStep",
      [](const TemporaryFolder &f, const std::string &in, const std::string &) {
-       WriteBytes(in, RawFile("0.3 0"));
+       vexa::test::WriteBytes(in, RawFile("0.3 0"));
        return ExistingOutput(f);
      },
      1, "Cannot load \"<in>\": the spacing of axis 1 is 0; a spacing must be a finite number other than zero.",
      OldOutputIntact},
     {"NegativePitch",
      [](const TemporaryFolder &f, const std::string &in, const std::string &) {
-       WriteBytes(in, RawFile("-0.3 0.025"));
+       vexa::test::WriteBytes(in, RawFile("-0.3 0.025"));
        return ExistingOutput(f);
      },
      1, "Cannot beamform \"<in>\": its x spacing, the element pitch, is -0.3 mm; a pitch must be positive.",
      OldOutputIntact},
     {"NegativeTimeStep",
      [](const TemporaryFolder &f, const std::string &in, const std::string &) {
-       WriteBytes(in, RawFile("0.3 -0.025"));
+       vexa::test::WriteBytes(in, RawFile("0.3 -0.025"));
        return ExistingOutput(f);
      },
      1,
@@ -312,19 +296,19 @@ namespace
      [](const TemporaryFolder &f, const std::string &in, const std::string &z) {
        std::string bytes = z;
        bytes[bytes.size() - 8] ^= 0x10;
-       WriteBytes(in, bytes);
+       vexa::test::WriteBytes(in, bytes);
        return ExistingOutput(f);
      },
      1, "Cannot load \"<in>\": its compressed data is damaged: the CRC does not match.", OldOutputIntact},
     {"GzipCutShort", // the path on which ITK's gzip reader leaks: never reached
      [](const TemporaryFolder &f, const std::string &in, const std::string &z) {
-       WriteBytes(in, z.substr(0, z.size() / 2));
+       vexa::test::WriteBytes(in, z.substr(0, z.size() / 2));
        return ExistingOutput(f);
      },
      1, "Cannot load \"<in>\": its compressed data is cut short.", OldOutputIntact},
     {"ClaimOfThreeGiBInATinyFile",
      [](const TemporaryFolder &f, const std::string &in, const std::string &) {
-       WriteBytes(in, RawFile("0.3 0.025", "1024 786432", 16));
+       vexa::test::WriteBytes(in, RawFile("0.3 0.025", "1024 786432", 16));
        return ExistingOutput(f);
      },
      1, "Cannot load \"<in>\": its header claims 3221225472 bytes of pixel data, the file holds 16 bytes.",
@@ -338,7 +322,7 @@ namespace
      1, "Cannot load \"<in>\": it is not a regular file.", OldOutputIntact},
     {"TwelveThousandElements", // memory once grew with the square of the element count
      [](const TemporaryFolder &f, const std::string &in, const std::string &) {
-       WriteBytes(in, RawFile("0.3 0.025", "12000 2", 12000 * 2 * 4));
+       vexa::test::WriteBytes(in, RawFile("0.3 0.025", "12000 2", 12000 * 2 * 4));
        return f.File("wide.nrrd");
      },
      0, "",
@@ -358,13 +342,13 @@ namespace
     {"OutputIsALink",
      [](const TemporaryFolder &f, const std::string &, const std::string &) {
        fs::create_directory(f.File("results"));
-       WriteBytes(f.File("results/kept.nrrd"), OldOutput);
+       vexa::test::WriteBytes(f.File("results/kept.nrrd"), OldOutput);
        fs::create_symlink("results/kept.nrrd", f.File("out.nrrd"));
        return f.File("out.nrrd");
      },
      0, "",
      [](const TemporaryFolder &f, const std::string &out) {
-       EXPECT_EQ(S_IFLNK, TypeOf(out));
+       EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(out));
        EXPECT_EQ("results/kept.nrrd", fs::read_symlink(out).string());
        EXPECT_EQ(vexa::RawPhotoacousticSample::Elements, vexa::IOUtil::LoadImage(f.File("results/kept.nrrd"))->GetDimension(0));
        EXPECT_EQ(1, std::distance(fs::directory_iterator(f.File("results")), fs::directory_iterator()));
@@ -373,13 +357,13 @@ namespace
      [](const TemporaryFolder &f, const std::string &, const std::string &) {
        return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? f.File("out.nrrd") : std::string();
      },
-     0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, TypeOf(out)); }},
+     0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
     {"OutputIsAFullDevice",
      [](const TemporaryFolder &f, const std::string &, const std::string &) {
        return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? f.File("out.nrrd") : std::string();
      },
      1, "Cannot write \"<out>\": No space left on device.",
-     [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, TypeOf(out)); }},
+     [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
   };
 
   class KestrolHostileFiles : public ::testing::TestWithParam<HostileCase>
@@ -417,11 +401,11 @@ TEST(KestrolHostileFifo, AFifoAtTheOutputIsWrittenToAndStaysAFifo)
   vexa::IOUtil::Save(vexa::RawPhotoacousticSample::Make(), in);
   ASSERT_EQ(0, ::mkfifo(out.c_str(), 0600));
   std::string received;
-  std::thread reader([&] { received = ReadFile(out); });
+  std::thread reader([&] { received = vexa::test::ReadFile(out); });
   const Result r = RunKestrol({"-i", in, "-o", out});
   reader.join();
   EXPECT_EQ(0, r.exitCode) << r.err;
-  EXPECT_EQ(S_IFIFO, TypeOf(out));
+  EXPECT_EQ(S_IFIFO, vexa::test::FileTypeAt(out));
   EXPECT_EQ(0u, received.find("NRRD000")) << received.substr(0, 40);
   EXPECT_GT(received.size(), std::size_t(vexa::RawPhotoacousticSample::Elements) * vexa::RawPhotoacousticSample::Samples * 4);
   EXPECT_LT(PeakResidentKiBOfChildren(), MemoryGuardKiB);
