@@ -353,6 +353,7 @@ TEST(Workbench, OpensSavesAndDrawsImages)
   ASSERT_EQ(3, texts.size());
   EXPECT_TRUE(texts.mid(1).contains("Select an image to save."));
   EXPECT_EQ(1, texts.mid(1).filter("no/such/folder").size());
+  EXPECT_EQ(0, texts.filter(".cpp:").size()) << "the user reads the reason, not a source position";
   EXPECT_EQ(0, dialogs.PendingAnswers());
 }
 
