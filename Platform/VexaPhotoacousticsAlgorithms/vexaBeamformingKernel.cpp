@@ -24,8 +24,10 @@ namespace
   bool PositiveFinite(double v) { return std::isfinite(v) && v > 0.0; }
 
   // Rows per work item: the tracks of one block of rows for all elements stay
-  // in the second-level cache, the sums of a line in the first.
-  constexpr unsigned int RowBlock = 256;
+  // in the second-level cache, the sums of a line in the first, and a frame
+  // of the usual size makes enough items (128 for 128 x 2048) for eight
+  // threads to end within a small item of each other.
+  constexpr unsigned int RowBlock = 128;
   // Lines per work item: they share most of their tracks, and a row of their
   // output fills a cache line.
   constexpr unsigned int LineGroup = 16;
@@ -99,6 +101,12 @@ namespace
     // per (line, padded row): what the pixel's sum is divided by (0: no value), see WeightSums
     std::vector<float> norm;
     std::size_t bytes = 0;
+
+    // The reconstruction items of a frame, costliest first: line group g and
+    // row block b as g * rowBlocks + b. Handed out in this order, the cheap
+    // items come last and fill the gaps, so the threads end together.
+    unsigned int rowBlocks = 0;
+    std::vector<std::uint32_t> order;
 
     long long OffsetKey(unsigned int line, unsigned int e) const
     {
@@ -480,6 +488,68 @@ namespace
     return k;
   }
 
+  /**
+   * Orders the items of a frame by their work: the rows in which each
+   * element counts (with its vector rounding), plus a fixed share per
+   * element and line for the loop around them. Made from the rows per line
+   * group where elements come in and drop out, so it takes lines x elements
+   * + groups x rows steps whatever the geometry.
+   */
+  void OrderItems(Plan &plan)
+  {
+    const unsigned int padded = plan.paddedRows;
+    plan.rowBlocks = (plan.rows + RowBlock - 1) / RowBlock;
+    const unsigned int groups = (plan.lines + LineGroup - 1) / LineGroup;
+    std::vector<double> cost(static_cast<std::size_t>(groups) * plan.rowBlocks, 0.0);
+    std::vector<int> change(padded + 1);
+    constexpr double PerElement = Simd::Lanes; // the loop's own work, in rows
+    for (unsigned int g = 0; g < groups; ++g)
+    {
+      std::fill(change.begin(), change.end(), 0);
+      const unsigned int l1 = std::min((g + 1) * LineGroup, plan.lines);
+      unsigned int elementsOfGroup = 0;
+      for (unsigned int l = g * LineGroup; l < l1; ++l)
+      {
+        unsigned int e0 = 0, e1 = 0;
+        plan.ElementRange(l, e0, e1);
+        elementsOfGroup += e1 - e0;
+        for (unsigned int e = e0; e < e1; ++e)
+        {
+          unsigned int first, end;
+          if (plan.shared)
+          {
+            const std::uint32_t k = plan.trackOf[static_cast<std::size_t>(l) * plan.elements + e];
+            first = plan.first[k];
+            end = plan.end[k];
+          }
+          else
+          {
+            // the recording's end is left out: an estimate is all it takes
+            first = FirstActiveRow(plan, static_cast<float>(std::fabs(plan.OffsetOfKey(plan.OffsetKey(l, e)))));
+            end = plan.rows;
+          }
+          if (first >= end)
+            continue;
+          ++change[first / Simd::Lanes * Simd::Lanes];
+          --change[std::min(RoundUp(end, Simd::Lanes), padded)];
+        }
+      }
+      int active = 0;
+      for (unsigned int r = 0; r < padded; ++r)
+      {
+        active += change[r];
+        cost[static_cast<std::size_t>(g) * plan.rowBlocks + r / RowBlock] += active;
+      }
+      for (unsigned int b = 0; b < plan.rowBlocks; ++b)
+        cost[static_cast<std::size_t>(g) * plan.rowBlocks + b] += PerElement * elementsOfGroup;
+    }
+    plan.order.resize(cost.size());
+    for (std::uint32_t i = 0; i < plan.order.size(); ++i)
+      plan.order[i] = i;
+    std::stable_sort(plan.order.begin(), plan.order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return cost[a] > cost[b]; });
+  }
+
   std::shared_ptr<const Plan> MakePlan(const PlanKey &key, const Kernel::Parameters &p, unsigned int threads)
   {
     auto plan = std::make_shared<Plan>();
@@ -555,6 +625,8 @@ namespace
         }
       });
     }
+    OrderItems(*plan);
+    plan->bytes += plan->order.size() * sizeof(std::uint32_t);
     return plan;
   }
 
@@ -828,14 +900,18 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
   // Element-major copies of the frames: the inner loop walks one element's
   // samples in order instead of striding across the elements. A single
   // sample is doubled so that interpolation always has two neighbours; the
-  // padding after each channel is zero. Made in blocks of elements, so that
-  // reads stay in cache lines, for a batch of frames at a time.
+  // padding after each channel is zero. Made in blocks of elements (so that
+  // reads stay in cache lines) and of samples (so that all threads share the
+  // copy, and the reconstruction waits for it only briefly), for a batch of
+  // frames at a time.
   constexpr unsigned int Block = 16;
+  constexpr unsigned int SampleBlock = 512;
   const std::size_t frameSize = static_cast<std::size_t>(nx) * ny;
   const std::size_t channelFrame = static_cast<std::size_t>(nx) * plan.channelStride;
   const unsigned int batch = static_cast<unsigned int>(
     std::max<std::size_t>(1, std::min<std::size_t>(nz, ChannelBatchBytes / (channelFrame * sizeof(float)))));
-  const std::size_t blocks = (nx + Block - 1) / Block;
+  const std::size_t sampleBlocks = (ny + SampleBlock - 1) / SampleBlock;
+  const std::size_t blocks = (nx + Block - 1) / Block * sampleBlocks;
   BufferLoan channels(channelFrame * batch);
 
 
@@ -860,32 +936,31 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
         const std::size_t r = item % perUnit;
         if (r < blocks)
         {
-          const unsigned int e0 = static_cast<unsigned int>(r * Block);
+          const unsigned int e0 = static_cast<unsigned int>(r / sampleBlocks * Block);
           const unsigned int e1 = std::min(e0 + Block, nx);
+          const unsigned int i0 = static_cast<unsigned int>(r % sampleBlocks * SampleBlock);
+          const unsigned int i1 = std::min(i0 + SampleBlock, ny);
           const float *src = raw + (f0 + f) * frameSize;
           float *dst = channels.Get() + f * channelFrame;
-          for (unsigned int i = 0; i < ny; ++i)
+          for (unsigned int i = i0; i < i1; ++i)
             for (unsigned int e = e0; e < e1; ++e)
               dst[static_cast<std::size_t>(e) * plan.channelStride + i] = src[static_cast<std::size_t>(i) * nx + e];
-          for (unsigned int e = e0; e < e1; ++e)
-          {
-            float *channel = dst + static_cast<std::size_t>(e) * plan.channelStride;
-            if (ny == 1)
-              channel[1] = channel[0];
-            std::fill(channel + std::max(ny, 2u), channel + plan.channelStride, 0.0f);
-          }
+          if (i1 == ny) // the block of the channels' ends
+            for (unsigned int e = e0; e < e1; ++e)
+            {
+              float *channel = dst + static_cast<std::size_t>(e) * plan.channelStride;
+              if (ny == 1)
+                channel[1] = channel[0];
+              std::fill(channel + std::max(ny, 2u), channel + plan.channelStride, 0.0f);
+            }
           copied[f].fetch_add(1, std::memory_order_release);
           return;
         }
         while (copied[f].load(std::memory_order_acquire) < blocks)
           std::this_thread::yield();
-        // Items taken at the same time lie in different row blocks of one
-        // line group, so their outputs share no cache lines; within a group
-        // the deepest row blocks (widest apertures) come first and the cheap
-        // shallow ones fill the gaps.
-        const std::size_t q = r - blocks;
-        const unsigned int rb = rowBlocks - 1 - static_cast<unsigned int>(q % rowBlocks);
-        const unsigned int l0 = static_cast<unsigned int>(q / rowBlocks) * LineGroup;
+        const std::uint32_t q = plan.order[r - blocks];
+        const unsigned int rb = q % rowBlocks;
+        const unsigned int l0 = q / rowBlocks * LineGroup;
         const unsigned int l1 = std::min(l0 + LineGroup, p.lines);
         const unsigned int b0 = rb * RowBlock;
         const unsigned int b1 = std::min(b0 + RowBlock, p.samplesPerLine);
