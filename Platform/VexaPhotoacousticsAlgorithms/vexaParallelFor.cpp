@@ -185,7 +185,10 @@ namespace
         }
         catch (...)
         {
+          // not counted as done: a failed call never reaches its full count,
+          // so no tick can report it complete
           Fail(job, std::current_exception());
+          continue;
         }
         job.done.fetch_add(1, std::memory_order_release);
       }
@@ -342,7 +345,8 @@ void vexa::ParallelForEachSlot(std::size_t count,
     }
     catch (...)
     {
-      pool.Fail(job, std::current_exception());
+      pool.Fail(job, std::current_exception()); // not counted as done, see RunItems
+      continue;
     }
     job.done.fetch_add(1, std::memory_order_release);
     report();
