@@ -231,7 +231,7 @@ TEST(BeamformingKernel, EverySampleOfEveryChannelIsReadWhateverTheFrameSize)
   {
     unsigned int elements, samples, frames;
   };
-  for (const Case c : {Case{17, 1100, 2}, Case{16, 512, 1}, Case{3, 513, 1}, Case{5, 1, 1}, Case{33, 1537, 1}})
+  for (const Case c : {Case{17, 1100, 2}, Case{16, 512, 1}, Case{3, 513, 1}, Case{5, 1, 1}, Case{33, 1537, 1}, Case{70, 700, 1}})
     for (Algorithm alg : {Algorithm::DAS, Algorithm::sDMAS})
     {
       const SampleVolume raw = t::RandomVolume(c.elements, c.samples, c.frames, c.samples);
@@ -248,15 +248,19 @@ TEST(BeamformingKernel, EverySampleOfEveryChannelIsReadWhateverTheFrameSize)
       p.windowSize = 33;
       p.algorithm = alg;
       const SampleVolume ref = t::ReferenceBeamform(raw, p, true);
-      const SampleVolume fast = BeamformingKernel::Reconstruct(raw, p, 4);
-      ASSERT_EQ(fast.data.size(), ref.data.size());
-      const double tol = (alg == Algorithm::DAS ? 1e-4 : 2e-3) * std::max(1.0, MaxAbs(ref));
-      std::size_t bad = 0;
-      for (std::size_t i = 0; i < ref.data.size(); ++i)
-        if (!(std::fabs(fast.data[i] - ref.data[i]) <= tol))
-          ++bad;
-      EXPECT_EQ(bad, 0u) << c.elements << " x " << c.samples << " x " << c.frames << " "
-                         << BeamformingKernel::AlgorithmName(alg);
+      // shared tracks, and tracks made per line (more elements than one group of them)
+      for (std::size_t budget : {BeamformingKernel::DefaultTrackBudgetBytes, std::size_t(0)})
+      {
+        const SampleVolume fast = BeamformingKernel::Reconstruct(raw, p, 4, {}, budget);
+        ASSERT_EQ(fast.data.size(), ref.data.size());
+        const double tol = (alg == Algorithm::DAS ? 1e-4 : 2e-3) * std::max(1.0, MaxAbs(ref));
+        std::size_t bad = 0;
+        for (std::size_t i = 0; i < ref.data.size(); ++i)
+          if (!(std::fabs(fast.data[i] - ref.data[i]) <= tol))
+            ++bad;
+        EXPECT_EQ(bad, 0u) << c.elements << " x " << c.samples << " x " << c.frames << " "
+                           << BeamformingKernel::AlgorithmName(alg) << " budget " << budget;
+      }
     }
 }
 
