@@ -17,6 +17,7 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <mutex>
 
@@ -188,6 +189,65 @@ namespace vexa
       return image;
     }
 
+    /**
+     * Reads back what ITK's writer wrote at `written` (the temporary name of
+     * `path`): its NRRD writer reports success when a write of the header or
+     * of raw pixels failed (a full disk), and a cut-short file must not
+     * replace the user's file. A detached header must refer to its data file
+     * by a bare name: the pair is moved into place from a temporary folder,
+     * and a header that named the data file by a path would go on naming the
+     * temporary one.
+     */
+    void CheckWritten(const std::string &path, const std::string &written)
+    {
+      std::ifstream in(written, std::ios::binary);
+      std::string line;
+      while (std::getline(in, line) && !line.empty())
+      {
+        static const std::string field = "data file: ";
+        if (line.compare(0, field.size(), field) != 0)
+          continue;
+        const std::string name = line.substr(field.size());
+        if (name.empty() || name.find_first_of("/ ") != std::string::npos)
+          vexaThrow() << "Cannot save \"" << path << "\": the header refers to its data file as \"" << name
+                      << "\", not by a name beside it.";
+        if (in.eof())
+          vexaThrow() << "Cannot save \"" << path << "\": the header was cut short while it was written.";
+      }
+      try
+      {
+        IOUtil::CheckNrrdFile(written);
+      }
+      catch (const vexa::Exception &e)
+      {
+        // the reason without the temporary name, which is gone once this fails
+        std::string reason = e.GetDescription();
+        const std::string prefix = "Cannot load \"" + written + "\": ";
+        if (reason.compare(0, prefix.size(), prefix) == 0)
+          reason.erase(0, prefix.size());
+        vexaThrow() << "Cannot save \"" << path << "\": the write failed, the file read back is incomplete: " << reason;
+      }
+    }
+
+    /** Writes the pixels at `written`, the temporary name of `path`, and reads the file back. */
+    void Write(itk::NrrdImageIO &io, const ImageReadAccessor &access, const std::string &path, const std::string &written)
+    {
+      io.SetFileName(written);
+      try
+      {
+        io.Write(access.GetData());
+      }
+      catch (const vexa::Exception &)
+      {
+        throw;
+      }
+      catch (const itk::ExceptionObject &e)
+      {
+        vexaThrow() << "Cannot save \"" << path << "\": the write failed: " << e.GetDescription();
+      }
+      CheckWritten(path, written);
+    }
+
     void WriteNrrd(const Image &image, const std::string &path, const std::string &ext)
     {
       ImageReadAccessor access(&image);
@@ -233,15 +293,13 @@ namespace vexa
 
       if (ext == ".nhdr")
       {
-        // the header names its data file: both are written under their own names
-        io->SetFileName(path);
-        io->Write(access.GetData());
+        // ITK names the data file after the header and the header refers to it
+        // by that name alone: written in the group's temporary folder under the
+        // header's own name, the pair already refers to the final data file
+        ReplaceFileGroupSafely(path, [&](const std::string &writePath) { Write(*io, access, path, writePath); });
         return;
       }
-      ReplaceFileSafely(path, [&](const std::string &writePath) {
-        io->SetFileName(writePath);
-        io->Write(access.GetData());
-      });
+      ReplaceFileSafely(path, [&](const std::string &writePath) { Write(*io, access, path, writePath); });
     }
   }
 

@@ -68,10 +68,13 @@ namespace vexa
 
     /**
      * Writes the datum; the format follows the extension. A ".nrrd" file goes
-     * through ReplaceFileSafely (vexaSafeFileReplace.h): a regular file is
-     * written beside its final name and moved into place when complete, so a
-     * failed save never destroys an existing file; a link is written through
-     * to its target, a device or FIFO written to, never replaced.
+     * through ReplaceFileSafely, a ".nhdr" header and its ".raw" data file
+     * through ReplaceFileGroupSafely (vexaSafeFileReplace.h): the files are
+     * written under temporary names beside their final ones, read back (the
+     * NRRD writer does not notice every failed write), and moved into place
+     * only when whole, the data file before its header; so a failed save
+     * never destroys an existing file or pair. A link is written through to
+     * its target, a device or FIFO written to, never replaced.
      */
     static void Save(const BaseData *data, const std::string &path);
   };

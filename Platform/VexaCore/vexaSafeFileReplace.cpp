@@ -2,13 +2,16 @@
 
 #include "vexaException.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +36,7 @@ namespace vexa
     struct PendingSlot
     {
       std::atomic<int> state{Free};
+      bool folder = false; ///< a temporary folder: its files go, then the folder
       char path[PATH_MAX];
     };
 
@@ -42,7 +46,7 @@ namespace vexa
     PendingSlot g_Pending[SlotCount];
 
     /** Publishes the name; answers the slot, or -1 when every slot is taken or the name too long. */
-    int Publish(const std::string &path)
+    int Publish(const std::string &path, bool folder = false)
     {
       if (path.size() >= PATH_MAX)
         return -1;
@@ -51,6 +55,7 @@ namespace vexa
         int expected = Free;
         if (g_Pending[i].state.compare_exchange_strong(expected, Filling))
         {
+          g_Pending[i].folder = folder;
           std::memcpy(g_Pending[i].path, path.c_str(), path.size() + 1);
           g_Pending[i].state.store(Ready);
           return i;
@@ -166,6 +171,42 @@ namespace vexa
       return true;
     }
 
+    /** Copies the file `from` into the open `out`, every write checked; 0, or the errno of the failure. */
+    int CopyInto(const std::string &from, int out)
+    {
+      const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+      if (in < 0)
+        return errno;
+      std::vector<char> buffer(1 << 16);
+      int error = 0;
+      while (error == 0)
+      {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+          continue;
+        if (n < 0)
+          error = errno;
+        if (n <= 0)
+          break;
+        if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n)))
+          error = errno;
+      }
+      ::close(in);
+      return error;
+    }
+
+    /** Writes the bytes of the file `from` to the device, FIFO or socket `to`; 0, or the errno of the failure. */
+    int WriteBytesTo(const std::string &from, const std::string &to)
+    {
+      const int out = ::open(to.c_str(), O_WRONLY | O_CLOEXEC);
+      if (out < 0)
+        return errno;
+      int error = CopyInto(from, out);
+      if (::close(out) != 0 && error == 0)
+        error = errno;
+      return error;
+    }
+
     /**
      * A device, FIFO or socket is written to, never replaced. The writer
      * writes a regular file in the system's temporary folder first (writers do
@@ -182,33 +223,9 @@ namespace vexa
       try
       {
         write(staging);
-        const int in = ::open(staging.c_str(), O_RDONLY | O_CLOEXEC);
-        if (in < 0)
+        if (::access(staging.c_str(), F_OK) != 0)
           vexaThrow() << "Cannot write \"" << path << "\": the written file is missing (" << Reason(errno) << ").";
-        const int out = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        if (out < 0)
-        {
-          const int error = errno;
-          ::close(in);
-          vexaThrow() << "Cannot write \"" << path << "\": " << Reason(error) << ".";
-        }
-        std::vector<char> buffer(1 << 16);
-        int error = 0;
-        while (error == 0)
-        {
-          const ssize_t n = ::read(in, buffer.data(), buffer.size());
-          if (n < 0 && errno == EINTR)
-            continue;
-          if (n < 0)
-            error = errno;
-          if (n <= 0)
-            break;
-          if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n)))
-            error = errno;
-        }
-        ::close(in);
-        if (::close(out) != 0 && error == 0)
-          error = errno;
+        const int error = WriteBytesTo(staging, path);
         if (error != 0)
           vexaThrow() << "Cannot write \"" << path << "\": " << Reason(error) << ".";
       }
@@ -220,6 +237,248 @@ namespace vexa
       }
       ::unlink(staging.c_str());
       Withdraw(slot);
+    }
+
+    std::mutex g_GroupMoves;
+
+    /** Refuses a folder that new files cannot be created in. */
+    void CheckFolder(const std::string &path, const std::string &folder)
+    {
+      struct stat folderInfo;
+      if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode))
+        vexaThrow() << "Cannot write \"" << path << "\": the folder \"" << folder << "\" does not exist.";
+      if (::access(folder.c_str(), W_OK) != 0)
+        vexaThrow() << "Cannot write \"" << path << "\": the folder \"" << folder << "\" is not writable.";
+    }
+
+    /**
+     * Deletes the files of a temporary folder, then the folder. Only system
+     * calls (no allocation, no library state): a signal handler calls it.
+     */
+    void RemoveFolderOfFiles(const char *folder) noexcept
+    {
+      const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd >= 0)
+      {
+        alignas(8) char entries[4096];
+        // entries deleted while the folder is read may shift the rest: read again from the start until empty
+        for (int pass = 0; pass < 64; ++pass)
+        {
+          bool removed = false;
+          ::lseek(fd, 0, SEEK_SET);
+          for (;;)
+          {
+            const ssize_t n = ::getdents64(fd, entries, sizeof(entries));
+            if (n <= 0)
+              break;
+            for (ssize_t at = 0; at < n;)
+            {
+              const auto *entry = reinterpret_cast<const struct dirent64 *>(entries + at);
+              at += entry->d_reclen;
+              const char *name = entry->d_name;
+              if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))))
+                removed = ::unlinkat(fd, name, 0) == 0 || removed;
+            }
+          }
+          if (!removed)
+            break;
+        }
+        ::close(fd);
+      }
+      ::rmdir(folder);
+    }
+
+    /**
+     * One file of a group: written in the temporary folder, then moved to its
+     * own name in the folder of the group's main file.
+     */
+    struct GroupMember
+    {
+      std::string name;    ///< where it goes: the main file's folder and the written file's name
+      std::string written; ///< what the writer wrote, in the temporary folder
+      std::string target;  ///< `name` after links
+      struct stat info;    ///< what stands at `target` now, when `exists`
+      bool exists = false;
+      bool replaced = true; ///< a regular file or nothing, replaced by a rename; else written to
+      std::string ready;    ///< the file renamed onto `target`: `written`, or a copy in the target's folder
+      int readySlot = -1;
+      std::string backup;   ///< a second name of the old file until the whole group is in place
+      int backupSlot = -1;
+      bool moved = false;
+    };
+
+    /** "Cannot write "<path>" (at "<member>"): ": the start of an error about one file of a group. */
+    std::string GroupError(const std::string &path, const GroupMember &member)
+    {
+      std::string text = "Cannot write \"" + path + "\"";
+      if (member.name != path)
+        text += " (at \"" + member.name + "\")";
+      return text + ": ";
+    }
+
+    /** What the writer left in the temporary folder: regular files only, the main file last. */
+    std::vector<GroupMember> WrittenMembers(const std::string &path, const std::string &staging)
+    {
+      std::vector<std::string> names;
+      const int fd = ::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0)
+        vexaThrow() << "Cannot write \"" << path << "\": " << Reason(errno) << ".";
+      alignas(8) char entries[4096];
+      for (;;)
+      {
+        const ssize_t n = ::getdents64(fd, entries, sizeof(entries));
+        if (n < 0)
+        {
+          const int error = errno;
+          ::close(fd);
+          vexaThrow() << "Cannot write \"" << path << "\": " << Reason(error) << ".";
+        }
+        if (n == 0)
+          break;
+        for (ssize_t at = 0; at < n;)
+        {
+          const auto *entry = reinterpret_cast<const struct dirent64 *>(entries + at);
+          at += entry->d_reclen;
+          const std::string name = entry->d_name;
+          if (name != "." && name != "..")
+            names.push_back(name);
+        }
+      }
+      ::close(fd);
+
+      const std::string mainName = NameOf(path);
+      std::sort(names.begin(), names.end(), [&mainName](const std::string &a, const std::string &b) {
+        return (a == mainName) != (b == mainName) ? b == mainName : a < b;
+      });
+      if (names.empty() || names.back() != mainName)
+        vexaThrow() << "Cannot write \"" << path << "\": the written file is missing.";
+      std::vector<GroupMember> members(names.size());
+      for (std::size_t i = 0; i < names.size(); ++i)
+      {
+        GroupMember &member = members[i];
+        member.name = names[i] == mainName ? path : FolderOf(path) + "/" + names[i];
+        member.written = staging + "/" + names[i];
+        struct stat info;
+        if (::lstat(member.written.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+          vexaThrow() << GroupError(path, member) << "the writer left something that is not a regular file.";
+      }
+      return members;
+    }
+
+    /** Flushes the file to the disk and gives it the permissions (and owner, where allowed) of what it replaces. */
+    void Finish(const std::string &path, const GroupMember &member, const std::string &file)
+    {
+      const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0)
+        vexaThrow() << GroupError(path, member) << Reason(errno) << ".";
+      const bool synced = ::fsync(fd) == 0;
+      const int syncError = errno;
+      if (member.exists)
+      {
+        if (::fchown(fd, member.info.st_uid, member.info.st_gid) != 0)
+        {
+          // not ours to give away: the new file stays ours
+        }
+        ::fchmod(fd, member.info.st_mode & 07777);
+      }
+      ::close(fd);
+      if (!synced)
+        vexaThrow() << GroupError(path, member) << Reason(syncError) << ".";
+    }
+
+    /**
+     * Everything that may fail before the first move: refusals, flushing, and
+     * a copy in the target's own folder where a link leads out of the folder
+     * of the written file (a rename stays within one file system).
+     */
+    void Prepare(const std::string &path, GroupMember &member)
+    {
+      member.target = FollowLinks(member.name, member.info, member.exists);
+      if (member.exists && S_ISDIR(member.info.st_mode))
+        vexaThrow() << GroupError(path, member) << "it is a folder.";
+      member.replaced = !member.exists || S_ISREG(member.info.st_mode);
+      if (!member.replaced)
+        return;
+      if (member.exists && ::access(member.target.c_str(), W_OK) != 0)
+        vexaThrow() << GroupError(path, member) << "the file is write-protected.";
+      if (FolderOf(member.target) == FolderOf(member.name))
+      {
+        member.ready = member.written;
+      }
+      else
+      {
+        CheckFolder(path, FolderOf(member.target));
+        member.ready = TemporaryNameFor(member.target, ExtensionOf(member.target));
+        member.readySlot = Publish(member.ready);
+        const int out = ::open(member.ready.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (out < 0)
+          vexaThrow() << GroupError(path, member) << Reason(errno) << ".";
+        int error = CopyInto(member.written, out);
+        if (::close(out) != 0 && error == 0)
+          error = errno;
+        if (error != 0)
+          vexaThrow() << GroupError(path, member) << Reason(error) << ".";
+      }
+      Finish(path, member, member.ready);
+    }
+
+    void Move(const std::string &path, GroupMember &member)
+    {
+      if (!member.replaced)
+      {
+        const int error = WriteBytesTo(member.written, member.target);
+        if (error != 0)
+          vexaThrow() << GroupError(path, member) << Reason(error) << ".";
+        member.moved = true;
+        return;
+      }
+      if (member.exists)
+      {
+        // a second name keeps the old file should a later move fail; a file
+        // system without hard links keeps none
+        const std::string backup = TemporaryNameFor(member.target, ".old");
+        const int slot = Publish(backup);
+        if (::link(member.target.c_str(), backup.c_str()) == 0)
+        {
+          member.backup = backup;
+          member.backupSlot = slot;
+        }
+        else
+        {
+          Withdraw(slot);
+        }
+      }
+      if (::rename(member.ready.c_str(), member.target.c_str()) != 0)
+        vexaThrow() << GroupError(path, member) << Reason(errno) << ".";
+      member.moved = true;
+    }
+
+    /** Puts back what the moves before a failure replaced, last move first. */
+    void RollBack(std::vector<GroupMember> &members) noexcept
+    {
+      for (auto it = members.rbegin(); it != members.rend(); ++it)
+      {
+        if (!it->moved || !it->replaced)
+          continue;
+        if (!it->backup.empty())
+          ::rename(it->backup.c_str(), it->target.c_str());
+        else if (!it->exists)
+          ::unlink(it->target.c_str());
+      }
+    }
+
+    /** Deletes the copies and second names a group write made outside its temporary folder. */
+    void Discard(std::vector<GroupMember> &members) noexcept
+    {
+      for (GroupMember &member : members)
+      {
+        if (!member.ready.empty() && member.ready != member.written)
+          ::unlink(member.ready.c_str()); // gone already once it was renamed
+        Withdraw(member.readySlot);
+        if (!member.backup.empty())
+          ::unlink(member.backup.c_str());
+        Withdraw(member.backupSlot);
+      }
     }
 
     extern "C" void RemoveTemporariesAndEnd(int signal)
@@ -256,11 +515,7 @@ namespace vexa
       vexaThrow() << "Cannot write \"" << path << "\": the file is write-protected.";
 
     const std::string folder = FolderOf(target);
-    struct stat folderInfo;
-    if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode))
-      vexaThrow() << "Cannot write \"" << path << "\": the folder \"" << folder << "\" does not exist.";
-    if (::access(folder.c_str(), W_OK) != 0)
-      vexaThrow() << "Cannot write \"" << path << "\": the folder \"" << folder << "\" is not writable.";
+    CheckFolder(path, folder);
 
     const std::string temporary = TemporaryNameFor(target, ExtensionOf(path));
     const int slot = Publish(temporary);
@@ -298,11 +553,81 @@ namespace vexa
     SyncFolder(folder);
   }
 
+  void ReplaceFileGroupSafely(const std::string &path, const std::function<void(const std::string &)> &write)
+  {
+    if (path.empty())
+      vexaThrow() << "Cannot write a file: no file name given.";
+
+    // what ReplaceFileSafely refuses is refused before anything is written
+    struct stat info;
+    bool exists = false;
+    const std::string target = FollowLinks(path, info, exists);
+    if (exists && S_ISDIR(info.st_mode))
+      vexaThrow() << "Cannot write \"" << path << "\": it is a folder.";
+    if (exists && S_ISREG(info.st_mode) && ::access(target.c_str(), W_OK) != 0)
+      vexaThrow() << "Cannot write \"" << path << "\": the file is write-protected.";
+    const std::string folder = FolderOf(path);
+    CheckFolder(path, folder);
+    if ((!exists || S_ISREG(info.st_mode)) && FolderOf(target) != folder)
+      CheckFolder(path, FolderOf(target));
+
+    // a folder of its own beside the main file: the writer's files keep their
+    // names there, so what refers to them by a relative name stays right
+    const std::string staging = TemporaryNameFor(path, std::string());
+    const int slot = Publish(staging, true);
+    if (::mkdir(staging.c_str(), 0700) != 0)
+    {
+      const int error = errno;
+      Withdraw(slot);
+      vexaThrow() << "Cannot write \"" << path << "\": " << Reason(error) << ".";
+    }
+    std::vector<GroupMember> members;
+    try
+    {
+      write(staging + "/" + NameOf(path));
+      members = WrittenMembers(path, staging);
+      // one group at a time is moved in this process: concurrent writes of the same group leave one whole group
+      std::unique_lock<std::mutex> moving(g_GroupMoves);
+      try
+      {
+        for (GroupMember &member : members)
+          Prepare(path, member);
+        for (GroupMember &member : members)
+          Move(path, member);
+      }
+      catch (...)
+      {
+        RollBack(members);
+        throw;
+      }
+    }
+    catch (...)
+    {
+      Discard(members);
+      RemoveFolderOfFiles(staging.c_str());
+      Withdraw(slot);
+      throw;
+    }
+    Discard(members);
+    RemoveFolderOfFiles(staging.c_str());
+    Withdraw(slot);
+    std::vector<std::string> folders;
+    for (const GroupMember &member : members)
+      if (std::find(folders.begin(), folders.end(), FolderOf(member.target)) == folders.end())
+        folders.push_back(FolderOf(member.target));
+    for (const std::string &changed : folders)
+      SyncFolder(changed);
+  }
+
   void RemovePendingTemporaryFiles() noexcept
   {
     for (PendingSlot &slot : g_Pending)
     {
-      if (slot.state.load() == Ready)
+      if (slot.state.load() != Ready)
+        continue;
+      if (slot.folder)
+        RemoveFolderOfFiles(slot.path);
+      else
         ::unlink(slot.path);
     }
   }

@@ -45,8 +45,46 @@ namespace vexa
   VEXACORE_EXPORT void ReplaceFileSafely(const std::string &path, const std::function<void(const std::string &)> &write);
 
   /**
-   * Deletes the temporaries of the writes now in progress in this process.
-   * Async-signal-safe: meant for a handler of a terminating signal.
+   * Writes a file at `path` together with the files that it refers to by
+   * name beside it (a ".nhdr" header and its detached data file), so that a
+   * failed or interrupted write leaves every one of them as it was.
+   *
+   * `write` is called once with a name in a new hidden folder of the folder
+   * of `path`, with the same file name as `path`; it writes that file there
+   * and its companions beside it in the same folder (a writer that names the
+   * companions after the file, and refers to them by a relative name, names
+   * them right), and throws on failure. Only regular files may be left there.
+   * Then each written file is flushed to the disk and moved to its own name
+   * in the folder of `path`: the companions first, `path` last, so a reader
+   * that finds the new file finds what it refers to. Each move replaces its
+   * file in one step as ReplaceFileSafely does, keeping permissions and
+   * owner, writing through a link to the file it points to, writing to a
+   * device or FIFO rather than replacing it. Should a later move fail, the
+   * files moved before it get their old contents back, kept under a second
+   * name (a hard link) until the group is in place (a file that was not
+   * there before is removed again; a file system without hard links keeps
+   * nothing to put back); the temporaries are removed in every case.
+   *
+   * Refuses, before `write` is called, what ReplaceFileSafely refuses for
+   * `path`; a companion whose name is a folder or a write-protected file is
+   * refused before anything is moved. Throws vexa::Exception naming `path`
+   * (and the companion, where it is one) with the reason; an exception of
+   * `write` is passed on unchanged after the temporaries are removed.
+   * Thread-safe: the groups written at once in one process are moved into
+   * place one after the other, so the last leaves a whole group (other
+   * processes writing the same group are not kept out). A program ended by
+   * a signal leaves no temporary folder behind
+   * (RemovePendingTemporaryFiles()); ended between two moves of a group, it
+   * leaves the files moved so far.
+   */
+  VEXACORE_EXPORT void ReplaceFileGroupSafely(const std::string &path,
+                                              const std::function<void(const std::string &)> &write);
+
+  /**
+   * Deletes the temporaries (files, and the temporary folders of
+   * ReplaceFileGroupSafely with what they hold) of the writes now in progress
+   * in this process. Async-signal-safe: meant for a handler of a terminating
+   * signal.
    */
   VEXACORE_EXPORT void RemovePendingTemporaryFiles() noexcept;
 

@@ -24,13 +24,13 @@ namespace
   bool PositiveFinite(double v) { return std::isfinite(v) && v > 0.0; }
 
   // Rows per work item: the tracks of one block of rows for all elements stay
-  // in the second-level cache, the sums of a line in the first.
-  constexpr unsigned int RowBlock = 256;
+  // in the second-level cache, the sums of a line in the first, and a frame
+  // of the usual size makes enough items (128 for 128 x 2048) for eight
+  // threads to end within a small item of each other.
+  constexpr unsigned int RowBlock = 128;
   // Lines per work item: they share most of their tracks, and a row of their
   // output fills a cache line.
   constexpr unsigned int LineGroup = 16;
-  // DMAS sums are added up in float per group of this many elements, then in double.
-  constexpr unsigned int DmasFlush = 32;
   // The channel copies of one call are made for this many bytes of frames at a time.
   constexpr std::size_t ChannelBatchBytes = 16u << 20;
 
@@ -99,6 +99,17 @@ namespace
     // per (line, padded row): what the pixel's sum is divided by (0: no value), see WeightSums
     std::vector<float> norm;
     std::size_t bytes = 0;
+
+    // The reconstruction items of a frame, costliest first: line group g and
+    // row block b as g * rowBlocks + b. Handed out in this order, the cheap
+    // items come last and fill the gaps, so the threads end together.
+    unsigned int rowBlocks = 0;
+    std::vector<std::uint32_t> order;
+
+    // shared tracks: per line, the elements of its range by the first row in
+    // which they count (line l's from byFirst[byFirstAt[l]] on)
+    std::vector<std::uint32_t> byFirst;
+    std::vector<std::size_t> byFirstAt;
 
     long long OffsetKey(unsigned int line, unsigned int e) const
     {
@@ -256,12 +267,15 @@ namespace
   /** Buffers of the line loops, one per participant of a call; kept across calls. */
   struct Scratch
   {
-    // sums of one block: in float per group of elements, then in double (DMAS)
-    float ws[RowBlock], r[RowBlock], r2[RowBlock];
-    double wideR[RowBlock], wideR2[RowBlock];
-    // the per-line delays: one track over one block, and its weight sums
-    float delay[RowBlock], weight[RowBlock];
+    // sums of one block (DMAS: in double, see BeamformingSimd::Accumulate)
+    float ws[RowBlock];
+    double r[RowBlock], r2[RowBlock];
+    // tracks made per line (no shared ones): up to a float group of them at a time, and their weight sums
+    float delay[Simd::FloatGroup][RowBlock], weight[Simd::FloatGroup][RowBlock];
     WeightSums weights;
+    // the tracks that count in a block, by the row from which they count
+    std::vector<Simd::Track> tracks;
+    std::vector<unsigned int> from;
   };
 
   vexa::SlotScratch<Scratch> &Scratches()
@@ -289,76 +303,83 @@ namespace
     const bool dmas = algorithm != Algorithm::DAS;
     const unsigned int rowsEnd = std::min(RoundUp(b1, Simd::Lanes), plan.paddedRows);
     const unsigned int n = rowsEnd - b0;
+    const unsigned int lastPair = std::max(plan.samples, 2u) - 2;
     std::fill(scratch.ws, scratch.ws + n, 0.0f);
     if (dmas)
     {
-      std::fill(scratch.r, scratch.r + n, 0.0f);
-      std::fill(scratch.r2, scratch.r2 + n, 0.0f);
-      std::fill(scratch.wideR, scratch.wideR + n, 0.0);
-      std::fill(scratch.wideR2, scratch.wideR2 + n, 0.0);
+      std::fill(scratch.r, scratch.r + n, 0.0);
+      std::fill(scratch.r2, scratch.r2 + n, 0.0);
     }
-    if (!plan.shared)
-      scratch.weights.Clear(n);
+    const Simd::BlockSums sums{algorithm == Algorithm::DMAS ? nullptr : scratch.ws, dmas ? scratch.r : nullptr,
+                               dmas ? scratch.r2 : nullptr};
+    auto fromRow = [&](unsigned int first) { return first <= b0 ? 0u : (first - b0) / Simd::Lanes * Simd::Lanes; };
 
-    auto flush = [&] {
-      for (unsigned int i = 0; i < n; ++i)
-      {
-        scratch.wideR[i] += scratch.r[i];
-        scratch.wideR2[i] += scratch.r2[i];
-        scratch.r[i] = scratch.r2[i] = 0.0f;
-      }
-    };
-
-    unsigned int e0 = 0, e1 = 0;
-    plan.ElementRange(line, e0, e1);
-    const unsigned int lastPair = std::max(plan.samples, 2u) - 2;
-    unsigned int sinceFlush = 0;
-    for (unsigned int e = e0; e < e1; ++e)
+    if (plan.shared)
     {
-      unsigned int first = 0, end = 0;
-      // the track's values and the row of its first one
-      const float *delay, *weight;
-      unsigned int row0 = 0;
-      if (plan.shared)
+      // the line's elements by the row from which they count: those that
+      // start below the block end the list
+      const std::size_t a0 = plan.byFirstAt[line], a1 = plan.byFirstAt[line + 1];
+      if (scratch.tracks.size() < a1 - a0)
       {
-        const std::uint32_t k = plan.trackOf[static_cast<std::size_t>(line) * plan.elements + e];
-        first = std::max(plan.first[k], b0);
-        end = std::min(plan.end[k], b1);
-        const std::size_t at = static_cast<std::size_t>(k) * plan.paddedRows;
-        delay = plan.delay.data() + at;
-        weight = plan.weight.data() + at;
+        scratch.tracks.resize(a1 - a0);
+        scratch.from.resize(a1 - a0);
       }
-      else
+      const std::uint32_t *trackOf = plan.trackOf.data() + static_cast<std::size_t>(line) * plan.elements;
+      unsigned int count = 0;
+      for (std::size_t i = a0; i < a1; ++i)
       {
-        BuildTrack(plan, plan.OffsetOfKey(plan.OffsetKey(line, e)), b0, rowsEnd, scratch.delay, scratch.weight, first,
-                   end);
-        end = std::min(end, b1);
-        delay = scratch.delay;
-        weight = scratch.weight;
-        row0 = b0;
-        if (first < end)
-          scratch.weights.Add(weight + (first - row0), first - b0, end - first, plan.roots);
+        const std::uint32_t e = plan.byFirst[i];
+        const std::uint32_t k = trackOf[e];
+        if (plan.first[k] >= b1)
+          break;
+        if (plan.end[k] <= b0 || plan.first[k] >= plan.end[k])
+          continue;
+        const std::size_t at = static_cast<std::size_t>(k) * plan.paddedRows + b0;
+        scratch.tracks[count] = {plan.delay.data() + at, plan.weight.data() + at,
+                                 channels + static_cast<std::size_t>(e) * plan.channelStride};
+        scratch.from[count] = fromRow(plan.first[k]);
+        ++count;
       }
-      if (first >= end)
-        continue;
-      const unsigned int from = first / Simd::Lanes * Simd::Lanes;
-      const unsigned int to = std::min(RoundUp(end, Simd::Lanes), rowsEnd);
-      const unsigned int at = from - b0;
-      Simd::Rows rows;
-      rows.delay = delay + (from - row0);
-      rows.weight = weight + (from - row0);
-      rows.ws = algorithm == Algorithm::DMAS ? nullptr : scratch.ws + at;
-      rows.r = scratch.r + at;
-      rows.r2 = scratch.r2 + at;
-      accumulate(channels + static_cast<std::size_t>(e) * plan.channelStride, lastPair, rows, to - from);
-      if (dmas && ++sinceFlush == DmasFlush)
+      accumulate(scratch.tracks.data(), scratch.from.data(), count, lastPair, sums, n);
+    }
+    else
+    {
+      // tracks made here, a float group at a time, each group by the row from which its tracks count
+      scratch.weights.Clear(n);
+      if (scratch.tracks.size() < Simd::FloatGroup)
       {
-        flush();
-        sinceFlush = 0;
+        scratch.tracks.resize(Simd::FloatGroup);
+        scratch.from.resize(Simd::FloatGroup);
+      }
+      unsigned int e0 = 0, e1 = 0;
+      plan.ElementRange(line, e0, e1);
+      for (unsigned int e = e0; e < e1;)
+      {
+        unsigned int count = 0;
+        for (; e < e1 && count < Simd::FloatGroup; ++e)
+        {
+          float *delay = scratch.delay[count], *weight = scratch.weight[count];
+          unsigned int first = 0, end = 0;
+          BuildTrack(plan, plan.OffsetOfKey(plan.OffsetKey(line, e)), b0, rowsEnd, delay, weight, first, end);
+          end = std::min(end, b1);
+          if (first >= end)
+            continue;
+          scratch.weights.Add(weight + (first - b0), first - b0, end - first, plan.roots);
+          // insertion by the row from which it counts (its buffers stay where they are)
+          const Simd::Track track{delay, weight, channels + static_cast<std::size_t>(e) * plan.channelStride};
+          const unsigned int from = fromRow(first);
+          unsigned int at = count++;
+          for (; at > 0 && scratch.from[at - 1] > from; --at)
+          {
+            scratch.tracks[at] = scratch.tracks[at - 1];
+            scratch.from[at] = scratch.from[at - 1];
+          }
+          scratch.tracks[at] = track;
+          scratch.from[at] = from;
+        }
+        accumulate(scratch.tracks.data(), scratch.from.data(), count, lastPair, sums, n);
       }
     }
-    if (dmas)
-      flush();
 
     const float *norm = plan.shared ? plan.norm.data() + static_cast<std::size_t>(line) * plan.paddedRows : nullptr;
     for (unsigned int s = b0; s < b1; ++s)
@@ -373,8 +394,8 @@ namespace
       else
       {
         // the sum over all pairs, from the sums over the elements
-        const double sumR = scratch.wideR[i];
-        double dmasValue = (sumR * sumR - scratch.wideR2[i]) * 0.5 / divisor;
+        const double sumR = scratch.r[i];
+        double dmasValue = (sumR * sumR - scratch.r2[i]) * 0.5 / divisor;
         if (algorithm == Algorithm::sDMAS)
         {
           const float das = scratch.ws[i];
@@ -480,6 +501,68 @@ namespace
     return k;
   }
 
+  /**
+   * Orders the items of a frame by their work: the rows in which each
+   * element counts (with its vector rounding), plus a fixed share per
+   * element and line for the loop around them. Made from the rows per line
+   * group where elements come in and drop out, so it takes lines x elements
+   * + groups x rows steps whatever the geometry.
+   */
+  void OrderItems(Plan &plan)
+  {
+    const unsigned int padded = plan.paddedRows;
+    plan.rowBlocks = (plan.rows + RowBlock - 1) / RowBlock;
+    const unsigned int groups = (plan.lines + LineGroup - 1) / LineGroup;
+    std::vector<double> cost(static_cast<std::size_t>(groups) * plan.rowBlocks, 0.0);
+    std::vector<int> change(padded + 1);
+    constexpr double PerElement = Simd::Lanes; // the loop's own work, in rows
+    for (unsigned int g = 0; g < groups; ++g)
+    {
+      std::fill(change.begin(), change.end(), 0);
+      const unsigned int l1 = std::min((g + 1) * LineGroup, plan.lines);
+      unsigned int elementsOfGroup = 0;
+      for (unsigned int l = g * LineGroup; l < l1; ++l)
+      {
+        unsigned int e0 = 0, e1 = 0;
+        plan.ElementRange(l, e0, e1);
+        elementsOfGroup += e1 - e0;
+        for (unsigned int e = e0; e < e1; ++e)
+        {
+          unsigned int first, end;
+          if (plan.shared)
+          {
+            const std::uint32_t k = plan.trackOf[static_cast<std::size_t>(l) * plan.elements + e];
+            first = plan.first[k];
+            end = plan.end[k];
+          }
+          else
+          {
+            // the recording's end is left out: an estimate is all it takes
+            first = FirstActiveRow(plan, static_cast<float>(std::fabs(plan.OffsetOfKey(plan.OffsetKey(l, e)))));
+            end = plan.rows;
+          }
+          if (first >= end)
+            continue;
+          ++change[first / Simd::Lanes * Simd::Lanes];
+          --change[std::min(RoundUp(end, Simd::Lanes), padded)];
+        }
+      }
+      int active = 0;
+      for (unsigned int r = 0; r < padded; ++r)
+      {
+        active += change[r];
+        cost[static_cast<std::size_t>(g) * plan.rowBlocks + r / RowBlock] += active;
+      }
+      for (unsigned int b = 0; b < plan.rowBlocks; ++b)
+        cost[static_cast<std::size_t>(g) * plan.rowBlocks + b] += PerElement * elementsOfGroup;
+    }
+    plan.order.resize(cost.size());
+    for (std::uint32_t i = 0; i < plan.order.size(); ++i)
+      plan.order[i] = i;
+    std::stable_sort(plan.order.begin(), plan.order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return cost[a] > cost[b]; });
+  }
+
   std::shared_ptr<const Plan> MakePlan(const PlanKey &key, const Kernel::Parameters &p, unsigned int threads)
   {
     auto plan = std::make_shared<Plan>();
@@ -555,6 +638,26 @@ namespace
         }
       });
     }
+    if (plan->shared)
+    {
+      Plan &pl = *plan;
+      pl.byFirstAt.assign(pl.lines + 1, 0);
+      for (unsigned int l = 0; l < pl.lines; ++l)
+      {
+        unsigned int e0 = 0, e1 = 0;
+        pl.ElementRange(l, e0, e1);
+        pl.byFirstAt[l] = pl.byFirst.size();
+        for (unsigned int e = e0; e < e1; ++e)
+          pl.byFirst.push_back(e);
+        const std::uint32_t *trackOf = pl.trackOf.data() + static_cast<std::size_t>(l) * pl.elements;
+        std::stable_sort(pl.byFirst.begin() + pl.byFirstAt[l], pl.byFirst.end(),
+                         [&](std::uint32_t a, std::uint32_t b) { return pl.first[trackOf[a]] < pl.first[trackOf[b]]; });
+      }
+      pl.byFirstAt[pl.lines] = pl.byFirst.size();
+      pl.bytes += pl.byFirst.size() * sizeof(std::uint32_t) + pl.byFirstAt.size() * sizeof(std::size_t);
+    }
+    OrderItems(*plan);
+    plan->bytes += plan->order.size() * sizeof(std::uint32_t);
     return plan;
   }
 
@@ -825,17 +928,22 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
   const Plan &plan = *planRef;
   const Simd::Accumulate accumulate = SelectAccumulate(p.algorithm != Algorithm::DAS, instructions, ny);
 
+
   // Element-major copies of the frames: the inner loop walks one element's
   // samples in order instead of striding across the elements. A single
   // sample is doubled so that interpolation always has two neighbours; the
-  // padding after each channel is zero. Made in blocks of elements, so that
-  // reads stay in cache lines, for a batch of frames at a time.
+  // padding after each channel is zero. Made in blocks of elements (so that
+  // reads stay in cache lines) and of samples (so that all threads share the
+  // copy, and the reconstruction waits for it only briefly), for a batch of
+  // frames at a time.
   constexpr unsigned int Block = 16;
+  constexpr unsigned int SampleBlock = 512;
   const std::size_t frameSize = static_cast<std::size_t>(nx) * ny;
   const std::size_t channelFrame = static_cast<std::size_t>(nx) * plan.channelStride;
   const unsigned int batch = static_cast<unsigned int>(
     std::max<std::size_t>(1, std::min<std::size_t>(nz, ChannelBatchBytes / (channelFrame * sizeof(float)))));
-  const std::size_t blocks = (nx + Block - 1) / Block;
+  const std::size_t sampleBlocks = (ny + SampleBlock - 1) / SampleBlock;
+  const std::size_t blocks = (nx + Block - 1) / Block * sampleBlocks;
   BufferLoan channels(channelFrame * batch);
 
 
@@ -860,32 +968,31 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
         const std::size_t r = item % perUnit;
         if (r < blocks)
         {
-          const unsigned int e0 = static_cast<unsigned int>(r * Block);
+          const unsigned int e0 = static_cast<unsigned int>(r / sampleBlocks * Block);
           const unsigned int e1 = std::min(e0 + Block, nx);
+          const unsigned int i0 = static_cast<unsigned int>(r % sampleBlocks * SampleBlock);
+          const unsigned int i1 = std::min(i0 + SampleBlock, ny);
           const float *src = raw + (f0 + f) * frameSize;
           float *dst = channels.Get() + f * channelFrame;
-          for (unsigned int i = 0; i < ny; ++i)
+          for (unsigned int i = i0; i < i1; ++i)
             for (unsigned int e = e0; e < e1; ++e)
               dst[static_cast<std::size_t>(e) * plan.channelStride + i] = src[static_cast<std::size_t>(i) * nx + e];
-          for (unsigned int e = e0; e < e1; ++e)
-          {
-            float *channel = dst + static_cast<std::size_t>(e) * plan.channelStride;
-            if (ny == 1)
-              channel[1] = channel[0];
-            std::fill(channel + std::max(ny, 2u), channel + plan.channelStride, 0.0f);
-          }
+          if (i1 == ny) // the block of the channels' ends
+            for (unsigned int e = e0; e < e1; ++e)
+            {
+              float *channel = dst + static_cast<std::size_t>(e) * plan.channelStride;
+              if (ny == 1)
+                channel[1] = channel[0];
+              std::fill(channel + std::max(ny, 2u), channel + plan.channelStride, 0.0f);
+            }
           copied[f].fetch_add(1, std::memory_order_release);
           return;
         }
         while (copied[f].load(std::memory_order_acquire) < blocks)
           std::this_thread::yield();
-        // Items taken at the same time lie in different row blocks of one
-        // line group, so their outputs share no cache lines; within a group
-        // the deepest row blocks (widest apertures) come first and the cheap
-        // shallow ones fill the gaps.
-        const std::size_t q = r - blocks;
-        const unsigned int rb = rowBlocks - 1 - static_cast<unsigned int>(q % rowBlocks);
-        const unsigned int l0 = static_cast<unsigned int>(q / rowBlocks) * LineGroup;
+        const std::uint32_t q = plan.order[r - blocks];
+        const unsigned int rb = q % rowBlocks;
+        const unsigned int l0 = q / rowBlocks * LineGroup;
         const unsigned int l1 = std::min(l0 + LineGroup, p.lines);
         const unsigned int b0 = rb * RowBlock;
         const unsigned int b1 = std::min(b0 + RowBlock, p.samplesPerLine);

@@ -22,35 +22,57 @@ namespace vexa
     constexpr unsigned int MaxVectorSamples = 1u << 24;
 
     /**
-     * One element's contribution to `n` rows (a multiple of Lanes), every
-     * pointer already at the first of them. Per row s, with t = delay[s]:
+     * One element's contribution to a row s, with t = delay[s]:
      *   i = min(floor(t), lastPair), v = channel[i] + (channel[i + 1] - channel[i]) (t - i);
      *   ws = weight[s] v when weight[s] > 0, else 0 (a zero weight contributes
      *   nothing, not even a NaN of its sample);
-     *   ws[s] += ws;
-     * and for the multiplicative algorithms also
-     *   r[s] += sign(ws) sqrt(|ws|); r2[s] += |ws|,
-     * where their `ws` may be null (plain DMAS has no use for that sum).
-     * The sums of the weights themselves do not depend on the data; the
-     * caller has them. Delays are non-negative and at most lastPair + 1.
+     * and for the multiplicative algorithms also sign(ws) sqrt(|ws|) and |ws|.
+     * Delays are non-negative and at most lastPair + 1.
      */
-    struct Rows
+    struct Track
     {
-      const float *delay;
-      const float *weight;
-      float *ws;
-      float *r;
-      float *r2;
+      const float *delay;   // from the block's first row on
+      const float *weight;  // likewise
+      const float *channel; // the element's samples
     };
 
-    using Accumulate = void (*)(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n);
+    /**
+     * The sums of a block's rows, added to: ws the weighted samples (DAS,
+     * sDMAS; null for plain DMAS), r and r2 the signed roots and the
+     * magnitudes (DMAS, sDMAS; null for DAS).
+     */
+    struct BlockSums
+    {
+      float *ws;
+      double *r;
+      double *r2;
+    };
 
-    void DasBaseline(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n);
-    void DmasBaseline(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n);
-    void DasAvx2(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n);
-    void DmasAvx2(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n);
-    void DasAvx512(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n);
-    void DmasAvx512(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n);
+    /** Tracks whose roots and magnitudes are summed in float before they go to the double sums. */
+    constexpr unsigned int FloatGroup = 32;
+
+    /**
+     * All tracks of one block of one line, n rows (a multiple of Lanes). For
+     * the Lanes rows from s on, the tracks [0, a) count, a = the number of
+     * tracks with from[k] <= s (from ascending, multiples of Lanes; rows of a
+     * track outside the rows it counts in have weight 0). Per row the
+     * contributions are added up in registers in track order (r and r2 in
+     * float per FloatGroup tracks, then in double), then added to the sums:
+     * the same order for every instruction set.
+     */
+    using Accumulate = void (*)(const Track *tracks,
+                                const unsigned int *from,
+                                unsigned int count,
+                                unsigned int lastPair,
+                                const BlockSums &sums,
+                                unsigned int n);
+
+    void DasBaseline(const Track *, const unsigned int *, unsigned int, unsigned int, const BlockSums &, unsigned int);
+    void DmasBaseline(const Track *, const unsigned int *, unsigned int, unsigned int, const BlockSums &, unsigned int);
+    void DasAvx2(const Track *, const unsigned int *, unsigned int, unsigned int, const BlockSums &, unsigned int);
+    void DmasAvx2(const Track *, const unsigned int *, unsigned int, unsigned int, const BlockSums &, unsigned int);
+    void DasAvx512(const Track *, const unsigned int *, unsigned int, unsigned int, const BlockSums &, unsigned int);
+    void DmasAvx512(const Track *, const unsigned int *, unsigned int, unsigned int, const BlockSums &, unsigned int);
   }
 }
 

@@ -47,51 +47,87 @@ namespace
     return _mm256_and_ps(_mm256_mul_ps(w, v), on);
   }
 
+  /** Adds the 8 floats of v to the double sums lo (first 4) and hi. */
+  inline void AddWide(__m256d &lo, __m256d &hi, __m256 v)
+  {
+    lo = _mm256_add_pd(lo, _mm256_cvtps_pd(_mm256_castps256_ps128(v)));
+    hi = _mm256_add_pd(hi, _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)));
+  }
+
+  inline void AddTo(double *sum, __m256d v) { _mm256_storeu_pd(sum, _mm256_add_pd(_mm256_loadu_pd(sum), v)); }
+
   // WithDas: also the plain weighted sum (sDMAS takes its sign)
   template <bool WithDas>
-  void DmasRows(const float *channel, unsigned int lastPair, const vexa::BeamformingSimd::Rows &rows, unsigned int n)
+  void DmasBlock(const vexa::BeamformingSimd::Track *tracks,
+                 const unsigned int *from,
+                 unsigned int count,
+                 unsigned int lastPair,
+                 const vexa::BeamformingSimd::BlockSums &sums,
+                 unsigned int n)
   {
-    // locals, so the sums' stores cannot be taken to change where they go
-    const float *__restrict delay = rows.delay;
-    const float *__restrict weight = rows.weight;
-    float *__restrict sumWs = rows.ws;
-    float *__restrict sumR = rows.r;
-    float *__restrict sumR2 = rows.r2;
+    constexpr unsigned int Group = vexa::BeamformingSimd::FloatGroup;
     const __m256 signBit = _mm256_set1_ps(-0.0f);
+    unsigned int active = 0;
     for (unsigned int s = 0; s < n; s += 8)
     {
-      const __m256 w = _mm256_loadu_ps(weight + s);
-      const __m256 on = _mm256_cmp_ps(w, _mm256_setzero_ps(), _CMP_GT_OQ);
-      const __m256 ws = WeightedSample(channel, lastPair, delay + s, w, on);
-      const __m256 mag = _mm256_andnot_ps(signBit, ws);
-      const __m256 r = _mm256_or_ps(_mm256_sqrt_ps(mag), _mm256_and_ps(ws, signBit));
+      while (active < count && from[active] <= s)
+        ++active;
+      __m256 ws = _mm256_setzero_ps();
+      __m256d r0 = _mm256_setzero_pd(), r1 = r0, q0 = r0, q1 = r0;
+      for (unsigned int k0 = 0; k0 < active; k0 += Group)
+      {
+        const unsigned int k1 = k0 + Group < active ? k0 + Group : active;
+        __m256 r = _mm256_setzero_ps(), q = _mm256_setzero_ps();
+        for (unsigned int k = k0; k < k1; ++k)
+        {
+          const vexa::BeamformingSimd::Track &t = tracks[k];
+          const __m256 w = _mm256_loadu_ps(t.weight + s);
+          const __m256 on = _mm256_cmp_ps(w, _mm256_setzero_ps(), _CMP_GT_OQ);
+          const __m256 v = WeightedSample(t.channel, lastPair, t.delay + s, w, on);
+          const __m256 mag = _mm256_andnot_ps(signBit, v);
+          if (WithDas)
+            ws = _mm256_add_ps(ws, v);
+          r = _mm256_add_ps(r, _mm256_or_ps(_mm256_sqrt_ps(mag), _mm256_and_ps(v, signBit)));
+          q = _mm256_add_ps(q, mag);
+        }
+        AddWide(r0, r1, r);
+        AddWide(q0, q1, q);
+      }
       if (WithDas)
-        _mm256_storeu_ps(sumWs + s, _mm256_add_ps(_mm256_loadu_ps(sumWs + s), ws));
-      _mm256_storeu_ps(sumR + s, _mm256_add_ps(_mm256_loadu_ps(sumR + s), r));
-      _mm256_storeu_ps(sumR2 + s, _mm256_add_ps(_mm256_loadu_ps(sumR2 + s), mag));
+        _mm256_storeu_ps(sums.ws + s, _mm256_add_ps(_mm256_loadu_ps(sums.ws + s), ws));
+      AddTo(sums.r + s, r0);
+      AddTo(sums.r + s + 4, r1);
+      AddTo(sums.r2 + s, q0);
+      AddTo(sums.r2 + s + 4, q1);
     }
   }
 }
 
-void vexa::BeamformingSimd::DasAvx2(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n)
+void vexa::BeamformingSimd::DasAvx2(
+  const Track *tracks, const unsigned int *from, unsigned int count, unsigned int lastPair, const BlockSums &sums, unsigned int n)
 {
-  // locals, so the sums' stores cannot be taken to change where they go
-  const float *__restrict delay = rows.delay;
-  const float *__restrict weight = rows.weight;
-  float *__restrict sumWs = rows.ws;
+  unsigned int active = 0;
   for (unsigned int s = 0; s < n; s += 8)
   {
-    const __m256 w = _mm256_loadu_ps(weight + s);
-    const __m256 on = _mm256_cmp_ps(w, _mm256_setzero_ps(), _CMP_GT_OQ);
-    const __m256 ws = WeightedSample(channel, lastPair, delay + s, w, on);
-    _mm256_storeu_ps(sumWs + s, _mm256_add_ps(_mm256_loadu_ps(sumWs + s), ws));
+    while (active < count && from[active] <= s)
+      ++active;
+    __m256 ws = _mm256_setzero_ps();
+    for (unsigned int k = 0; k < active; ++k)
+    {
+      const Track &t = tracks[k];
+      const __m256 w = _mm256_loadu_ps(t.weight + s);
+      const __m256 on = _mm256_cmp_ps(w, _mm256_setzero_ps(), _CMP_GT_OQ);
+      ws = _mm256_add_ps(ws, WeightedSample(t.channel, lastPair, t.delay + s, w, on));
+    }
+    _mm256_storeu_ps(sums.ws + s, _mm256_add_ps(_mm256_loadu_ps(sums.ws + s), ws));
   }
 }
 
-void vexa::BeamformingSimd::DmasAvx2(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n)
+void vexa::BeamformingSimd::DmasAvx2(
+  const Track *tracks, const unsigned int *from, unsigned int count, unsigned int lastPair, const BlockSums &sums, unsigned int n)
 {
-  if (rows.ws)
-    DmasRows<true>(channel, lastPair, rows, n);
+  if (sums.ws)
+    DmasBlock<true>(tracks, from, count, lastPair, sums, n);
   else
-    DmasRows<false>(channel, lastPair, rows, n);
+    DmasBlock<false>(tracks, from, count, lastPair, sums, n);
 }

@@ -43,52 +43,88 @@ namespace
     return _mm512_maskz_mul_ps(on, w, v);
   }
 
+  /** Adds the 16 floats of v to the double sums lo (first 8) and hi. */
+  inline void AddWide(__m512d &lo, __m512d &hi, __m512 v)
+  {
+    lo = _mm512_add_pd(lo, _mm512_cvtps_pd(_mm512_castps512_ps256(v)));
+    hi = _mm512_add_pd(hi, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1))));
+  }
+
+  inline void AddTo(double *sum, __m512d v) { _mm512_storeu_pd(sum, _mm512_add_pd(_mm512_loadu_pd(sum), v)); }
+
   // WithDas: also the plain weighted sum (sDMAS takes its sign)
   template <bool WithDas>
-  void DmasRows(const float *channel, unsigned int lastPair, const vexa::BeamformingSimd::Rows &rows, unsigned int n)
+  void DmasBlock(const vexa::BeamformingSimd::Track *tracks,
+                 const unsigned int *from,
+                 unsigned int count,
+                 unsigned int lastPair,
+                 const vexa::BeamformingSimd::BlockSums &sums,
+                 unsigned int n)
   {
-    // locals, so the sums' stores cannot be taken to change where they go
-    const float *__restrict delay = rows.delay;
-    const float *__restrict weight = rows.weight;
-    float *__restrict sumWs = rows.ws;
-    float *__restrict sumR = rows.r;
-    float *__restrict sumR2 = rows.r2;
+    constexpr unsigned int Group = vexa::BeamformingSimd::FloatGroup;
     const __m512i signBit = _mm512_set1_epi32(static_cast<int>(0x80000000u));
+    unsigned int active = 0;
     for (unsigned int s = 0; s < n; s += 16)
     {
-      const __m512 w = _mm512_loadu_ps(weight + s);
-      const __mmask16 on = _mm512_cmp_ps_mask(w, _mm512_setzero_ps(), _CMP_GT_OQ);
-      const __m512 ws = WeightedSample(channel, lastPair, delay + s, w, on);
-      const __m512 mag = _mm512_abs_ps(ws);
-      const __m512i sign = _mm512_and_si512(_mm512_castps_si512(ws), signBit);
-      const __m512 r = _mm512_castsi512_ps(_mm512_or_si512(_mm512_castps_si512(_mm512_sqrt_ps(mag)), sign));
+      while (active < count && from[active] <= s)
+        ++active;
+      __m512 ws = _mm512_setzero_ps();
+      __m512d r0 = _mm512_setzero_pd(), r1 = r0, q0 = r0, q1 = r0;
+      for (unsigned int k0 = 0; k0 < active; k0 += Group)
+      {
+        const unsigned int k1 = k0 + Group < active ? k0 + Group : active;
+        __m512 r = _mm512_setzero_ps(), q = _mm512_setzero_ps();
+        for (unsigned int k = k0; k < k1; ++k)
+        {
+          const vexa::BeamformingSimd::Track &t = tracks[k];
+          const __m512 w = _mm512_loadu_ps(t.weight + s);
+          const __mmask16 on = _mm512_cmp_ps_mask(w, _mm512_setzero_ps(), _CMP_GT_OQ);
+          const __m512 v = WeightedSample(t.channel, lastPair, t.delay + s, w, on);
+          const __m512 mag = _mm512_abs_ps(v);
+          const __m512i sign = _mm512_and_si512(_mm512_castps_si512(v), signBit);
+          if (WithDas)
+            ws = _mm512_add_ps(ws, v);
+          r = _mm512_add_ps(r, _mm512_castsi512_ps(_mm512_or_si512(_mm512_castps_si512(_mm512_sqrt_ps(mag)), sign)));
+          q = _mm512_add_ps(q, mag);
+        }
+        AddWide(r0, r1, r);
+        AddWide(q0, q1, q);
+      }
       if (WithDas)
-        _mm512_storeu_ps(sumWs + s, _mm512_add_ps(_mm512_loadu_ps(sumWs + s), ws));
-      _mm512_storeu_ps(sumR + s, _mm512_add_ps(_mm512_loadu_ps(sumR + s), r));
-      _mm512_storeu_ps(sumR2 + s, _mm512_add_ps(_mm512_loadu_ps(sumR2 + s), mag));
+        _mm512_storeu_ps(sums.ws + s, _mm512_add_ps(_mm512_loadu_ps(sums.ws + s), ws));
+      AddTo(sums.r + s, r0);
+      AddTo(sums.r + s + 8, r1);
+      AddTo(sums.r2 + s, q0);
+      AddTo(sums.r2 + s + 8, q1);
     }
   }
 }
 
-void vexa::BeamformingSimd::DasAvx512(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n)
+void vexa::BeamformingSimd::DasAvx512(
+  const Track *tracks, const unsigned int *from, unsigned int count, unsigned int lastPair, const BlockSums &sums, unsigned int n)
 {
-  // locals, so the sums' stores cannot be taken to change where they go
-  const float *__restrict delay = rows.delay;
-  const float *__restrict weight = rows.weight;
-  float *__restrict sumWs = rows.ws;
+  unsigned int active = 0;
   for (unsigned int s = 0; s < n; s += 16)
   {
-    const __m512 w = _mm512_loadu_ps(weight + s);
-    const __mmask16 on = _mm512_cmp_ps_mask(w, _mm512_setzero_ps(), _CMP_GT_OQ);
-    const __m512 ws = WeightedSample(channel, lastPair, delay + s, w, on);
-    _mm512_storeu_ps(sumWs + s, _mm512_add_ps(_mm512_loadu_ps(sumWs + s), ws));
+    while (active < count && from[active] <= s)
+      ++active;
+    __m512 ws = _mm512_setzero_ps();
+    for (unsigned int k = 0; k < active; ++k)
+    {
+      const Track &t = tracks[k];
+      const __m512 w = _mm512_loadu_ps(t.weight + s);
+      const __mmask16 on = _mm512_cmp_ps_mask(w, _mm512_setzero_ps(), _CMP_GT_OQ);
+      ws = _mm512_add_ps(ws, WeightedSample(t.channel, lastPair, t.delay + s, w, on));
+    }
+    _mm512_storeu_ps(sums.ws + s, _mm512_add_ps(_mm512_loadu_ps(sums.ws + s), ws));
   }
 }
 
-void vexa::BeamformingSimd::DmasAvx512(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n)
+void vexa::BeamformingSimd::DmasAvx512(
+  const Track *tracks, const unsigned int *from, unsigned int count, unsigned int lastPair, const BlockSums &sums, unsigned int n)
 {
-  if (rows.ws)
-    DmasRows<true>(channel, lastPair, rows, n);
+  if (sums.ws)
+    DmasBlock<true>(tracks, from, count, lastPair, sums, n);
   else
-    DmasRows<false>(channel, lastPair, rows, n);
+    DmasBlock<false>(tracks, from, count, lastPair, sums, n);
 }

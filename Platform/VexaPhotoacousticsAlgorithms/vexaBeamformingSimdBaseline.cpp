@@ -16,25 +16,74 @@ namespace
   }
 }
 
-void vexa::BeamformingSimd::DasBaseline(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n)
+namespace
 {
-  for (unsigned int s = 0; s < n; ++s)
+  template <bool Roots>
+  void Block(const vexa::BeamformingSimd::Track *tracks,
+             const unsigned int *from,
+             unsigned int count,
+             unsigned int lastPair,
+             const vexa::BeamformingSimd::BlockSums &sums,
+             unsigned int n)
   {
-    const float w = rows.weight[s];
-    rows.ws[s] += w > 0.0f ? w * Sample(channel, lastPair, rows.delay[s]) : 0.0f;
+    using namespace vexa::BeamformingSimd;
+    unsigned int active = 0;
+    for (unsigned int s0 = 0; s0 < n; s0 += Lanes)
+    {
+      while (active < count && from[active] <= s0)
+        ++active;
+      // a track's rows one after the other (its delays and samples are neighbours), each row's sums apart
+      float ws[Lanes] = {};
+      double r[Lanes] = {}, r2[Lanes] = {};
+      for (unsigned int k0 = 0; k0 < active; k0 += FloatGroup)
+      {
+        const unsigned int k1 = k0 + FloatGroup < active ? k0 + FloatGroup : active;
+        float rf[Lanes] = {}, r2f[Lanes] = {};
+        for (unsigned int k = k0; k < k1; ++k)
+        {
+          const Track &t = tracks[k];
+          for (unsigned int i = 0; i < Lanes; ++i)
+          {
+            const float w = t.weight[s0 + i];
+            const float v = w > 0.0f ? w * Sample(t.channel, lastPair, t.delay[s0 + i]) : 0.0f;
+            ws[i] += v;
+            if (Roots)
+            {
+              const float mag = std::fabs(v);
+              rf[i] += std::copysign(std::sqrt(mag), v);
+              r2f[i] += mag;
+            }
+          }
+        }
+        if (Roots)
+          for (unsigned int i = 0; i < Lanes; ++i)
+          {
+            r[i] += rf[i];
+            r2[i] += r2f[i];
+          }
+      }
+      for (unsigned int i = 0; i < Lanes; ++i)
+      {
+        if (sums.ws)
+          sums.ws[s0 + i] += ws[i];
+        if (Roots)
+        {
+          sums.r[s0 + i] += r[i];
+          sums.r2[s0 + i] += r2[i];
+        }
+      }
+    }
   }
 }
 
-void vexa::BeamformingSimd::DmasBaseline(const float *channel, unsigned int lastPair, const Rows &rows, unsigned int n)
+void vexa::BeamformingSimd::DasBaseline(
+  const Track *tracks, const unsigned int *from, unsigned int count, unsigned int lastPair, const BlockSums &sums, unsigned int n)
 {
-  for (unsigned int s = 0; s < n; ++s)
-  {
-    const float w = rows.weight[s];
-    const float ws = w > 0.0f ? w * Sample(channel, lastPair, rows.delay[s]) : 0.0f;
-    const float mag = std::fabs(ws);
-    if (rows.ws)
-      rows.ws[s] += ws;
-    rows.r[s] += std::copysign(std::sqrt(mag), ws);
-    rows.r2[s] += mag;
-  }
+  Block<false>(tracks, from, count, lastPair, sums, n);
+}
+
+void vexa::BeamformingSimd::DmasBaseline(
+  const Track *tracks, const unsigned int *from, unsigned int count, unsigned int lastPair, const BlockSums &sums, unsigned int n)
+{
+  Block<true>(tracks, from, count, lastPair, sums, n);
 }

@@ -153,6 +153,7 @@ namespace
           lock.lock();
         }
       }
+      m_Withdrawn.fetch_add(1, std::memory_order_release);
     }
 
     void Fail(Job &job, std::exception_ptr e)
@@ -184,7 +185,10 @@ namespace
         }
         catch (...)
         {
+          // not counted as done: a failed call never reaches its full count,
+          // so no tick can report it complete
           Fail(job, std::current_exception());
+          continue;
         }
         job.done.fetch_add(1, std::memory_order_release);
       }
@@ -217,12 +221,27 @@ namespace
           m_Left.notify_all();
         // Calls often come in streams (frame after frame): watch for the
         // next job a little before going to sleep, which saves waking up
-        // through the kernel for it.
+        // through the kernel for it (on a virtual machine that takes longer
+        // than many items). The watch lasts until a little after a job ends,
+        // not after this worker's last item: the others may still run theirs
+        // for a while, and the next call only comes after them.
         const unsigned long seen = m_Posted.load(std::memory_order_acquire);
+        const unsigned long withdrawn = m_Withdrawn.load(std::memory_order_acquire);
         lock.unlock();
-        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
-        while (m_Posted.load(std::memory_order_acquire) == seen && std::chrono::steady_clock::now() < until)
+        auto until = std::chrono::steady_clock::now() + MaxWatch;
+        bool ended = false;
+        while (m_Posted.load(std::memory_order_acquire) == seen)
+        {
+          const auto now = std::chrono::steady_clock::now();
+          if (!ended && m_Withdrawn.load(std::memory_order_acquire) != withdrawn)
+          {
+            ended = true;
+            until = std::min(until, now + WatchAfterEnd);
+          }
+          if (now >= until)
+            break;
           std::this_thread::yield();
+        }
         lock.lock();
       }
     }
@@ -232,7 +251,10 @@ namespace
     std::condition_variable m_Left; // a job lost its last worker
     std::vector<std::thread> m_Workers;
     std::vector<Job *> m_Jobs;
-    std::atomic<unsigned long> m_Posted{0}; // jobs submitted so far
+    std::atomic<unsigned long> m_Posted{0};    // jobs submitted so far
+    std::atomic<unsigned long> m_Withdrawn{0}; // jobs ended so far
+    static constexpr std::chrono::microseconds WatchAfterEnd{100};
+    static constexpr std::chrono::microseconds MaxWatch{2000};
     bool m_Started = false;
     bool m_Ending = false;
   };
@@ -323,7 +345,8 @@ void vexa::ParallelForEachSlot(std::size_t count,
     }
     catch (...)
     {
-      pool.Fail(job, std::current_exception());
+      pool.Fail(job, std::current_exception()); // not counted as done, see RunItems
+      continue;
     }
     job.done.fetch_add(1, std::memory_order_release);
     report();

@@ -123,12 +123,15 @@ namespace
 
   /**
    * Buffers of the column filters, one per participant of a call, grown
-   * when a longer column comes and kept: ColumnBlock columns of doubles and
-   * two complex transforms' worth.
+   * when a longer column comes and kept: ColumnBlock columns of floats (the
+   * pixels' own type: the transforms work in double) and two complex
+   * transforms' worth. Kept small on purpose: a first call pays for every
+   * new page, and on a virtual machine the participants' page faults hardly
+   * overlap.
    */
   struct ColumnScratch
   {
-    std::vector<double> columns;
+    std::vector<float> columns;
     FftwBuffer<fftw_complex> a, b;
     std::size_t rows = 0, length = 0;
 
@@ -136,7 +139,7 @@ namespace
     {
       if (n > rows)
       {
-        columns.assign(Stride(n) * ColumnBlock, 0.0);
+        columns.assign(Stride(n) * ColumnBlock, 0.0f);
         rows = n;
       }
       if (transform > length)
@@ -147,10 +150,10 @@ namespace
       }
     }
     // Columns lie a cache line more than a whole number of them apart: at a
-    // power-of-two distance (2048 samples, 16 KB) the block's 16 columns
+    // power-of-two distance (2048 samples, 8 KB) the block's 16 columns
     // would share one cache set and evict each other on every row.
-    static std::size_t Stride(std::size_t n) { return n + 8; }
-    double *Column(unsigned int c) { return columns.data() + Stride(rows) * c; }
+    static std::size_t Stride(std::size_t n) { return n + 16; }
+    float *Column(unsigned int c) { return columns.data() + Stride(rows) * c; }
   };
 
   /**
@@ -181,7 +184,7 @@ namespace
       float *dst = out.data.data() + out.Index(x0, 0, z);
       for (unsigned int i = 0; i < in.ny; ++i)
         for (unsigned int c = 0; c < width; ++c)
-          dst[i * nx + c] = static_cast<float>(scratch.Column(c)[i]);
+          dst[i * nx + c] = scratch.Column(c)[i];
     });
     return out;
   }
@@ -206,7 +209,7 @@ vexa::SampleVolume vexa::SignalKernels::Envelope(const SampleVolume &in, unsigne
     const double scale = 1.0 / n;
     for (unsigned int c = 0; c < width; ++c)
     {
-      double *column = scratch.Column(c);
+      float *column = scratch.Column(c);
       for (int i = 0; i < n; ++i)
       {
         a[i][0] = column[i];
@@ -225,7 +228,7 @@ vexa::SampleVolume vexa::SignalKernels::Envelope(const SampleVolume &in, unsigne
       plans->Backward(b, a);
       // float input squared stays far inside double's range: no need for hypot's care (or cost)
       for (int i = 0; i < n; ++i)
-        column[i] = std::sqrt(a[i][0] * a[i][0] + a[i][1] * a[i][1]) * scale;
+        column[i] = static_cast<float>(std::sqrt(a[i][0] * a[i][0] + a[i][1] * a[i][1]) * scale);
     }
   });
 }
@@ -327,8 +330,8 @@ vexa::SampleVolume vexa::SignalKernels::Bandpass(const SampleVolume &in,
     const double scale = 1.0 / padded;
     for (unsigned int c = 0; c < width; c += 2)
     {
-      double *re = scratch.Column(c);
-      double *im = c + 1 < width ? scratch.Column(c + 1) : nullptr;
+      float *re = scratch.Column(c);
+      float *im = c + 1 < width ? scratch.Column(c + 1) : nullptr;
       for (int i = 0; i < n; ++i)
       {
         a[i][0] = re[i];
@@ -345,9 +348,9 @@ vexa::SampleVolume vexa::SignalKernels::Bandpass(const SampleVolume &in,
       plans->Backward(b, a);
       for (int i = 0; i < n; ++i)
       {
-        re[i] = a[i][0] * scale;
+        re[i] = static_cast<float>(a[i][0] * scale);
         if (im)
-          im[i] = a[i][1] * scale;
+          im[i] = static_cast<float>(a[i][1] * scale);
       }
     }
   });

@@ -1,8 +1,10 @@
 #ifndef vexaTestTemporaryFolder_h
 #define vexaTestTemporaryFolder_h
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -53,6 +55,40 @@ namespace vexa
     {
       std::ofstream(path, std::ios::binary) << bytes;
     }
+
+    /**
+     * Keeps the files this process writes below `bytes` while it lives, as a
+     * full disk would: a write beyond fails with EFBIG (SIGXFSZ is ignored
+     * meanwhile). Root ignores permissions, not this limit. The limit holds
+     * for every file of the process, a redirected output of the test
+     * included: report after it is gone.
+     */
+    class FileSizeLimit
+    {
+    public:
+      explicit FileSizeLimit(rlim_t bytes)
+      {
+        m_OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_Old);
+        rlimit limit = m_Old;
+        limit.rlim_cur = bytes;
+        m_Set = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+      }
+      ~FileSizeLimit()
+      {
+        ::setrlimit(RLIMIT_FSIZE, &m_Old);
+        std::signal(SIGXFSZ, m_OldHandler);
+      }
+      FileSizeLimit(const FileSizeLimit &) = delete;
+      FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+      bool IsSet() const { return m_Set; }
+
+    private:
+      rlimit m_Old{};
+      void (*m_OldHandler)(int) = nullptr;
+      bool m_Set = false;
+    };
 
     /** What stands at path, the link itself rather than its target (S_IFREG, S_IFLNK, ...); 0 when nothing. */
     inline mode_t FileTypeAt(const std::string &path)

@@ -33,10 +33,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <algorithm>
-#include <csignal>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -206,32 +203,6 @@ namespace
     vexa::test::TemporaryFolder folder;
     Form form;
   };
-
-  /** Keeps files of the process below `bytes` while it lives, as a full disk would (writes fail with EFBIG). */
-  class FileSizeLimit
-  {
-  public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-      m_OldHandler = std::signal(SIGXFSZ, SIG_IGN);
-      getrlimit(RLIMIT_FSIZE, &m_Old);
-      rlimit limit = m_Old;
-      limit.rlim_cur = bytes;
-      m_Set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-      setrlimit(RLIMIT_FSIZE, &m_Old);
-      std::signal(SIGXFSZ, m_OldHandler);
-    }
-    bool IsSet() const { return m_Set; }
-
-  private:
-    rlimit m_Old{};
-    void (*m_OldHandler)(int) = nullptr;
-    bool m_Set = false;
-  };
-
 }
 
 TEST_F(NewDeviceForm, IsBuiltAsDesignedAndFollowsTheSourceChoice)
@@ -762,7 +733,7 @@ TEST_F(NewDeviceForm, ARefusedConfigurationWriteKeepsTheOldFile)
   dialogs.AnswerMessageBox(QMessageBox::Ok);
   {
     // a disk that takes no more than 64 bytes per file
-    FileSizeLimit limit(64);
+    vexa::test::FileSizeLimit limit(64);
     ASSERT_TRUE(limit.IsSet());
     form.Click("m_BtnSave");
   }

@@ -16,6 +16,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <set>
 #include <sys/stat.h>
 
 namespace
@@ -392,4 +394,90 @@ TEST(IOUtil, TheMaximumDataSizeIsSetThroughTheInterface)
   vexa::IOUtil::SetMaximumDataSize(140);
   EXPECT_NO_THROW(vexa::IOUtil::Load(path));
   vexa::IOUtil::SetMaximumDataSize(vexa::IOUtil::DefaultMaximumDataSize);
+}
+
+namespace
+{
+  /** Every name in the folder, hidden ones included. */
+  std::set<std::string> Names(const std::filesystem::path &folder)
+  {
+    std::set<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+      names.insert(entry.path().filename().string());
+    return names;
+  }
+
+  struct FailedSaveCase
+  {
+    const char *name;
+    const char *extension;
+    std::vector<unsigned int> dims; ///< of the new float image
+    rlim_t limit;                   ///< bytes per file the "disk" takes
+  };
+
+  // the header of either kind is some 280 bytes; 16384 bytes of pixels
+  const FailedSaveCase FailedSaves[] = {
+    {"NrrdHeaderCut", ".nrrd", {2, 2}, 100},
+    {"NrrdPixelsCut", ".nrrd", {64, 64}, 1000},
+    {"NhdrHeaderCut", ".nhdr", {2, 2}, 100},
+    {"NhdrDataCut", ".nhdr", {64, 64}, 1000},
+  };
+
+  class IOUtilFailedSave : public ::testing::TestWithParam<FailedSaveCase>
+  {
+  };
+}
+
+TEST_P(IOUtilFailedSave, LeavesTheOldFilesAsTheyWereAndNoTemporaries)
+{
+  const FailedSaveCase &c = GetParam();
+  TemporaryFolder folder;
+  const std::string path = folder.File(std::string("image") + c.extension);
+  vexa::IOUtil::Save(MakePatternImage(vexa::CreateScalarPixelType<float>(), {7, 5}), path);
+  const std::set<std::string> names = Names(folder.Path());
+  std::map<std::string, std::string> before;
+  for (const std::string &name : names)
+    before[name] = vexa::test::ReadFile(folder.File(name));
+
+  vexa::Image::Pointer image = MakePatternImage(vexa::CreateScalarPixelType<float>(), c.dims);
+  std::string error;
+  {
+    vexa::test::FileSizeLimit limit(c.limit);
+    if (!limit.IsSet())
+      error = "no limit";
+    else
+      try
+      {
+        vexa::IOUtil::Save(image, path);
+      }
+      catch (const vexa::Exception &e)
+      {
+        error = e.GetDescription();
+      }
+  }
+  ASSERT_NE("no limit", error) << "the file-size limit cannot be set here";
+  // ITK's writer notices a failed write of many pixels, not of a few or of the header: the file is read back
+  EXPECT_THAT(error, HasSubstr("Cannot save \"" + path + "\": the write failed"));
+  EXPECT_EQ(names, Names(folder.Path()));
+  for (const auto &file : before)
+    EXPECT_EQ(file.second, vexa::test::ReadFile(folder.File(file.first))) << file.first;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, IOUtilFailedSave, ::testing::ValuesIn(FailedSaves),
+                         [](const ::testing::TestParamInfo<FailedSaveCase> &info) { return std::string(info.param.name); });
+
+TEST(IOUtil, ANhdrSavedOverAPairReplacesBothAndNamesItsOwnDataFile)
+{
+  TemporaryFolder folder;
+  const std::string path = folder.File("pair.nhdr");
+  vexa::IOUtil::Save(MakePatternImage(vexa::CreateScalarPixelType<float>(), {7, 5}), path);
+  vexa::Image::Pointer image = MakePatternImage(vexa::CreateScalarPixelType<double>(), {9, 4, 3});
+  SetGeometry(image, true);
+  vexa::IOUtil::Save(image, path);
+
+  ExpectSameImage(*image, *vexa::IOUtil::LoadImage(path));
+  EXPECT_EQ((std::set<std::string>{"pair.nhdr", "pair.raw"}), Names(folder.Path()));
+  const std::string header = vexa::test::ReadFile(path);
+  EXPECT_THAT(header, ::testing::EndsWith("\ndata file: pair.raw\n"));
+  EXPECT_EQ(9u * 4 * 3 * sizeof(double), vexa::test::ReadFile(folder.File("pair.raw")).size());
 }

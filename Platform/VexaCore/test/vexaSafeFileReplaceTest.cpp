@@ -204,6 +204,148 @@ TEST_P(SafeFileReplace, WritesWhatIsThereTheRightWay)
 INSTANTIATE_TEST_SUITE_P(WhatIsAtThePath, SafeFileReplace, ::testing::ValuesIn(Cases),
                          [](const ::testing::TestParamInfo<ReplaceCase> &info) { return std::string(info.param.name); });
 
+namespace
+{
+  struct GroupCase
+  {
+    const char *name;
+    /** Puts something at "out.nhdr" and "out.raw" in the folder; answers false when it cannot here. */
+    std::function<bool(const TemporaryFolder &)> prepare;
+    /** Runs in the writer once both new files are written (throws to fail the write); may be empty. */
+    std::function<void(const TemporaryFolder &)> meanwhile;
+    /** The text the vexa::Exception holds; empty when the write succeeds or the writer's own exception arrives. */
+    const char *error;
+    std::function<void(const TemporaryFolder &)> check;
+  };
+
+  bool WriteOldPair(const TemporaryFolder &f)
+  {
+    WriteText(f.File("out.nhdr"), "old header");
+    WriteText(f.File("out.raw"), "old data");
+    return true;
+  }
+
+  void ExpectOldPair(const TemporaryFolder &f)
+  {
+    EXPECT_EQ("old header", ReadText(f.File("out.nhdr")));
+    EXPECT_EQ("old data", ReadText(f.File("out.raw")));
+    EXPECT_EQ((std::set<std::string>{"out.nhdr", "out.raw"}), Names(f.Path()));
+  }
+
+  const GroupCase GroupCases[] = {
+    {"NothingThere", [](const TemporaryFolder &) { return true; }, nullptr, "",
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ("new header", ReadText(f.File("out.nhdr")));
+       EXPECT_EQ("new data", ReadText(f.File("out.raw")));
+       EXPECT_EQ((std::set<std::string>{"out.nhdr", "out.raw"}), Names(f.Path()));
+     }},
+    {"PairReplacedKeepingPermissions",
+     [](const TemporaryFolder &f) {
+       WriteOldPair(f);
+       return ::chmod(f.File("out.nhdr").c_str(), 0640) == 0 && ::chmod(f.File("out.raw").c_str(), 0600) == 0;
+     },
+     nullptr, "",
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ("new header", ReadText(f.File("out.nhdr")));
+       EXPECT_EQ("new data", ReadText(f.File("out.raw")));
+       EXPECT_EQ(fs::perms(0640), fs::status(f.File("out.nhdr")).permissions() & fs::perms::mask);
+       EXPECT_EQ(fs::perms(0600), fs::status(f.File("out.raw")).permissions() & fs::perms::mask);
+       EXPECT_EQ((std::set<std::string>{"out.nhdr", "out.raw"}), Names(f.Path()));
+     }},
+    {"PairIntactAfterAFailedWrite", WriteOldPair,
+     [](const TemporaryFolder &) { throw std::runtime_error("the disk is full"); }, "", ExpectOldPair},
+    {"DataFileIsAFolder",
+     [](const TemporaryFolder &f) {
+       WriteText(f.File("out.nhdr"), "old header");
+       return fs::create_directory(f.Path() / "out.raw");
+     },
+     nullptr, "out.raw\"): it is a folder.",
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ("old header", ReadText(f.File("out.nhdr")));
+       EXPECT_TRUE(fs::is_empty(f.Path() / "out.raw"));
+       EXPECT_EQ((std::set<std::string>{"out.nhdr", "out.raw"}), Names(f.Path()));
+     }},
+    // the header cannot be written once the data file is in place: the data file is put back as it was
+    {"OldDataBackWhenTheHeaderCannotBeWritten",
+     [](const TemporaryFolder &f) {
+       WriteText(f.File("out.raw"), "old data");
+       return ::mknod(f.File("out.nhdr").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0; // like /dev/full
+     },
+     nullptr, "out.nhdr\": No space left on device",
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ("old data", ReadText(f.File("out.raw")));
+       EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(f.File("out.nhdr")));
+       EXPECT_EQ((std::set<std::string>{"out.nhdr", "out.raw"}), Names(f.Path()));
+     }},
+    {"NewDataGoneWhenTheHeaderCannotBeWritten",
+     [](const TemporaryFolder &f) { return ::mknod(f.File("out.nhdr").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0; },
+     nullptr, "out.nhdr\": No space left on device",
+     [](const TemporaryFolder &f) { EXPECT_EQ(std::set<std::string>{"out.nhdr"}, Names(f.Path())); }},
+    {"HeaderLinkedIntoAnotherFolder",
+     [](const TemporaryFolder &f) {
+       fs::create_directory(f.Path() / "data");
+       WriteText(f.File("data/target.nhdr"), "old header");
+       fs::create_symlink("data/target.nhdr", f.File("out.nhdr"));
+       return true;
+     },
+     nullptr, "",
+     [](const TemporaryFolder &f) {
+       EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(f.File("out.nhdr")));
+       EXPECT_EQ("new header", ReadText(f.File("data/target.nhdr")));
+       EXPECT_EQ("new data", ReadText(f.File("out.raw")));
+       EXPECT_EQ(std::set<std::string>{"target.nhdr"}, Names(f.Path() / "data"));
+       EXPECT_EQ((std::set<std::string>{"data", "out.nhdr", "out.raw"}), Names(f.Path()));
+     }},
+  };
+
+  class SafeFileGroupReplace : public ::testing::TestWithParam<GroupCase>
+  {
+  };
+}
+
+TEST_P(SafeFileGroupReplace, MovesTheGroupIntoPlaceOrLeavesItAsItWas)
+{
+  const GroupCase &c = GetParam();
+  TemporaryFolder folder;
+  if (!c.prepare(folder))
+    GTEST_SKIP() << "cannot make this kind of file here (device nodes need root)";
+  const std::string path = folder.File("out.nhdr");
+  std::string written;
+  const auto write = [&](const std::string &name) {
+    written = name;
+    WriteText(name, "new header");
+    WriteText((fs::path(name).parent_path() / "out.raw").string(), "new data");
+    if (c.meanwhile)
+      c.meanwhile(folder);
+  };
+
+  try
+  {
+    vexa::ReplaceFileGroupSafely(path, write);
+    EXPECT_STREQ("", c.error) << "a failed write reported as success";
+  }
+  catch (const vexa::Exception &e)
+  {
+    EXPECT_THAT(e.GetDescription(), HasSubstr("Cannot write \"" + path + "\""));
+    EXPECT_THAT(e.GetDescription(), HasSubstr(c.error));
+    EXPECT_STRNE("", c.error) << e.GetDescription();
+  }
+  catch (const std::runtime_error &e)
+  {
+    EXPECT_STREQ("the disk is full", e.what()); // the writer's own, unchanged
+  }
+  // the writer writes under the file's own name in a new hidden folder beside it, gone afterwards
+  const fs::path name(written);
+  EXPECT_EQ("out.nhdr", name.filename().string());
+  EXPECT_EQ(folder.Path(), name.parent_path().parent_path());
+  EXPECT_EQ('.', name.parent_path().filename().string()[0]) << written;
+  EXPECT_FALSE(fs::exists(name.parent_path())) << written;
+  c.check(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(WhatIsThere, SafeFileGroupReplace, ::testing::ValuesIn(GroupCases),
+                         [](const ::testing::TestParamInfo<GroupCase> &info) { return std::string(info.param.name); });
+
 TEST(SafeFileReplaceFifo, AFifoIsWrittenToAndStaysAFifo)
 {
   TemporaryFolder folder;
@@ -262,6 +404,27 @@ TEST(SafeFileReplaceRefusals, AWriteProtectedFileIsNotReplaced)
   EXPECT_EQ(std::set<std::string>{"kept.nrrd"}, Names(folder.Path()));
 }
 
+TEST(SafeFileReplaceConcurrency, ConcurrentGroupWritersLeaveOneWholeGroup)
+{
+  TemporaryFolder folder;
+  const std::string path = folder.File("shared.nhdr");
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 6; ++t)
+    writers.emplace_back([&, t] {
+      for (int i = 0; i < 20; ++i)
+        vexa::ReplaceFileGroupSafely(path, [&](const std::string &name) {
+          WriteText(name, "header of " + std::to_string(t));
+          WriteText((fs::path(name).parent_path() / "shared.raw").string(), "data of " + std::to_string(t));
+        });
+    });
+  for (std::thread &w : writers)
+    w.join();
+  const std::string header = ReadText(path);
+  ASSERT_EQ(0u, header.find("header of ")) << header;
+  EXPECT_EQ("data of " + header.substr(10), ReadText(folder.File("shared.raw"))); // one writer's pair
+  EXPECT_EQ((std::set<std::string>{"shared.nhdr", "shared.raw"}), Names(folder.Path()));
+}
+
 TEST(SafeFileReplaceConcurrency, ConcurrentWritersLeaveOneCompleteFile)
 {
   TemporaryFolder folder;
@@ -281,35 +444,41 @@ TEST(SafeFileReplaceConcurrency, ConcurrentWritersLeaveOneCompleteFile)
   EXPECT_EQ(std::set<std::string>{"shared.nrrd"}, Names(folder.Path()));
 }
 
-TEST(SafeFileReplaceTermination, ASignalDuringAWriteRemovesTheTemporary)
+TEST(SafeFileReplaceTermination, ASignalDuringAWriteRemovesTheTemporaries)
 {
-  TemporaryFolder folder;
-  const std::string path = folder.File("out.nrrd");
-  const std::string ready = folder.File("writing");
-  WriteText(path, "old");
-
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0)
+  using Replace = void (*)(const std::string &, const std::function<void(const std::string &)> &);
+  for (const Replace replace : {&vexa::ReplaceFileSafely, &vexa::ReplaceFileGroupSafely})
   {
-    std::signal(SIGHUP, SIG_IGN); // ignored before: stays ignored
-    vexa::RemoveTemporaryFilesOnTermination();
-    ::raise(SIGHUP);
-    vexa::ReplaceFileSafely(path, [&](const std::string &name) {
-      WriteText(name, "half of it");
-      WriteText(ready, "");
-      for (;;)
-        ::pause();
-    });
-    ::_exit(0);
+    TemporaryFolder folder;
+    const std::string path = folder.File("out.nrrd");
+    const std::string ready = folder.File("writing");
+    WriteText(path, "old");
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+      std::signal(SIGHUP, SIG_IGN); // ignored before: stays ignored
+      vexa::RemoveTemporaryFilesOnTermination();
+      ::raise(SIGHUP);
+      replace(path, [&](const std::string &name) {
+        WriteText(name, "half of it");
+        if (fs::path(name).parent_path() != folder.Path()) // a group's temporary folder
+          WriteText(name + ".raw", "and its data");
+        WriteText(ready, "");
+        for (;;)
+          ::pause();
+      });
+      ::_exit(0);
+    }
+    for (int i = 0; i < 3000 && !fs::exists(ready); ++i)
+      ::usleep(10000);
+    ASSERT_TRUE(fs::exists(ready)) << "the writer did not start";
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status; // ended as SIGTERM ends a program
+    EXPECT_EQ("old", ReadText(path));
+    EXPECT_EQ((std::set<std::string>{"out.nrrd", "writing"}), Names(folder.Path()));
   }
-  for (int i = 0; i < 3000 && !fs::exists(ready); ++i)
-    ::usleep(10000);
-  ASSERT_TRUE(fs::exists(ready)) << "the writer did not start";
-  ::kill(child, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(child, ::waitpid(child, &status, 0));
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status; // ended as SIGTERM ends a program
-  EXPECT_EQ("old", ReadText(path));
-  EXPECT_EQ((std::set<std::string>{"out.nrrd", "writing"}), Names(folder.Path()));
 }
