@@ -361,7 +361,9 @@ namespace vexa
         return;
       const unsigned long target = m_PublishGeneration + 1;
       m_PublishDone.wait(lock, [&] { return !m_Publishing || m_PublishGeneration > target; });
-      if (!m_Dirty)
+      // Published by now. What changed since, a publisher still at work takes
+      // along: a second one beside it could overtake it with older values.
+      if (!m_Dirty || m_Publishing)
         return;
     }
     m_Publishing = true;

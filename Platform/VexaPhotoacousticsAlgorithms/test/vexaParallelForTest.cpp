@@ -6,7 +6,10 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <stdexcept>
 #include <vector>
@@ -43,14 +46,46 @@ TEST(ParallelFor, FewItemsGiveFewCallsAndMoreItemsAtMost101)
   EXPECT_EQ(seen.back(), 100);
 }
 
+namespace
+{
+  /**
+   * Opened once; Wait() returns true from then on. It gives up (false) only
+   * after a long time, so that a broken pool fails the test instead of
+   * hanging it.
+   */
+  class Gate
+  {
+  public:
+    void Open()
+    {
+      {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_Open = true;
+      }
+      m_Opened.notify_all();
+    }
+
+    bool Wait()
+    {
+      std::unique_lock<std::mutex> lock(m_Mutex);
+      return m_Opened.wait_for(lock, std::chrono::minutes(1), [this] { return m_Open; });
+    }
+
+  private:
+    std::mutex m_Mutex;
+    std::condition_variable m_Opened;
+    bool m_Open = false;
+  };
+}
+
 TEST(ParallelFor, AFailingItemStopsTheRestAndIsRethrownOnTheCaller)
 {
-  for (unsigned int threads : {1u, 4u})
   {
+    // alone on the calling thread: nothing after the failing item runs
     std::atomic<int> started{0};
     std::vector<int> seen;
     EXPECT_THROW(vexa::ParallelFor(
-                   100000, threads,
+                   100000, 1,
                    [&](std::size_t i) {
                      ++started;
                      if (i == 10)
@@ -58,9 +93,61 @@ TEST(ParallelFor, AFailingItemStopsTheRestAndIsRethrownOnTheCaller)
                    },
                    [&](int p, std::string) { seen.push_back(p); }),
                  std::runtime_error);
-    EXPECT_LT(started.load(), 100000);
-    EXPECT_TRUE(seen.empty() || seen.back() < 100);
+    EXPECT_EQ(11, started.load());
+    EXPECT_EQ((std::vector<int>{0}), seen);
   }
+
+  constexpr unsigned int kThreads = 4;
+  const unsigned int participants = vexa::ParallelSlots(kThreads);
+  if (participants < 2)
+    GTEST_SKIP() << "one core: the calls run on the calling thread alone";
+
+  // A worker fails. How long it takes from its throw until the call has
+  // recorded the failure is up to the scheduler, and meanwhile the others
+  // could run every item. So every other participant waits in its first item
+  // until the failing worker has certainly left the call: it runs an item of
+  // a second call, which it can join only after that. From then on nobody may
+  // start an item of the first call.
+  const std::thread::id caller = std::this_thread::get_id();
+  std::atomic<std::thread::id> failer{std::thread::id()};
+  std::atomic<int> started{0}, afterFailure{0}, gaveUp{0};
+  std::vector<int> seen;
+  Gate thrown, left;
+  std::thread second([&] {
+    gaveUp += !thrown.Wait();
+    // its participants but the failing worker wait in one item each: one
+    // item more than there can be participants keeps an item for that worker
+    vexa::ParallelFor(vexa::ParallelSlots(0) + 1, 0, [&](std::size_t) {
+      if (std::this_thread::get_id() == failer.load())
+        left.Open();
+      else
+        gaveUp += !left.Wait();
+    });
+  });
+  EXPECT_THROW(vexa::ParallelFor(
+                 1000, kThreads,
+                 [&](std::size_t) {
+                   ++started;
+                   const std::thread::id self = std::this_thread::get_id();
+                   std::thread::id none;
+                   if (self != caller && failer.compare_exchange_strong(none, self))
+                   {
+                     thrown.Open();
+                     throw std::runtime_error("item failed");
+                   }
+                   if (self == failer.load())
+                     ++afterFailure; // went on with the call it failed in
+                   else
+                     gaveUp += !left.Wait();
+                 },
+                 [&](int p, std::string) { seen.push_back(p); }),
+               std::runtime_error);
+  second.join();
+  EXPECT_EQ(0, gaveUp.load()) << "no worker failed, or the failing one never got free";
+  EXPECT_EQ(0, afterFailure.load());
+  // the failing item and at most the one item each other participant had taken
+  EXPECT_LE(started.load(), static_cast<int>(participants));
+  EXPECT_TRUE(seen.empty() || seen.back() < 100);
 }
 
 TEST(ParallelFor, AThrowingCallbackStopsTheWorkAndReachesTheCaller)

@@ -375,10 +375,16 @@ TEST(USDevice, ChangesFromSeveralThreadsAndListenersNeitherDeadlockNorLeaveStale
   ASSERT_TRUE(device->Initialize());
   // a listener that changes the device from inside a publication must not wait for itself
   std::atomic<int> nested{0};
+  // the device publishes on one thread at a time: its publications never overlap
+  std::atomic<int> publishing{0}, overlaps{0};
   const us::ListenerToken token = us::GetModuleContext()->AddServiceListener(
     [&](const us::ServiceEvent &event) {
-      if (event.GetType() == us::ServiceEvent::MODIFIED && nested.fetch_add(1) < 50)
+      if (event.GetType() != us::ServiceEvent::MODIFIED)
+        return;
+      overlaps += publishing.fetch_add(1) != 0;
+      if (nested.fetch_add(1) < 50)
         device->UpdateServiceProperty(k.US_PROPKEY_BMODE_POWER, static_cast<double>(nested.load()));
+      --publishing;
     },
     "(objectclass=org.vexa.services.UltrasoundDevice)");
   std::vector<std::thread> threads;
@@ -397,6 +403,7 @@ TEST(USDevice, ChangesFromSeveralThreadsAndListenersNeitherDeadlockNorLeaveStale
   for (std::thread &thread : threads)
     thread.join();
   us::GetModuleContext()->RemoveServiceListener(token);
+  EXPECT_EQ(0, overlaps.load()) << "two threads published at once";
 
   const us::ServiceProperties now = device->GetServiceProperties();
   us::ServiceReference<USDevice> reference = OnlyDeviceReference();

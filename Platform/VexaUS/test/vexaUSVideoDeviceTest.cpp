@@ -311,17 +311,22 @@ TEST_F(VideoDevice, AFrozenDeviceHoldsItsPictureAndTheNewestFollowsTheThaw)
 TEST_F(VideoDevice, AFilePlaysAtItsFrameRateUnlessPacingIsOff)
 {
   // a clip of 5 frames at 10 frames per second, watched for a quarter of a second
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kPeriod = std::chrono::milliseconds(100);
   const std::string slow = folder.File("slow.avi");
   vexa::test::WriteNumberedVideo(slow, 5, 16, 8, 10.0);
+  Clock::duration watched{};
   const auto framesSeen = [&](bool paced) {
     USVideoDevice::Pointer clip = USVideoDevice::New(slow, "Acme", "Slow");
     static_cast<USImageVideoSource *>(clip->GetImageSource().GetPointer())->SetColorOutput(true);
     clip->SetFramePacing(paced);
     std::set<int> seen;
+    // the clip's clock starts during the activation, not before this
+    const Clock::time_point before = Clock::now();
     if (!clip->Initialize() || !clip->Connect() || !clip->Activate())
       return seen;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
-    while (std::chrono::steady_clock::now() < end)
+    const auto end = Clock::now() + std::chrono::milliseconds(250);
+    while (Clock::now() < end)
     {
       clip->Modified();
       clip->Update();
@@ -330,14 +335,22 @@ TEST_F(VideoDevice, AFilePlaysAtItsFrameRateUnlessPacingIsOff)
         seen.insert(FrameOf(p));
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    watched = Clock::now() - before;
     clip->UnregisterOnService();
     return seen;
   };
-  // paced: frames 0, 1, 2 (and 3 at a stretch) within 250 ms; a slow machine shows fewer, never more
+  // Paced, frame k comes no earlier than k periods after the start: 0, 1, 2
+  // in a quarter of a second. A loaded machine may keep this thread away for
+  // longer than planned, and then more frames are due; the bound counts from
+  // before the activation, so it never undercounts.
   const std::set<int> paced = framesSeen(true);
-  EXPECT_GE(paced.size(), 1u);
-  EXPECT_LE(paced.size(), 4u);
-  EXPECT_EQ(0u, paced.count(4));
+  const auto periods = static_cast<std::size_t>(watched / kPeriod);
+  ASSERT_GE(paced.size(), 1u);
+  EXPECT_LE(paced.size(), 1 + periods) << "watched for " << periods << " frame periods";
+  if (periods < 5) // the clip starts over after its 5 frames
+  {
+    EXPECT_LE(static_cast<std::size_t>(*paced.rbegin()), periods);
+  }
   // unpaced the little clip runs through many times
   EXPECT_EQ(5u, framesSeen(false).size());
 }
