@@ -207,7 +207,6 @@ namespace us
       static ModuleData &Data(const Module *module);
 
       std::shared_mutex m_Mutex; // services and the listener list
-      long m_NextServiceId = 1;
       std::vector<std::shared_ptr<ServiceRecord>> m_All; // registered, by id
       std::unordered_map<std::string, std::vector<std::shared_ptr<ServiceRecord>>> m_ByInterface;
       std::shared_ptr<const ListenerList> m_Listeners = std::make_shared<ListenerList>();

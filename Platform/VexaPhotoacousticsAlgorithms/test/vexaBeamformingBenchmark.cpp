@@ -132,8 +132,9 @@ namespace
     state.counters["faults_per_frame"] = double(faults) / (40.0 * state.iterations());
   }
 
-  // The envelope of a 128 x 2048 frame; the first call of the process (the
-  // transforms are planned there) is timed on its own.
+  // The envelope of a 128 x 2048 frame; the first call (the transforms are
+  // planned there) is timed on its own. Run alone (--benchmark_filter=Envelope),
+  // it is the first call of the process: the worker threads start there too.
   void Envelope(benchmark::State &state)
   {
     static double firstMs = [] {

@@ -65,7 +65,9 @@ TEST(ExtensionType, RefusesIncompleteRegistrations)
   {
     EXPECT_EQ(0, wick::ExtensionType::registerType(c.name, c.destructor, c.constructor)) << (c.name ? c.name : "null");
     if (c.name)
+    {
       EXPECT_EQ(0, wick::ExtensionType::type(c.name));
+    }
   }
   EXPECT_EQ(nullptr, wick::ExtensionType::construct(0));
   EXPECT_EQ(nullptr, wick::ExtensionType::construct(12345));
