@@ -9,6 +9,7 @@
 #include <vexaIGTLDevice.h>
 #include <vexaIGTLServer.h>
 #include <vexaIGTLSocket.h>
+#include <vexaTestThisProcess.h>
 
 #include <itkCommand.h>
 
@@ -22,7 +23,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <dirent.h>
 #include <functional>
 #include <memory>
 #include <string>
@@ -144,34 +144,6 @@ namespace vexa
     inline std::string TypeOf(const igtl::MessageBase::Pointer &message)
     {
       return message.IsNull() ? std::string("(none)") : std::string(message->GetDeviceType());
-    }
-
-    /** Open descriptors of this process. */
-    inline int CountOpenDescriptors()
-    {
-      int count = 0;
-      if (DIR *dir = ::opendir("/proc/self/fd"))
-      {
-        while (dirent *entry = ::readdir(dir))
-          if (entry->d_name[0] != '.')
-            ++count;
-        ::closedir(dir);
-      }
-      return count - 1; // the directory's own descriptor
-    }
-
-    /** Threads of this process. */
-    inline int CountThreads()
-    {
-      int count = 0;
-      if (DIR *dir = ::opendir("/proc/self/task"))
-      {
-        while (dirent *entry = ::readdir(dir))
-          if (entry->d_name[0] != '.')
-            ++count;
-        ::closedir(dir);
-      }
-      return count;
     }
 
     /** A running server on a port of the system's choice. */

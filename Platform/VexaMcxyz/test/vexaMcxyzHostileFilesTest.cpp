@@ -7,9 +7,7 @@
 #include <vexaTestChildProcess.h>
 #include <vexaTestTemporaryFolder.h>
 
-#include <itkImageFileWriter.h>
-#include <itkNrrdImageIO.h>
-#include <itkVectorImage.h>
+#include "vexaMcxyzTestVolumes.h"
 
 #include <gtest/gtest.h>
 
@@ -41,28 +39,8 @@ namespace
   /** A small sound volume (mu_a, mu_s, g per voxel), gzip-compressed as the file bytes. */
   std::string CompressedVolume(const TemporaryFolder &folder)
   {
-    using Image = itk::VectorImage<float, 3>;
-    Image::Pointer volume = Image::New();
-    Image::RegionType region;
-    for (unsigned int i = 0; i < 3; ++i)
-      region.SetSize(i, 6);
-    volume->SetRegions(region);
-    volume->SetNumberOfComponentsPerPixel(3);
-    const double spacing[3] = {0.5, 0.5, 0.5};
-    volume->SetSpacing(spacing);
-    volume->Allocate();
-    itk::VariableLengthVector<float> v(3);
-    v[0] = 0.1f;
-    v[1] = 10.0f;
-    v[2] = 0.9f;
-    volume->FillBuffer(v);
     const std::string path = folder.File("volume source.nrrd");
-    itk::ImageFileWriter<Image>::Pointer w = itk::ImageFileWriter<Image>::New();
-    w->SetImageIO(itk::NrrdImageIO::New());
-    w->SetFileName(path);
-    w->SetInput(volume);
-    w->UseCompressionOn();
-    w->Update();
+    vexa::test::WriteUniformOpticalVolume(path, 6, true);
     const std::string bytes = vexa::test::ReadFile(path);
     fs::remove(path);
     return bytes;

@@ -1,5 +1,7 @@
 #include <vexaMcxyzProbe.h>
 
+#include <vexaTestTemporaryFolder.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -76,7 +78,8 @@ TEST(ProbeFile, FaultsAreRefusedWithWhereAndWhat)
 
 TEST(ProbeFile, FilesThatCannotBeProbesAreRefused)
 {
-  const std::string dir = ::testing::TempDir();
+  const vexa::test::TemporaryFolder folder;
+  const std::string dir = folder.Path().string();
   EXPECT_THROW(ReadProbeFile(dir + "/no such probe.xml"), std::runtime_error);
   EXPECT_THROW(ReadProbeFile(dir), std::runtime_error);
 
@@ -97,7 +100,6 @@ TEST(ProbeFile, FilesThatCannotBeProbesAreRefused)
   {
     EXPECT_NE(std::string::npos, std::string(e.what()).find("larger than 1 MiB")) << e.what();
   }
-  std::remove(big.c_str());
 
   const std::string good = dir + "/vexaMcxyzProbeTest good.xml";
   {
@@ -107,5 +109,4 @@ TEST(ProbeFile, FilesThatCannotBeProbesAreRefused)
   const Illumination ill = ReadProbeFile(good);
   ASSERT_EQ(1u, ill.sources.size());
   EXPECT_EQ(LightSource::Profile::Disc, ill.sources[0].profile);
-  std::remove(good.c_str());
 }

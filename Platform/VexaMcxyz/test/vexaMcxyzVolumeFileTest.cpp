@@ -1,5 +1,9 @@
 #include <vexaMcxyzVolumeFile.h>
 
+#include "vexaMcxyzTestVolumes.h"
+
+#include <vexaTestTemporaryFolder.h>
+
 #include <vexaIOUtil.h>
 #include <vexaPAInSilicoTissueGenerator.h>
 
@@ -14,7 +18,7 @@
 
 #include <cmath>
 #include <cstdio>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -27,24 +31,6 @@ namespace
   class VolumeFileTest : public ::testing::Test
   {
   protected:
-    void SetUp() override
-    {
-      const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-      m_Dir = ::testing::TempDir() + "/vexaMcxyzVolumeFile_" + info->name() + "_" + std::to_string(::getpid());
-      ::mkdir(m_Dir.c_str(), 0755);
-    }
-    void TearDown() override
-    {
-      if (DIR *d = ::opendir(m_Dir.c_str()))
-      {
-        while (dirent *e = ::readdir(d))
-          if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-            std::remove((m_Dir + "/" + e->d_name).c_str());
-        ::closedir(d);
-      }
-      ::rmdir(m_Dir.c_str());
-    }
-
     template <class TImage>
     void Write(const std::string &path, TImage *image)
     {
@@ -58,17 +44,13 @@ namespace
     std::vector<std::string> Files()
     {
       std::vector<std::string> names;
-      if (DIR *d = ::opendir(m_Dir.c_str()))
-      {
-        while (dirent *e = ::readdir(d))
-          if (e->d_name[0] != '.')
-            names.push_back(e->d_name);
-        ::closedir(d);
-      }
+      for (const auto &entry : std::filesystem::directory_iterator(m_Folder.Path()))
+        names.push_back(entry.path().filename().string());
       return names;
     }
 
-    std::string m_Dir;
+    vexa::test::TemporaryFolder m_Folder;
+    const std::string m_Dir = m_Folder.Path().string();
   };
 
   // property p of voxel (x, y, z) in the test volumes
@@ -217,34 +199,10 @@ TEST_F(VolumeFileTest, FilesWithoutOpticalPropertiesAreRefused)
 
 TEST_F(VolumeFileTest, DamagedOrLyingFilesAreRefusedBeforeTheirDataIsRead)
 {
-  using Image = itk::VectorImage<float, 3>;
-  Image::Pointer volume = Image::New();
-  Image::RegionType region;
-  region.SetSize(0, 4);
-  region.SetSize(1, 4);
-  region.SetSize(2, 4);
-  volume->SetRegions(region);
-  volume->SetNumberOfComponentsPerPixel(3);
-  const double spacing[3] = {0.5, 0.5, 0.5};
-  volume->SetSpacing(spacing);
-  volume->Allocate();
-  itk::VariableLengthVector<float> v(3);
-  v[0] = 0.1f;
-  v[1] = 10;
-  v[2] = 0.9f;
-  volume->FillBuffer(v);
   const std::string sound = m_Dir + "/sound.nrrd";
-  {
-    itk::ImageFileWriter<Image>::Pointer w = itk::ImageFileWriter<Image>::New();
-    w->SetImageIO(itk::NrrdImageIO::New());
-    w->SetFileName(sound);
-    w->SetInput(volume);
-    w->UseCompressionOn();
-    w->Update();
-  }
+  vexa::test::WriteUniformOpticalVolume(sound, 4, true);
   ASSERT_NO_THROW(ReadOpticalVolume(sound));
-  std::ifstream in(sound, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string bytes = vexa::test::ReadFile(sound);
   const std::string::size_type direction = bytes.find("(0.5,0,0)");
   ASSERT_NE(std::string::npos, direction) << bytes.substr(0, 400);
 

@@ -1,8 +1,8 @@
 #include <vexaParallelFor.h>
+#include <vexaTestThisProcess.h>
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <dlfcn.h>
 
 #include <atomic>
@@ -186,20 +186,6 @@ TEST(ParallelFor, ConcurrentAndNestedCallsShareThePool)
     ASSERT_EQ(h.load(), 1);
 }
 
-namespace
-{
-  [[maybe_unused]] std::size_t ThreadsOfThisProcess() // unused where the test skips itself
-  {
-    std::size_t n = 0;
-    if (DIR *d = opendir("/proc/self/task"))
-    {
-      while (const dirent *e = readdir(d))
-        n += e->d_name[0] != '.';
-      closedir(d);
-    }
-    return n;
-  }
-}
 
 TEST(ParallelFor, UnloadingTheLibraryEndsItsWorkers)
 {
@@ -210,7 +196,7 @@ TEST(ParallelFor, UnloadingTheLibraryEndsItsWorkers)
     GTEST_SKIP() << "one core: the library starts no workers";
   // A fresh copy of the library in a namespace of its own, so that unloading
   // it does not depend on this test program, which links it too.
-  const std::size_t before = ThreadsOfThisProcess();
+  const int before = vexa::test::CountThreads();
   void *library = dlmopen(LM_ID_NEWLM, VEXA_PHOTOACOUSTICS_LIBRARY, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << dlerror();
   using ForEach = void (*)(std::size_t, unsigned int, const std::function<void(std::size_t)> &,
@@ -220,8 +206,8 @@ TEST(ParallelFor, UnloadingTheLibraryEndsItsWorkers)
   std::atomic<int> items{0};
   forEach(1000, 0, [&](std::size_t) { ++items; }, {});
   EXPECT_EQ(items.load(), 1000);
-  EXPECT_GT(ThreadsOfThisProcess(), before);
+  EXPECT_GT(vexa::test::CountThreads(), before);
   ASSERT_EQ(dlclose(library), 0);
-  EXPECT_EQ(ThreadsOfThisProcess(), before);
+  EXPECT_EQ(vexa::test::CountThreads(), before);
 #endif
 }

@@ -4,6 +4,7 @@
 #include <vexaIOUtil.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaPixelTypeTraits.h>
+#include <vexaTestTemporaryFolder.h>
 
 #include <itkVariableLengthVector.h>
 
@@ -354,10 +355,10 @@ TEST(InSilicoTissueVolume, ConvertsToAFourComponentImageThatSurvivesNrrd)
   EXPECT_EQ((vexa::CreatePixelType<float, itk::VariableLengthVector<float>>(4)), image->GetPixelType());
   EXPECT_DOUBLE_EQ(0.5, image->GetGeometry(0)->GetSpacing()[2]); // 0.05 cm
 
-  const std::string path = ::testing::TempDir() + "/vexaPAInSilicoTissueVolume_" + std::to_string(::getpid()) + ".nrrd";
+  const vexa::test::TemporaryFolder folder;
+  const std::string path = folder.File("tissue volume.nrrd");
   vexa::IOUtil::Save(image, path);
   vexa::Image::Pointer loaded = vexa::IOUtil::LoadImage(path);
-  std::remove(path.c_str());
   EXPECT_EQ(image->GetPixelType(), loaded->GetPixelType());
   EXPECT_DOUBLE_EQ(0.5, loaded->GetGeometry(0)->GetSpacing()[0]);
   vexa::ImageReadAccessor access(loaded);
