@@ -49,15 +49,9 @@ vexa::ImageToOpenCVImageFilter::ImageToOpenCVImageFilter() : m_sliceSelector(Ima
 
 vexa::ImageToOpenCVImageFilter::~ImageToOpenCVImageFilter() = default;
 
-void vexa::ImageToOpenCVImageFilter::SetImage(vexa::Image *image)
-{
-  m_Image = image;
-}
+void vexa::ImageToOpenCVImageFilter::SetImage(vexa::Image *image) { m_Image = image; }
 
-vexa::Image *vexa::ImageToOpenCVImageFilter::GetImage()
-{
-  return m_Image.Lock().GetPointer();
-}
+vexa::Image *vexa::ImageToOpenCVImageFilter::GetImage() { return m_Image.Lock().GetPointer(); }
 
 void vexa::ImageToOpenCVImageFilter::SetInputFromTimeSlice(vexa::Image::Pointer image, int slice, int timeStep)
 {
@@ -84,8 +78,10 @@ bool vexa::ImageToOpenCVImageFilter::CheckImage(vexa::Image *image)
 }
 
 template <typename TPixel>
-bool vexa::ImageToOpenCVImageFilter::ConvertIfPixelTypeIs(vexa::Image *image, cv::Mat &destination,
-                                                          bool intoIplImage, IplImage **iplImage)
+bool vexa::ImageToOpenCVImageFilter::ConvertIfPixelTypeIs(vexa::Image *image,
+                                                          cv::Mat &destination,
+                                                          bool intoIplImage,
+                                                          IplImage **iplImage)
 {
   typedef itk::Image<TPixel, 2> ItkImageType;
   const PixelType type = image->GetPixelType(0);
@@ -133,23 +129,23 @@ bool vexa::ImageToOpenCVImageFilter::Convert(cv::Mat &destination, bool intoIplI
     if (image->GetDimension() != 2)
     {
       std::ostringstream message;
-      message << "Dimension " << image->GetDimension() << " is not in " << "(2)";
+      message << "Dimension " << image->GetDimension() << " is not in "
+              << "(2)";
       throw AccessByItkException(message.str());
     }
-    const bool converted = ConvertIfPixelTypeIs<int>(image, destination, intoIplImage, iplImage) ||
-                           ConvertIfPixelTypeIs<unsigned int>(image, destination, intoIplImage, iplImage) ||
-                           ConvertIfPixelTypeIs<short>(image, destination, intoIplImage, iplImage) ||
-                           ConvertIfPixelTypeIs<unsigned short>(image, destination, intoIplImage, iplImage) ||
-                           ConvertIfPixelTypeIs<char>(image, destination, intoIplImage, iplImage) ||
-                           ConvertIfPixelTypeIs<unsigned char>(image, destination, intoIplImage, iplImage) ||
-                           ConvertIfPixelTypeIs<double>(image, destination, intoIplImage, iplImage) ||
-                           ConvertIfPixelTypeIs<float>(image, destination, intoIplImage, iplImage) ||
-                           ConvertIfPixelTypeIs<itk::RGBPixel<unsigned char>>(image, destination, intoIplImage,
-                                                                               iplImage) ||
-                           ConvertIfPixelTypeIs<itk::RGBPixel<unsigned short>>(image, destination, intoIplImage,
-                                                                                iplImage) ||
-                           ConvertIfPixelTypeIs<itk::RGBPixel<float>>(image, destination, intoIplImage, iplImage) ||
-                           ConvertIfPixelTypeIs<itk::RGBPixel<double>>(image, destination, intoIplImage, iplImage);
+    const bool converted =
+      ConvertIfPixelTypeIs<int>(image, destination, intoIplImage, iplImage) ||
+      ConvertIfPixelTypeIs<unsigned int>(image, destination, intoIplImage, iplImage) ||
+      ConvertIfPixelTypeIs<short>(image, destination, intoIplImage, iplImage) ||
+      ConvertIfPixelTypeIs<unsigned short>(image, destination, intoIplImage, iplImage) ||
+      ConvertIfPixelTypeIs<char>(image, destination, intoIplImage, iplImage) ||
+      ConvertIfPixelTypeIs<unsigned char>(image, destination, intoIplImage, iplImage) ||
+      ConvertIfPixelTypeIs<double>(image, destination, intoIplImage, iplImage) ||
+      ConvertIfPixelTypeIs<float>(image, destination, intoIplImage, iplImage) ||
+      ConvertIfPixelTypeIs<itk::RGBPixel<unsigned char>>(image, destination, intoIplImage, iplImage) ||
+      ConvertIfPixelTypeIs<itk::RGBPixel<unsigned short>>(image, destination, intoIplImage, iplImage) ||
+      ConvertIfPixelTypeIs<itk::RGBPixel<float>>(image, destination, intoIplImage, iplImage) ||
+      ConvertIfPixelTypeIs<itk::RGBPixel<double>>(image, destination, intoIplImage, iplImage);
     if (!converted)
       throw AccessByItkException(PixelTypeRefusal(image->GetPixelType(0)));
     return true;

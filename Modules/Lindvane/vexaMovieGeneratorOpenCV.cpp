@@ -11,20 +11,11 @@
 
 vexa::MovieGeneratorOpenCV::MovieGeneratorOpenCV() = default;
 
-vexa::MovieGeneratorOpenCV::~MovieGeneratorOpenCV()
-{
-  this->TerminateGenerator();
-}
+vexa::MovieGeneratorOpenCV::~MovieGeneratorOpenCV() { this->TerminateGenerator(); }
 
-void vexa::MovieGeneratorOpenCV::SetFileName(const char *fileName)
-{
-  m_sFile = fileName != nullptr ? fileName : "";
-}
+void vexa::MovieGeneratorOpenCV::SetFileName(const char *fileName) { m_sFile = fileName != nullptr ? fileName : ""; }
 
-void vexa::MovieGeneratorOpenCV::SetFrameRate(unsigned int rate)
-{
-  m_dwRate = rate;
-}
+void vexa::MovieGeneratorOpenCV::SetFrameRate(unsigned int rate) { m_dwRate = rate; }
 
 void vexa::MovieGeneratorOpenCV::SetFourCCCodec(const char *codec)
 {

@@ -117,9 +117,9 @@ namespace vexa
     static constexpr int CVType()
     {
       using P = OpenCVImageBridgeInternal::Pixel<TPixel>;
-      return CanHold<TPixel>() ? CV_MAKETYPE(OpenCVImageBridgeInternal::Depth<typename P::ComponentType>::value,
-                                             P::channels)
-                               : -1;
+      return CanHold<TPixel>()
+               ? CV_MAKETYPE(OpenCVImageBridgeInternal::Depth<typename P::ComponentType>::value, P::channels)
+               : -1;
     }
 
     /**

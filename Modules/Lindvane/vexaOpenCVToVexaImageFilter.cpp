@@ -93,7 +93,8 @@ void vexa::OpenCVToVexaImageFilter::GenerateData()
 }
 
 void vexa::OpenCVToVexaImageFilter::InsertOpenCVImageAsVexaTimeSlice(const cv::Mat image,
-                                                                      vexa::Image::Pointer vexaImage, int timeStep)
+                                                                     vexa::Image::Pointer vexaImage,
+                                                                     int timeStep)
 {
   if (vexaImage.IsNull() || !vexaImage->IsInitialized())
     vexaThrow() << "Cannot insert an OpenCV image into time step " << timeStep

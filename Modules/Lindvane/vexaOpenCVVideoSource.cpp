@@ -10,15 +10,9 @@
 #include <iostream>
 #include <stdexcept>
 
-vexa::OpenCVVideoSource::OpenCVVideoSource()
-  : m_PauseImageHeader(cvIplImage()), m_CaptureFrameHeader(cvIplImage())
-{
-}
+vexa::OpenCVVideoSource::OpenCVVideoSource() : m_PauseImageHeader(cvIplImage()), m_CaptureFrameHeader(cvIplImage()) {}
 
-vexa::OpenCVVideoSource::~OpenCVVideoSource()
-{
-  this->Reset();
-}
+vexa::OpenCVVideoSource::~OpenCVVideoSource() { this->Reset(); }
 
 void vexa::OpenCVVideoSource::SetVideoFileInput(const char *filename, bool repeatVideo, bool /*useCVCAMLib*/)
 {
@@ -57,10 +51,7 @@ int vexa::OpenCVVideoSource::SetVideoCaptureProperty(int propertyId, double valu
   return m_VideoCapture ? static_cast<int>(m_VideoCapture->set(propertyId, value)) : 0;
 }
 
-void vexa::OpenCVVideoSource::StartCapturing()
-{
-  m_CapturingInProcess = m_VideoCapture != nullptr;
-}
+void vexa::OpenCVVideoSource::StartCapturing() { m_CapturingInProcess = m_VideoCapture != nullptr; }
 
 void vexa::OpenCVVideoSource::StopCapturing()
 {
@@ -126,8 +117,7 @@ void vexa::OpenCVVideoSource::UndistortCurrentFrameOnce()
   {
     const float *p = m_UndistortionParameters;
     float distortion[4] = {p[4], p[5], p[6], p[7]};
-    m_UndistortImage->SetUndistortImageFastInfo(p[0], p[1], p[2], p[3], distortion,
-                                                static_cast<float>(frameSize.width),
+    m_UndistortImage->SetUndistortImageFastInfo(p[0], p[1], p[2], p[3], distortion, static_cast<float>(frameSize.width),
                                                 static_cast<float>(frameSize.height));
   }
   m_UndistortImage->UndistortImageFast(m_CurrentImage, nullptr);
@@ -158,10 +148,7 @@ void vexa::OpenCVVideoSource::PauseCapturing()
   }
 }
 
-const IplImage *vexa::OpenCVVideoSource::GetCurrentFrame()
-{
-  return m_CurrentImage;
-}
+const IplImage *vexa::OpenCVVideoSource::GetCurrentFrame() { return m_CurrentImage; }
 
 void vexa::OpenCVVideoSource::GetCurrentFrameAsOpenCVImage(IplImage *image)
 {
@@ -171,9 +158,8 @@ void vexa::OpenCVVideoSource::GetCurrentFrameAsOpenCVImage(IplImage *image)
       image->depth != m_CurrentImage->depth || image->nChannels != m_CurrentImage->nChannels)
   {
     VEXA_WARN << "Cannot copy the current frame of " << m_CurrentImage->width << " x " << m_CurrentImage->height
-              << " pixels with " << m_CurrentImage->nChannels << " channels into an image of " << image->width
-              << " x " << image->height << " pixels with " << image->nChannels
-              << " channels (or of another depth).";
+              << " pixels with " << m_CurrentImage->nChannels << " channels into an image of " << image->width << " x "
+              << image->height << " pixels with " << image->nChannels << " channels (or of another depth).";
     return;
   }
   image->origin = m_CurrentImage->origin;
@@ -209,8 +195,8 @@ void vexa::OpenCVVideoSource::UpdateVideoTexture()
   if (frame.type() != CV_8UC3)
   {
     if (!m_TextureWarningGiven)
-      VEXA_WARN << "No video texture for frames with " << frame.channels() << " channels of depth "
-                << frame.depth() << ": the texture needs 8-bit frames with 3 channels.";
+      VEXA_WARN << "No video texture for frames with " << frame.channels() << " channels of depth " << frame.depth()
+                << ": the texture needs 8-bit frames with 3 channels.";
     m_TextureWarningGiven = true;
     return;
   }
@@ -243,8 +229,8 @@ IplImage *vexa::OpenCVVideoSource::FlipImage(IplImage *input)
 }
 
 void vexa::OpenCVVideoSource::EnableOnlineImageUndistortion(vexa::Point<double, 3> focal,
-                                                             vexa::Point<double, 3> principal,
-                                                             vexa::Point<double, 4> distortion)
+                                                            vexa::Point<double, 3> principal,
+                                                            vexa::Point<double, 4> distortion)
 {
   // The new model gets the fields too (checks the focal length before
   // anything of this source changes); its maps follow with the first frame.
@@ -262,15 +248,9 @@ void vexa::OpenCVVideoSource::EnableOnlineImageUndistortion(vexa::Point<double, 
   m_UseUndistortImage = true;
 }
 
-void vexa::OpenCVVideoSource::DisableOnlineImageUndistortion()
-{
-  m_UseUndistortImage = false;
-}
+void vexa::OpenCVVideoSource::DisableOnlineImageUndistortion() { m_UseUndistortImage = false; }
 
-bool vexa::OpenCVVideoSource::OnlineImageUndistortionEnabled() const
-{
-  return m_UndistortImage.IsNotNull();
-}
+bool vexa::OpenCVVideoSource::OnlineImageUndistortionEnabled() const { return m_UndistortImage.IsNotNull(); }
 
 void vexa::OpenCVVideoSource::SetEnableXAxisFlip(bool enable)
 {
@@ -305,9 +285,9 @@ void vexa::OpenCVVideoSource::GetCurrentFrameAsItkHSVPixelImage(HSVImageType::Po
       size[1] != static_cast<itk::SizeValueType>(frame.rows) || Image->GetBufferedRegion() != region ||
       Image->GetBufferPointer() == nullptr)
   {
-    VEXA_WARN << "Cannot write the HSV values of a frame of " << frame.cols << " x " << frame.rows
-              << " pixels with " << frame.channels() << " channels into an image of " << size[0] << " x "
-              << size[1] << " pixels; it needs an allocated image of the frame's size and 8-bit colour frames.";
+    VEXA_WARN << "Cannot write the HSV values of a frame of " << frame.cols << " x " << frame.rows << " pixels with "
+              << frame.channels() << " channels into an image of " << size[0] << " x " << size[1]
+              << " pixels; it needs an allocated image of the frame's size and 8-bit colour frames.";
     return;
   }
   itk::ImageRegionIterator<HSVImageType> it(Image, region);

@@ -79,7 +79,8 @@ namespace vexa
      * built for the size of the first frame undistorted. A focal length of 0
      * is refused with a vexa::Exception and nothing changes.
      */
-    virtual void EnableOnlineImageUndistortion(vexa::Point<double, 3> focal, vexa::Point<double, 3> principal,
+    virtual void EnableOnlineImageUndistortion(vexa::Point<double, 3> focal,
+                                               vexa::Point<double, 3> principal,
                                                vexa::Point<double, 4> distortion);
     virtual void DisableOnlineImageUndistortion();
     /** True once a lens model was given, also after DisableOnlineImageUndistortion. */

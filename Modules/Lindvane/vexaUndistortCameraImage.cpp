@@ -10,15 +10,11 @@
 
 namespace
 {
-  bool IsUsableFocalLength(double f)
-  {
-    return std::isfinite(f) && f != 0.0;
-  }
+  bool IsUsableFocalLength(double f) { return std::isfinite(f) && f != 0.0; }
 }
 
 vexa::UndistortCameraImage::UndistortCameraImage()
-  : m_IntrinsicMatrix(3, 3, CV_32FC1, m_intrinsicMatrixData),
-    m_DistortionMatrix(1, 4, CV_32FC1, m_distortionMatrixData)
+  : m_IntrinsicMatrix(3, 3, CV_32FC1, m_intrinsicMatrixData), m_DistortionMatrix(1, 4, CV_32FC1, m_distortionMatrixData)
 {
 }
 
@@ -46,8 +42,8 @@ void vexa::UndistortCameraImage::SetCameraDistortion(float k1, float k2, float p
   m_distortionMatrixData[3] = p2;
 }
 
-void vexa::UndistortCameraImage::SetUndistortImageFastInfo(float fx, float fy, float cx, float cy,
-                                                          float distortion[4], float imageWidth, float imageHeight)
+void vexa::UndistortCameraImage::SetUndistortImageFastInfo(
+  float fx, float fy, float cx, float cy, float distortion[4], float imageWidth, float imageHeight)
 {
   if (!IsUsableFocalLength(fx) || !IsUsableFocalLength(fy))
     vexaThrow() << "Focal length (" << fx << ", " << fy << ") refused: both values must be finite and not zero.";
@@ -60,8 +56,7 @@ void vexa::UndistortCameraImage::SetUndistortImageFastInfo(float fx, float fy, f
     vexaThrow() << "Image size " << imageWidth << " x " << imageHeight << " refused for undistortion maps.";
 
   cv::Mat cameraMatrix = (cv::Mat_<double>(3, 3) << fx, 0.0, cx, 0.0, fy, cy, 0.0, 0.0, 1.0);
-  cv::Mat distortionVector =
-    (cv::Mat_<double>(4, 1) << distortion[0], distortion[1], distortion[2], distortion[3]);
+  cv::Mat distortionVector = (cv::Mat_<double>(4, 1) << distortion[0], distortion[1], distortion[2], distortion[3]);
   cv::Mat mapX, mapY;
   // No rectification and the camera matrix as the new one: the classic
   // undistortion map of a single camera.

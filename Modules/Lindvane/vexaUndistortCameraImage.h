@@ -45,8 +45,8 @@ namespace vexa
      * Refuses a zero focal length, a missing distortion array and an image
      * smaller than one pixel with a vexa::Exception.
      */
-    void SetUndistortImageFastInfo(float fx, float fy, float cx, float cy, float distortion[4], float imageWidth,
-                                   float imageHeight);
+    void SetUndistortImageFastInfo(
+      float fx, float fy, float cx, float cy, float distortion[4], float imageWidth, float imageHeight);
 
     /**
      * Undistorts source into destination with the fields' camera model. The

@@ -118,19 +118,10 @@ namespace vexa
   // ------------------------------------------------------------------ life cycle
 
   IGTLDevice::IGTLDevice(bool ReadFully)
-    : m_State(Setup),
-      m_Name("Unspecified Device"),
-      m_Hostname("127.0.0.1"),
-      m_PortNumber(-1),
-      m_StopCommunication(false),
-      m_RunningLoops(0),
-      m_LoopFailed(false),
-      m_MessageQueue(IGTLMessageQueue::New()),
-      m_MessageFactory(IGTLMessageFactory::New()),
-      m_LogMessages(false),
-      m_ReadFully(ReadFully),
-      m_MaximumMessageBodySize(DefaultMaximumMessageBodySize),
-      m_TransferTimeout(DefaultTransferTimeout),
+    : m_State(Setup), m_Name("Unspecified Device"), m_Hostname("127.0.0.1"), m_PortNumber(-1),
+      m_StopCommunication(false), m_RunningLoops(0), m_LoopFailed(false), m_MessageQueue(IGTLMessageQueue::New()),
+      m_MessageFactory(IGTLMessageFactory::New()), m_LogMessages(false), m_ReadFully(ReadFully),
+      m_MaximumMessageBodySize(DefaultMaximumMessageBodySize), m_TransferTimeout(DefaultTransferTimeout),
       m_Observers(new ObserverList(1ul << 30)) // above the tags of ITK's own list
   {
   }
@@ -506,8 +497,7 @@ namespace vexa
     const std::string why = CheckSendable(message.GetPointer());
     if (!why.empty())
     {
-      VEXA_ERROR("IGTLDevice") << "Could not send message because message is not valid. Please check. (" << why
-                               << ")";
+      VEXA_ERROR("IGTLDevice") << "Could not send message because message is not valid. Please check. (" << why << ")";
       return false;
     }
     m_MessageQueue->PushSendMessage(message);
@@ -534,8 +524,7 @@ namespace vexa
     const std::string why = CheckSendable(message);
     if (!why.empty())
     {
-      VEXA_ERROR("IGTLDevice") << "Could not send message because message is not valid. Please check. (" << why
-                               << ")";
+      VEXA_ERROR("IGTLDevice") << "Could not send message because message is not valid. Please check. (" << why << ")";
       return false;
     }
     igtl::MessageBase *wrapped = message->GetMessage();
@@ -612,7 +601,8 @@ namespace vexa
     return *framing;
   }
 
-  unsigned int IGTLDevice::Deliver(IGTLReceiveFraming &framing, IGTLReceiveFraming::Status status,
+  unsigned int IGTLDevice::Deliver(IGTLReceiveFraming &framing,
+                                   IGTLReceiveFraming::Status status,
                                    IGTLClientSocket &socket)
   {
     // OpenIGTLink's status numbers from here on, as the receive path has always answered.
@@ -674,8 +664,8 @@ namespace vexa
       if (t.result == IGTLSocketResult::Closed || t.result == IGTLSocketResult::Failed)
       {
         if (framing.InMessage())
-          VEXA_WARN("IGTLDevice") << "The connection to " << framing.GetPeer()
-                                  << " ended in the middle of a message (" << ToString(t.result) << ")";
+          VEXA_WARN("IGTLDevice") << "The connection to " << framing.GetPeer() << " ended in the middle of a message ("
+                                  << ToString(t.result) << ")";
         framing.Reset();
         return 16;
       }

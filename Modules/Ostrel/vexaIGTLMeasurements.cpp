@@ -45,9 +45,9 @@ namespace vexa
   {
     if (timestamp == 0)
     {
-      timestamp = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                    std::chrono::steady_clock::now().time_since_epoch())
-                    .count();
+      timestamp =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
     }
     std::lock_guard<std::mutex> lock(m_Mutex);
     if (!m_IsStarted)

@@ -6,10 +6,7 @@
 
 namespace vexa
 {
-  IGTLMessage::IGTLMessage()
-    : m_Message(igtl::MessageBase::New()), m_DataValid(false), m_IGTTimeStamp(0.0), m_Name()
-  {
-  }
+  IGTLMessage::IGTLMessage() : m_Message(igtl::MessageBase::New()), m_DataValid(false), m_IGTTimeStamp(0.0), m_Name() {}
 
   IGTLMessage::IGTLMessage(igtl::MessageBase::Pointer message) : IGTLMessage()
   {

@@ -99,7 +99,9 @@ namespace vexa
    * wrapped messages are not compared; eps is not used). With `verbose` the
    * differences are logged.
    */
-  OSTREL_EXPORT bool Equal(const IGTLMessage &leftHandSide, const IGTLMessage &rightHandSide, double eps = 0.0,
+  OSTREL_EXPORT bool Equal(const IGTLMessage &leftHandSide,
+                           const IGTLMessage &rightHandSide,
+                           double eps = 0.0,
                            bool verbose = false);
 }
 

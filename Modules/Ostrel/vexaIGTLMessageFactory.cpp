@@ -73,7 +73,8 @@ namespace vexa
 
   IGTLMessageFactory::~IGTLMessageFactory() = default;
 
-  void IGTLMessageFactory::AddMessageNewMethod(std::string messageTypeName, PointerToMessageBaseNew messageTypeNewPointer)
+  void IGTLMessageFactory::AddMessageNewMethod(std::string messageTypeName,
+                                               PointerToMessageBaseNew messageTypeNewPointer)
   {
     std::lock_guard<std::mutex> lock(m_Mutex);
     m_NewMethods[messageTypeName] = messageTypeNewPointer;
@@ -110,7 +111,8 @@ namespace vexa
     vexaThrow() << messageTypeName << " message type is not registered to factory!";
   }
 
-  void IGTLMessageFactory::AddMessageType(std::string messageTypeName, PointerToMessageBaseNew messageTypeNewPointer,
+  void IGTLMessageFactory::AddMessageType(std::string messageTypeName,
+                                          PointerToMessageBaseNew messageTypeNewPointer,
                                           IGTLMessageCloneHandler::Pointer cloneHandler)
   {
     this->AddMessageNewMethod(messageTypeName, messageTypeNewPointer);

@@ -52,7 +52,8 @@ namespace vexa
     /** The clone handler of a type name; throws vexa::Exception when there is none. */
     virtual IGTLMessageCloneHandler::Pointer GetCloneHandler(std::string messageTypeName);
 
-    void AddMessageType(std::string messageTypeName, PointerToMessageBaseNew messageTypeNewPointer,
+    void AddMessageType(std::string messageTypeName,
+                        PointerToMessageBaseNew messageTypeNewPointer,
                         IGTLMessageCloneHandler::Pointer cloneHandler);
 
     /**

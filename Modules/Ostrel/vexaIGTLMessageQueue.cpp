@@ -13,8 +13,8 @@ namespace vexa
   IGTLMessageQueue::~IGTLMessageQueue() = default;
 
   template <class List>
-  void IGTLMessageQueue::AppendLocked(List &list, typename List::value_type message, bool emptyFirst,
-                                      DropCount &drops, std::string &warning)
+  void IGTLMessageQueue::AppendLocked(
+    List &list, typename List::value_type message, bool emptyFirst, DropCount &drops, std::string &warning)
   {
     if (emptyFirst)
       list.clear();
@@ -54,9 +54,11 @@ namespace vexa
       igtl::MessageBase *m = message.GetPointer();
       const bool emptyFirst = m_BufferingType == 1;
       if (auto *tracking = dynamic_cast<igtl::TrackingDataMessage *>(m))
-        AppendLocked(m_TrackingDataQueue, igtl::TrackingDataMessage::Pointer(tracking), emptyFirst, m_TrackingDataDrops, warning);
+        AppendLocked(m_TrackingDataQueue, igtl::TrackingDataMessage::Pointer(tracking), emptyFirst, m_TrackingDataDrops,
+                     warning);
       else if (auto *transform = dynamic_cast<igtl::TransformMessage *>(m))
-        AppendLocked(m_TransformQueue, igtl::TransformMessage::Pointer(transform), emptyFirst, m_TransformDrops, warning);
+        AppendLocked(m_TransformQueue, igtl::TransformMessage::Pointer(transform), emptyFirst, m_TransformDrops,
+                     warning);
       else if (auto *text = dynamic_cast<igtl::StringMessage *>(m))
         AppendLocked(m_StringQueue, igtl::StringMessage::Pointer(text), emptyFirst, m_StringDrops, warning);
       else if (auto *image = dynamic_cast<igtl::ImageMessage *>(m))

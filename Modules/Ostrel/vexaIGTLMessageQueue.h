@@ -97,8 +97,8 @@ namespace vexa
     };
 
     template <class List>
-    void AppendLocked(List &list, typename List::value_type message, bool emptyFirst, DropCount &drops,
-                      std::string &warning);
+    void AppendLocked(
+      List &list, typename List::value_type message, bool emptyFirst, DropCount &drops, std::string &warning);
 
     template <class List>
     static typename List::value_type PullFront(List &list);

@@ -20,7 +20,8 @@ namespace vexa
   const std::string IGTLMessageSource::US_PROPKEY_DEVICETYPE = US_INTERFACE_NAME + ".devicetype";
   const std::string IGTLMessageSource::US_PROPKEY_ID = US_INTERFACE_NAME + ".id";
   const std::string IGTLMessageSource::US_PROPKEY_ISACTIVE = US_INTERFACE_NAME + ".isActive";
-  const std::string IGTLDeviceSource::US_PROPKEY_IGTLDEVICENAME = IGTLMessageSource::US_INTERFACE_NAME + ".igtldevicename";
+  const std::string IGTLDeviceSource::US_PROPKEY_IGTLDEVICENAME =
+    IGTLMessageSource::US_INTERFACE_NAME + ".igtldevicename";
 
   namespace
   {

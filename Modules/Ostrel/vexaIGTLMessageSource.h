@@ -126,8 +126,8 @@ namespace vexa
   private:
     void WithdrawRegistrations() noexcept;
 
-    std::mutex m_RegistrationsMutex; // guards the two below
-    us::ServiceRegistrationU m_ServiceRegistration; // the most recent registration, or invalid
+    std::mutex m_RegistrationsMutex;                       // guards the two below
+    us::ServiceRegistrationU m_ServiceRegistration;        // the most recent registration, or invalid
     std::vector<us::ServiceRegistrationU> m_Registrations; // every registration not yet withdrawn
     mutable bool m_Dying; // the last reference is being dropped; guarded by the look-up lock
   };

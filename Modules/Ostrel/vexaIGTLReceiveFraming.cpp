@@ -63,11 +63,11 @@ namespace vexa
     switch (m_Phase)
     {
       case Phase::Body:
-        return {m_Body + m_BodyBytes, static_cast<std::size_t>(std::min<std::uint64_t>(m_BodySize - m_BodyBytes,
-                                                                                       MaximumWindow))};
+        return {m_Body + m_BodyBytes,
+                static_cast<std::size_t>(std::min<std::uint64_t>(m_BodySize - m_BodyBytes, MaximumWindow))};
       case Phase::Skip:
-        return {nullptr, static_cast<std::size_t>(std::min<std::uint64_t>(m_BodySize - m_BodyBytes,
-                                                                          MaximumSkipWindow))};
+        return {nullptr,
+                static_cast<std::size_t>(std::min<std::uint64_t>(m_BodySize - m_BodyBytes, MaximumSkipWindow))};
       case Phase::Header:
         break;
     }
@@ -201,8 +201,8 @@ namespace vexa
     if (type != message->GetDeviceType())
     {
       // e.g. "image": the upper-cased name finds igtl::ImageMessage, which would refuse the header
-      VEXA_WARN("IGTLDevice") << "Unknown IGT message type: " << type << " (the type of "
-                              << message->GetDeviceType() << " only when upper-cased); message skipped";
+      VEXA_WARN("IGTLDevice") << "Unknown IGT message type: " << type << " (the type of " << message->GetDeviceType()
+                              << " only when upper-cased); message skipped";
       return StartSkip(Status::Skipped);
     }
     // (Its result is not a test: igtl::PositionMessage answers 0 while it takes the header.)

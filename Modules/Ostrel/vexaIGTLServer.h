@@ -65,7 +65,7 @@ namespace vexa
     std::mutex m_ClientsMutex; // guards m_RegisteredClients and m_ClientsVersion
     SocketListType m_RegisteredClients;
     unsigned long m_ClientsVersion = 1; // changes with every change of the list
-    IGTLWakeUpSignal m_ClientsChanged; // wakes the receiving thread for a new client
+    IGTLWakeUpSignal m_ClientsChanged;  // wakes the receiving thread for a new client
 
     // The receiving thread's copy of the client list and what it waits on, kept across steps.
     std::vector<IGTLClientSocket::Pointer> m_ReceiveClients;

@@ -110,10 +110,7 @@ namespace vexa
 
   IGTLClientSocket::IGTLClientSocket() = default;
 
-  IGTLClientSocket::~IGTLClientSocket()
-  {
-    Close();
-  }
+  IGTLClientSocket::~IGTLClientSocket() { Close(); }
 
   void IGTLClientSocket::TakeDescriptor(int descriptor)
   {
@@ -226,7 +223,9 @@ namespace vexa
     return (fds[0].fd >= 0 && fds[0].revents != 0) ? IGTLSocketResult::Done : IGTLSocketResult::TimedOut;
   }
 
-  IGTLSocketResult IGTLClientSocket::ReceiveExactly(void *data, std::uint64_t length, int stallTimeoutMilliseconds,
+  IGTLSocketResult IGTLClientSocket::ReceiveExactly(void *data,
+                                                    std::uint64_t length,
+                                                    int stallTimeoutMilliseconds,
                                                     int wakeDescriptor)
   {
     auto *bytes = static_cast<unsigned char *>(data);
@@ -254,8 +253,8 @@ namespace vexa
     return IGTLSocketResult::Done;
   }
 
-  IGTLSocketResult IGTLClientSocket::SendExactly(const void *data, std::uint64_t length, int stallTimeoutMilliseconds,
-                                                 int wakeDescriptor, std::uint64_t *sent)
+  IGTLSocketResult IGTLClientSocket::SendExactly(
+    const void *data, std::uint64_t length, int stallTimeoutMilliseconds, int wakeDescriptor, std::uint64_t *sent)
   {
     const auto *bytes = static_cast<const unsigned char *>(data);
     std::uint64_t done = 0;
@@ -265,8 +264,9 @@ namespace vexa
       result = IGTLSocketResult::Failed;
     while (result == IGTLSocketResult::Done && done < length)
     {
-      const ssize_t n = ::send(m_Descriptor, bytes + done, static_cast<std::size_t>(std::min(length - done, MaximumChunk)),
-                               MSG_DONTWAIT | MSG_NOSIGNAL);
+      const ssize_t n =
+        ::send(m_Descriptor, bytes + done, static_cast<std::size_t>(std::min(length - done, MaximumChunk)),
+               MSG_DONTWAIT | MSG_NOSIGNAL);
       if (n > 0)
       {
         done += static_cast<std::uint64_t>(n);
@@ -376,10 +376,7 @@ namespace vexa
 
   IGTLServerSocket::IGTLServerSocket() = default;
 
-  IGTLServerSocket::~IGTLServerSocket()
-  {
-    Close();
-  }
+  IGTLServerSocket::~IGTLServerSocket() { Close(); }
 
   int IGTLServerSocket::CreateServer(int port)
   {
@@ -417,7 +414,8 @@ namespace vexa
     return ntohs(address.sin_port);
   }
 
-  IGTLClientSocket::Pointer IGTLServerSocket::WaitForConnection(unsigned long milliseconds, int wakeDescriptor,
+  IGTLClientSocket::Pointer IGTLServerSocket::WaitForConnection(unsigned long milliseconds,
+                                                                int wakeDescriptor,
                                                                 int socketTimeoutMilliseconds)
   {
     if (m_Descriptor < 0)

@@ -113,7 +113,9 @@ namespace vexa
     Transfer ReceiveAvailable(void *data, std::size_t length);
 
     /** Reads exactly `length` bytes; gives up when no byte arrives for `stallTimeoutMilliseconds`. */
-    IGTLSocketResult ReceiveExactly(void *data, std::uint64_t length, int stallTimeoutMilliseconds,
+    IGTLSocketResult ReceiveExactly(void *data,
+                                    std::uint64_t length,
+                                    int stallTimeoutMilliseconds,
                                     int wakeDescriptor = -1);
 
     /**
@@ -121,8 +123,11 @@ namespace vexa
      * `stallTimeoutMilliseconds`. `sent` (if given) receives the number of
      * bytes written, so that the caller knows whether a message was cut.
      */
-    IGTLSocketResult SendExactly(const void *data, std::uint64_t length, int stallTimeoutMilliseconds,
-                                 int wakeDescriptor = -1, std::uint64_t *sent = nullptr);
+    IGTLSocketResult SendExactly(const void *data,
+                                 std::uint64_t length,
+                                 int stallTimeoutMilliseconds,
+                                 int wakeDescriptor = -1,
+                                 std::uint64_t *sent = nullptr);
 
     /** Waits until something can be read (data, close or error): Done, TimedOut or Interrupted. */
     IGTLSocketResult WaitReadable(int timeoutMilliseconds, int wakeDescriptor = -1);
@@ -151,7 +156,6 @@ namespace vexa
     IGTLClientSocket();
     ~IGTLClientSocket();
     void PrintSelf(std::ostream &os) const; // OpenIGTLink's macros mark nothing override
-
 
   private:
     void TakeDescriptor(int descriptor);
@@ -213,7 +217,8 @@ namespace vexa
      * came or the wake-up descriptor was raised. The accepted socket has the
      * receive and send time-out `socketTimeoutMilliseconds`.
      */
-    IGTLClientSocket::Pointer WaitForConnection(unsigned long milliseconds, int wakeDescriptor = -1,
+    IGTLClientSocket::Pointer WaitForConnection(unsigned long milliseconds,
+                                                int wakeDescriptor = -1,
                                                 int socketTimeoutMilliseconds = 100);
 
     int GetDescriptor() const { return m_Descriptor; }

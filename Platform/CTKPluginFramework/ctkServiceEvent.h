@@ -23,7 +23,9 @@ public:
 
   /** A null event (converts to false). */
   ctkServiceEvent() = default;
-  ctkServiceEvent(Type type, const ctkServiceReference &reference) : m_Type(type), m_Reference(reference), m_Valid(true) {}
+  ctkServiceEvent(Type type, const ctkServiceReference &reference) : m_Type(type), m_Reference(reference), m_Valid(true)
+  {
+  }
   explicit ctkServiceEvent(const us::ServiceEvent &event);
 
   explicit operator bool() const { return m_Valid; }

@@ -20,8 +20,8 @@ namespace us
     void ThrowBadAnyCast(const std::type_info &held, const std::type_info &wanted)
     {
       throw BadAnyCastException("us::any_cast: the value is of type " +
-                                (held == typeid(void) ? std::string("(empty)") : DemangledTypeName(held)) +
-                                ", not " + DemangledTypeName(wanted));
+                                (held == typeid(void) ? std::string("(empty)") : DemangledTypeName(held)) + ", not " +
+                                DemangledTypeName(wanted));
     }
   }
 

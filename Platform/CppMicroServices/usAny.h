@@ -88,8 +88,8 @@ namespace us
     struct AnyStorage
     {
       using Decayed = std::decay_t<T>;
-      using type = std::conditional_t<std::is_same_v<Decayed, const char *> || std::is_same_v<Decayed, char *>,
-                                      std::string, Decayed>;
+      using type = std::
+        conditional_t<std::is_same_v<Decayed, const char *> || std::is_same_v<Decayed, char *>, std::string, Decayed>;
     };
   }
 
@@ -102,7 +102,8 @@ namespace us
   public:
     Any() noexcept = default;
 
-    template <class T, class Stored = typename detail::AnyStorage<T>::type,
+    template <class T,
+              class Stored = typename detail::AnyStorage<T>::type,
               class = std::enable_if_t<!std::is_same_v<std::decay_t<T>, Any>>>
     Any(T &&value) : m_Content(new Holder<Stored>(Stored(std::forward<T>(value))))
     {

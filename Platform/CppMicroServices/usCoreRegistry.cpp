@@ -231,8 +231,8 @@ namespace us
         }
         if (!failure.empty())
         {
-          VEXA_ERROR("CppMicroServices") << "Starting the module \"" << data.name << "\" failed: Load threw: "
-                                         << failure;
+          VEXA_ERROR("CppMicroServices") << "Starting the module \"" << data.name
+                                         << "\" failed: Load threw: " << failure;
           RemoveModuleResources(module);
           data.activator = nullptr;
           return false;
@@ -359,8 +359,10 @@ namespace us
 
     // --------------------------------------------------------------- services
 
-    std::shared_ptr<ServiceRecord> CoreRegistry::Register(Module *module, const InterfaceMap &interfaces,
-                                                          const ServiceProperties &properties, void *qobject)
+    std::shared_ptr<ServiceRecord> CoreRegistry::Register(Module *module,
+                                                          const InterfaceMap &interfaces,
+                                                          const ServiceProperties &properties,
+                                                          void *qobject)
     {
       if (interfaces.empty())
         throw std::invalid_argument("us::ModuleContext::RegisterService: no interface id given");
@@ -533,8 +535,8 @@ namespace us
 
     // -------------------------------------------------------------- listeners
 
-    void CoreRegistry::AddListener(ModuleContext *context, const ListenerKey &key, long token, ServiceListener callback,
-                                   const std::string &filter)
+    void CoreRegistry::AddListener(
+      ModuleContext *context, const ListenerKey &key, long token, ServiceListener callback, const std::string &filter)
     {
       const LDAPFilter parsed(filter); // throws on a malformed filter
       Module *module = context->GetModule();
@@ -597,7 +599,8 @@ namespace us
       });
     }
 
-    void CoreRegistry::Deliver(ServiceEvent::Type type, const std::shared_ptr<ServiceRecord> &record,
+    void CoreRegistry::Deliver(ServiceEvent::Type type,
+                               const std::shared_ptr<ServiceRecord> &record,
                                const std::shared_ptr<const PropertySet> &properties,
                                const std::shared_ptr<const PropertySet> &previous,
                                const std::shared_ptr<const ListenerList> &listeners)

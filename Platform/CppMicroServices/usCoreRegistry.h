@@ -125,11 +125,11 @@ namespace us
     {
       long id = 0;
       std::string name;
-      std::string location;     // guarded by the registry's module mutex
+      std::string location; // guarded by the registry's module mutex
       ModuleContext *context = nullptr;
       std::atomic<bool> loaded{false};
       std::atomic<bool> started{false};
-      std::recursive_mutex lifecycle; // serialises start, stop and unload
+      std::recursive_mutex lifecycle;     // serialises start, stop and unload
       ActivatorFactory factory = nullptr; // guarded by lifecycle
       ModuleActivator *activator = nullptr;
       long startOrder = 0;
@@ -159,8 +159,10 @@ namespace us
       std::string GetLocation(const Module *module);
 
       // Services
-      std::shared_ptr<ServiceRecord> Register(Module *module, const InterfaceMap &interfaces,
-                                              const ServiceProperties &properties, void *qobject = nullptr);
+      std::shared_ptr<ServiceRecord> Register(Module *module,
+                                              const InterfaceMap &interfaces,
+                                              const ServiceProperties &properties,
+                                              void *qobject = nullptr);
       void SetProperties(const std::shared_ptr<ServiceRecord> &record, const ServiceProperties &properties);
       void Unregister(const std::shared_ptr<ServiceRecord> &record);
       std::vector<ServiceReferenceU> Find(const std::string &interfaceId, const std::string &filter);
@@ -170,11 +172,15 @@ namespace us
       void *GetService(Module *user, const ServiceReferenceBase &reference, bool asQObject = false);
       bool UngetService(Module *user, const ServiceReferenceBase &reference);
       std::shared_ptr<const PropertySet> PropertiesOf(const ServiceRecord &record);
-      static ServiceReferenceBase MakeReference(const std::shared_ptr<ServiceRecord> &record, const std::string &interfaceId)
+      static ServiceReferenceBase MakeReference(const std::shared_ptr<ServiceRecord> &record,
+                                                const std::string &interfaceId)
       {
         return ServiceReferenceBase(record, interfaceId);
       }
-      static const std::shared_ptr<ServiceRecord> &RecordOf(const ServiceReferenceBase &reference) { return reference.d; }
+      static const std::shared_ptr<ServiceRecord> &RecordOf(const ServiceReferenceBase &reference)
+      {
+        return reference.d;
+      }
       static const std::shared_ptr<ServiceRecord> &RecordOf(const ServiceRegistrationBase &registration)
       {
         return registration.d;
@@ -185,7 +191,10 @@ namespace us
       }
 
       // Listeners
-      void AddListener(ModuleContext *context, const ListenerKey &key, long token, ServiceListener callback,
+      void AddListener(ModuleContext *context,
+                       const ListenerKey &key,
+                       long token,
+                       ServiceListener callback,
                        const std::string &filter);
       /** Removes the listener and waits until no other thread delivers to it. False when there was none. */
       bool RemoveListener(ModuleContext *context, const ListenerKey &key, long token);
@@ -199,14 +208,15 @@ namespace us
 
       bool StopLocked(Module *module, bool unloading);
       void RemoveModuleResources(Module *module);
-      void Deliver(ServiceEvent::Type type, const std::shared_ptr<ServiceRecord> &record,
+      void Deliver(ServiceEvent::Type type,
+                   const std::shared_ptr<ServiceRecord> &record,
                    const std::shared_ptr<const PropertySet> &properties,
                    const std::shared_ptr<const PropertySet> &previous,
                    const std::shared_ptr<const ListenerList> &listeners);
       static void WaitUntilIdle(ListenerEntry &entry);
       static ModuleData &Data(const Module *module);
 
-      std::shared_mutex m_Mutex; // services and the listener list
+      std::shared_mutex m_Mutex;                         // services and the listener list
       std::vector<std::shared_ptr<ServiceRecord>> m_All; // registered, by id
       std::unordered_map<std::string, std::vector<std::shared_ptr<ServiceRecord>>> m_ByInterface;
       std::shared_ptr<const ListenerList> m_Listeners = std::make_shared<ListenerList>();

@@ -439,12 +439,14 @@ namespace us
           case ValueKind::TextVector:
           {
             const auto &list = *any_cast<std::vector<std::string>>(&any);
-            return std::any_of(list.begin(), list.end(), [&](const std::string &e) { return CompareText(e, op, value); });
+            return std::any_of(list.begin(), list.end(),
+                               [&](const std::string &e) { return CompareText(e, op, value); });
           }
           case ValueKind::TextList:
           {
             const auto &list = *any_cast<std::list<std::string>>(&any);
-            return std::any_of(list.begin(), list.end(), [&](const std::string &e) { return CompareText(e, op, value); });
+            return std::any_of(list.begin(), list.end(),
+                               [&](const std::string &e) { return CompareText(e, op, value); });
           }
           case ValueKind::AnyVector:
           {
@@ -473,12 +475,14 @@ namespace us
           case ValueKind::TextVector:
           {
             const auto &list = *any_cast<std::vector<std::string>>(&any);
-            return std::any_of(list.begin(), list.end(), [&](const std::string &e) { return SubstringMatch(e, segments); });
+            return std::any_of(list.begin(), list.end(),
+                               [&](const std::string &e) { return SubstringMatch(e, segments); });
           }
           case ValueKind::TextList:
           {
             const auto &list = *any_cast<std::list<std::string>>(&any);
-            return std::any_of(list.begin(), list.end(), [&](const std::string &e) { return SubstringMatch(e, segments); });
+            return std::any_of(list.begin(), list.end(),
+                               [&](const std::string &e) { return SubstringMatch(e, segments); });
           }
           case ValueKind::AnyVector:
           {

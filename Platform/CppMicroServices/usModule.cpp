@@ -22,12 +22,18 @@ namespace us
   bool Module::IsStarted() const { return d->started.load(); }
   bool Module::Start() { return CoreRegistry::Instance().Start(this); }
   bool Module::Stop() { return CoreRegistry::Instance().Stop(this); }
-  std::vector<ServiceReferenceU> Module::GetRegisteredServices() const { return CoreRegistry::Instance().ServicesOf(this); }
+  std::vector<ServiceReferenceU> Module::GetRegisteredServices() const
+  {
+    return CoreRegistry::Instance().ServicesOf(this);
+  }
 
   std::ostream &operator<<(std::ostream &os, const Module &module)
   {
     return os << "Module(" << module.GetModuleId() << ", \"" << module.GetName() << "\", "
-              << (module.IsStarted() ? "started" : module.IsLoaded() ? "loaded" : "unloaded") << ")";
+              << (module.IsStarted()  ? "started"
+                  : module.IsLoaded() ? "loaded"
+                                      : "unloaded")
+              << ")";
   }
 
   Module *ModuleRegistry::GetModule(long id) { return CoreRegistry::Instance().GetModule(id); }
@@ -51,7 +57,8 @@ namespace us
       }
       catch (const std::exception &e)
       {
-        VEXA_ERROR("CppMicroServices") << "Unregistering the module \"" << m_Module->GetName() << "\" failed: " << e.what();
+        VEXA_ERROR("CppMicroServices") << "Unregistering the module \"" << m_Module->GetName()
+                                       << "\" failed: " << e.what();
       }
       catch (...)
       {

@@ -38,13 +38,13 @@ namespace us
  * the single activator and later calls return the same one, and tells the
  * module about it at load time.
  */
-#define US_EXPORT_MODULE_ACTIVATOR(_ActivatorType)                                                               \
-  extern "C" US_ABI_EXPORT us::ModuleActivator *US_CONCAT(_us_module_activator_instance_, US_MODULE_NAME)()      \
-  {                                                                                                              \
-    static us::detail::ActivatorHolder<_ActivatorType> holder;                                                   \
-    return holder.Get();                                                                                         \
-  }                                                                                                              \
-  static const us::detail::ActivatorAnnouncement US_CONCAT(us_activator_announcement_, US_MODULE_NAME)(          \
+#define US_EXPORT_MODULE_ACTIVATOR(_ActivatorType)                                                                     \
+  extern "C" US_ABI_EXPORT us::ModuleActivator *US_CONCAT(_us_module_activator_instance_, US_MODULE_NAME)()            \
+  {                                                                                                                    \
+    static us::detail::ActivatorHolder<_ActivatorType> holder;                                                         \
+    return holder.Get();                                                                                               \
+  }                                                                                                                    \
+  static const us::detail::ActivatorAnnouncement US_CONCAT(us_activator_announcement_, US_MODULE_NAME)(                \
     &US_CONCAT(_us_module_activator_instance_, US_MODULE_NAME));
 
 #endif

@@ -28,7 +28,8 @@ namespace us
     return RegisterService(service, properties, nullptr);
   }
 
-  ServiceRegistrationU ModuleContext::RegisterService(const InterfaceMap &service, const ServiceProperties &properties,
+  ServiceRegistrationU ModuleContext::RegisterService(const InterfaceMap &service,
+                                                      const ServiceProperties &properties,
                                                       void *qobject)
   {
     CoreRegistry::CheckLoaded(m_Module, "RegisterService");

@@ -116,14 +116,16 @@ namespace us
      * pointer to hand out for it. Throws std::invalid_argument for an empty
      * map, an empty id or a null pointer.
      */
-    ServiceRegistrationU RegisterService(const InterfaceMap &service, const ServiceProperties &properties = ServiceProperties());
+    ServiceRegistrationU RegisterService(const InterfaceMap &service,
+                                         const ServiceProperties &properties = ServiceProperties());
     /**
      * The same, also naming the object as a QObject (`qobject`, null when it
      * is none) for the plug-in framework's face of the registry, whose
      * services are handed out as QObject pointers. The typed RegisterService
      * passes it for every class with Qt's meta-object macro.
      */
-    ServiceRegistrationU RegisterService(const InterfaceMap &service, const ServiceProperties &properties,
+    ServiceRegistrationU RegisterService(const InterfaceMap &service,
+                                         const ServiceProperties &properties,
                                          void *qobject);
 
     /**
@@ -131,7 +133,8 @@ namespace us
      * interface) that match `filter` (an LDAP filter, "" for all), in the
      * order they were registered. A malformed filter throws std::invalid_argument.
      */
-    std::vector<ServiceReferenceU> GetServiceReferences(const std::string &interfaceId, const std::string &filter = std::string());
+    std::vector<ServiceReferenceU> GetServiceReferences(const std::string &interfaceId,
+                                                        const std::string &filter = std::string());
 
     template <class S>
     std::vector<ServiceReference<S>> GetServiceReferences(const std::string &filter = std::string())
@@ -186,8 +189,9 @@ namespace us
     template <class R, class Arg>
     void AddServiceListener(R *receiver, void (R::*callback)(Arg), const std::string &filter = std::string())
     {
-      AddListener(detail::MakeListenerKey(receiver, callback),
-                  [receiver, callback](const ServiceEvent &event) { (receiver->*callback)(event); }, filter);
+      AddListener(
+        detail::MakeListenerKey(receiver, callback),
+        [receiver, callback](const ServiceEvent &event) { (receiver->*callback)(event); }, filter);
     }
 
     template <class R, class Arg>

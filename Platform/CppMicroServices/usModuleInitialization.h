@@ -70,7 +70,7 @@ namespace us
 #ifdef US_MODULE_NAME
 #define US_DETAIL_CHECK_MODULE_NAME
 #else
-#define US_DETAIL_CHECK_MODULE_NAME                                                                             \
+#define US_DETAIL_CHECK_MODULE_NAME                                                                                    \
   static_assert(false, "US_MODULE_NAME is not defined: give the target a MODULE_NAME in vexa_add_module");
 #endif
 
@@ -90,28 +90,28 @@ namespace us
  * The module is unregistered when the binary is unloaded (dlclose or process
  * exit), after the binary's other static objects are destroyed.
  */
-#define US_INITIALIZE_MODULE                                                                                     \
-  US_DETAIL_CHECK_MODULE_NAME                                                                                  \
-  namespace us                                                                                                 \
-  {                                                                                                            \
-    namespace detail                                                                                           \
-    {                                                                                                          \
-      US_ABI_LOCAL ModuleSlot &ThisModuleSlot()                                                                \
-      {                                                                                                        \
-        static const char anchor = 0;                                                                          \
-        static ModuleSlot slot(US_STR(US_MODULE_NAME), &anchor);                                               \
-        return slot;                                                                                           \
-      }                                                                                                        \
-    }                                                                                                          \
-    US_ABI_LOCAL ModuleContext *GetModuleContext() { return detail::ThisModuleSlot().GetModuleContext(); }    \
-  }                                                                                                            \
-  namespace                                                                                                    \
-  {                                                                                                            \
-    struct UsModuleRegistration                                                                                \
-    {                                                                                                          \
-      UsModuleRegistration() { us::detail::ThisModuleSlot(); }                                                 \
-    };                                                                                                         \
-    __attribute__((init_priority(101))) const UsModuleRegistration usModuleRegistration;                      \
+#define US_INITIALIZE_MODULE                                                                                           \
+  US_DETAIL_CHECK_MODULE_NAME                                                                                          \
+  namespace us                                                                                                         \
+  {                                                                                                                    \
+    namespace detail                                                                                                   \
+    {                                                                                                                  \
+      US_ABI_LOCAL ModuleSlot &ThisModuleSlot()                                                                        \
+      {                                                                                                                \
+        static const char anchor = 0;                                                                                  \
+        static ModuleSlot slot(US_STR(US_MODULE_NAME), &anchor);                                                       \
+        return slot;                                                                                                   \
+      }                                                                                                                \
+    }                                                                                                                  \
+    US_ABI_LOCAL ModuleContext *GetModuleContext() { return detail::ThisModuleSlot().GetModuleContext(); }             \
+  }                                                                                                                    \
+  namespace                                                                                                            \
+  {                                                                                                                    \
+    struct UsModuleRegistration                                                                                        \
+    {                                                                                                                  \
+      UsModuleRegistration() { us::detail::ThisModuleSlot(); }                                                         \
+    };                                                                                                                 \
+    __attribute__((init_priority(101))) const UsModuleRegistration usModuleRegistration;                               \
   }
 
 #endif

@@ -28,7 +28,9 @@ namespace us
 
     /** A null event (converts to false). */
     ServiceEvent() = default;
-    ServiceEvent(Type type, const ServiceReferenceBase &reference) : m_Type(type), m_Reference(reference), m_Valid(true) {}
+    ServiceEvent(Type type, const ServiceReferenceBase &reference) : m_Type(type), m_Reference(reference), m_Valid(true)
+    {
+    }
 
     explicit operator bool() const { return m_Valid; }
 

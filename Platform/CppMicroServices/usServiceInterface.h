@@ -31,11 +31,11 @@ inline std::string us_service_interface_iid()
  *
  *   US_DECLARE_SERVICE_INTERFACE(vexa::IGTLMessageSource, "org.vexa.services.IGTLMessageSource")
  */
-#define US_DECLARE_SERVICE_INTERFACE(_Interface, _IId)                                                           \
-  template <>                                                                                                    \
-  inline std::string us_service_interface_iid<_Interface>()                                                      \
-  {                                                                                                              \
-    return _IId;                                                                                                 \
+#define US_DECLARE_SERVICE_INTERFACE(_Interface, _IId)                                                                 \
+  template <>                                                                                                          \
+  inline std::string us_service_interface_iid<_Interface>()                                                            \
+  {                                                                                                                    \
+    return _IId;                                                                                                       \
   }
 
 #endif

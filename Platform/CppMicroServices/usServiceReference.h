@@ -86,7 +86,8 @@ namespace us
     using ServiceType = S;
 
     ServiceReference() = default;
-    ServiceReference(const ServiceReferenceBase &base) : ServiceReferenceBase(base.ConvertedTo(us_service_interface_iid<S>()))
+    ServiceReference(const ServiceReferenceBase &base)
+      : ServiceReferenceBase(base.ConvertedTo(us_service_interface_iid<S>()))
     {
     }
   };

@@ -14,7 +14,8 @@ namespace us
   void ServiceRegistrationBase::SetProperties(const ServiceProperties &properties)
   {
     if (!d)
-      throw std::logic_error("us::ServiceRegistration::SetProperties: the registration is invalid (nothing registered)");
+      throw std::logic_error(
+        "us::ServiceRegistration::SetProperties: the registration is invalid (nothing registered)");
     CoreRegistry::Instance().SetProperties(d, properties);
   }
 

@@ -70,7 +70,10 @@ namespace us
     }
 
     /** The reference of the service as S. Throws std::logic_error when not registered. */
-    ServiceReference<S> GetReference() const { return ServiceReference<S>(GetReferenceFor(us_service_interface_iid<S>())); }
+    ServiceReference<S> GetReference() const
+    {
+      return ServiceReference<S>(GetReferenceFor(us_service_interface_iid<S>()));
+    }
     /** The reference for another of its interface ids. Throws std::logic_error when not registered so. */
     ServiceReferenceU GetReference(const std::string &interfaceId) const { return GetReferenceFor(interfaceId); }
   };

@@ -8,15 +8,9 @@ vexa::MovieGenerator::MovieGenerator() = default;
 
 vexa::MovieGenerator::~MovieGenerator() = default;
 
-void vexa::MovieGenerator::SetStepper(Stepper *stepper)
-{
-  m_Stepper = stepper;
-}
+void vexa::MovieGenerator::SetStepper(Stepper *stepper) { m_Stepper = stepper; }
 
-void vexa::MovieGenerator::SetRenderer(Renderer *renderer)
-{
-  m_Renderer = renderer;
-}
+void vexa::MovieGenerator::SetRenderer(Renderer *renderer) { m_Renderer = renderer; }
 
 void vexa::MovieGenerator::SetFrameSize(int width, int height)
 {

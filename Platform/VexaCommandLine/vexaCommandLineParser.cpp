@@ -22,16 +22,22 @@ void vexaCommandLineParser::beginGroup(const std::string &description) { m_Curre
 void vexaCommandLineParser::endGroup() { m_CurrentGroup.clear(); }
 void vexaCommandLineParser::setErrorStream(std::ostream *stream) { m_ErrorStream = stream ? stream : &std::cerr; }
 
-void vexaCommandLineParser::addArgument(const std::string &longName, const std::string &shortName, Type type,
-                                        const std::string &label, const std::string &description,
-                                        const us::Any &defaultValue, bool optional, bool /*ignoreRest*/,
+void vexaCommandLineParser::addArgument(const std::string &longName,
+                                        const std::string &shortName,
+                                        Type type,
+                                        const std::string &label,
+                                        const std::string &description,
+                                        const us::Any &defaultValue,
+                                        bool optional,
+                                        bool /*ignoreRest*/,
                                         bool deprecated)
 {
   m_Options.push_back(
     Option{longName, shortName, type, label, description, defaultValue, optional, deprecated, m_CurrentGroup});
 }
 
-const vexaCommandLineParser::Option *vexaCommandLineParser::Find(const std::string &token, std::string *inlineValue,
+const vexaCommandLineParser::Option *vexaCommandLineParser::Find(const std::string &token,
+                                                                 std::string *inlineValue,
                                                                  bool *hasInlineValue) const
 {
   *hasInlineValue = false;
@@ -152,7 +158,9 @@ std::map<std::string, us::Any> vexaCommandLineParser::parseArguments(const std::
         return Fail("argument \"" + token + "\" needs a value", ok);
       if (!Convert(*option, text, value))
       {
-        const char *kind = option->type == Int ? "a whole number" : option->type == Float ? "a number" : "true or false";
+        const char *kind = option->type == Int     ? "a whole number"
+                           : option->type == Float ? "a number"
+                                                   : "true or false";
         return Fail("value \"" + text + "\" of argument \"" + token + "\" is not " + kind, ok);
       }
     }

@@ -63,9 +63,14 @@ public:
    * must be given. ignoreRest and deprecated are accepted for compatibility;
    * a deprecated option is still parsed and named as such in the help text.
    */
-  void addArgument(const std::string &longName, const std::string &shortName, Type type,
-                   const std::string &label, const std::string &description = std::string(),
-                   const us::Any &defaultValue = us::Any(), bool optional = true, bool ignoreRest = false,
+  void addArgument(const std::string &longName,
+                   const std::string &shortName,
+                   Type type,
+                   const std::string &label,
+                   const std::string &description = std::string(),
+                   const us::Any &defaultValue = us::Any(),
+                   bool optional = true,
+                   bool ignoreRest = false,
                    bool deprecated = false);
 
   /** Parses argv[1..argc-1]; argv[0] is the program. ok (when given) tells success. */

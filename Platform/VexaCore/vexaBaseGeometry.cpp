@@ -118,8 +118,8 @@ namespace vexa
     for (unsigned int a = 0; a < 3; ++a)
     {
       if (!std::isfinite(bounds[2 * a]) || !std::isfinite(bounds[2 * a + 1]) || bounds[2 * a] > bounds[2 * a + 1])
-        vexaThrow() << "Bounds must be finite with minimum <= maximum; axis " << a << " has " << bounds[2 * a]
-                    << " to " << bounds[2 * a + 1] << ".";
+        vexaThrow() << "Bounds must be finite with minimum <= maximum; axis " << a << " has " << bounds[2 * a] << " to "
+                    << bounds[2 * a + 1] << ".";
     }
     if (bounds == m_Bounds)
       return;
@@ -148,8 +148,7 @@ namespace vexa
   {
     if (!IsValid())
       vexaThrow() << "BaseGeometry::WorldToIndex: the index-to-world matrix is not invertible.";
-    const vnl_matrix_fixed<ScalarType, 3, 3> inverse =
-      vnl_inverse(m_IndexToWorldTransform->GetMatrix().GetVnlMatrix());
+    const vnl_matrix_fixed<ScalarType, 3, 3> inverse = vnl_inverse(m_IndexToWorldTransform->GetMatrix().GetVnlMatrix());
     const Point3D origin = GetOrigin();
     vnl_vector_fixed<ScalarType, 3> d;
     for (unsigned int i = 0; i < 3; ++i)

@@ -12,10 +12,7 @@ namespace vexa
 
   std::string BaseProperty::GetValueAsString() const { return "n/a"; }
 
-  bool BaseProperty::operator==(const BaseProperty &property) const
-  {
-    return this == &property || IsEqual(property);
-  }
+  bool BaseProperty::operator==(const BaseProperty &property) const { return this == &property || IsEqual(property); }
 
   bool BaseProperty::AssignProperty(const BaseProperty &property)
   {

@@ -76,9 +76,11 @@ namespace vexa
     bool IsVisible(const BaseRenderer *renderer = nullptr, const char *key = "visible") const;
     void SetVisibility(bool visible, const BaseRenderer *renderer = nullptr, const char *key = "visible");
 
-    bool GetLevelWindow(LevelWindow &levelWindow, const BaseRenderer *renderer = nullptr,
+    bool GetLevelWindow(LevelWindow &levelWindow,
+                        const BaseRenderer *renderer = nullptr,
                         const char *key = "levelwindow") const;
-    void SetLevelWindow(const LevelWindow &levelWindow, const BaseRenderer *renderer = nullptr,
+    void SetLevelWindow(const LevelWindow &levelWindow,
+                        const BaseRenderer *renderer = nullptr,
                         const char *key = "levelwindow");
 
     /** Newest of the node's, its properties' and its datum's modification times. */

@@ -156,20 +156,25 @@ namespace vexa
     return GetNode([data](const DataNode *node) { return data && node->GetData().GetPointer() == data; });
   }
 
-  DataStorage::SetOfObjects DataStorage::GetSources(const DataNode *node, const Predicate &predicate,
+  DataStorage::SetOfObjects DataStorage::GetSources(const DataNode *node,
+                                                    const Predicate &predicate,
                                                     bool onlyDirect) const
   {
     return Walk(Snapshot(), node, true, predicate, onlyDirect);
   }
 
-  DataStorage::SetOfObjects DataStorage::GetDerivations(const DataNode *node, const Predicate &predicate,
+  DataStorage::SetOfObjects DataStorage::GetDerivations(const DataNode *node,
+                                                        const Predicate &predicate,
                                                         bool onlyDirect) const
   {
     return Walk(Snapshot(), node, false, predicate, onlyDirect);
   }
 
-  DataStorage::SetOfObjects DataStorage::Walk(const std::vector<Entry> &entries, const DataNode *start,
-                                              bool towardsSources, const Predicate &predicate, bool onlyDirect)
+  DataStorage::SetOfObjects DataStorage::Walk(const std::vector<Entry> &entries,
+                                              const DataNode *start,
+                                              bool towardsSources,
+                                              const Predicate &predicate,
+                                              bool onlyDirect)
   {
     SetOfObjects found;
     std::set<const DataNode *> seen{start};
@@ -188,8 +193,7 @@ namespace vexa
                 next.push_back(source);
             continue;
           }
-          if (!towardsSources &&
-              std::find(entry.sources.begin(), entry.sources.end(), current) != entry.sources.end())
+          if (!towardsSources && std::find(entry.sources.begin(), entry.sources.end(), current) != entry.sources.end())
             candidate = entry.node.GetPointer();
           if (candidate && seen.insert(candidate).second)
             next.push_back(candidate);

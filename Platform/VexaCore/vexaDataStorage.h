@@ -56,16 +56,16 @@ namespace vexa
       itk::SmartPointer<const DataStorage> m_Storage;
     };
 
-#define VEXA_DATA_STORAGE_EVENT(name)                                                                             \
-  class name : public NodeEvent                                                                                    \
-  {                                                                                                                \
-  public:                                                                                                          \
-    name() = default;                                                                                              \
-    name(const DataNode *node, const DataStorage *storage) : NodeEvent(node, storage) {}                          \
-    name(const name &other) = default;                                                                             \
-    const char *GetEventName() const override { return #name; }                                                    \
-    bool CheckEvent(const itk::EventObject *e) const override { return dynamic_cast<const name *>(e); }           \
-    itk::EventObject *MakeObject() const override { return new name; }                                             \
+#define VEXA_DATA_STORAGE_EVENT(name)                                                                                  \
+  class name : public NodeEvent                                                                                        \
+  {                                                                                                                    \
+  public:                                                                                                              \
+    name() = default;                                                                                                  \
+    name(const DataNode *node, const DataStorage *storage) : NodeEvent(node, storage) {}                               \
+    name(const name &other) = default;                                                                                 \
+    const char *GetEventName() const override { return #name; }                                                        \
+    bool CheckEvent(const itk::EventObject *e) const override { return dynamic_cast<const name *>(e); }                \
+    itk::EventObject *MakeObject() const override { return new name; }                                                 \
   }
     VEXA_DATA_STORAGE_EVENT(AddNodeEvent);
     VEXA_DATA_STORAGE_EVENT(RemoveNodeEvent);
@@ -107,9 +107,13 @@ namespace vexa
     DataNode::Pointer GetNodeOfData(const BaseData *data) const;
 
     /** The nodes `node` was derived from; with direct false also their sources, and so on. */
-    SetOfObjects GetSources(const DataNode *node, const Predicate &predicate = Predicate(), bool onlyDirect = true) const;
+    SetOfObjects GetSources(const DataNode *node,
+                            const Predicate &predicate = Predicate(),
+                            bool onlyDirect = true) const;
     /** The nodes derived from `node`; with direct false also theirs, and so on. */
-    SetOfObjects GetDerivations(const DataNode *node, const Predicate &predicate = Predicate(), bool onlyDirect = true) const;
+    SetOfObjects GetDerivations(const DataNode *node,
+                                const Predicate &predicate = Predicate(),
+                                bool onlyDirect = true) const;
 
   protected:
     DataStorage();
@@ -125,8 +129,11 @@ namespace vexa
     std::vector<Entry> Snapshot() const;
     void Post(NodeEvent *event) const;
     static void Deliver(const itk::EventObject &event);
-    static SetOfObjects Walk(const std::vector<Entry> &entries, const DataNode *start, bool towardsSources,
-                             const Predicate &predicate, bool onlyDirect);
+    static SetOfObjects Walk(const std::vector<Entry> &entries,
+                             const DataNode *start,
+                             bool towardsSources,
+                             const Predicate &predicate,
+                             bool onlyDirect);
 
     mutable std::shared_mutex m_Mutex;
     std::vector<Entry> m_Entries;

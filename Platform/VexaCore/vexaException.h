@@ -18,8 +18,7 @@ namespace vexa
   class VEXACORE_EXPORT Exception : public itk::ExceptionObject
   {
   public:
-    Exception(const char *file, unsigned int lineNumber = 0, const char *desc = "None",
-              const char *loc = "Unknown")
+    Exception(const char *file, unsigned int lineNumber = 0, const char *desc = "None", const char *loc = "Unknown")
       : itk::ExceptionObject(file, lineNumber, desc, loc)
     {
     }
@@ -51,17 +50,17 @@ namespace vexa
  * an operator<< that keeps the subclass's type, so that vexaThrowException
  * throws the subclass and not a sliced vexa::Exception.
  */
-#define vexaExceptionClassMacro(ClassName, SuperClassName)                                                       \
-  ClassName(const char *file, unsigned int lineNumber = 0, const char *desc = "None", const char *loc = "Unknown") \
-    : SuperClassName(file, lineNumber, desc, loc)                                                                  \
-  {                                                                                                                \
-  }                                                                                                                \
-  const char *GetNameOfClass() const override { return #ClassName; }                                               \
-  template <class T>                                                                                               \
-  ClassName &operator<<(const T &data)                                                                             \
-  {                                                                                                                \
-    SuperClassName::operator<<(data);                                                                              \
-    return *this;                                                                                                  \
+#define vexaExceptionClassMacro(ClassName, SuperClassName)                                                             \
+  ClassName(const char *file, unsigned int lineNumber = 0, const char *desc = "None", const char *loc = "Unknown")     \
+    : SuperClassName(file, lineNumber, desc, loc)                                                                      \
+  {                                                                                                                    \
+  }                                                                                                                    \
+  const char *GetNameOfClass() const override { return #ClassName; }                                                   \
+  template <class T>                                                                                                   \
+  ClassName &operator<<(const T &data)                                                                                 \
+  {                                                                                                                    \
+    SuperClassName::operator<<(data);                                                                                  \
+    return *this;                                                                                                      \
   }
 
 /** A throw statement of a subclass declared with vexaExceptionClassMacro. */

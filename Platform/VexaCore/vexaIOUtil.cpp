@@ -67,9 +67,8 @@ namespace vexa
         default:
           break;
       }
-      vexaThrow() << "Cannot load \"" << path << "\": pixels of kind \""
-                  << itk::ImageIOBase::GetPixelTypeAsString(kind) << "\" with " << components
-                  << " components are not supported.";
+      vexaThrow() << "Cannot load \"" << path << "\": pixels of kind \"" << itk::ImageIOBase::GetPixelTypeAsString(kind)
+                  << "\" with " << components << " components are not supported.";
     }
 
     PixelType PixelTypeOf(const itk::ImageIOBase &io, const std::string &path)
@@ -78,19 +77,32 @@ namespace vexa
       const std::size_t n = io.GetNumberOfComponents();
       switch (io.GetComponentType())
       {
-        case itk::ImageIOBase::UCHAR: return PixelTypeOf<unsigned char>(kind, n, path);
-        case itk::ImageIOBase::CHAR: return PixelTypeOf<char>(kind, n, path);
-        case itk::ImageIOBase::USHORT: return PixelTypeOf<unsigned short>(kind, n, path);
-        case itk::ImageIOBase::SHORT: return PixelTypeOf<short>(kind, n, path);
-        case itk::ImageIOBase::UINT: return PixelTypeOf<unsigned int>(kind, n, path);
-        case itk::ImageIOBase::INT: return PixelTypeOf<int>(kind, n, path);
-        case itk::ImageIOBase::ULONG: return PixelTypeOf<unsigned long>(kind, n, path);
-        case itk::ImageIOBase::LONG: return PixelTypeOf<long>(kind, n, path);
-        case itk::ImageIOBase::ULONGLONG: return PixelTypeOf<unsigned long long>(kind, n, path);
-        case itk::ImageIOBase::LONGLONG: return PixelTypeOf<long long>(kind, n, path);
-        case itk::ImageIOBase::FLOAT: return PixelTypeOf<float>(kind, n, path);
-        case itk::ImageIOBase::DOUBLE: return PixelTypeOf<double>(kind, n, path);
-        default: break;
+        case itk::ImageIOBase::UCHAR:
+          return PixelTypeOf<unsigned char>(kind, n, path);
+        case itk::ImageIOBase::CHAR:
+          return PixelTypeOf<char>(kind, n, path);
+        case itk::ImageIOBase::USHORT:
+          return PixelTypeOf<unsigned short>(kind, n, path);
+        case itk::ImageIOBase::SHORT:
+          return PixelTypeOf<short>(kind, n, path);
+        case itk::ImageIOBase::UINT:
+          return PixelTypeOf<unsigned int>(kind, n, path);
+        case itk::ImageIOBase::INT:
+          return PixelTypeOf<int>(kind, n, path);
+        case itk::ImageIOBase::ULONG:
+          return PixelTypeOf<unsigned long>(kind, n, path);
+        case itk::ImageIOBase::LONG:
+          return PixelTypeOf<long>(kind, n, path);
+        case itk::ImageIOBase::ULONGLONG:
+          return PixelTypeOf<unsigned long long>(kind, n, path);
+        case itk::ImageIOBase::LONGLONG:
+          return PixelTypeOf<long long>(kind, n, path);
+        case itk::ImageIOBase::FLOAT:
+          return PixelTypeOf<float>(kind, n, path);
+        case itk::ImageIOBase::DOUBLE:
+          return PixelTypeOf<double>(kind, n, path);
+        default:
+          break;
       }
       vexaThrow() << "Cannot load \"" << path << "\": the component type \""
                   << itk::ImageIOBase::GetComponentTypeAsString(io.GetComponentType()) << "\" is not supported.";
@@ -140,8 +152,7 @@ namespace vexa
     {
       IOUtil::CheckNrrdFile(path);
       RegisterImageIOFactories();
-      itk::ImageIOBase::Pointer io =
-        itk::ImageIOFactory::CreateImageIO(path.c_str(), itk::ImageIOFactory::ReadMode);
+      itk::ImageIOBase::Pointer io = itk::ImageIOFactory::CreateImageIO(path.c_str(), itk::ImageIOFactory::ReadMode);
       if (!io)
         vexaThrow() << "Cannot load \"" << path << "\": the file is not an NRRD image.";
       io->SetFileName(path);
@@ -230,7 +241,10 @@ namespace vexa
     }
 
     /** Writes the pixels at `written`, the temporary name of `path`, and reads the file back. */
-    void Write(itk::NrrdImageIO &io, const ImageReadAccessor &access, const std::string &path, const std::string &written)
+    void Write(itk::NrrdImageIO &io,
+               const ImageReadAccessor &access,
+               const std::string &path,
+               const std::string &written)
     {
       io.SetFileName(written);
       try

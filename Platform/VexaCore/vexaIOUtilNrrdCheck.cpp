@@ -96,15 +96,46 @@ namespace vexa
     /** Bytes per value of an NRRD type name; 0 for a name the reader does not support. */
     std::size_t TypeSize(const std::string &type)
     {
-      static const std::map<std::string, std::size_t> sizes = {
-        {"signed char", 1}, {"int8", 1}, {"int8_t", 1}, {"uchar", 1}, {"unsigned char", 1}, {"uint8", 1},
-        {"uint8_t", 1}, {"short", 2}, {"short int", 2}, {"signed short", 2}, {"signed short int", 2},
-        {"int16", 2}, {"int16_t", 2}, {"ushort", 2}, {"unsigned short", 2}, {"unsigned short int", 2},
-        {"uint16", 2}, {"uint16_t", 2}, {"int", 4}, {"signed int", 4}, {"int32", 4}, {"int32_t", 4},
-        {"uint", 4}, {"unsigned int", 4}, {"uint32", 4}, {"uint32_t", 4}, {"longlong", 8}, {"long long", 8},
-        {"long long int", 8}, {"signed long long", 8}, {"signed long long int", 8}, {"int64", 8},
-        {"int64_t", 8}, {"ulonglong", 8}, {"unsigned long long", 8}, {"unsigned long long int", 8},
-        {"uint64", 8}, {"uint64_t", 8}, {"float", 4}, {"double", 8}};
+      static const std::map<std::string, std::size_t> sizes = {{"signed char", 1},
+                                                               {"int8", 1},
+                                                               {"int8_t", 1},
+                                                               {"uchar", 1},
+                                                               {"unsigned char", 1},
+                                                               {"uint8", 1},
+                                                               {"uint8_t", 1},
+                                                               {"short", 2},
+                                                               {"short int", 2},
+                                                               {"signed short", 2},
+                                                               {"signed short int", 2},
+                                                               {"int16", 2},
+                                                               {"int16_t", 2},
+                                                               {"ushort", 2},
+                                                               {"unsigned short", 2},
+                                                               {"unsigned short int", 2},
+                                                               {"uint16", 2},
+                                                               {"uint16_t", 2},
+                                                               {"int", 4},
+                                                               {"signed int", 4},
+                                                               {"int32", 4},
+                                                               {"int32_t", 4},
+                                                               {"uint", 4},
+                                                               {"unsigned int", 4},
+                                                               {"uint32", 4},
+                                                               {"uint32_t", 4},
+                                                               {"longlong", 8},
+                                                               {"long long", 8},
+                                                               {"long long int", 8},
+                                                               {"signed long long", 8},
+                                                               {"signed long long int", 8},
+                                                               {"int64", 8},
+                                                               {"int64_t", 8},
+                                                               {"ulonglong", 8},
+                                                               {"unsigned long long", 8},
+                                                               {"unsigned long long int", 8},
+                                                               {"uint64", 8},
+                                                               {"uint64_t", 8},
+                                                               {"float", 4},
+                                                               {"double", 8}};
       const auto it = sizes.find(Lower(type));
       return it == sizes.end() ? 0 : it->second;
     }
@@ -192,7 +223,9 @@ namespace vexa
       return nullptr;
     }
 
-    std::int64_t IntegerField(const std::string &path, const Header &header, std::initializer_list<const char *> names,
+    std::int64_t IntegerField(const std::string &path,
+                              const Header &header,
+                              std::initializer_list<const char *> names,
                               std::int64_t absent)
     {
       const std::string *text = Field(header, names);
@@ -324,7 +357,10 @@ namespace vexa
     }
 
     /** Where the data begins after skipping `lines` lines from `offset`. */
-    std::uint64_t SkipLines(const std::string &path, const std::string &dataPath, std::uint64_t offset, std::int64_t lines)
+    std::uint64_t SkipLines(const std::string &path,
+                            const std::string &dataPath,
+                            std::uint64_t offset,
+                            std::int64_t lines)
     {
       if (lines <= 0)
         return offset;
@@ -349,7 +385,9 @@ namespace vexa
      * member's CRC-32 and length. Answers the decompressed length; stops and
      * refuses as soon as more than `limit` bytes come out.
      */
-    std::uint64_t InflatedLength(const std::string &path, const std::string &dataPath, std::uint64_t offset,
+    std::uint64_t InflatedLength(const std::string &path,
+                                 const std::string &dataPath,
+                                 std::uint64_t offset,
                                  std::uint64_t limit)
     {
       std::ifstream in(dataPath, std::ios::binary);
@@ -454,8 +492,8 @@ namespace vexa
       Refuse(path, "its header gives no sizes.");
     const std::vector<std::string> sizes = Words(*sizesText);
     if (sizes.size() != static_cast<std::size_t>(dimension))
-      Refuse(path, "its header gives " + std::to_string(sizes.size()) + " sizes for " + std::to_string(dimension) +
-                     " axes.");
+      Refuse(path,
+             "its header gives " + std::to_string(sizes.size()) + " sizes for " + std::to_string(dimension) + " axes.");
     std::uint64_t values = 1;
     bool overflow = false;
     for (const std::string &s : sizes)
@@ -505,9 +543,10 @@ namespace vexa
       const std::uint64_t needed = byteSkip < 0 ? bytes : bytes + static_cast<std::uint64_t>(byteSkip);
       if ((byteSkip < 0 ? fileSize : available) < needed)
         Refuse(path, "its header claims " + Bytes(bytes) + " of pixel data, the file holds " +
-                       Bytes(byteSkip < 0 ? fileSize : (available > static_cast<std::uint64_t>(byteSkip)
-                                                            ? available - static_cast<std::uint64_t>(byteSkip)
-                                                            : 0)) +
+                       Bytes(byteSkip < 0 ? fileSize
+                                          : (available > static_cast<std::uint64_t>(byteSkip)
+                                               ? available - static_cast<std::uint64_t>(byteSkip)
+                                               : 0)) +
                        ".");
     }
     else if (encoding == "gz" || encoding == "gzip")

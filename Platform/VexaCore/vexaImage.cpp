@@ -25,9 +25,7 @@ namespace vexa
   Image::Image() = default;
 
   Image::Image(const Image &other)
-    : SlicedData(other),
-      m_PixelType(other.m_PixelType),
-      m_Dimension(other.m_Dimension),
+    : SlicedData(other), m_PixelType(other.m_PixelType), m_Dimension(other.m_Dimension),
       m_Dimensions(other.m_Dimensions)
   {
     m_Channels.resize(other.m_Channels.size());
@@ -49,7 +47,9 @@ namespace vexa
 
   Image::~Image() = default;
 
-  void Image::Initialize(const PixelType &type, unsigned int dimension, const unsigned int *dimensions,
+  void Image::Initialize(const PixelType &type,
+                         unsigned int dimension,
+                         const unsigned int *dimensions,
                          unsigned int channels)
   {
     if (dimension < 1 || dimension > MaxDimension)
@@ -167,8 +167,7 @@ namespace vexa
     if (!m_PixelType)
       vexaThrow() << "Image::GetPixelType: the image is not initialised.";
     if (!IsValidChannel(n))
-      vexaThrow() << "Image::GetPixelType: channel " << n << " does not exist (" << m_Channels.size()
-                  << " channels).";
+      vexaThrow() << "Image::GetPixelType: channel " << n << " does not exist (" << m_Channels.size() << " channels).";
     return *m_PixelType;
   }
 
@@ -217,7 +216,10 @@ namespace vexa
       vexaThrow() << "Image::" << function << ": the data pointer is null.";
   }
 
-  ImageDataItem::Pointer Image::GetVolumeData(int t, int n, void *data, ImportMemoryManagementType importMemoryManagement)
+  ImageDataItem::Pointer Image::GetVolumeData(int t,
+                                              int n,
+                                              void *data,
+                                              ImportMemoryManagementType importMemoryManagement)
   {
     if (data)
       SetImportVolume(data, t, n, importMemoryManagement);
@@ -247,16 +249,16 @@ namespace vexa
   {
     CheckVolumeArguments("SetVolume", data, t, n);
     if (sourceType != *m_PixelType)
-      vexaThrow() << "Image::SetVolume: the data has pixel type " << sourceType << ", the image "
-                  << *m_PixelType << ".";
+      vexaThrow() << "Image::SetVolume: the data has pixel type " << sourceType << ", the image " << *m_PixelType
+                  << ".";
     if (sizeInBytes != GetVolumeSizeInBytes())
       vexaThrow() << "Image::SetVolume: the data has " << sizeInBytes << " bytes, a volume of the image "
                   << GetVolumeSizeInBytes() << ".";
     return SetVolume(data, t, n);
   }
 
-  bool Image::SetImportVolume(void *data, int t, int n, ImportMemoryManagementType importMemoryManagement,
-                              BufferDeleter deleter)
+  bool Image::SetImportVolume(
+    void *data, int t, int n, ImportMemoryManagementType importMemoryManagement, BufferDeleter deleter)
   {
     CheckVolumeArguments("SetImportVolume", data, t, n);
     const std::size_t volume = GetVolumeSizeInBytes();
@@ -296,8 +298,8 @@ namespace vexa
     return true;
   }
 
-  bool Image::TakeVolumeBuffer(void *data, int t, int n, ImportMemoryManagementType importMemoryManagement,
-                               BufferDeleter deleter)
+  bool Image::TakeVolumeBuffer(
+    void *data, int t, int n, ImportMemoryManagementType importMemoryManagement, BufferDeleter deleter)
   {
     return SetImportVolume(data, t, n, importMemoryManagement, std::move(deleter));
   }

@@ -66,10 +66,14 @@ namespace vexa
      * pixel memory and gives every time step a new sliced geometry (unit
      * spacing, origin 0). Throws vexa::Exception on bad arguments.
      */
-    virtual void Initialize(const PixelType &type, unsigned int dimension, const unsigned int *dimensions,
+    virtual void Initialize(const PixelType &type,
+                            unsigned int dimension,
+                            const unsigned int *dimensions,
                             unsigned int channels = 1);
     /** Shapes the image after a geometry: its extents are the sizes; the geometry is copied. */
-    virtual void Initialize(const PixelType &type, const BaseGeometry &geometry, unsigned int channels = 1,
+    virtual void Initialize(const PixelType &type,
+                            const BaseGeometry &geometry,
+                            unsigned int channels = 1,
                             int tDim = 1);
     /** The shape, pixel type, channel count and a copy of the time geometry of another image. */
     virtual void Initialize(const Image *image);
@@ -106,7 +110,10 @@ namespace vexa
     std::size_t GetVolumeSizeInBytes() const;
     std::size_t GetChannelSizeInBytes() const;
 
-    bool IsValidTimeStep(int t) const { return m_Dimension > 0 && t >= 0 && static_cast<unsigned int>(t) < m_Dimensions[3]; }
+    bool IsValidTimeStep(int t) const
+    {
+      return m_Dimension > 0 && t >= 0 && static_cast<unsigned int>(t) < m_Dimensions[3];
+    }
     bool IsValidChannel(int n) const { return n >= 0 && static_cast<std::size_t>(n) < m_Channels.size(); }
     /** True when channel n has pixel memory. */
     bool IsChannelSet(int n = 0) const;
@@ -117,7 +124,9 @@ namespace vexa
      * has none yet); with data given, that data is imported first as by
      * SetImportVolume.
      */
-    virtual ImageDataItem::Pointer GetVolumeData(int t = 0, int n = 0, void *data = nullptr,
+    virtual ImageDataItem::Pointer GetVolumeData(int t = 0,
+                                                 int n = 0,
+                                                 void *data = nullptr,
                                                  ImportMemoryManagementType importMemoryManagement = CopyMemory);
     /** The memory of the whole channel n (allocated zeroed when it has none yet). */
     virtual ImageDataItem::Pointer GetChannelData(int n = 0);
@@ -125,8 +134,8 @@ namespace vexa
     /** Copies one volume of pixels into time step t, channel n. */
     virtual bool SetVolume(const void *data, int t = 0, int n = 0);
     /** The same after checking that the source has exactly the volume's byte size and the image's pixel type. */
-    virtual bool SetVolume(const void *data, std::size_t sizeInBytes, const PixelType &sourceType, int t = 0,
-                           int n = 0);
+    virtual bool SetVolume(
+      const void *data, std::size_t sizeInBytes, const PixelType &sourceType, int t = 0, int n = 0);
 
     /**
      * Hands one volume to time step t, channel n. CopyMemory copies it.
@@ -137,11 +146,15 @@ namespace vexa
      * managed buffer is copied and freed at once, and a referenced one is
      * refused. When an exception is thrown the buffer stays the caller's.
      */
-    virtual bool SetImportVolume(void *data, int t = 0, int n = 0,
+    virtual bool SetImportVolume(void *data,
+                                 int t = 0,
+                                 int n = 0,
                                  ImportMemoryManagementType importMemoryManagement = CopyMemory,
                                  BufferDeleter deleter = {});
     /** SetImportVolume with memory mode ManageMemory by default: the image owns the buffer afterwards. */
-    virtual bool TakeVolumeBuffer(void *data, int t = 0, int n = 0,
+    virtual bool TakeVolumeBuffer(void *data,
+                                  int t = 0,
+                                  int n = 0,
                                   ImportMemoryManagementType importMemoryManagement = ManageMemory,
                                   BufferDeleter deleter = {});
 

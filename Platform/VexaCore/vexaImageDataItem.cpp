@@ -49,8 +49,8 @@ namespace vexa
     if (!parent)
       vexaThrow() << "ImageDataItem::View: the parent item is null.";
     if (offset > parent->m_Size || size > parent->m_Size - offset)
-      vexaThrow() << "ImageDataItem::View: bytes " << offset << " to " << offset + size
-                  << " lie outside an item of " << parent->m_Size << " bytes.";
+      vexaThrow() << "ImageDataItem::View: bytes " << offset << " to " << offset + size << " lie outside an item of "
+                  << parent->m_Size << " bytes.";
     Pointer item = new ImageDataItem();
     item->UnRegister();
     item->m_Memory = parent->m_Memory;

@@ -14,8 +14,7 @@ namespace vexa
   class VEXACORE_EXPORT ImageReadAccessor : public ImageAccessorBase
   {
   public:
-    explicit ImageReadAccessor(const Image *image, const ImageDataItem *item = nullptr,
-                               int options = DefaultBehavior);
+    explicit ImageReadAccessor(const Image *image, const ImageDataItem *item = nullptr, int options = DefaultBehavior);
     ~ImageReadAccessor() override;
 
     /** The first pixel, or null when the image holds no pixel memory. */

@@ -11,10 +11,7 @@ namespace vexa
   ImageSliceSelector::ImageSliceSelector() { SetNumberOfRequiredInputs(1); }
   ImageSliceSelector::~ImageSliceSelector() = default;
 
-  void ImageSliceSelector::SetInput(const Image *image)
-  {
-    SetNthInput(0, const_cast<Image *>(image));
-  }
+  void ImageSliceSelector::SetInput(const Image *image) { SetNthInput(0, const_cast<Image *>(image)); }
 
   const Image *ImageSliceSelector::GetInput() const
   {
@@ -83,8 +80,8 @@ namespace vexa
     ImageDataItem::Pointer channel = modifiable->GetChannelData(m_ChannelNr);
     ImageReadAccessor source(input, channel);
     const std::size_t sliceBytes = output->GetVolumeSizeInBytes();
-    const std::size_t offset =
-      input->GetVolumeSizeInBytes() * static_cast<std::size_t>(m_TimeNr) + sliceBytes * static_cast<std::size_t>(m_SliceNr);
+    const std::size_t offset = input->GetVolumeSizeInBytes() * static_cast<std::size_t>(m_TimeNr) +
+                               sliceBytes * static_cast<std::size_t>(m_SliceNr);
     if (offset + sliceBytes > source.GetSize())
       vexaThrow() << "ImageSliceSelector: the slice lies outside the input's pixel memory.";
     ImageWriteAccessor target(output);

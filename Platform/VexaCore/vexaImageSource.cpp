@@ -21,10 +21,7 @@ namespace vexa
     return dynamic_cast<const OutputType *>(BaseDataSource::GetOutput(idx));
   }
 
-  itk::DataObject::Pointer ImageSource::MakeOutput(DataObjectPointerArraySizeType)
-  {
-    return Image::New().GetPointer();
-  }
+  itk::DataObject::Pointer ImageSource::MakeOutput(DataObjectPointerArraySizeType) { return Image::New().GetPointer(); }
 
   itk::DataObject::Pointer ImageSource::MakeOutput(const DataObjectIdentifierType &)
   {

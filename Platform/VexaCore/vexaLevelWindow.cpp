@@ -12,8 +12,12 @@ namespace
 {
   // Copies the finite values of one component into `values`.
   template <typename T>
-  void CollectFinite(const void *buffer, std::size_t first, std::size_t count, std::size_t components,
-                     std::size_t component, std::vector<double> &values)
+  void CollectFinite(const void *buffer,
+                     std::size_t first,
+                     std::size_t count,
+                     std::size_t components,
+                     std::size_t component,
+                     std::vector<double> &values)
   {
     const T *pixels = static_cast<const T *>(buffer) + first * components + component;
     values.reserve(count);
@@ -25,22 +29,48 @@ namespace
     }
   }
 
-  bool Collect(int componentType, const void *buffer, std::size_t first, std::size_t count,
-               std::size_t components, std::size_t component, std::vector<double> &values)
+  bool Collect(int componentType,
+               const void *buffer,
+               std::size_t first,
+               std::size_t count,
+               std::size_t components,
+               std::size_t component,
+               std::vector<double> &values)
   {
     switch (componentType)
     {
-      case itk::ImageIOBase::UCHAR: CollectFinite<std::uint8_t>(buffer, first, count, components, component, values); return true;
-      case itk::ImageIOBase::CHAR: CollectFinite<std::int8_t>(buffer, first, count, components, component, values); return true;
-      case itk::ImageIOBase::USHORT: CollectFinite<std::uint16_t>(buffer, first, count, components, component, values); return true;
-      case itk::ImageIOBase::SHORT: CollectFinite<std::int16_t>(buffer, first, count, components, component, values); return true;
-      case itk::ImageIOBase::UINT: CollectFinite<std::uint32_t>(buffer, first, count, components, component, values); return true;
-      case itk::ImageIOBase::INT: CollectFinite<std::int32_t>(buffer, first, count, components, component, values); return true;
-      case itk::ImageIOBase::ULONG: CollectFinite<unsigned long>(buffer, first, count, components, component, values); return true;
-      case itk::ImageIOBase::LONG: CollectFinite<long>(buffer, first, count, components, component, values); return true;
-      case itk::ImageIOBase::FLOAT: CollectFinite<float>(buffer, first, count, components, component, values); return true;
-      case itk::ImageIOBase::DOUBLE: CollectFinite<double>(buffer, first, count, components, component, values); return true;
-      default: return false;
+      case itk::ImageIOBase::UCHAR:
+        CollectFinite<std::uint8_t>(buffer, first, count, components, component, values);
+        return true;
+      case itk::ImageIOBase::CHAR:
+        CollectFinite<std::int8_t>(buffer, first, count, components, component, values);
+        return true;
+      case itk::ImageIOBase::USHORT:
+        CollectFinite<std::uint16_t>(buffer, first, count, components, component, values);
+        return true;
+      case itk::ImageIOBase::SHORT:
+        CollectFinite<std::int16_t>(buffer, first, count, components, component, values);
+        return true;
+      case itk::ImageIOBase::UINT:
+        CollectFinite<std::uint32_t>(buffer, first, count, components, component, values);
+        return true;
+      case itk::ImageIOBase::INT:
+        CollectFinite<std::int32_t>(buffer, first, count, components, component, values);
+        return true;
+      case itk::ImageIOBase::ULONG:
+        CollectFinite<unsigned long>(buffer, first, count, components, component, values);
+        return true;
+      case itk::ImageIOBase::LONG:
+        CollectFinite<long>(buffer, first, count, components, component, values);
+        return true;
+      case itk::ImageIOBase::FLOAT:
+        CollectFinite<float>(buffer, first, count, components, component, values);
+        return true;
+      case itk::ImageIOBase::DOUBLE:
+        CollectFinite<double>(buffer, first, count, components, component, values);
+        return true;
+      default:
+        return false;
     }
   }
 

@@ -50,7 +50,9 @@ namespace vexa
      * `tryPicTags` is accepted for the toolkit's signature; there are no
      * tags to try.
      */
-    bool SetAuto(const Image *image, bool tryPicTags = true, bool guessByCentralSlice = true,
+    bool SetAuto(const Image *image,
+                 bool tryPicTags = true,
+                 bool guessByCentralSlice = true,
                  unsigned int selectedComponent = 0);
 
     bool operator==(const LevelWindow &other) const;

@@ -93,8 +93,8 @@ namespace vexa
 
   unsigned long ObserverList::AddObserver(const itk::EventObject &event, Function function)
   {
-    return AddObserver(event, FunctionCommand::New([function = std::move(function)](itk::Object *,
-                                                                                    const itk::EventObject &e) {
+    return AddObserver(event,
+                       FunctionCommand::New([function = std::move(function)](itk::Object *, const itk::EventObject &e) {
                          if (function)
                            function(e);
                        }).GetPointer());
@@ -132,10 +132,7 @@ namespace vexa
                        [&](const std::shared_ptr<Private::Entry> &e) { return e->event->CheckEvent(&event); });
   }
 
-  void ObserverList::InvokeEvent(const itk::EventObject &event, itk::Object *caller) const
-  {
-    d->Invoke(caller, event);
-  }
+  void ObserverList::InvokeEvent(const itk::EventObject &event, itk::Object *caller) const { d->Invoke(caller, event); }
 
   void ObserverList::InvokeEvent(const itk::EventObject &event, const itk::Object *caller) const
   {

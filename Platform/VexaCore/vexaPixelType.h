@@ -59,8 +59,11 @@ namespace vexa
     template <typename TComponent, typename TPixel>
     friend PixelType CreatePixelType(std::size_t numberOfComponents);
 
-    PixelType(int componentType, ItkIOPixelType pixelType, std::size_t bytesPerComponent,
-              std::size_t numberOfComponents, const std::string &componentTypeName,
+    PixelType(int componentType,
+              ItkIOPixelType pixelType,
+              std::size_t bytesPerComponent,
+              std::size_t numberOfComponents,
+              const std::string &componentTypeName,
               const std::string &pixelTypeName);
 
     int m_ComponentType;

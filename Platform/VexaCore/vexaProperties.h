@@ -10,24 +10,24 @@
 
 #include <string>
 
-#define VEXA_DECLARE_VALUE_PROPERTY(className, valueType)                                                         \
-  class className : public GenericProperty<valueType>                                                             \
-  {                                                                                                                \
-  public:                                                                                                          \
-    vexaClassMacro(className, GenericProperty<valueType>);                                                        \
-    vexaNewMacro(className);                                                                                      \
-    static Pointer New(const valueType &value)                                                                    \
-    {                                                                                                              \
-      Pointer property = New();                                                                                   \
-      property->m_Value = value;                                                                                  \
-      return property;                                                                                            \
-    }                                                                                                              \
-                                                                                                                   \
-  protected:                                                                                                       \
-    className() = default;                                                                                        \
-    className(const className &other) = default;                                                                  \
-    ~className() override = default;                                                                              \
-    vexaCloneMacro(className);                                                                                    \
+#define VEXA_DECLARE_VALUE_PROPERTY(className, valueType)                                                              \
+  class className : public GenericProperty<valueType>                                                                  \
+  {                                                                                                                    \
+  public:                                                                                                              \
+    vexaClassMacro(className, GenericProperty<valueType>);                                                             \
+    vexaNewMacro(className);                                                                                           \
+    static Pointer New(const valueType &value)                                                                         \
+    {                                                                                                                  \
+      Pointer property = New();                                                                                        \
+      property->m_Value = value;                                                                                       \
+      return property;                                                                                                 \
+    }                                                                                                                  \
+                                                                                                                       \
+  protected:                                                                                                           \
+    className() = default;                                                                                             \
+    className(const className &other) = default;                                                                       \
+    ~className() override = default;                                                                                   \
+    vexaCloneMacro(className);                                                                                         \
   }
 
 namespace vexa

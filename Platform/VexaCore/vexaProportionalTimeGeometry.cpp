@@ -72,8 +72,8 @@ namespace vexa
     if (!geometry)
       vexaThrow() << "ProportionalTimeGeometry::SetTimeStepGeometry: the geometry is null.";
     if (timeStep >= m_Geometries.size())
-      vexaThrow() << "ProportionalTimeGeometry::SetTimeStepGeometry: time step " << timeStep
-                  << " does not exist (" << m_Geometries.size() << " steps).";
+      vexaThrow() << "ProportionalTimeGeometry::SetTimeStepGeometry: time step " << timeStep << " does not exist ("
+                  << m_Geometries.size() << " steps).";
     m_Geometries[timeStep] = geometry;
     Modified();
   }
@@ -99,8 +99,7 @@ namespace vexa
   void ProportionalTimeGeometry::SetStepDuration(TimePointType duration)
   {
     if (!(duration > 0.0) || !std::isfinite(duration))
-      vexaThrow() << "ProportionalTimeGeometry: the step duration must be positive and finite; got " << duration
-                  << ".";
+      vexaThrow() << "ProportionalTimeGeometry: the step duration must be positive and finite; got " << duration << ".";
     m_StepDuration = duration;
     Modified();
   }

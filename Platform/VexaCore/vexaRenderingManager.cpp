@@ -31,9 +31,12 @@ namespace vexa
   {
     switch (type)
     {
-      case REQUEST_UPDATE_2DWINDOWS: return !window->Is3D();
-      case REQUEST_UPDATE_3DWINDOWS: return window->Is3D();
-      default: return true;
+      case REQUEST_UPDATE_2DWINDOWS:
+        return !window->Is3D();
+      case REQUEST_UPDATE_3DWINDOWS:
+        return window->Is3D();
+      default:
+        return true;
     }
   }
 

@@ -66,10 +66,12 @@ namespace vexa
     /** Any thread: repaint the windows of `type` in the next turn. */
     void RequestUpdateAll(RequestType type = REQUEST_UPDATE_ALL);
     /** Any thread: fit the windows of `type` to `geometry`, then repaint them; false for a null geometry. */
-    bool FitViewsToGeometry(const BaseGeometry *geometry, RequestType type = REQUEST_UPDATE_ALL,
+    bool FitViewsToGeometry(const BaseGeometry *geometry,
+                            RequestType type = REQUEST_UPDATE_ALL,
                             bool resetCamera = true);
     /** The same with time step 0 of a time geometry. */
-    bool FitViewsToGeometry(const TimeGeometry *geometry, RequestType type = REQUEST_UPDATE_ALL,
+    bool FitViewsToGeometry(const TimeGeometry *geometry,
+                            RequestType type = REQUEST_UPDATE_ALL,
                             bool resetCamera = true);
 
     /** GUI thread: carries out what is pending now; returns the number of windows repainted. */

@@ -216,9 +216,8 @@ namespace vexa
     void WriteThrough(const std::string &path, const std::function<void(const std::string &)> &write)
     {
       const char *folder = std::getenv("TMPDIR");
-      const std::string staging = TemporaryNameFor(std::string(folder && *folder ? folder : "/tmp") + "/vexa-" +
-                                                     NameOf(path),
-                                                   ExtensionOf(path));
+      const std::string staging =
+        TemporaryNameFor(std::string(folder && *folder ? folder : "/tmp") + "/vexa-" + NameOf(path), ExtensionOf(path));
       const int slot = Publish(staging);
       try
       {
@@ -302,7 +301,7 @@ namespace vexa
       bool replaced = true; ///< a regular file or nothing, replaced by a rename; else written to
       std::string ready;    ///< the file renamed onto `target`: `written`, or a copy in the target's folder
       int readySlot = -1;
-      std::string backup;   ///< a second name of the old file until the whole group is in place
+      std::string backup; ///< a second name of the old file until the whole group is in place
       int backupSlot = -1;
       bool moved = false;
     };

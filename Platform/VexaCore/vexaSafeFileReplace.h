@@ -42,7 +42,8 @@ namespace vexa
    * program ended by a signal leaves none behind (see
    * RemoveTemporaryFilesOnTermination()).
    */
-  VEXACORE_EXPORT void ReplaceFileSafely(const std::string &path, const std::function<void(const std::string &)> &write);
+  VEXACORE_EXPORT void ReplaceFileSafely(const std::string &path,
+                                         const std::function<void(const std::string &)> &write);
 
   /**
    * Writes a file at `path` together with the files that it refers to by

@@ -10,10 +10,7 @@ vexa::QtCallbackBackend::QtCallbackBackend(QObject *parent) : QObject(parent)
     Wake();
 }
 
-vexa::QtCallbackBackend::~QtCallbackBackend()
-{
-  CallbackFromGUIThread::GetInstance()->SetBackend(nullptr);
-}
+vexa::QtCallbackBackend::~QtCallbackBackend() { CallbackFromGUIThread::GetInstance()->SetBackend(nullptr); }
 
 void vexa::QtCallbackBackend::Wake()
 {

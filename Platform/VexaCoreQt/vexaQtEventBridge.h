@@ -107,8 +107,10 @@ namespace vexa
    * go) before the list is destroyed. Make it on the receiver's thread. A
    * null receiver makes no connection.
    */
-  [[nodiscard]] VEXACOREQT_EXPORT QtEventConnection ForwardEvent(ObserverList &list, const itk::EventObject &event,
-                                                                 QObject *receiver, QtEventSlot slot);
+  [[nodiscard]] VEXACOREQT_EXPORT QtEventConnection ForwardEvent(ObserverList &list,
+                                                                 const itk::EventObject &event,
+                                                                 QObject *receiver,
+                                                                 QtEventSlot slot);
 
   /**
    * The same for an object with AddObserver/RemoveObserver (an itk::Object,
@@ -117,7 +119,9 @@ namespace vexa
    * a reference to the source until it ends.
    */
   template <class Source>
-  [[nodiscard]] QtEventConnection ForwardEvent(Source *source, const itk::EventObject &event, QObject *receiver,
+  [[nodiscard]] QtEventConnection ForwardEvent(Source *source,
+                                               const itk::EventObject &event,
+                                               QObject *receiver,
                                                QtEventSlot slot)
   {
     if (!source || !receiver)

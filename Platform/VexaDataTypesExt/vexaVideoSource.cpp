@@ -4,10 +4,7 @@ vexa::VideoSource::VideoSource() = default;
 
 vexa::VideoSource::~VideoSource() = default;
 
-void vexa::VideoSource::StartCapturing()
-{
-  m_CapturingInProcess = true;
-}
+void vexa::VideoSource::StartCapturing() { m_CapturingInProcess = true; }
 
 void vexa::VideoSource::StopCapturing()
 {
@@ -15,32 +12,14 @@ void vexa::VideoSource::StopCapturing()
   m_CapturePaused = false;
 }
 
-bool vexa::VideoSource::IsCapturingEnabled() const
-{
-  return m_CapturingInProcess;
-}
+bool vexa::VideoSource::IsCapturingEnabled() const { return m_CapturingInProcess; }
 
-int vexa::VideoSource::GetImageWidth()
-{
-  return m_CaptureWidth;
-}
+int vexa::VideoSource::GetImageWidth() { return m_CaptureWidth; }
 
-int vexa::VideoSource::GetImageHeight()
-{
-  return m_CaptureHeight;
-}
+int vexa::VideoSource::GetImageHeight() { return m_CaptureHeight; }
 
-int vexa::VideoSource::GetFrameCount() const
-{
-  return m_FrameCount;
-}
+int vexa::VideoSource::GetFrameCount() const { return m_FrameCount; }
 
-bool vexa::VideoSource::GetCapturePaused() const
-{
-  return m_CapturePaused;
-}
+bool vexa::VideoSource::GetCapturePaused() const { return m_CapturePaused; }
 
-void vexa::VideoSource::PauseCapturing()
-{
-  m_CapturePaused = !m_CapturePaused;
-}
+void vexa::VideoSource::PauseCapturing() { m_CapturePaused = !m_CapturePaused; }

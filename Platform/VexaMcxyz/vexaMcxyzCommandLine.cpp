@@ -16,7 +16,9 @@ namespace vexa
       constexpr std::uint64_t MaximumPhotons = 1000000000000ull;
       constexpr unsigned int MaximumThreads = 1024;
 
-      std::uint64_t ParseCount(const std::string &option, const std::string &text, std::uint64_t maximum,
+      std::uint64_t ParseCount(const std::string &option,
+                               const std::string &text,
+                               std::uint64_t maximum,
                                bool allowZero)
       {
         bool digits = !text.empty();

@@ -58,8 +58,8 @@ namespace
     TransportSettings settings;
     settings.photons = options.photons;
     settings.threads = options.threads;
-    settings.seed = options.seed ? *options.seed : (static_cast<std::uint64_t>(std::random_device()()) << 32) ^
-                                                      std::random_device()();
+    settings.seed = options.seed ? *options.seed
+                                 : (static_cast<std::uint64_t>(std::random_device()()) << 32) ^ std::random_device()();
 
     const auto start = std::chrono::steady_clock::now();
     TransportResult result;
@@ -93,8 +93,8 @@ namespace
                                  : " (" + std::to_string(result.terminatedPackets) + " photons reached the cap of " +
                                      std::to_string(settings.maximumInteractions) + " interactions)";
     std::cout << "VexaMcxyz: " << settings.photons << " photons on " << result.threadsUsed << " threads in "
-              << Text(seconds, 3) << " s; absorbed " << Text(result.absorbedTotal / result.launched, 4)
-              << ", escaped " << Text(result.escaped / result.launched, 4) << ", terminated "
+              << Text(seconds, 3) << " s; absorbed " << Text(result.absorbedTotal / result.launched, 4) << ", escaped "
+              << Text(result.escaped / result.launched, 4) << ", terminated "
               << Text(result.terminated / result.launched, 4) << capped << "; fluence written to " << options.outputPath
               << std::endl;
     return 0;

@@ -137,7 +137,8 @@ namespace vexa
        * thread cannot be started, calls cancel() so that the running ones end
        * early, waits for them and throws ThreadStartError. work must not throw.
        */
-      void RunOnThreads(unsigned int count, const std::function<void(unsigned int)> &work,
+      void RunOnThreads(unsigned int count,
+                        const std::function<void(unsigned int)> &work,
                         const std::function<void()> &cancel)
       {
         std::vector<std::thread> pool;
@@ -185,16 +186,13 @@ namespace vexa
         return available;
       }
 
-      std::string Megabytes(std::uint64_t bytes)
-      {
-        return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
-      }
+      std::string Megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB"; }
 
       /** What every thread reads: the volume and the sources in volume coordinates. */
       struct Scene
       {
         const OpticalVolume *volume;
-        std::array<double, 3> size; // box extent in cm, from the corner (0, 0, 0)
+        std::array<double, 3> size;       // box extent in cm, from the corner (0, 0, 0)
         std::vector<LightSource> sources; // positions relative to the box corner
         std::vector<double> cumulativeWeight;
         TransportSettings settings;
@@ -543,8 +541,7 @@ namespace vexa
     ThreadStartError::ThreadStartError(unsigned int requested, unsigned int started, const std::string &reason)
       : std::runtime_error("cannot start " + std::to_string(requested) + " worker threads: the system refused thread " +
                            std::to_string(started + 1) + " (" + reason + ")"),
-        m_Requested(requested),
-        m_Started(started)
+        m_Requested(requested), m_Started(started)
     {
     }
 

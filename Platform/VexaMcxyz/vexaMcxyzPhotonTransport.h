@@ -54,10 +54,10 @@ namespace vexa
     {
       enum class Profile
       {
-        Pencil,    ///< all photons at the position
-        Gaussian,  ///< 2-D Gaussian, radius = 1/e^2 intensity radius
-        Disc,      ///< uniform over a disc of the radius
-        Rectangle  ///< uniform over width (along x) times length (along y)
+        Pencil,   ///< all photons at the position
+        Gaussian, ///< 2-D Gaussian, radius = 1/e^2 intensity radius
+        Disc,     ///< uniform over a disc of the radius
+        Rectangle ///< uniform over width (along x) times length (along y)
       };
       Profile profile = Profile::Pencil;
       std::array<double, 3> positionCm{{0, 0, 0}};

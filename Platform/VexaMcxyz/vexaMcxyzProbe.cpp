@@ -134,8 +134,8 @@ namespace vexa
         }
       }
       if (xml.hasError())
-        throw std::runtime_error(Where(origin, xml) + ": not a well-formed XML file: " +
-                                 xml.errorString().toStdString());
+        throw std::runtime_error(Where(origin, xml) +
+                                 ": not a well-formed XML file: " + xml.errorString().toStdString());
       if (!sawRoot)
         throw std::runtime_error(origin + ": no <probe> element");
       try

@@ -797,8 +797,8 @@ std::size_t vexa::BeamformingKernel::SharedTrackBytes(unsigned int elements,
                                                       const Parameters &p,
                                                       std::size_t trackBudgetBytes)
 {
-  return PlanSharedTracks(elements, p.lines, RoundUp(p.samplesPerLine, Simd::Lanes),
-                          p.algorithm != Algorithm::DAS, trackBudgetBytes, nullptr, nullptr);
+  return PlanSharedTracks(elements, p.lines, RoundUp(p.samplesPerLine, Simd::Lanes), p.algorithm != Algorithm::DAS,
+                          trackBudgetBytes, nullptr, nullptr);
 }
 
 const char *vexa::BeamformingKernel::AlgorithmName(Algorithm a)
@@ -840,8 +840,8 @@ void vexa::BeamformingKernel::Validate(const Parameters &p, const SampleVolume &
 void vexa::BeamformingKernel::Validate(const Parameters &p, unsigned int nx, unsigned int ny, unsigned int nz)
 {
   if (nx == 0 || ny == 0 || nz == 0)
-    vexaThrow() << "Beamforming needs raw data with at least one element, one sample and one frame; got " << nx
-                << " x " << ny << " x " << nz << ".";
+    vexaThrow() << "Beamforming needs raw data with at least one element, one sample and one frame; got " << nx << " x "
+                << ny << " x " << nz << ".";
   if (!PositiveFinite(p.pitch))
     vexaThrow() << "Beamforming needs a positive element pitch; got " << p.pitch << " m.";
   if (!PositiveFinite(p.speedOfSound))
@@ -865,8 +865,7 @@ void vexa::BeamformingKernel::Validate(const Parameters &p, unsigned int nx, uns
     vexaThrow() << "Beamforming: unknown apodization " << static_cast<int>(p.window)
                 << " (Hamming 0, Von Hann 1, Box 2).";
   if (p.algorithm != Algorithm::DAS && p.algorithm != Algorithm::DMAS && p.algorithm != Algorithm::sDMAS)
-    vexaThrow() << "Beamforming: unknown algorithm " << static_cast<int>(p.algorithm)
-                << " (DMAS 0, DAS 1, sDMAS 2).";
+    vexaThrow() << "Beamforming: unknown algorithm " << static_cast<int>(p.algorithm) << " (DMAS 0, DAS 1, sDMAS 2).";
   const double outputPixels = double(p.lines) * p.samplesPerLine * nz;
   if (outputPixels > double(std::numeric_limits<std::ptrdiff_t>::max() / sizeof(float)))
     vexaThrow() << "Beamforming: an output of " << p.lines << " x " << p.samplesPerLine << " x " << nz
@@ -928,7 +927,6 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
   const Plan &plan = *planRef;
   const Simd::Accumulate accumulate = SelectAccumulate(p.algorithm != Algorithm::DAS, instructions, ny);
 
-
   // Element-major copies of the frames: the inner loop walks one element's
   // samples in order instead of striding across the elements. A single
   // sample is doubled so that interpolation always has two neighbours; the
@@ -945,7 +943,6 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
   const std::size_t sampleBlocks = (ny + SampleBlock - 1) / SampleBlock;
   const std::size_t blocks = (nx + Block - 1) / Block * sampleBlocks;
   BufferLoan channels(channelFrame * batch);
-
 
   // One job per batch of frames. Each frame is a run of items: first the
   // blocks of its channel copy, then its reconstruction items, which wait

@@ -103,8 +103,12 @@ namespace
   }
 }
 
-void vexa::BeamformingSimd::DasAvx2(
-  const Track *tracks, const unsigned int *from, unsigned int count, unsigned int lastPair, const BlockSums &sums, unsigned int n)
+void vexa::BeamformingSimd::DasAvx2(const Track *tracks,
+                                    const unsigned int *from,
+                                    unsigned int count,
+                                    unsigned int lastPair,
+                                    const BlockSums &sums,
+                                    unsigned int n)
 {
   unsigned int active = 0;
   for (unsigned int s = 0; s < n; s += 8)
@@ -123,8 +127,12 @@ void vexa::BeamformingSimd::DasAvx2(
   }
 }
 
-void vexa::BeamformingSimd::DmasAvx2(
-  const Track *tracks, const unsigned int *from, unsigned int count, unsigned int lastPair, const BlockSums &sums, unsigned int n)
+void vexa::BeamformingSimd::DmasAvx2(const Track *tracks,
+                                     const unsigned int *from,
+                                     unsigned int count,
+                                     unsigned int lastPair,
+                                     const BlockSums &sums,
+                                     unsigned int n)
 {
   if (sums.ws)
     DmasBlock<true>(tracks, from, count, lastPair, sums, n);

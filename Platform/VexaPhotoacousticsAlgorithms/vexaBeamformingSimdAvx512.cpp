@@ -10,7 +10,8 @@
 
 namespace
 {
-  inline void Neighbours(const float *channel, unsigned int lastPair, const float *delay, __m512 &a, __m512 &b, __m512 &f)
+  inline void Neighbours(
+    const float *channel, unsigned int lastPair, const float *delay, __m512 &a, __m512 &b, __m512 &f)
   {
     const __m512 t = _mm512_loadu_ps(delay);
     const __m512i i = _mm512_min_epi32(_mm512_cvttps_epi32(t), _mm512_set1_epi32(static_cast<int>(lastPair)));
@@ -100,8 +101,12 @@ namespace
   }
 }
 
-void vexa::BeamformingSimd::DasAvx512(
-  const Track *tracks, const unsigned int *from, unsigned int count, unsigned int lastPair, const BlockSums &sums, unsigned int n)
+void vexa::BeamformingSimd::DasAvx512(const Track *tracks,
+                                      const unsigned int *from,
+                                      unsigned int count,
+                                      unsigned int lastPair,
+                                      const BlockSums &sums,
+                                      unsigned int n)
 {
   unsigned int active = 0;
   for (unsigned int s = 0; s < n; s += 16)
@@ -120,8 +125,12 @@ void vexa::BeamformingSimd::DasAvx512(
   }
 }
 
-void vexa::BeamformingSimd::DmasAvx512(
-  const Track *tracks, const unsigned int *from, unsigned int count, unsigned int lastPair, const BlockSums &sums, unsigned int n)
+void vexa::BeamformingSimd::DmasAvx512(const Track *tracks,
+                                       const unsigned int *from,
+                                       unsigned int count,
+                                       unsigned int lastPair,
+                                       const BlockSums &sums,
+                                       unsigned int n)
 {
   if (sums.ws)
     DmasBlock<true>(tracks, from, count, lastPair, sums, n);

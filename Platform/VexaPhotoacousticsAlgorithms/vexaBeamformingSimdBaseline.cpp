@@ -76,14 +76,22 @@ namespace
   }
 }
 
-void vexa::BeamformingSimd::DasBaseline(
-  const Track *tracks, const unsigned int *from, unsigned int count, unsigned int lastPair, const BlockSums &sums, unsigned int n)
+void vexa::BeamformingSimd::DasBaseline(const Track *tracks,
+                                        const unsigned int *from,
+                                        unsigned int count,
+                                        unsigned int lastPair,
+                                        const BlockSums &sums,
+                                        unsigned int n)
 {
   Block<false>(tracks, from, count, lastPair, sums, n);
 }
 
-void vexa::BeamformingSimd::DmasBaseline(
-  const Track *tracks, const unsigned int *from, unsigned int count, unsigned int lastPair, const BlockSums &sums, unsigned int n)
+void vexa::BeamformingSimd::DmasBaseline(const Track *tracks,
+                                         const unsigned int *from,
+                                         unsigned int count,
+                                         unsigned int lastPair,
+                                         const BlockSums &sums,
+                                         unsigned int n)
 {
   Block<true>(tracks, from, count, lastPair, sums, n);
 }

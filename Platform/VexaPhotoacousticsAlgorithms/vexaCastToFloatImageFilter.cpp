@@ -54,10 +54,7 @@ namespace
   }
 }
 
-vexa::CastToFloatImageFilter::CastToFloatImageFilter()
-{
-  this->SetNumberOfRequiredInputs(1);
-}
+vexa::CastToFloatImageFilter::CastToFloatImageFilter() { this->SetNumberOfRequiredInputs(1); }
 
 vexa::CastToFloatImageFilter::~CastToFloatImageFilter() = default;
 

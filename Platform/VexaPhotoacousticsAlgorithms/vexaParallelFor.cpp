@@ -289,7 +289,8 @@ void vexa::ParallelForEach(std::size_t count,
                            const std::function<void(std::size_t)> &body,
                            const std::function<void(std::size_t)> &tick)
 {
-  ParallelForEachSlot(count, threads, [&](std::size_t i, unsigned int) { body(i); }, tick);
+  ParallelForEachSlot(
+    count, threads, [&](std::size_t i, unsigned int) { body(i); }, tick);
 }
 
 void vexa::ParallelForEachSlot(std::size_t count,

@@ -25,9 +25,7 @@ namespace vexa
   class VEXAPHOTOACOUSTICSALGORITHMS_EXPORT ProgressReporter
   {
   public:
-    ProgressReporter(const ProgressCallback &callback,
-                     std::function<std::string(std::size_t)> text,
-                     std::size_t total);
+    ProgressReporter(const ProgressCallback &callback, std::function<std::string(std::size_t)> text, std::size_t total);
     void Start();
     void Report(std::size_t done);
 

@@ -45,8 +45,8 @@ vexa::PhotoacousticFilterService::PhotoacousticFilterService() = default;
 vexa::PhotoacousticFilterService::~PhotoacousticFilterService() = default;
 
 vexa::Image::Pointer vexa::PhotoacousticFilterService::ApplyBmodeFilter(Image::Pointer inputImage,
-                                                                         BModeMethod method,
-                                                                         bool useLogFilter)
+                                                                        BModeMethod method,
+                                                                        bool useLogFilter)
 {
   return Guarded("B-mode filter", [&] {
     if (method != EnvelopeDetection && method != Abs)
@@ -61,15 +61,15 @@ vexa::Image::Pointer vexa::PhotoacousticFilterService::ApplyBmodeFilter(Image::P
 }
 
 vexa::Image::Pointer vexa::PhotoacousticFilterService::ApplyResampling(Image::Pointer inputImage,
-                                                                        const double (&outputSpacing)[2])
+                                                                       const double (&outputSpacing)[2])
 {
   return Guarded("Resampling", [&] {
     const SampleVolume in = Bridge::ToVolume(inputImage, "Resampling");
     Vector3D spacing = Bridge::SpacingOf(inputImage);
     const double sx = outputSpacing[0];
     if (!(std::fabs(sx - spacing[0]) <= 1e-6 * std::max(std::fabs(spacing[0]), 1e-12)))
-      vexaThrow() << "Resampling changes only the y spacing: the x spacing " << sx
-                  << " mm differs from the image's " << spacing[0] << " mm.";
+      vexaThrow() << "Resampling changes only the y spacing: the x spacing " << sx << " mm differs from the image's "
+                  << spacing[0] << " mm.";
     const SampleVolume out = VolumeKernels::ResampleY(in, spacing[1], outputSpacing[1]);
     spacing[1] = outputSpacing[1];
     return Bridge::ToImage(out, inputImage, spacing, Bridge::OriginOf(inputImage));
@@ -148,13 +148,13 @@ vexa::Image::Pointer vexa::PhotoacousticFilterService::ApplyBeamforming(
 }
 
 vexa::Image::Pointer vexa::PhotoacousticFilterService::ApplyBandpassFilter(Image::Pointer data,
-                                                                            float highPassHz,
-                                                                            float lowPassHz,
-                                                                            float alphaLowPass,
-                                                                            float alphaHighPass,
-                                                                            float timeSpacing,
-                                                                            float speedOfSound,
-                                                                            bool isBFImage)
+                                                                           float highPassHz,
+                                                                           float lowPassHz,
+                                                                           float alphaLowPass,
+                                                                           float alphaHighPass,
+                                                                           float timeSpacing,
+                                                                           float speedOfSound,
+                                                                           bool isBFImage)
 {
   return Guarded("Bandpass", [&] {
     const SampleVolume in = Bridge::ToVolume(data, "Bandpass");

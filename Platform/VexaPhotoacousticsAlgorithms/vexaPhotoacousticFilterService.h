@@ -64,13 +64,8 @@ namespace vexa
      * origin moves to the first kept pixel, so the kept pixels stay where
      * they were in the world.
      */
-    Image::Pointer ApplyCropping(Image::Pointer inputImage,
-                                 int above,
-                                 int below,
-                                 int left,
-                                 int right,
-                                 int sliceCutStart,
-                                 int sliceCutEnd);
+    Image::Pointer ApplyCropping(
+      Image::Pointer inputImage, int above, int below, int left, int right, int sliceCutStart, int sliceCutEnd);
 
     /**
      * Reconstructs every frame of raw channel data (see BeamformingKernel for

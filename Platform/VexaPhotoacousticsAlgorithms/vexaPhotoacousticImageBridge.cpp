@@ -121,22 +121,16 @@ vexa::PhotoacousticImageBridge::FloatPixels::FloatPixels(const Image *image, con
 
 vexa::PhotoacousticImageBridge::FloatPixels::~FloatPixels() = default;
 
-vexa::Vector3D vexa::PhotoacousticImageBridge::SpacingOf(const Image *image)
-{
-  return GeometryOf(image)->GetSpacing();
-}
+vexa::Vector3D vexa::PhotoacousticImageBridge::SpacingOf(const Image *image) { return GeometryOf(image)->GetSpacing(); }
 
-vexa::Point3D vexa::PhotoacousticImageBridge::OriginOf(const Image *image)
-{
-  return GeometryOf(image)->GetOrigin();
-}
+vexa::Point3D vexa::PhotoacousticImageBridge::OriginOf(const Image *image) { return GeometryOf(image)->GetOrigin(); }
 
 vexa::Image::Pointer vexa::PhotoacousticImageBridge::NewImage(unsigned int nx,
-                                                                unsigned int ny,
-                                                                unsigned int nz,
-                                                                const Image *reference,
-                                                                const Vector3D &spacing,
-                                                                const Point3D &origin)
+                                                              unsigned int ny,
+                                                              unsigned int nz,
+                                                              const Image *reference,
+                                                              const Vector3D &spacing,
+                                                              const Point3D &origin)
 {
   unsigned int dimension = std::max(2u, reference ? reference->GetDimension() : 2u);
   if (nz > 1)
@@ -155,9 +149,9 @@ vexa::Image::Pointer vexa::PhotoacousticImageBridge::NewImage(unsigned int nx,
 }
 
 vexa::Image::Pointer vexa::PhotoacousticImageBridge::ToImage(const SampleVolume &volume,
-                                                               const Image *reference,
-                                                               const Vector3D &spacing,
-                                                               const Point3D &origin)
+                                                             const Image *reference,
+                                                             const Vector3D &spacing,
+                                                             const Point3D &origin)
 {
   Image::Pointer out = NewImage(volume.nx, volume.ny, volume.nz, reference, spacing, origin);
   {

@@ -163,7 +163,10 @@ namespace
    * with its results. `transform` is the length of the filter's transforms.
    */
   template <class Filter>
-  vexa::SampleVolume FilterColumns(const vexa::SampleVolume &in, std::size_t transform, unsigned int threads, Filter filter)
+  vexa::SampleVolume FilterColumns(const vexa::SampleVolume &in,
+                                   std::size_t transform,
+                                   unsigned int threads,
+                                   Filter filter)
   {
     static vexa::SlotScratch<ColumnScratch> scratches;
     vexa::SampleVolume out(in.nx, in.ny, in.nz);
@@ -286,12 +289,12 @@ double vexa::SignalKernels::BandGain(
 }
 
 vexa::SampleVolume vexa::SignalKernels::Bandpass(const SampleVolume &in,
-                                                  double highPassHz,
-                                                  double lowPassHz,
-                                                  double alphaLowPass,
-                                                  double alphaHighPass,
-                                                  double sampleSpacing,
-                                                  unsigned int threads)
+                                                 double highPassHz,
+                                                 double lowPassHz,
+                                                 double alphaLowPass,
+                                                 double alphaHighPass,
+                                                 double sampleSpacing,
+                                                 unsigned int threads)
 {
   CheckFftLength(in, "Bandpass", 2);
   if (!std::isfinite(sampleSpacing) || sampleSpacing <= 0.0)

@@ -24,8 +24,7 @@ namespace vexa
     class Loan
     {
     public:
-      Loan(SlotScratch &owner, std::vector<std::unique_ptr<T>> objects)
-        : m_Owner(owner), m_Objects(std::move(objects))
+      Loan(SlotScratch &owner, std::vector<std::unique_ptr<T>> objects) : m_Owner(owner), m_Objects(std::move(objects))
       {
       }
       ~Loan() { m_Owner.Give(std::move(m_Objects)); }

@@ -12,8 +12,8 @@ namespace
     if (start < 0 || end < 0)
       vexaThrow() << "Cropping needs non-negative counts; got " << start << " and " << end << " " << axis << ".";
     if (static_cast<long long>(start) + end >= size)
-      vexaThrow() << "Cropping " << start << " + " << end << " " << axis << " from an image of " << size << " "
-                  << axis << " leaves nothing.";
+      vexaThrow() << "Cropping " << start << " + " << end << " " << axis << " from an image of " << size << " " << axis
+                  << " leaves nothing.";
   }
 }
 
@@ -21,8 +21,8 @@ vexa::SampleVolume vexa::VolumeKernels::Crop(
   const SampleVolume &in, int top, int bottom, int left, int right, int first, int last)
 {
   if (in.Empty())
-    vexaThrow() << "Cropping needs an image with at least one value; got " << in.nx << " x " << in.ny << " x "
-                << in.nz << ".";
+    vexaThrow() << "Cropping needs an image with at least one value; got " << in.nx << " x " << in.ny << " x " << in.nz
+                << ".";
   CheckCrop("rows", in.ny, top, bottom);
   CheckCrop("columns", in.nx, left, right);
   CheckCrop("slices", in.nz, first, last);

@@ -61,7 +61,8 @@ namespace vexa
           for (int i = 0; i < 3; ++i)
           {
             lo[i] = std::max(0L, static_cast<long>(std::floor((centre[i] - radius - h) / h)));
-            hi[i] = std::min(static_cast<long>(dims[i]) - 1, static_cast<long>(std::ceil((centre[i] + radius + h) / h)));
+            hi[i] =
+              std::min(static_cast<long>(dims[i]) - 1, static_cast<long>(std::ceil((centre[i] + radius + h) / h)));
             if (lo[i] > hi[i])
               return;
           }
@@ -122,7 +123,8 @@ namespace vexa
       p.Validate();
 
       RandomEngine rng = MakeEngine(p);
-      const double spread = p.GetRandomizePhysicalProperties() ? p.GetRandomizePhysicalPropertiesPercentage() / 100.0 : 0;
+      const double spread =
+        p.GetRandomizePhysicalProperties() ? p.GetRandomizePhysicalPropertiesPercentage() / 100.0 : 0;
       auto randomized = [&](double value) { return value * Uniform(rng, 1 - spread, 1 + spread); };
 
       const double h = p.GetVoxelSpacingInCentimeters();
@@ -154,8 +156,7 @@ namespace vexa
                     static_cast<float>(isAir ? InSilicoTissueVolume::Air : InSilicoTissueVolume::Skin));
       }
 
-      const int vessels =
-        std::uniform_int_distribution<int>(p.GetMinNumberOfVessels(), p.GetMaxNumberOfVessels())(rng);
+      const int vessels = std::uniform_int_distribution<int>(p.GetMinNumberOfVessels(), p.GetMaxNumberOfVessels())(rng);
       if (vessels == 0)
         return volume;
 
@@ -163,8 +164,7 @@ namespace vexa
       const CalculateNewVesselPositionCallback walk = p.GetCalculateNewVesselPositionCallback();
       const Vector3 extent{{dims[0] * h, dims[1] * h, dims[2] * h}};
       const double step = h / 2;
-      const std::size_t maximumSteps =
-        static_cast<std::size_t>(4 * (extent[0] + extent[1] + extent[2]) / step) + 1;
+      const std::size_t maximumSteps = static_cast<std::size_t>(4 * (extent[0] + extent[1] + extent[2]) / step) + 1;
       const int bifurcation = p.GetVesselBifurcationFrequency();
       Painter painter(*volume, p.GetDoPartialVolume());
 
@@ -172,7 +172,8 @@ namespace vexa
       for (int k = 0; k < vessels; ++k)
       {
         Segment s;
-        s.position = {{0.0, Uniform(rng, 0, extent[1]), Uniform(rng, p.GetMinVesselZOrigin(), p.GetMaxVesselZOrigin())}};
+        s.position = {
+          {0.0, Uniform(rng, 0, extent[1]), Uniform(rng, p.GetMinVesselZOrigin(), p.GetMaxVesselZOrigin())}};
         s.direction = {{step, 0.0, 0.0}};
         s.description.entryCm = s.position;
         s.description.radiusInMillimeters =
@@ -215,9 +216,9 @@ namespace vexa
             std::normal_distribution<double> turn(0.0, 0.5 * step);
             for (int i = 0; i < 3; ++i)
               branch.direction[i] += turn(rng);
-            const double len = std::sqrt(branch.direction[0] * branch.direction[0] +
-                                         branch.direction[1] * branch.direction[1] +
-                                         branch.direction[2] * branch.direction[2]);
+            const double len =
+              std::sqrt(branch.direction[0] * branch.direction[0] + branch.direction[1] * branch.direction[1] +
+                        branch.direction[2] * branch.direction[2]);
             if (len > 0)
               for (int i = 0; i < 3; ++i)
                 branch.direction[i] *= step / len;

@@ -9,8 +9,11 @@ namespace vexa
 {
   namespace pa
   {
-    void InSilicoTissueVolume::Initialize(const std::array<std::size_t, 3> &dimensions, double spacingInCentimeters,
-                                          float absorption, float scattering, float anisotropy,
+    void InSilicoTissueVolume::Initialize(const std::array<std::size_t, 3> &dimensions,
+                                          double spacingInCentimeters,
+                                          float absorption,
+                                          float scattering,
+                                          float anisotropy,
                                           SegmentationLabel label)
     {
       if (dimensions[0] == 0 || dimensions[1] == 0 || dimensions[2] == 0)
@@ -27,7 +30,7 @@ namespace vexa
       m_Vessels.clear();
       this->Modified();
     }
-  
+
     vexa::Image::Pointer InSilicoTissueVolume::ConvertToVexaImage() const
     {
       const std::size_t n = GetNumberOfVoxels();

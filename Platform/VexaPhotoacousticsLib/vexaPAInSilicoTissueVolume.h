@@ -50,8 +50,12 @@ namespace vexa
       };
 
       /** Sizes the volume and fills it with the properties of one label; throws for non-positive sizes. */
-      void Initialize(const std::array<std::size_t, 3> &dimensions, double spacingInCentimeters, float absorption,
-                      float scattering, float anisotropy, SegmentationLabel label);
+      void Initialize(const std::array<std::size_t, 3> &dimensions,
+                      double spacingInCentimeters,
+                      float absorption,
+                      float scattering,
+                      float anisotropy,
+                      SegmentationLabel label);
 
       const std::array<std::size_t, 3> &GetDimensions() const { return m_Dimensions; }
       double GetSpacingInCentimeters() const { return m_SpacingInCentimeters; }

@@ -20,8 +20,8 @@ namespace vexa
         if (min > max)
           vexaThrow() << "The minimum " << what << " (" << min << ") is larger than the maximum (" << max << ").";
         if (min < lowest || max > highest)
-          vexaThrow() << "The " << what << " range [" << min << ", " << max << "] leaves [" << lowest << ", "
-                      << highest << "].";
+          vexaThrow() << "The " << what << " range [" << min << ", " << max << "] leaves [" << lowest << ", " << highest
+                      << "].";
       }
 
       void Value(const char *what, double value, double lowest, double highest)

@@ -9,15 +9,15 @@
 #include <itkObject.h>
 
 // A virtual setter and getter of one parameter; the setter marks the object modified.
-#define vexaPAParameterMacro(name, type)                                                                          \
-  virtual void Set##name(type value)                                                                               \
-  {                                                                                                                \
-    if (!(m_##name == value))                                                                                      \
-    {                                                                                                              \
-      m_##name = value;                                                                                            \
-      this->Modified();                                                                                            \
-    }                                                                                                              \
-  }                                                                                                                \
+#define vexaPAParameterMacro(name, type)                                                                               \
+  virtual void Set##name(type value)                                                                                   \
+  {                                                                                                                    \
+    if (!(m_##name == value))                                                                                          \
+    {                                                                                                                  \
+      m_##name = value;                                                                                                \
+      this->Modified();                                                                                                \
+    }                                                                                                                  \
+  }                                                                                                                    \
   virtual type Get##name() const { return m_##name; }
 
 namespace vexa

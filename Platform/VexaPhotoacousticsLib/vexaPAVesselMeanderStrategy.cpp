@@ -6,15 +6,19 @@ namespace vexa
 {
   namespace pa
   {
-    void VesselMeanderStrategy::CalculateNewPositionInStraightLine(Vector3 &position, Vector3 &direction, double,
+    void VesselMeanderStrategy::CalculateNewPositionInStraightLine(Vector3 &position,
+                                                                   Vector3 &direction,
+                                                                   double,
                                                                    RandomEngine &) const
     {
       for (int i = 0; i < 3; ++i)
         position[i] += direction[i];
     }
 
-    void VesselMeanderStrategy::CalculateRandomlyDivergingPosition(Vector3 &position, Vector3 &direction,
-                                                                   double bendingFactor, RandomEngine &rng) const
+    void VesselMeanderStrategy::CalculateRandomlyDivergingPosition(Vector3 &position,
+                                                                   Vector3 &direction,
+                                                                   double bendingFactor,
+                                                                   RandomEngine &rng) const
     {
       const double length =
         std::sqrt(direction[0] * direction[0] + direction[1] * direction[1] + direction[2] * direction[2]);

@@ -30,7 +30,9 @@ namespace vexa
       vexaFactorylessNewMacro(Self);
 
       /** The direction stays as it is; the vessel is a straight tube. */
-      void CalculateNewPositionInStraightLine(Vector3 &position, Vector3 &direction, double bendingFactor,
+      void CalculateNewPositionInStraightLine(Vector3 &position,
+                                              Vector3 &direction,
+                                              double bendingFactor,
                                               RandomEngine &rng) const;
 
       /**
@@ -38,7 +40,9 @@ namespace vexa
        * length (each component normally distributed) and keeps its length;
        * the position then advances along the new direction. 0 walks straight.
        */
-      void CalculateRandomlyDivergingPosition(Vector3 &position, Vector3 &direction, double bendingFactor,
+      void CalculateRandomlyDivergingPosition(Vector3 &position,
+                                              Vector3 &direction,
+                                              double bendingFactor,
                                               RandomEngine &rng) const;
 
     protected:
@@ -47,8 +51,10 @@ namespace vexa
     };
 
     /** The walk of a vessel: one of the two member functions of VesselMeanderStrategy. */
-    using CalculateNewVesselPositionCallback = void (VesselMeanderStrategy::*)(Vector3 &, Vector3 &, double,
-                                                                                RandomEngine &) const;
+    using CalculateNewVesselPositionCallback = void (VesselMeanderStrategy::*)(Vector3 &,
+                                                                               Vector3 &,
+                                                                               double,
+                                                                               RandomEngine &) const;
   }
 }
 

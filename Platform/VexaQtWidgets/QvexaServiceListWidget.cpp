@@ -47,15 +47,9 @@ QvexaServiceListWidget::~QvexaServiceListWidget()
   }
 }
 
-void QvexaServiceListWidget::SetInterfaceName(const std::string &interfaceId)
-{
-  m_Interface = interfaceId;
-}
+void QvexaServiceListWidget::SetInterfaceName(const std::string &interfaceId) { m_Interface = interfaceId; }
 
-std::string QvexaServiceListWidget::GetInterfaceName() const
-{
-  return m_Interface;
-}
+std::string QvexaServiceListWidget::GetInterfaceName() const { return m_Interface; }
 
 void QvexaServiceListWidget::InitPrivate(const std::string &namingProperty, const std::string &filter)
 {
@@ -71,7 +65,8 @@ void QvexaServiceListWidget::InitPrivate(const std::string &namingProperty, cons
     return;
   }
 
-  const std::string interfaceFilter = "(" + us::ServiceConstants::OBJECTCLASS() + "=" + us::LDAPFilter::Escape(m_Interface) + ")";
+  const std::string interfaceFilter =
+    "(" + us::ServiceConstants::OBJECTCLASS() + "=" + us::LDAPFilter::Escape(m_Interface) + ")";
   m_FullFilter = filter.empty() ? interfaceFilter : "(&" + interfaceFilter + filter + ")";
   try
   {
@@ -113,10 +108,7 @@ void QvexaServiceListWidget::SetAutomaticallySelectFirstEntry(bool selectFirst)
   SelectFirstIfWanted();
 }
 
-bool QvexaServiceListWidget::GetAutomaticallySelectFirstEntry() const
-{
-  return m_AutomaticallySelectFirstEntry;
-}
+bool QvexaServiceListWidget::GetAutomaticallySelectFirstEntry() const { return m_AutomaticallySelectFirstEntry; }
 
 us::ServiceReferenceU QvexaServiceListWidget::GetSelectedServiceReference() const
 {
@@ -151,15 +143,9 @@ int QvexaServiceListWidget::GetRowOfService(const us::ServiceReferenceBase &refe
   return -1;
 }
 
-us::ModuleContext *QvexaServiceListWidget::GetModuleContext() const
-{
-  return m_Context;
-}
+us::ModuleContext *QvexaServiceListWidget::GetModuleContext() const { return m_Context; }
 
-void QvexaServiceListWidget::OnCurrentItemChanged()
-{
-  PublishSelection();
-}
+void QvexaServiceListWidget::OnCurrentItemChanged() { PublishSelection(); }
 
 void QvexaServiceListWidget::HandleServiceEvent(unsigned long generation, const us::ServiceEvent &event)
 {

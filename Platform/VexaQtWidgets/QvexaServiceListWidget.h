@@ -64,7 +64,8 @@ public:
 
   /** Lists the services of T's interface; see InitPrivate. */
   template <class T>
-  void InitializeForInterface(const std::string &namingProperty = std::string(), const std::string &filter = std::string())
+  void InitializeForInterface(const std::string &namingProperty = std::string(),
+                              const std::string &filter = std::string())
   {
     SetInterfaceName(us_service_interface_iid<T>());
     InitPrivate(namingProperty, filter);

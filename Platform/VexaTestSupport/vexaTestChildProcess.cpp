@@ -62,7 +62,8 @@ namespace vexa
     {
     }
 
-    ChildProcess::ChildProcess(const std::string &program, const std::vector<std::string> &arguments,
+    ChildProcess::ChildProcess(const std::string &program,
+                               const std::vector<std::string> &arguments,
                                const Options &options)
       : m_OwnGroup(options.ownProcessGroup)
     {
@@ -197,8 +198,10 @@ namespace vexa
       return usage.ru_maxrss;
     }
 
-    ProgramResult RunProgram(const std::string &program, const std::vector<std::string> &arguments,
-                             std::chrono::milliseconds timeLimit, const ChildProcess::Options &options)
+    ProgramResult RunProgram(const std::string &program,
+                             const std::vector<std::string> &arguments,
+                             std::chrono::milliseconds timeLimit,
+                             const ChildProcess::Options &options)
     {
       ProgramResult result;
       ChildProcess child(program, arguments, options);

@@ -99,7 +99,8 @@ namespace vexa
     long PeakResidentKiBOfChildren();
 
     /** Runs a program to its end, killing it at the time limit. */
-    ProgramResult RunProgram(const std::string &program, const std::vector<std::string> &arguments,
+    ProgramResult RunProgram(const std::string &program,
+                             const std::vector<std::string> &arguments,
                              std::chrono::milliseconds timeLimit = std::chrono::seconds(120),
                              const ChildProcess::Options &options = ChildProcess::Options());
   }

@@ -76,14 +76,13 @@ namespace vexa
     const std::vector<USProbe::Pointer> probes = GetProbeList();
     if (index >= probes.size())
     {
-      VEXA_WARN("USControlInterfaceProbes") << "There is no probe " << index << " (the device has " << probes.size()
-                                            << ").";
+      VEXA_WARN("USControlInterfaceProbes")
+        << "There is no probe " << index << " (the device has " << probes.size() << ").";
       return;
     }
     OnSelectProbe(index);
     if (USDevice *device = GetDevice())
-      device->UpdateServiceProperty(USDevice::GetPropertyKeys().US_PROPKEY_PROBES_SELECTED,
-                                    probes[index]->GetName());
+      device->UpdateServiceProperty(USDevice::GetPropertyKeys().US_PROPKEY_PROBES_SELECTED, probes[index]->GetName());
   }
 
   void USControlInterfaceProbes::SelectProbe(USProbe::Pointer probe)

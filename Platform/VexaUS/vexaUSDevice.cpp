@@ -24,22 +24,14 @@ namespace vexa
   }
 
   USDevice::PropertyKeys::PropertyKeys()
-    : US_INTERFACE_NAME("org.vexa.services.UltrasoundDevice"),
-      US_PROPKEY_ID(kPrefix + "id"),
-      US_PROPKEY_MANUFACTURER(kPrefix + "manufacturer"),
-      US_PROPKEY_NAME(kPrefix + "name"),
-      US_PROPKEY_COMMENT(kPrefix + "comment"),
-      US_PROPKEY_DISPLAYNAME(kPrefix + "displayName"),
-      US_PROPKEY_ISCONNECTED(kPrefix + "isConnected"),
-      US_PROPKEY_ISACTIVE(kPrefix + "isActive"),
-      US_PROPKEY_DEVICECLASS(kPrefix + "deviceClass"),
-      US_PROPKEY_PROBES_SELECTED(kPrefix + "probes.selected"),
-      US_PROPKEY_BMODE_FREQUENCY(kPrefix + "bmode.frequency"),
-      US_PROPKEY_BMODE_POWER(kPrefix + "bmode.power"),
-      US_PROPKEY_BMODE_DYNAMIC_RANGE(kPrefix + "bmode.dynamicRange"),
-      US_PROPKEY_BMODE_GAIN(kPrefix + "bmode.gain"),
-      US_PROPKEY_BMODE_REJECTION(kPrefix + "bmode.rejection"),
-      US_PROPKEY_BMODE_DEPTH(kPrefix + "bmode.depth")
+    : US_INTERFACE_NAME("org.vexa.services.UltrasoundDevice"), US_PROPKEY_ID(kPrefix + "id"),
+      US_PROPKEY_MANUFACTURER(kPrefix + "manufacturer"), US_PROPKEY_NAME(kPrefix + "name"),
+      US_PROPKEY_COMMENT(kPrefix + "comment"), US_PROPKEY_DISPLAYNAME(kPrefix + "displayName"),
+      US_PROPKEY_ISCONNECTED(kPrefix + "isConnected"), US_PROPKEY_ISACTIVE(kPrefix + "isActive"),
+      US_PROPKEY_DEVICECLASS(kPrefix + "deviceClass"), US_PROPKEY_PROBES_SELECTED(kPrefix + "probes.selected"),
+      US_PROPKEY_BMODE_FREQUENCY(kPrefix + "bmode.frequency"), US_PROPKEY_BMODE_POWER(kPrefix + "bmode.power"),
+      US_PROPKEY_BMODE_DYNAMIC_RANGE(kPrefix + "bmode.dynamicRange"), US_PROPKEY_BMODE_GAIN(kPrefix + "bmode.gain"),
+      US_PROPKEY_BMODE_REJECTION(kPrefix + "bmode.rejection"), US_PROPKEY_BMODE_DEPTH(kPrefix + "bmode.depth")
   {
   }
 
@@ -54,9 +46,9 @@ namespace vexa
   {
     const PropertyKeys &keys = GetPropertyKeys();
     m_ExtraProperties[keys.US_PROPKEY_PROBES_SELECTED] = std::string();
-    for (const std::string *key : {&keys.US_PROPKEY_BMODE_FREQUENCY, &keys.US_PROPKEY_BMODE_POWER,
-                                   &keys.US_PROPKEY_BMODE_DYNAMIC_RANGE, &keys.US_PROPKEY_BMODE_GAIN,
-                                   &keys.US_PROPKEY_BMODE_REJECTION, &keys.US_PROPKEY_BMODE_DEPTH})
+    for (const std::string *key :
+         {&keys.US_PROPKEY_BMODE_FREQUENCY, &keys.US_PROPKEY_BMODE_POWER, &keys.US_PROPKEY_BMODE_DYNAMIC_RANGE,
+          &keys.US_PROPKEY_BMODE_GAIN, &keys.US_PROPKEY_BMODE_REJECTION, &keys.US_PROPKEY_BMODE_DEPTH})
       m_ExtraProperties[*key] = 0.0;
     EnsureSlots(1);
   }

@@ -86,21 +86,21 @@ namespace vexa
       PropertyKeys();
       const std::string US_INTERFACE_NAME; ///< the interface id itself, not a property
 
-      const std::string US_PROPKEY_ID;                 ///< 1: a unique text per device object
-      const std::string US_PROPKEY_MANUFACTURER;       ///< 2
-      const std::string US_PROPKEY_NAME;               ///< 3
-      const std::string US_PROPKEY_COMMENT;            ///< 4
-      const std::string US_PROPKEY_DISPLAYNAME;        ///< 5: "<manufacturer> <name>", the list text
-      const std::string US_PROPKEY_ISCONNECTED;        ///< 6: "true" or "false"
-      const std::string US_PROPKEY_ISACTIVE;           ///< 7: "true" or "false"
-      const std::string US_PROPKEY_DEVICECLASS;        ///< 8
-      const std::string US_PROPKEY_PROBES_SELECTED;    ///< 9: name of the selected probe, or ""
-      const std::string US_PROPKEY_BMODE_FREQUENCY;    ///< 10: double
-      const std::string US_PROPKEY_BMODE_POWER;        ///< 11: double
+      const std::string US_PROPKEY_ID;                  ///< 1: a unique text per device object
+      const std::string US_PROPKEY_MANUFACTURER;        ///< 2
+      const std::string US_PROPKEY_NAME;                ///< 3
+      const std::string US_PROPKEY_COMMENT;             ///< 4
+      const std::string US_PROPKEY_DISPLAYNAME;         ///< 5: "<manufacturer> <name>", the list text
+      const std::string US_PROPKEY_ISCONNECTED;         ///< 6: "true" or "false"
+      const std::string US_PROPKEY_ISACTIVE;            ///< 7: "true" or "false"
+      const std::string US_PROPKEY_DEVICECLASS;         ///< 8
+      const std::string US_PROPKEY_PROBES_SELECTED;     ///< 9: name of the selected probe, or ""
+      const std::string US_PROPKEY_BMODE_FREQUENCY;     ///< 10: double
+      const std::string US_PROPKEY_BMODE_POWER;         ///< 11: double
       const std::string US_PROPKEY_BMODE_DYNAMIC_RANGE; ///< 12: double
-      const std::string US_PROPKEY_BMODE_GAIN;         ///< 13: double
-      const std::string US_PROPKEY_BMODE_REJECTION;    ///< 14: double
-      const std::string US_PROPKEY_BMODE_DEPTH;        ///< 15: double, the current imaging depth in mm
+      const std::string US_PROPKEY_BMODE_GAIN;          ///< 13: double
+      const std::string US_PROPKEY_BMODE_REJECTION;     ///< 14: double
+      const std::string US_PROPKEY_BMODE_DEPTH;         ///< 15: double, the current imaging depth in mm
     };
 
     /** The one key record. */

@@ -26,7 +26,8 @@ namespace vexa
     class Attributes
     {
     public:
-      explicit Attributes(const QXmlStreamReader &xml) : m_Attributes(xml.attributes()), m_Element(xml.name().toString())
+      explicit Attributes(const QXmlStreamReader &xml)
+        : m_Attributes(xml.attributes()), m_Element(xml.name().toString())
       {
       }
 
@@ -150,8 +151,8 @@ namespace vexa
     }
     if (file.size() > kMaximumFileSize)
     {
-      VEXA_ERROR("USDeviceReaderXML") << "The device configuration file \"" << m_Filename << "\" has "
-                                      << file.size() << " bytes; a configuration has far fewer.";
+      VEXA_ERROR("USDeviceReaderXML") << "The device configuration file \"" << m_Filename << "\" has " << file.size()
+                                      << " bytes; a configuration has far fewer.";
       return false;
     }
 
@@ -217,8 +218,8 @@ namespace vexa
     if (xml.hasError())
     {
       VEXA_ERROR("USDeviceReaderXML") << "The device configuration file \"" << m_Filename << "\", line "
-                                      << xml.lineNumber() << ", column " << xml.columnNumber()
-                                      << ": " << xml.errorString().toStdString() << ".";
+                                      << xml.lineNumber() << ", column " << xml.columnNumber() << ": "
+                                      << xml.errorString().toStdString() << ".";
       return false;
     }
     m_Config = std::move(config);

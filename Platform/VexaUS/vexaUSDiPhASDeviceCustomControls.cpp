@@ -41,28 +41,70 @@ namespace vexa
       OnApplyParameters();
   }
 
-  void USDiPhASDeviceCustomControls::SetCompensateEnergy(bool v) { Change("SetCompensateEnergy", m_Parameters.compensateEnergy, v); }
-  void USDiPhASDeviceCustomControls::SetUseBModeFilter(bool v) { Change("SetUseBModeFilter", m_Parameters.useBModeFilter, v); }
-  void USDiPhASDeviceCustomControls::SetVerticalSpacing(float v) { Change("SetVerticalSpacing", m_Parameters.verticalSpacing, v); }
+  void USDiPhASDeviceCustomControls::SetCompensateEnergy(bool v)
+  {
+    Change("SetCompensateEnergy", m_Parameters.compensateEnergy, v);
+  }
+  void USDiPhASDeviceCustomControls::SetUseBModeFilter(bool v)
+  {
+    Change("SetUseBModeFilter", m_Parameters.useBModeFilter, v);
+  }
+  void USDiPhASDeviceCustomControls::SetVerticalSpacing(float v)
+  {
+    Change("SetVerticalSpacing", m_Parameters.verticalSpacing, v);
+  }
   void USDiPhASDeviceCustomControls::SetRecord(bool v) { Change("SetRecord", m_Parameters.record, v); }
-  void USDiPhASDeviceCustomControls::SetScatteringCoefficient(float v) { Change("SetScatteringCoefficient", m_Parameters.scatteringCoefficient, v); }
-  void USDiPhASDeviceCustomControls::SetCompensateScattering(bool v) { Change("SetCompensateScattering", m_Parameters.compensateScattering, v); }
-  void USDiPhASDeviceCustomControls::SetSavingSettings(SavingSettings v) { Change("SetSavingSettings", m_Parameters.savingSettings, v); }
-  void USDiPhASDeviceCustomControls::SetTransmitPhaseLength(double v) { Change("SetTransmitPhaseLength", m_Parameters.transmitPhaseLength, v); }
-  void USDiPhASDeviceCustomControls::SetExcitationFrequency(double v) { Change("SetExcitationFrequency", m_Parameters.excitationFrequency, v); }
-  void USDiPhASDeviceCustomControls::SetTransmitEvents(unsigned int v) { Change("SetTransmitEvents", m_Parameters.transmitEvents, v); }
+  void USDiPhASDeviceCustomControls::SetScatteringCoefficient(float v)
+  {
+    Change("SetScatteringCoefficient", m_Parameters.scatteringCoefficient, v);
+  }
+  void USDiPhASDeviceCustomControls::SetCompensateScattering(bool v)
+  {
+    Change("SetCompensateScattering", m_Parameters.compensateScattering, v);
+  }
+  void USDiPhASDeviceCustomControls::SetSavingSettings(SavingSettings v)
+  {
+    Change("SetSavingSettings", m_Parameters.savingSettings, v);
+  }
+  void USDiPhASDeviceCustomControls::SetTransmitPhaseLength(double v)
+  {
+    Change("SetTransmitPhaseLength", m_Parameters.transmitPhaseLength, v);
+  }
+  void USDiPhASDeviceCustomControls::SetExcitationFrequency(double v)
+  {
+    Change("SetExcitationFrequency", m_Parameters.excitationFrequency, v);
+  }
+  void USDiPhASDeviceCustomControls::SetTransmitEvents(unsigned int v)
+  {
+    Change("SetTransmitEvents", m_Parameters.transmitEvents, v);
+  }
   void USDiPhASDeviceCustomControls::SetVoltage(unsigned int v) { Change("SetVoltage", m_Parameters.voltage, v); }
   void USDiPhASDeviceCustomControls::SetInterleaved(bool v) { Change("SetInterleaved", m_Parameters.interleaved, v); }
   void USDiPhASDeviceCustomControls::SetScanDepth(double v) { Change("SetScanDepth", m_Parameters.scanDepth, v); }
-  void USDiPhASDeviceCustomControls::SetAveragingCount(unsigned int v) { Change("SetAveragingCount", m_Parameters.averagingCount, v); }
+  void USDiPhASDeviceCustomControls::SetAveragingCount(unsigned int v)
+  {
+    Change("SetAveragingCount", m_Parameters.averagingCount, v);
+  }
   void USDiPhASDeviceCustomControls::SetTGCMin(unsigned int v) { Change("SetTGCMin", m_Parameters.tgcMin, v); }
   void USDiPhASDeviceCustomControls::SetTGCMax(unsigned int v) { Change("SetTGCMax", m_Parameters.tgcMax, v); }
   void USDiPhASDeviceCustomControls::SetDataType(DataType v) { Change("SetDataType", m_Parameters.dataType, v); }
   void USDiPhASDeviceCustomControls::SetPitch(double v) { Change("SetPitch", m_Parameters.pitch, v); }
-  void USDiPhASDeviceCustomControls::SetReconstructedSamples(unsigned int v) { Change("SetReconstructedSamples", m_Parameters.reconstructedSamples, v); }
-  void USDiPhASDeviceCustomControls::SetReconstructedLines(unsigned int v) { Change("SetReconstructedLines", m_Parameters.reconstructedLines, v); }
-  void USDiPhASDeviceCustomControls::SetSpeedOfSound(unsigned int v) { Change("SetSpeedOfSound", m_Parameters.speedOfSound, v); }
-  void USDiPhASDeviceCustomControls::SetBandpassEnabled(bool v) { Change("SetBandpassEnabled", m_Parameters.bandpassEnabled, v); }
+  void USDiPhASDeviceCustomControls::SetReconstructedSamples(unsigned int v)
+  {
+    Change("SetReconstructedSamples", m_Parameters.reconstructedSamples, v);
+  }
+  void USDiPhASDeviceCustomControls::SetReconstructedLines(unsigned int v)
+  {
+    Change("SetReconstructedLines", m_Parameters.reconstructedLines, v);
+  }
+  void USDiPhASDeviceCustomControls::SetSpeedOfSound(unsigned int v)
+  {
+    Change("SetSpeedOfSound", m_Parameters.speedOfSound, v);
+  }
+  void USDiPhASDeviceCustomControls::SetBandpassEnabled(bool v)
+  {
+    Change("SetBandpassEnabled", m_Parameters.bandpassEnabled, v);
+  }
   void USDiPhASDeviceCustomControls::SetLowCut(double v) { Change("SetLowCut", m_Parameters.lowCut, v); }
   void USDiPhASDeviceCustomControls::SetHighCut(double v) { Change("SetHighCut", m_Parameters.highCut, v); }
 

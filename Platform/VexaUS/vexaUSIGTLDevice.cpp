@@ -106,8 +106,8 @@ namespace vexa
       if (dims[i] <= 0 || sub[i] <= 0 || offset[i] < 0 || std::int64_t(offset[i]) + sub[i] > dims[i])
         return Refuse(why, "the image's sizes are inconsistent (" + std::to_string(dims[0]) + " x " +
                              std::to_string(dims[1]) + " x " + std::to_string(dims[2]) + ", sub-volume " +
-                             std::to_string(sub[0]) + " x " + std::to_string(sub[1]) + " x " +
-                             std::to_string(sub[2]) + ")");
+                             std::to_string(sub[0]) + " x " + std::to_string(sub[1]) + " x " + std::to_string(sub[2]) +
+                             ")");
       // checked after every factor: below 2^31 times a factor below 2^31, the product cannot overflow
       bytes *= static_cast<std::uint64_t>(sub[i]);
       if (bytes > std::uint64_t(std::numeric_limits<int>::max()))
@@ -168,8 +168,8 @@ namespace vexa
 
   // ---- the device ----
 
-  USIGTLDevice::Pointer USIGTLDevice::New(std::string manufacturer, std::string model, std::string host, int port,
-                                          bool server)
+  USIGTLDevice::Pointer USIGTLDevice::New(
+    std::string manufacturer, std::string model, std::string host, int port, bool server)
   {
     Pointer p = new USIGTLDevice(std::move(manufacturer), std::move(model), std::move(host), port, server);
     p->UnRegister();

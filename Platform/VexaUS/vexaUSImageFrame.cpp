@@ -35,8 +35,13 @@ namespace vexa
     }
   }
 
-  bool USImageFrame::Wrap(const PixelType &type, unsigned int x, unsigned int y, unsigned int z,
-                          const unsigned char *data, std::size_t bytes, std::shared_ptr<const void> owner)
+  bool USImageFrame::Wrap(const PixelType &type,
+                          unsigned int x,
+                          unsigned int y,
+                          unsigned int z,
+                          const unsigned char *data,
+                          std::size_t bytes,
+                          std::shared_ptr<const void> owner)
   {
     std::uint64_t expected = 0;
     if (!data || !ShapeBytes(type, x, y, z, expected) || expected != bytes)

@@ -42,8 +42,13 @@ namespace vexa
      * receives; the pixels must not change while the frame holds them.
      * False, with the frame left empty, when `bytes` is not the shape's size.
      */
-    bool Wrap(const PixelType &type, unsigned int x, unsigned int y, unsigned int z, const unsigned char *data,
-              std::size_t bytes, std::shared_ptr<const void> owner);
+    bool Wrap(const PixelType &type,
+              unsigned int x,
+              unsigned int y,
+              unsigned int z,
+              const unsigned char *data,
+              std::size_t bytes,
+              std::shared_ptr<const void> owner);
 
     /**
      * Marks 8-bit three-component pixels as being in blue-green-red order

@@ -156,8 +156,7 @@ namespace vexa
   int USImageVideoSource::GetImageHeight() const
   {
     std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_Settings.overrideResolution && m_Settings.overrideHeight > 0 ? m_Settings.overrideHeight
-                                                                          : m_InputHeight;
+    return m_Settings.overrideResolution && m_Settings.overrideHeight > 0 ? m_Settings.overrideHeight : m_InputHeight;
   }
 
   double USImageVideoSource::GetFramesPerSecond() const
@@ -193,8 +192,7 @@ namespace vexa
       if (settings.overrideResolution && settings.overrideWidth > 0 && settings.overrideHeight > 0 &&
           (input.cols != settings.overrideWidth || input.rows != settings.overrideHeight))
       {
-        cv::resize(input, m_Scaled, cv::Size(settings.overrideWidth, settings.overrideHeight), 0, 0,
-                   cv::INTER_LINEAR);
+        cv::resize(input, m_Scaled, cv::Size(settings.overrideWidth, settings.overrideHeight), 0, 0, cv::INTER_LINEAR);
         input = m_Scaled;
       }
       USImageCropping crop = settings.cropping;

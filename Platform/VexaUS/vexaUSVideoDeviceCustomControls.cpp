@@ -10,17 +10,13 @@ namespace vexa
     return p;
   }
 
-  USVideoDeviceCustomControls::USVideoDeviceCustomControls(USVideoDevice *device)
-    : USAbstractControlInterface(device)
+  USVideoDeviceCustomControls::USVideoDeviceCustomControls(USVideoDevice *device) : USAbstractControlInterface(device)
   {
   }
 
   USVideoDeviceCustomControls::~USVideoDeviceCustomControls() = default;
 
-  USVideoDevice *USVideoDeviceCustomControls::VideoDevice() const
-  {
-    return static_cast<USVideoDevice *>(GetDevice());
-  }
+  USVideoDevice *USVideoDeviceCustomControls::VideoDevice() const { return static_cast<USVideoDevice *>(GetDevice()); }
 
   void USVideoDeviceCustomControls::SetCropArea(USImageVideoSource::USImageCropping newArea)
   {

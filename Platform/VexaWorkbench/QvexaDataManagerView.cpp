@@ -40,7 +40,6 @@ QvexaDataManagerView::~QvexaDataManagerView()
   delete m_Controls;
 }
 
-
 void QvexaDataManagerView::Observe(bool on)
 {
   m_StorageEvents.Disconnect();

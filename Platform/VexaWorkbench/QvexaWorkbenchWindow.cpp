@@ -73,11 +73,8 @@ struct QvexaWorkbenchWindow::ViewEntry
 };
 
 QvexaWorkbenchWindow::QvexaWorkbenchWindow(QWidget *parent)
-  : QMainWindow(parent),
-    m_Controls(new Ui::QvexaWorkbenchWindowControls),
-    m_Storage(vexa::DataStorage::New()),
-    m_RenderWindow(nullptr),
-    m_DataManager(nullptr)
+  : QMainWindow(parent), m_Controls(new Ui::QvexaWorkbenchWindowControls), m_Storage(vexa::DataStorage::New()),
+    m_RenderWindow(nullptr), m_DataManager(nullptr)
 {
   m_Controls->setupUi(this);
   m_RenderWindow = new QvexaRenderWindow(m_Controls->m_Central);

@@ -42,8 +42,8 @@ class QvexaRenderWindow;
  * and only once they report no running work.
  */
 class VEXAWORKBENCHHOST_EXPORT QvexaWorkbenchWindow : public QMainWindow,
-                                                     public QvexaViewHost,
-                                                     public vexa::IRenderWindowPart
+                                                      public QvexaViewHost,
+                                                      public vexa::IRenderWindowPart
 {
   Q_OBJECT
 

@@ -31,8 +31,14 @@ namespace
 
   // Small integer types go through a table of every value; the rest are computed.
   template <typename T>
-  void DrawComponent(const T *source, std::size_t stride, unsigned int width, unsigned int height, const Window &window,
-                     QImage &target, int targetStride, int targetOffset)
+  void DrawComponent(const T *source,
+                     std::size_t stride,
+                     unsigned int width,
+                     unsigned int height,
+                     const Window &window,
+                     QImage &target,
+                     int targetStride,
+                     int targetOffset)
   {
     if constexpr (std::is_integral_v<T> && sizeof(T) <= 2)
     {
@@ -45,7 +51,8 @@ namespace
         std::uint8_t *out = target.scanLine(static_cast<int>(y)) + targetOffset;
         const T *in = source + std::size_t(y) * width * stride;
         for (unsigned int x = 0; x < width; ++x)
-          out[x * targetStride] = table[static_cast<int>(in[x * stride]) - static_cast<int>(std::numeric_limits<T>::min())];
+          out[x * targetStride] =
+            table[static_cast<int>(in[x * stride]) - static_cast<int>(std::numeric_limits<T>::min())];
       }
     }
     else
@@ -61,8 +68,13 @@ namespace
   }
 
   template <typename T>
-  void Draw(const void *slice, std::size_t components, bool colour, unsigned int width, unsigned int height,
-            const Window &window, QImage &target)
+  void Draw(const void *slice,
+            std::size_t components,
+            bool colour,
+            unsigned int width,
+            unsigned int height,
+            const Window &window,
+            QImage &target)
   {
     const T *first = static_cast<const T *>(slice);
     if (!colour)
@@ -109,17 +121,38 @@ namespace vexa
     const void *slice = static_cast<const char *>(access.GetData()) + offset;
     switch (type.GetComponentType())
     {
-      case itk::ImageIOBase::UCHAR: Draw<std::uint8_t>(slice, components, colour, width, height, window, target); break;
-      case itk::ImageIOBase::CHAR: Draw<std::int8_t>(slice, components, colour, width, height, window, target); break;
-      case itk::ImageIOBase::USHORT: Draw<std::uint16_t>(slice, components, colour, width, height, window, target); break;
-      case itk::ImageIOBase::SHORT: Draw<std::int16_t>(slice, components, colour, width, height, window, target); break;
-      case itk::ImageIOBase::UINT: Draw<std::uint32_t>(slice, components, colour, width, height, window, target); break;
-      case itk::ImageIOBase::INT: Draw<std::int32_t>(slice, components, colour, width, height, window, target); break;
-      case itk::ImageIOBase::ULONG: Draw<unsigned long>(slice, components, colour, width, height, window, target); break;
-      case itk::ImageIOBase::LONG: Draw<long>(slice, components, colour, width, height, window, target); break;
-      case itk::ImageIOBase::FLOAT: Draw<float>(slice, components, colour, width, height, window, target); break;
-      case itk::ImageIOBase::DOUBLE: Draw<double>(slice, components, colour, width, height, window, target); break;
-      default: return false;
+      case itk::ImageIOBase::UCHAR:
+        Draw<std::uint8_t>(slice, components, colour, width, height, window, target);
+        break;
+      case itk::ImageIOBase::CHAR:
+        Draw<std::int8_t>(slice, components, colour, width, height, window, target);
+        break;
+      case itk::ImageIOBase::USHORT:
+        Draw<std::uint16_t>(slice, components, colour, width, height, window, target);
+        break;
+      case itk::ImageIOBase::SHORT:
+        Draw<std::int16_t>(slice, components, colour, width, height, window, target);
+        break;
+      case itk::ImageIOBase::UINT:
+        Draw<std::uint32_t>(slice, components, colour, width, height, window, target);
+        break;
+      case itk::ImageIOBase::INT:
+        Draw<std::int32_t>(slice, components, colour, width, height, window, target);
+        break;
+      case itk::ImageIOBase::ULONG:
+        Draw<unsigned long>(slice, components, colour, width, height, window, target);
+        break;
+      case itk::ImageIOBase::LONG:
+        Draw<long>(slice, components, colour, width, height, window, target);
+        break;
+      case itk::ImageIOBase::FLOAT:
+        Draw<float>(slice, components, colour, width, height, window, target);
+        break;
+      case itk::ImageIOBase::DOUBLE:
+        Draw<double>(slice, components, colour, width, height, window, target);
+        break;
+      default:
+        return false;
     }
     return true;
   }

@@ -334,7 +334,8 @@ namespace
   void WarningSign(QPainter &p, const QPointF &centre, qreal size)
   {
     QPolygonF triangle;
-    triangle << QPointF(centre.x(), centre.y() - size * 0.55) << QPointF(centre.x() + size * 0.55, centre.y() + size * 0.45)
+    triangle << QPointF(centre.x(), centre.y() - size * 0.55)
+             << QPointF(centre.x() + size * 0.55, centre.y() + size * 0.45)
              << QPointF(centre.x() - size * 0.55, centre.y() + size * 0.45);
     p.setPen(QPen(kOutline, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(kYellow);

@@ -36,8 +36,8 @@ namespace vexa
     inline std::string DemangledTypeName(const std::type_info &info)
     {
       int status = 0;
-      std::unique_ptr<char, void (*)(void *)> demangled(
-        abi::__cxa_demangle(info.name(), nullptr, nullptr, &status), std::free);
+      std::unique_ptr<char, void (*)(void *)> demangled(abi::__cxa_demangle(info.name(), nullptr, nullptr, &status),
+                                                        std::free);
       return (status == 0 && demangled) ? std::string(demangled.get()) : std::string(info.name());
     }
   }

@@ -27,8 +27,10 @@ namespace vexa
    * region.
    */
   template <typename TItkImage>
-  Image::Pointer AdoptItkImageMemory(TItkImage *itkImage, Image *image = nullptr,
-                                     const BaseGeometry *geometry = nullptr, bool update = true)
+  Image::Pointer AdoptItkImageMemory(TItkImage *itkImage,
+                                     Image *image = nullptr,
+                                     const BaseGeometry *geometry = nullptr,
+                                     bool update = true)
   {
     using TPixel = typename TItkImage::PixelType;
     if (!itkImage)
@@ -73,8 +75,10 @@ namespace vexa
   }
 
   template <typename TItkImage>
-  Image::Pointer AdoptItkImageMemory(const itk::SmartPointer<TItkImage> &itkImage, Image *image = nullptr,
-                                     const BaseGeometry *geometry = nullptr, bool update = true)
+  Image::Pointer AdoptItkImageMemory(const itk::SmartPointer<TItkImage> &itkImage,
+                                     Image *image = nullptr,
+                                     const BaseGeometry *geometry = nullptr,
+                                     bool update = true)
   {
     return AdoptItkImageMemory(itkImage.GetPointer(), image, geometry, update);
   }

@@ -29,9 +29,15 @@ namespace vexa
      * differs from every other.
      */
     template <typename TPixelType>
-    static Image::Pointer GenerateRandomImage(unsigned int dimX, unsigned int dimY, unsigned int dimZ = 1,
-                                              unsigned int dimT = 1, double spacingX = 1, double spacingY = 1,
-                                              double spacingZ = 1, double randomMax = 1000, double randomMin = 0)
+    static Image::Pointer GenerateRandomImage(unsigned int dimX,
+                                              unsigned int dimY,
+                                              unsigned int dimZ = 1,
+                                              unsigned int dimT = 1,
+                                              double spacingX = 1,
+                                              double spacingY = 1,
+                                              double spacingZ = 1,
+                                              double randomMax = 1000,
+                                              double randomMin = 0)
     {
       const PixelType type = CreatePixelType<TPixelType, TPixelType, 1>();
       const unsigned int dims[4] = {dimX, dimY, dimZ, dimT};

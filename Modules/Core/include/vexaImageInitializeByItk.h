@@ -60,8 +60,7 @@ void vexa::Image::InitializeByItk(const TItkImage *itkImage, int channels, int /
       directionUsable = false;
     if (!(spacing[j] >= vexa::eps) || !std::isfinite(spacing[j]))
     {
-      VEXA_ERROR << "Illegal value of itk::Image::GetSpacing()[" << j << "]=" << spacing[j]
-                 << ". Using 1.0 instead.";
+      VEXA_ERROR << "Illegal value of itk::Image::GetSpacing()[" << j << "]=" << spacing[j] << ". Using 1.0 instead.";
       spacing[j] = 1.0;
     }
   }

@@ -163,11 +163,11 @@ namespace vexa
 
       typename TOutputImage::DirectionType direction;
       direction.SetIdentity();
-      const bool inPlane = m[0][2] == 0.0 && m[1][2] == 0.0 && m[2][0] == 0.0 && m[2][1] == 0.0 &&
-                           (m[2][2] == 1.0 || m[2][2] == -1.0);
+      const bool inPlane =
+        m[0][2] == 0.0 && m[1][2] == 0.0 && m[2][0] == 0.0 && m[2][1] == 0.0 && (m[2][2] == 1.0 || m[2][2] == -1.0);
       // a zero or unusable spacing would divide into inf/NaN: keep the identity then
-      const bool divisible = spacing[0] > 0.0 && spacing[1] > 0.0 && std::isfinite(spacing[0]) &&
-                             std::isfinite(spacing[1]);
+      const bool divisible =
+        spacing[0] > 0.0 && spacing[1] > 0.0 && std::isfinite(spacing[0]) && std::isfinite(spacing[1]);
       if (inPlane && divisible)
       {
         for (unsigned int i = 0; i < 2; ++i)
@@ -204,8 +204,8 @@ namespace vexa
       if (m_ConstInput)
         accessor.reset(new vexa::ImageReadAccessor(input, nullptr, m_AccessOptions));
       else
-        accessor.reset(new vexa::ImageWriteAccessor(const_cast<vexa::Image *>(input.GetPointer()), nullptr,
-                                                    m_AccessOptions));
+        accessor.reset(
+          new vexa::ImageWriteAccessor(const_cast<vexa::Image *>(input.GetPointer()), nullptr, m_AccessOptions));
 
       if (!accessor->GetConstData())
       {
@@ -228,8 +228,8 @@ namespace vexa
         return;
       }
       if (accessor->GetSize() < bytes)
-        vexaItkExceptionMacro(<< "image memory of " << accessor->GetSize() << " bytes holds less than the "
-                              << bytes << " bytes of the image");
+        vexaItkExceptionMacro(<< "image memory of " << accessor->GetSize() << " bytes holds less than the " << bytes
+                              << " bytes of the image");
 
       // the pipeline cleared the buffered region when it prepared the output
       output->SetBufferedRegion(output->GetLargestPossibleRegion());
@@ -238,8 +238,7 @@ namespace vexa
         // a fresh container: never the buffer an earlier run lent to the output
         output->SetPixelContainer(TOutputImage::PixelContainer::New());
         output->Allocate(false);
-        const std::uint64_t outputBytes =
-          std::uint64_t(output->GetPixelContainer()->Size()) * sizeof(PixelType);
+        const std::uint64_t outputBytes = std::uint64_t(output->GetPixelContainer()->Size()) * sizeof(PixelType);
         if (outputBytes < bytes)
           vexaItkExceptionMacro(<< "the output buffer of " << outputBytes << " bytes cannot take " << bytes
                                 << " bytes");

@@ -31,11 +31,11 @@ namespace vexa
     {
       static_assert(sizeof(T) == 0, "not a pixel component type of the toolkit");
     };
-#define VEXA_COMPONENT_CODE(T, code)                                                                            \
-  template <>                                                                                                    \
-  struct ComponentCode<T>                                                                                        \
-  {                                                                                                              \
-    static constexpr itk::ImageIOBase::IOComponentType value = itk::ImageIOBase::code;                          \
+#define VEXA_COMPONENT_CODE(T, code)                                                                                   \
+  template <>                                                                                                          \
+  struct ComponentCode<T>                                                                                              \
+  {                                                                                                                    \
+    static constexpr itk::ImageIOBase::IOComponentType value = itk::ImageIOBase::code;                                 \
   }
     VEXA_COMPONENT_CODE(unsigned char, UCHAR);
     VEXA_COMPONENT_CODE(char, CHAR);
@@ -116,8 +116,8 @@ namespace vexa
     const std::string pixelTypeName;
     const std::string componentTypeName = GetComponentTypeName<TComponent>();
     return PixelType(PixelTypeInternal::ComponentCode<TComponent>::value,
-                     PixelTypeInternal::PixelKind<TComponent, TPixel>::value, sizeof(TComponent),
-                     numberOfComponents, componentTypeName, pixelTypeName);
+                     PixelTypeInternal::PixelKind<TComponent, TPixel>::value, sizeof(TComponent), numberOfComponents,
+                     componentTypeName, pixelTypeName);
   }
 
   /** The same with the number of components fixed at compile time. */

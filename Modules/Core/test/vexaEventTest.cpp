@@ -29,10 +29,9 @@ TEST(EventClasses, CheckEventMatchesTheClassAndItsSubclassesOnly)
   const RenderingManagerEvent rendering;
   const RenderingManagerViewsInitializedEvent initialized;
   const Row rows[] = {
-    {sizeChange, add, true},     {sizeChange, remove, true},   {sizeChange, move, false},
-    {sizeChange, pointSet, false}, {add, sizeChange, false},   {interactor, start, true},
-    {interactor, ready, true},   {rendering, initialized, true}, {start, ready, false},
-    {pointSet, rendering, false},
+    {sizeChange, add, true},  {sizeChange, remove, true},   {sizeChange, move, false}, {sizeChange, pointSet, false},
+    {add, sizeChange, false}, {interactor, start, true},    {interactor, ready, true}, {rendering, initialized, true},
+    {start, ready, false},    {pointSet, rendering, false},
   };
   for (const Row &r : rows)
     EXPECT_EQ(r.expected, r.registered.CheckEvent(&r.fired))

@@ -123,14 +123,10 @@ TEST(GenericProperty, ValuesAsText)
   EXPECT_EQ("1e-07", TestProperty<float>::New(1e-7f)->GetValueAsString());
   EXPECT_EQ("1.23457e+06", TestProperty<double>::New(1234567.0)->GetValueAsString());
   EXPECT_EQ("0.333333", TestProperty<double>::New(1.0 / 3.0)->GetValueAsString());
-  EXPECT_EQ("[1.5, 2]", TestProperty<Point2D>::New(Make<Point2D>({1.5, 2}))
-                          ->GetValueAsString());
-  EXPECT_EQ("[1, 2, 3]",
-            TestProperty<Point3I>::New(Make<Point3I>({1, 2, 3}))->GetValueAsString());
-  EXPECT_EQ("[0.5, 0, -1, 4]", TestProperty<Point4D>::New(Make<Point4D>({0.5, 0, -1, 4}))
-                                 ->GetValueAsString());
-  EXPECT_EQ("[1, 2.5, 3]",
-            TestProperty<Vector3D>::New(Make<Vector3D>({1, 2.5, 3}))->GetValueAsString());
+  EXPECT_EQ("[1.5, 2]", TestProperty<Point2D>::New(Make<Point2D>({1.5, 2}))->GetValueAsString());
+  EXPECT_EQ("[1, 2, 3]", TestProperty<Point3I>::New(Make<Point3I>({1, 2, 3}))->GetValueAsString());
+  EXPECT_EQ("[0.5, 0, -1, 4]", TestProperty<Point4D>::New(Make<Point4D>({0.5, 0, -1, 4}))->GetValueAsString());
+  EXPECT_EQ("[1, 2.5, 3]", TestProperty<Vector3D>::New(Make<Vector3D>({1, 2.5, 3}))->GetValueAsString());
   vexa::BoolLookupTable table;
   table.SetTableValue(2, true);
   EXPECT_EQ("[2: 1]", TestProperty<vexa::BoolLookupTable>::New(table)->GetValueAsString());

@@ -63,8 +63,8 @@ TEST(ImageGenerator, IntegerKinds)
     Pixels<unsigned char>(vexa::ImageGenerator::GenerateRandomImage<unsigned char>(16, 16, 1, 1, 1, 1, 1, 1000, 0));
   EXPECT_NE(std::count(bytes.begin(), bytes.end(), bytes[0]), static_cast<long>(bytes.size()));
   // a bound beyond 16 bits: the values are kept to 16 bits, and some need more than 8
-  const std::vector<unsigned short> words = Pixels<unsigned short>(
-    vexa::ImageGenerator::GenerateRandomImage<unsigned short>(16, 16, 1, 1, 1, 1, 1, 70000, 0));
+  const std::vector<unsigned short> words =
+    Pixels<unsigned short>(vexa::ImageGenerator::GenerateRandomImage<unsigned short>(16, 16, 1, 1, 1, 1, 1, 70000, 0));
   EXPECT_GT(*std::max_element(words.begin(), words.end()), 255);
 }
 

@@ -248,8 +248,7 @@ TEST(ImageToItk, LentViewKeepsTheImageAliveAndWriteLockedUntilReleased)
   EXPECT_EQ(nullptr, view->GetSource().GetPointer());
 
   std::thread other([raw]() {
-    EXPECT_THROW(vexa::ImageReadAccessor(raw, nullptr, vexa::ImageAccessorBase::ExceptionIfLocked),
-                 vexa::Exception);
+    EXPECT_THROW(vexa::ImageReadAccessor(raw, nullptr, vexa::ImageAccessorBase::ExceptionIfLocked), vexa::Exception);
   });
   other.join();
 

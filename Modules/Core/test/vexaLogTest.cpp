@@ -33,7 +33,10 @@ namespace
     {
       void Method() { VEXA_INFO("Widget") << "from a method"; }
       template <class T>
-      void Templated(T) { VEXA_WARN << "templated"; }
+      void Templated(T)
+      {
+        VEXA_WARN << "templated";
+      }
     };
   }
 }

@@ -43,7 +43,4 @@ bool vexa::BasicCombinationOpenCVImageFilter::GetIsFilterOnTheList(AbstractOpenC
   return std::find(m_FilterList.begin(), m_FilterList.end(), filter) != m_FilterList.end();
 }
 
-bool vexa::BasicCombinationOpenCVImageFilter::GetIsEmpty()
-{
-  return m_FilterList.empty();
-}
+bool vexa::BasicCombinationOpenCVImageFilter::GetIsEmpty() { return m_FilterList.empty(); }

@@ -70,12 +70,6 @@ void vexa::CropOpenCVImageFilter::SetCropRegion(int topLeftX, int topLeftY, int 
   this->SetCropRegion(cv::Rect(topLeftX, topLeftY, bottomRightX - topLeftX, bottomRightY - topLeftY));
 }
 
-cv::Rect vexa::CropOpenCVImageFilter::GetCropRegion()
-{
-  return m_CropRegion;
-}
+cv::Rect vexa::CropOpenCVImageFilter::GetCropRegion() { return m_CropRegion; }
 
-bool vexa::CropOpenCVImageFilter::GetIsCropRegionEmpty()
-{
-  return m_CropRegion.width == 0 || m_CropRegion.height == 0;
-}
+bool vexa::CropOpenCVImageFilter::GetIsCropRegionEmpty() { return m_CropRegion.width == 0 || m_CropRegion.height == 0; }

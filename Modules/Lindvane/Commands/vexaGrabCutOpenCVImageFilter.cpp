@@ -44,8 +44,8 @@ bool vexa::GrabCutOpenCVImageFilter::OnFilterImage(cv::Mat &image)
   }
   if (image.depth() != CV_8U || (image.channels() != 1 && image.channels() != 3))
   {
-    VEXA_GRABCUT_LOG(1) << "Cannot segment an image with " << image.channels() << " channels of depth "
-                        << image.depth() << ": 8-bit grey or 8-bit colour images are needed.";
+    VEXA_GRABCUT_LOG(1) << "Cannot segment an image with " << image.channels() << " channels of depth " << image.depth()
+                        << ": 8-bit grey or 8-bit colour images are needed.";
     return false;
   }
   if (image.type() != CV_8UC3)
@@ -71,8 +71,7 @@ bool vexa::GrabCutOpenCVImageFilter::OnFilterImage(cv::Mat &image)
   return true;
 }
 
-void vexa::GrabCutOpenCVImageFilter::SetModelPoints(ModelPointsList foregroundPoints,
-                                                   ModelPointsList backgroundPoints)
+void vexa::GrabCutOpenCVImageFilter::SetModelPoints(ModelPointsList foregroundPoints, ModelPointsList backgroundPoints)
 {
   std::lock_guard<std::mutex> lock(m_PointSetsMutex);
   m_ForegroundPoints.swap(foregroundPoints);
@@ -184,8 +183,8 @@ vexa::GrabCutOpenCVImageFilter::ModelPointsList vexa::GrabCutOpenCVImageFilter::
     return ModelPointsList();
   if (pixelIndex[0] < 0 || pixelIndex[0] >= mask.cols || pixelIndex[1] < 0 || pixelIndex[1] >= mask.rows)
   {
-    VEXA_GRABCUT_LOG(1) << "Given pixel index (" << pixelIndex[0] << ", " << pixelIndex[1]
-                        << ") is outside the image (" << mask.rows << ", " << mask.cols << ").";
+    VEXA_GRABCUT_LOG(1) << "Given pixel index (" << pixelIndex[0] << ", " << pixelIndex[1] << ") is outside the image ("
+                        << mask.rows << ", " << mask.cols << ").";
     return ModelPointsList();
   }
   cv::floodFill(mask, cv::Point(static_cast<int>(pixelIndex[0]), static_cast<int>(pixelIndex[1])), 5, nullptr,

@@ -49,14 +49,13 @@ namespace
       cv::circle(truth, cv::Point(80, 60), 28, cv::Scalar(255), -1);
       for (int y = 0; y < 120; ++y)
         for (int x = 0; x < 160; ++x)
-          image.at<cv::Vec3b>(y, x) =
-            truth.at<uchar>(y, x)
-              ? cv::Vec3b(rng.uniform(20, 70), rng.uniform(20, 70), rng.uniform(190, 250))
-              : cv::Vec3b(rng.uniform(0, 256), rng.uniform(0, 256), rng.uniform(0, 120));
+          image.at<cv::Vec3b>(y, x) = truth.at<uchar>(y, x)
+                                        ? cv::Vec3b(rng.uniform(20, 70), rng.uniform(20, 70), rng.uniform(190, 250))
+                                        : cv::Vec3b(rng.uniform(0, 256), rng.uniform(0, 256), rng.uniform(0, 120));
       foreground = {Pixel(80, 60), Pixel(70, 60), Pixel(90, 60), Pixel(80, 50), Pixel(80, 70)};
       for (int a = 0; a < 360; a += 15)
-        background.push_back(Pixel(std::lround(80 + 45 * std::cos(a * CV_PI / 180)),
-                                   std::lround(60 + 45 * std::sin(a * CV_PI / 180))));
+        background.push_back(
+          Pixel(std::lround(80 + 45 * std::cos(a * CV_PI / 180)), std::lround(60 + 45 * std::sin(a * CV_PI / 180))));
     }
   };
 
@@ -254,8 +253,7 @@ TEST(GrabCutOpenCVImageFilter, RegionAroundTheModelPoints)
   EXPECT_TRUE(sink.Records().empty());
   mask.setTo(2);
   EXPECT_EQ(cv::Rect(0, 0, 640, 480), filter->GetBoundingRectFromMask(mask));
-  EXPECT_TRUE(
-    sink.Contains("Cannot find any foreground points. Returning full image size as bounding rectangle.", 1));
+  EXPECT_TRUE(sink.Contains("Cannot find any foreground points. Returning full image size as bounding rectangle.", 1));
 }
 
 TEST(GrabCutOpenCVImageFilter, RunSegmentationNeedsFiveSeedsOfEachKind)

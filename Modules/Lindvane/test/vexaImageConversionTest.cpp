@@ -18,10 +18,7 @@ namespace
 {
   // Every pixel and channel of a test image has its own value: pixel i
   // (row by row) holds 3i + c in channel c (as OpenCV orders the channels).
-  double ValueOf(int pixel, int channel)
-  {
-    return 3.0 * pixel + channel;
-  }
+  double ValueOf(int pixel, int channel) { return 3.0 * pixel + channel; }
 
   cv::Mat NumberedMat(int rows, int cols, int type)
   {
@@ -66,8 +63,7 @@ namespace
         const double expected = ValueOf(i, channels == 3 ? 2 - k : k);
         if (static_cast<double>(values[i * channels + k]) != expected)
           return ::testing::AssertionFailure()
-                 << "pixel " << i << " component " << k << " is " << +values[i * channels + k] << ", not "
-                 << expected;
+                 << "pixel " << i << " component " << k << " is " << +values[i * channels + k] << ", not " << expected;
       }
     return ::testing::AssertionSuccess();
   }
@@ -75,9 +71,8 @@ namespace
   ::testing::AssertionResult IsNumberedMat(const cv::Mat &mat, int rows, int cols, int type)
   {
     if (mat.rows != rows || mat.cols != cols || mat.type() != type)
-      return ::testing::AssertionFailure() << "matrix of " << mat.cols << " x " << mat.rows << ", type "
-                                           << mat.type() << " instead of " << cols << " x " << rows << ", type "
-                                           << type;
+      return ::testing::AssertionFailure() << "matrix of " << mat.cols << " x " << mat.rows << ", type " << mat.type()
+                                           << " instead of " << cols << " x " << rows << ", type " << type;
     const double difference = cv::norm(mat, NumberedMat(rows, cols, type), cv::NORM_INF);
     if (difference != 0.0)
       return ::testing::AssertionFailure() << "pixels differ by up to " << difference;
@@ -249,7 +244,7 @@ TEST(OpenCVToVexaImageFilter, ClassHierarchyHasSixEntries)
 {
   vexa::OpenCVToVexaImageFilter::Pointer filter = vexa::OpenCVToVexaImageFilter::New();
   const std::vector<std::string> expected{"OpenCVToVexaImageFilter", "ImageSource", "BaseDataSource",
-                                          "itk::ProcessObject", "itk::Object", "itk::LightObject"};
+                                          "itk::ProcessObject",      "itk::Object", "itk::LightObject"};
   EXPECT_EQ(expected, filter->GetClassHierarchy());
 }
 

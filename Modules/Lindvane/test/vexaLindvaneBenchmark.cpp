@@ -104,8 +104,7 @@ namespace
 
   void OpenCVToVexa(benchmark::State &state)
   {
-    cv::Mat frame(static_cast<int>(state.range(1)), static_cast<int>(state.range(0)), CV_8UC3,
-                  cv::Scalar(1, 2, 3));
+    cv::Mat frame(static_cast<int>(state.range(1)), static_cast<int>(state.range(0)), CV_8UC3, cv::Scalar(1, 2, 3));
     vexa::OpenCVToVexaImageFilter::Pointer filter = vexa::OpenCVToVexaImageFilter::New();
     for (auto _ : state)
     {
@@ -118,8 +117,7 @@ namespace
 
   void VexaToOpenCV(benchmark::State &state)
   {
-    cv::Mat frame(static_cast<int>(state.range(1)), static_cast<int>(state.range(0)), CV_8UC3,
-                  cv::Scalar(1, 2, 3));
+    cv::Mat frame(static_cast<int>(state.range(1)), static_cast<int>(state.range(0)), CV_8UC3, cv::Scalar(1, 2, 3));
     vexa::OpenCVToVexaImageFilter::Pointer toVexa = vexa::OpenCVToVexaImageFilter::New();
     toVexa->SetOpenCVMat(frame);
     toVexa->Update();

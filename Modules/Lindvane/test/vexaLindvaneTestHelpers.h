@@ -48,7 +48,10 @@ namespace lindvane_test
     writer.release();
   }
 
-  inline std::string WriteNumberedVideo(const TemporaryFolder &folder, int frames, int width = 32, int height = 24,
+  inline std::string WriteNumberedVideo(const TemporaryFolder &folder,
+                                        int frames,
+                                        int width = 32,
+                                        int height = 24,
                                         const std::string &name = "numbered.avi")
   {
     std::vector<cv::Mat> images;

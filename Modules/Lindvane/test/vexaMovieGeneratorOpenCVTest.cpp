@@ -57,10 +57,7 @@ namespace
     void SetStep(unsigned int s) override { renderer.step = s; }
   };
 
-  int FourCC(const char *c)
-  {
-    return cv::VideoWriter::fourcc(c[0], c[1], c[2], c[3]);
-  }
+  int FourCC(const char *c) { return cv::VideoWriter::fourcc(c[0], c[1], c[2], c[3]); }
 
   std::vector<cv::Mat> ReadAll(const std::string &path, double *fps = nullptr, int *fourcc = nullptr)
   {
@@ -142,8 +139,8 @@ TEST(MovieGeneratorOpenCV, CodecIsStoredByValueOrChosenByTheExtension)
     const char *codec; // null: none chosen
     const char *expected;
   };
-  for (const Case &c : {Case{"a.avi", nullptr, "MJPG"}, Case{"b.mp4", nullptr, "mp4v"},
-                        Case{"c.mkv", nullptr, "FFV1"}, Case{"d.avi", "HFYU", "HFYU"}})
+  for (const Case &c : {Case{"a.avi", nullptr, "MJPG"}, Case{"b.mp4", nullptr, "mp4v"}, Case{"c.mkv", nullptr, "FFV1"},
+                        Case{"d.avi", "HFYU", "HFYU"}})
   {
     const std::string path = folder.File(c.file);
     vexa::MovieGeneratorOpenCV::Pointer writer = vexa::MovieGeneratorOpenCV::New();

@@ -29,10 +29,7 @@ namespace
     return board;
   }
 
-  cv::Mat CameraMatrix()
-  {
-    return (cv::Mat_<double>(3, 3) << fx, 0, cx, 0, fy, cy, 0, 0, 1);
-  }
+  cv::Mat CameraMatrix() { return (cv::Mat_<double>(3, 3) << fx, 0, cx, 0, fy, cy, 0, 0, 1); }
 
   cv::Mat DistortionVector()
   {
@@ -56,8 +53,8 @@ TEST(UndistortCameraImage, FastPathEqualsOpenCVsUndistortionMapsOnACheckerboard)
   // OpenCV's own: the undistortion map of the camera, remapped bicubically,
   // pixels from outside keeping the destination's values.
   cv::Mat mapX, mapY;
-  cv::initUndistortRectifyMap(CameraMatrix(), DistortionVector(), cv::noArray(), CameraMatrix(), board.size(),
-                              CV_32FC1, mapX, mapY);
+  cv::initUndistortRectifyMap(CameraMatrix(), DistortionVector(), cv::noArray(), CameraMatrix(), board.size(), CV_32FC1,
+                              mapX, mapY);
   cv::Mat expected(board.size(), board.type(), cv::Scalar(1, 2, 3));
   cv::remap(board, expected, mapX, mapY, cv::INTER_CUBIC, cv::BORDER_TRANSPARENT);
 

@@ -18,10 +18,7 @@ namespace vexa
   }
 
   IGTLDeviceSource::IGTLDeviceSource()
-    : m_IGTLDevice(nullptr),
-      m_HasObservers(false),
-      m_LostConnectionObserverTag(0),
-      m_IncomingCommandObserverTag(0),
+    : m_IGTLDevice(nullptr), m_HasObservers(false), m_LostConnectionObserverTag(0), m_IncomingCommandObserverTag(0),
       m_IncomingMessageObserverTag(0)
   {
     this->SetName("IGTLDeviceSource (no defined type)");

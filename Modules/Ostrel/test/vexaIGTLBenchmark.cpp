@@ -196,8 +196,8 @@ static void BM_DeviceThroughput(benchmark::State &state)
   // distinct device names: none replaces another in the send list
   std::vector<IGTLMessage::Pointer> messages;
   for (int i = 0; i < InFlight; ++i)
-    messages.push_back(IGTLMessage::New(
-      MakeImage(size.x, size.y, size.z, size.scalarType, "Image" + std::to_string(i)).GetPointer()));
+    messages.push_back(
+      IGTLMessage::New(MakeImage(size.x, size.y, size.z, size.scalarType, "Image" + std::to_string(i)).GetPointer()));
   long long sent = 0;
   const Clock::time_point start = Clock::now();
   for (auto _ : state)
@@ -222,8 +222,7 @@ static void BM_DeviceLatency(benchmark::State &state)
   const ImageSize size = Sizes[state.range(0)];
   state.SetLabel(size.name);
   Network net(1);
-  IGTLMessage::Pointer message =
-    IGTLMessage::New(MakeImage(size.x, size.y, size.z, size.scalarType).GetPointer());
+  IGTLMessage::Pointer message = IGTLMessage::New(MakeImage(size.x, size.y, size.z, size.scalarType).GetPointer());
   std::vector<double> latencies;
   long long sent = 0;
   for (auto _ : state)

@@ -35,7 +35,7 @@ namespace
   {
     const char *type;
     igtl::MessageBase::Pointer message;
-    bool shortBodiesRefused; ///< OpenIGTLink itself would read past a short body of this type
+    bool shortBodiesRefused;                 ///< OpenIGTLink itself would read past a short body of this type
     std::vector<unsigned char> rawBody = {}; ///< the body, where no message is given
     /** false: OpenIGTLink 1.11 cannot unpack this type safely at all; the device does not let it. */
     bool unpackedByOpenIGTLink = true;
@@ -53,9 +53,9 @@ namespace
   /** A STT_BIND body asking for TRANSFORM "Tool" and IMAGE "Probe". */
   std::vector<unsigned char> StartBindBody(std::uint64_t resolution)
   {
-    std::vector<unsigned char> body = {0, 2, 'T', 'R', 'A', 'N', 'S', 'F', 'O', 'R', 'M', 0, 0, 0,
-                                       'I', 'M', 'A', 'G', 'E', 0, 0, 0, 0, 0, 0, 0, 0, 11,
-                                       'T', 'o', 'o', 'l', 0, 'P', 'r', 'o', 'b', 'e', 0};
+    std::vector<unsigned char> body = {0, 2,   'T', 'R', 'A', 'N', 'S', 'F', 'O', 'R', 'M', 0,   0,
+                                       0, 'I', 'M', 'A', 'G', 'E', 0,   0,   0,   0,   0,   0,   0,
+                                       0, 11,  'T', 'o', 'o', 'l', 0,   'P', 'r', 'o', 'b', 'e', 0};
     for (int shift = 56; shift >= 0; shift -= 8)
       body.push_back(static_cast<unsigned char>(resolution >> shift));
     return body;
@@ -202,15 +202,17 @@ namespace
       samples.push_back({"LBMETA", Base(m), false});
     }
     // built by hand: igtl::Array's destructor frees with the wrong operator
-    samples.push_back({"NDARRAY", nullptr, false,
-                       {10, 2, 0, 3, 0, 2, 0x3f, 0x80, 0, 0, 0x40, 0, 0, 0, 0x40, 0x40, 0, 0, 0x40, 0x80, 0, 0,
-                        0x40, 0xa0, 0, 0, 0x40, 0xc0, 0, 0}});
+    samples.push_back(
+      {"NDARRAY", nullptr, false, {10,   2, 0, 3,    0,    2, 0x3f, 0x80, 0,    0, 0x40, 0,    0,    0, 0x40,
+                                   0x40, 0, 0, 0x40, 0x80, 0, 0,    0x40, 0xa0, 0, 0,    0x40, 0xc0, 0, 0}});
     samples.push_back({"DUMMY", Base(vexa::IGTLDummyMessage::New()), true});
     return samples;
   }
 
   /** A message of `type` as the receiving path makes it, with `body` as its body. */
-  igtl::MessageBase::Pointer Received(IGTLMessageFactory *factory, const char *type, const std::vector<unsigned char> &body)
+  igtl::MessageBase::Pointer Received(IGTLMessageFactory *factory,
+                                      const char *type,
+                                      const std::vector<unsigned char> &body)
   {
     const std::vector<unsigned char> headerBytes = RawHeader(type, body.size(), IGTL_HEADER_VERSION, body);
     igtl::MessageHeader::Pointer header = igtl::MessageHeader::New();
@@ -256,7 +258,8 @@ TEST(IGTLBodyCheck, CutAndOverwrittenBodiesNeverUnpackPastTheirEnd)
     int refusedShort = 0;
     for (std::size_t length = 1; length < body.size(); ++length)
     {
-      igtl::MessageBase::Pointer m = Received(factory, s.type, std::vector<unsigned char>(body.begin(), body.begin() + length));
+      igtl::MessageBase::Pointer m =
+        Received(factory, s.type, std::vector<unsigned char>(body.begin(), body.begin() + length));
       if (m.IsNull())
         continue;
       if (!CheckReceivedBody(m).empty())

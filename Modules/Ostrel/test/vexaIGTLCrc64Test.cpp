@@ -39,8 +39,7 @@ namespace
 
   std::vector<Implementation> Implementations()
   {
-    std::vector<Implementation> all = {{"IGTLCrc64", &IGTLCrc64},
-                                       {"slice-by-8", &IGTLCrc64Implementations::SliceBy8}};
+    std::vector<Implementation> all = {{"IGTLCrc64", &IGTLCrc64}, {"slice-by-8", &IGTLCrc64Implementations::SliceBy8}};
     if (IGTLCrc64Implementations::HasCarryLessMultiply())
       all.push_back({"carry-less multiply", &IGTLCrc64Implementations::CarryLessMultiply});
     return all;
@@ -109,8 +108,8 @@ namespace
   {
     static std::vector<int> Of(igtl::MessageBase &m)
     {
-      return {m.*(&PackState::m_IsHeaderUnpacked), m.*(&PackState::m_IsBodyUnpacked),
-              m.*(&PackState::m_BodySizeToRead), m.GetPackSize()};
+      return {m.*(&PackState::m_IsHeaderUnpacked), m.*(&PackState::m_IsBodyUnpacked), m.*(&PackState::m_BodySizeToRead),
+              m.GetPackSize()};
     }
   };
 
@@ -153,17 +152,20 @@ namespace
          return Base(m);
        }},
       {"position", [] { return Base(igtl::PositionMessage::New()); }},
-      {"status", [] {
+      {"status",
+       [] {
          igtl::StatusMessage::Pointer m = igtl::StatusMessage::New();
          m->SetStatusString("fine");
          return Base(m);
        }},
-      {"sensor", [] {
+      {"sensor",
+       [] {
          igtl::SensorMessage::Pointer m = igtl::SensorMessage::New();
          m->SetLength(5);
          return Base(m);
        }},
-      {"point", [] {
+      {"point",
+       [] {
          igtl::PointMessage::Pointer m = igtl::PointMessage::New();
          igtl::PointElement::Pointer point = igtl::PointElement::New();
          point->SetName("Target");
@@ -171,7 +173,8 @@ namespace
          return Base(m);
        }},
       {"GET_IMAGE, empty body", [] { return Base(igtl::GetImageMessage::New()); }},
-      {"STT_TDATA", [] {
+      {"STT_TDATA",
+       [] {
          igtl::StartTrackingDataMessage::Pointer m = igtl::StartTrackingDataMessage::New();
          m->SetResolution(40);
          m->SetCoordinateName("Patient");

@@ -191,8 +191,8 @@ TEST(IGTLDeviceSource, ConnectReportsFailures)
   const std::string text = ExceptionText([&] { serverSource->Connect(); });
   EXPECT_EQ(0u, text.rfind("vexa::IGTLDeviceSource: Could not openconnection to OpenIGTLink device. Error: ", 0))
     << text;
-  EXPECT_NE(std::string::npos, text.find("The server could not be created. Port: " +
-                                         std::to_string(taken->GetPortNumber())))
+  EXPECT_NE(std::string::npos,
+            text.find("The server could not be created. Port: " + std::to_string(taken->GetPortNumber())))
     << text;
   EXPECT_FALSE(serverSource->IsConnected());
 }
@@ -234,8 +234,7 @@ TEST(IGTLDeviceSource, RegistersUnderItsOwnInterfaceNotAsMessageSource)
   EXPECT_EQ(0u, id.rfind("org.vexa.services.IGTLDeviceSource.id_", 0)) << id;
   EXPECT_EQ(id, source->GetMicroserviceID());
   EXPECT_EQ("OIGTL Device Source ( Reg )", refs[0].GetProperty(IGTLMessageSource::US_PROPKEY_DEVICENAME).ToString());
-  EXPECT_EQ("OIGTL Device Source ( Reg )",
-            refs[0].GetProperty(IGTLDeviceSource::US_PROPKEY_IGTLDEVICENAME).ToString());
+  EXPECT_EQ("OIGTL Device Source ( Reg )", refs[0].GetProperty(IGTLDeviceSource::US_PROPKEY_IGTLDEVICENAME).ToString());
   // the record names the id that was registered
   EXPECT_TRUE(sink.Contains("Registered new DeviceSource as microservice: " + id, 0));
   source = nullptr;

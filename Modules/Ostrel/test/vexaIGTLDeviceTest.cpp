@@ -284,8 +284,8 @@ TEST(IGTLDevice, RequestsGoToTheCommandList)
   EXPECT_EQ(50, startCommand->GetResolution());
 
   // STT_BIND, with its resolution (64-bit, after the table of wanted messages)
-  std::vector<unsigned char> bind = {0, 1, 'T', 'R', 'A', 'N', 'S', 'F', 'O', 'R', 'M', 0, 0, 0,
-                                     0, 5, 'T', 'o', 'o', 'l', 0, 0, 0, 0, 1, 0, 0, 0, 100};
+  std::vector<unsigned char> bind = {0, 1,   'T', 'R', 'A', 'N', 'S', 'F', 'O', 'R', 'M', 0, 0, 0,  0,
+                                     5, 'T', 'o', 'o', 'l', 0,   0,   0,   0,   1,   0,   0, 0, 100};
   ASSERT_TRUE(SendBytes(peer, Concat(RawHeader("STT_BIND", bind.size(), IGTL_HEADER_VERSION, bind), bind)));
   ASSERT_TRUE(WaitUntil([&] { return commands.Count() == 3; }));
   command = server->GetNextCommand();
@@ -471,7 +471,8 @@ TEST(IGTLDevice, StartAndStopAHundredTimes)
     ASSERT_TRUE(pair.client->StartCommunication());
     ASSERT_EQ(IGTLDevice::Running, pair.client->GetState());
   }
-  EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; })) << CountThreads() << " threads, " << threads << " before";
+  EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; }))
+    << CountThreads() << " threads, " << threads << " before";
   EventCounter messages(pair.server, MessageReceivedEvent());
   ASSERT_TRUE(pair.client->SendMessage(IGTLMessage::New(MakeString("still here"))));
   EXPECT_TRUE(WaitUntil([&] { return messages.Count() == 1; }));
@@ -553,7 +554,8 @@ TEST(IGTLDevice, AMessageCutByASendFailureClosesThatConnection)
   EventCounter lost(server, LostConnectionEvent());
 
   // the peer reads nothing: the 16 MiB image cannot go out within the time-out
-  ASSERT_TRUE(server->SendMessage(IGTLMessage::New(MakeImage(4096, 4096, 1, igtl::ImageMessage::TYPE_UINT8).GetPointer())));
+  ASSERT_TRUE(
+    server->SendMessage(IGTLMessage::New(MakeImage(4096, 4096, 1, igtl::ImageMessage::TYPE_UINT8).GetPointer())));
   ASSERT_TRUE(WaitUntil([&] { return server->GetNumberOfConnections() == 0; }));
   EXPECT_TRUE(WaitUntil([&] { return lost.Count() == 1; }));
   EXPECT_TRUE(sink.Contains("closing that connection", 1));

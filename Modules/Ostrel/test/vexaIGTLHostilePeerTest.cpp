@@ -29,8 +29,8 @@ namespace
     const char *name;
     std::function<void(IGTLClientSocket *peer)> send;
     Outcome outcome;
-    int messagesBefore = 0; ///< messages the case itself delivers before the valid one
-    int commands = 0;       ///< requests the case itself delivers
+    int messagesBefore = 0;       ///< messages the case itself delivers before the valid one
+    int commands = 0;             ///< requests the case itself delivers
     const char *logged = nullptr; ///< a text some record must contain
   };
 
@@ -57,10 +57,10 @@ namespace
        Outcome::Arrives, 0, 0, "Unknown IGT message type: FOOBAR"},
       {"BodySizeAbove4GiB", [](IGTLClientSocket *peer) { SendAnnouncing(peer, (std::uint64_t(1) << 32) + 100); },
        Outcome::Dropped, 0, 0, "announces a body of 4294967396 bytes"},
-      {"BodySize0x7FFFFFF0", [](IGTLClientSocket *peer) { SendAnnouncing(peer, 0x7FFFFFF0); }, Outcome::Dropped, 0,
-       0, "announces a body of 2147483632 bytes"},
-      {"BodySize1GiB", [](IGTLClientSocket *peer) { SendAnnouncing(peer, std::uint64_t(1) << 30); },
-       Outcome::Dropped, 0, 0, "more than the maximum"},
+      {"BodySize0x7FFFFFF0", [](IGTLClientSocket *peer) { SendAnnouncing(peer, 0x7FFFFFF0); }, Outcome::Dropped, 0, 0,
+       "announces a body of 2147483632 bytes"},
+      {"BodySize1GiB", [](IGTLClientSocket *peer) { SendAnnouncing(peer, std::uint64_t(1) << 30); }, Outcome::Dropped,
+       0, 0, "more than the maximum"},
       {"WrongVersion",
        [](IGTLClientSocket *peer) {
          std::vector<unsigned char> bytes = Packed(MakeString("version 2"));
@@ -118,8 +118,7 @@ namespace
          SendBytes(peer, Concat(RawHeader("STRING", body.size(), IGTL_HEADER_VERSION, body), body));
        },
        Outcome::Arrives, 0, 0, "Dropped a malformed STRING message"},
-      {"EmptyBodyOfAStatus", [](IGTLClientSocket *peer) { SendBytes(peer, RawHeader("STATUS", 0)); },
-       Outcome::Arrives},
+      {"EmptyBodyOfAStatus", [](IGTLClientSocket *peer) { SendBytes(peer, RawHeader("STATUS", 0)); }, Outcome::Arrives},
       {"LowerCaseType",
        [](IGTLClientSocket *peer) {
          const std::vector<unsigned char> body = StringBody("lower");
@@ -227,12 +226,14 @@ TEST_P(HostilePeer, TheNextMessageArrivesOrTheConnectionIsDropped)
 
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(device->StopCommunication());
-  RecordProperty("StopMilliseconds", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                        std::chrono::steady_clock::now() - start)
-                                                        .count()));
+  RecordProperty(
+    "StopMilliseconds",
+    static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count()));
   EXPECT_EQ(IGTLDevice::Ready, device->GetState());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostilePeer,
+INSTANTIATE_TEST_SUITE_P(Cases,
+                         HostilePeer,
                          ::testing::Combine(::testing::Range<std::size_t>(0, Cases().size()), ::testing::Bool()),
                          CaseName);

@@ -62,7 +62,8 @@ TEST_F(Measurements, ExportByteForByte)
   m_Measurements->AddMeasurement(1, 6, 2000);
   m_Measurements->AddMeasurement(4000000000u, 4000000000u, -9000000000000000000LL);
   ASSERT_TRUE(m_Measurements->ExportData(File()));
-  EXPECT_EQ("3\n2;1;1000;5;2000;6;\n1;3;1500;5;\n1;4000000000;-9000000000000000000;4000000000;\n", vexa::test::ReadFile(File()));
+  EXPECT_EQ("3\n2;1;1000;5;2000;6;\n1;3;1500;5;\n1;4000000000;-9000000000000000000;4000000000;\n",
+            vexa::test::ReadFile(File()));
 
   // The export does not clear; a reset does, and leaves recording on.
   ASSERT_TRUE(m_Measurements->ExportData(File()));

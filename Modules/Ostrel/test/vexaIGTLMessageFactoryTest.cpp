@@ -47,13 +47,12 @@ namespace
 TEST(IGTLMessageFactory, EveryTypeOfTheDefaultTableMakesAMessageOfThatType)
 {
   vexa::IGTLMessageFactory::Pointer factory = vexa::IGTLMessageFactory::New();
-  const char *names[] = {"IMAGE",      "TRANSFORM",   "POSITION",   "STATUS",     "CAPABILITY", "GET_IMAGE",
-                         "GET_TRANS",  "GET_STATUS",  "GET_CAPABIL", "IMGMETA",   "LBMETA",     "COLORT",
-                         "POINT",      "TRAJ",        "TDATA",      "QTDATA",     "SENSOR",     "STRING",
-                         "NDARRAY",    "BIND",        "POLYDATA",   "GET_IMGMETA", "GET_LBMETA", "GET_COLORT",
-                         "GET_POINT",  "GET_TRAJ",    "GET_BIND",   "GET_POLYDATA", "RTS_BIND", "RTS_QTDATA",
-                         "RTS_TDATA",  "STT_BIND",    "STT_TDATA",  "STT_QTDATA", "STP_BIND",   "STP_TDATA",
-                         "STP_QTDATA", "DUMMY"};
+  const char *names[] = {
+    "IMAGE",       "TRANSFORM",  "POSITION", "STATUS",       "CAPABILITY", "GET_IMAGE",   "GET_TRANS",  "GET_STATUS",
+    "GET_CAPABIL", "IMGMETA",    "LBMETA",   "COLORT",       "POINT",      "TRAJ",        "TDATA",      "QTDATA",
+    "SENSOR",      "STRING",     "NDARRAY",  "BIND",         "POLYDATA",   "GET_IMGMETA", "GET_LBMETA", "GET_COLORT",
+    "GET_POINT",   "GET_TRAJ",   "GET_BIND", "GET_POLYDATA", "RTS_BIND",   "RTS_QTDATA",  "RTS_TDATA",  "STT_BIND",
+    "STT_TDATA",   "STT_QTDATA", "STP_BIND", "STP_TDATA",    "STP_QTDATA", "DUMMY"};
   for (const char *name : names)
   {
     igtl::MessageBase::Pointer message = factory->CreateInstance(std::string(name));
@@ -120,10 +119,10 @@ TEST(IGTLMessageFactory, CloneNeedsARegisteredHandler)
 TEST(IGTLMessageFactory, RequestTypesAreListedInSortedOrder)
 {
   vexa::IGTLMessageFactory::Pointer factory = vexa::IGTLMessageFactory::New();
-  const std::list<std::string> defaults = {"GET_BIND",   "GET_CAPABIL", "GET_COLORT", "GET_IMAGE", "GET_IMGMETA",
+  const std::list<std::string> defaults = {"GET_BIND",   "GET_CAPABIL", "GET_COLORT",   "GET_IMAGE",  "GET_IMGMETA",
                                            "GET_LBMETA", "GET_POINT",   "GET_POLYDATA", "GET_STATUS", "GET_TRAJ",
-                                           "GET_TRANS",  "RTS_BIND",    "RTS_QTDATA", "RTS_TDATA", "STP_BIND",
-                                           "STP_QTDATA", "STP_TDATA",   "STT_BIND",   "STT_QTDATA", "STT_TDATA"};
+                                           "GET_TRANS",  "RTS_BIND",    "RTS_QTDATA",   "RTS_TDATA",  "STP_BIND",
+                                           "STP_QTDATA", "STP_TDATA",   "STT_BIND",     "STT_QTDATA", "STT_TDATA"};
   EXPECT_EQ(defaults, factory->GetAvailableMessageRequestTypes());
 
   factory->AddMessageNewMethod("GET_FOO", &NewFooMessage);

@@ -373,21 +373,27 @@ TEST_F(Provider, StreamingIntervalsOfTheRequests)
     unsigned int interval;
   };
   const std::vector<Case> cases = {
-    {"TDATA 50 ms", [] {
+    {"TDATA 50 ms",
+     [] {
        igtl::StartTrackingDataMessage::Pointer m = igtl::StartTrackingDataMessage::New();
        m->SetResolution(50);
        return igtl::MessageBase::Pointer(m.GetPointer());
-     }, 50},
-    {"TDATA as fast as possible", [] {
+     },
+     50},
+    {"TDATA as fast as possible",
+     [] {
        igtl::StartTrackingDataMessage::Pointer m = igtl::StartTrackingDataMessage::New();
        m->SetResolution(0);
        return igtl::MessageBase::Pointer(m.GetPointer());
-     }, 1},
-    {"QTDATA 7 ms", [] {
+     },
+     1},
+    {"QTDATA 7 ms",
+     [] {
        igtl::StartQuaternionTrackingDataMessage::Pointer m = igtl::StartQuaternionTrackingDataMessage::New();
        m->SetResolution(7);
        return igtl::MessageBase::Pointer(m.GetPointer());
-     }, 7},
+     },
+     7},
   };
   for (const Case &c : cases)
   {
@@ -484,7 +490,7 @@ TEST_F(Provider, OneStreamedSourceAtATime)
 TEST_F(Provider, IntervalsOfFrameRates)
 {
   TrackingDataSource::Pointer source = TrackingDataSource::New();
-  const std::vector<std::pair<unsigned int, unsigned int>> table = {{10, 100}, {30, 33}, {60, 16}, {3, 333},
+  const std::vector<std::pair<unsigned int, unsigned int>> table = {{10, 100}, {30, 33},  {60, 16}, {3, 333},
                                                                     {1000, 1}, {1001, 0}, {0, 0}};
   for (const auto &row : table)
   {

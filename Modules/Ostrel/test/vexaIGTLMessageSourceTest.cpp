@@ -122,8 +122,9 @@ TEST(IGTLMessageSource, Grafting)
 
   NamedOutputsSource::Pointer source = NamedOutputsSource::New();
   source->MakeOutputs(1);
-  EXPECT_NE(std::string::npos, ExceptionText([&] { source->GraftNthOutput(0, nullptr); })
-                                 .find("Requested to graft output with a nullptr pointer object"));
+  EXPECT_NE(std::string::npos, ExceptionText([&] {
+                                 source->GraftNthOutput(0, nullptr);
+                               }).find("Requested to graft output with a nullptr pointer object"));
   source->GraftOutput(graft);
   EXPECT_EQ(graft->GetMessage().GetPointer(), source->GetOutput()->GetMessage().GetPointer());
   EXPECT_STREQ("Graft", source->GetOutput()->GetName());
@@ -178,7 +179,8 @@ TEST(IGTLMessageSource, ListenersOfAWithdrawnSourceSeeItWhole)
     [&](const us::ServiceEvent &event) {
       if (event.GetType() != us::ServiceEvent::UNREGISTERING)
         return;
-      auto *source = us::GetModuleContext()->GetService(us::ServiceReference<IGTLMessageSource>(event.GetServiceReference()));
+      auto *source =
+        us::GetModuleContext()->GetService(us::ServiceReference<IGTLMessageSource>(event.GetServiceReference()));
       if (source != nullptr)
         seenName = source->GetName() + "/" + source->GetNameOfClass();
     },

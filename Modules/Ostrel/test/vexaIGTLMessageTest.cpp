@@ -137,8 +137,9 @@ TEST(IGTLMessage, GraftAndCopyInformationRefuseOtherData)
   {
     const std::string description = e.GetDescription();
     EXPECT_EQ(0u, description.find("itk::ERROR: IGTLMessage("));
-    EXPECT_NE(std::string::npos,
-              description.find("): vexa::IGTLMessage::Graft cannot cast itk::DataObject const* to vexa::IGTLMessage const*"))
+    EXPECT_NE(
+      std::string::npos,
+      description.find("): vexa::IGTLMessage::Graft cannot cast itk::DataObject const* to vexa::IGTLMessage const*"))
       << description;
     EXPECT_STREQ("unknown", e.GetLocation());
   }

@@ -94,8 +94,7 @@ namespace vexa
         igtl::MessageBase::Pointer body = MakeBody(out.type);
         if (body.IsNull())
         {
-          if (header->GetBodySizeToRead() > 0 &&
-              m_Socket->Skip(static_cast<int>(header->GetBodySizeToRead()), 1) <= 0)
+          if (header->GetBodySizeToRead() > 0 && m_Socket->Skip(static_cast<int>(header->GetBodySizeToRead()), 1) <= 0)
             return false;
           return true;
         }

@@ -42,8 +42,7 @@ namespace
     while (offset < stream.size())
     {
       std::size_t consumed = 0;
-      const Status status =
-        framing.Feed(stream.data() + offset, std::min(piece(), stream.size() - offset), consumed);
+      const Status status = framing.Feed(stream.data() + offset, std::min(piece(), stream.size() - offset), consumed);
       offset += consumed;
       if (status == Status::NeedMore)
         continue;
@@ -76,20 +75,18 @@ TEST(IGTLReceiveFraming, TheSameMessagesInWhateverPiecesTheStreamArrives)
   const std::vector<std::vector<unsigned char>> parts = {
     Packed(MakeString("first")),
     Packed(MakeImage(300, 200, 1, igtl::ImageMessage::TYPE_UINT16)), // a body of several windows
-    RawMessage("GET_IMAGE", {1, 2, 3}),                               // a request's body is skipped
-    RawMessage("STT_IMAGE", {}),                                      // a request without a class of its own
-    Packed(start),                                                    // a request read whole
-    RawMessage("FOOBAR", std::vector<unsigned char>(1000, 0xab)),     // unknown: skipped
-    corrupted,                                                        // dropped, framing holds
-    RawHeader("STATUS", 0),                                           // empty body: nothing to unpack
+    RawMessage("GET_IMAGE", {1, 2, 3}),                              // a request's body is skipped
+    RawMessage("STT_IMAGE", {}),                                     // a request without a class of its own
+    Packed(start),                                                   // a request read whole
+    RawMessage("FOOBAR", std::vector<unsigned char>(1000, 0xab)),    // unknown: skipped
+    corrupted,                                                       // dropped, framing holds
+    RawHeader("STATUS", 0),                                          // empty body: nothing to unpack
     Packed(MakeString("last")),
   };
   const std::vector<Result> expected = {
-    {Status::Message, "STRING", "first"},   {Status::Message, "IMAGE", ""},
-    {Status::Request, "GET_IMAGE", ""},     {Status::Request, "STT_IMAGE", ""},
-    {Status::Request, "STT_TDATA", ""},     {Status::Skipped, "", ""},
-    {Status::ChecksumFailed, "", ""},       {Status::ChecksumFailed, "", ""},
-    {Status::Message, "STRING", "last"},
+    {Status::Message, "STRING", "first"}, {Status::Message, "IMAGE", ""},     {Status::Request, "GET_IMAGE", ""},
+    {Status::Request, "STT_IMAGE", ""},   {Status::Request, "STT_TDATA", ""}, {Status::Skipped, "", ""},
+    {Status::ChecksumFailed, "", ""},     {Status::ChecksumFailed, "", ""},   {Status::Message, "STRING", "last"},
   };
   std::vector<unsigned char> stream;
   for (const auto &part : parts)

@@ -25,7 +25,8 @@ TEST(IGTLStability, TwoHundredConnectAndCloseCyclesKeepTheDescriptorCount)
   }
   EXPECT_TRUE(WaitUntil([&] { return CountOpenDescriptors() == descriptors; }))
     << CountOpenDescriptors() << " descriptors open, " << descriptors << " before";
-  EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; })) << CountThreads() << " threads, " << threads << " before";
+  EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; }))
+    << CountThreads() << " threads, " << threads << " before";
 }
 
 TEST(IGTLStability, AServerClosedAndReopenedOnItsPortWithClientsComingBack)
@@ -69,12 +70,14 @@ TEST(IGTLStability, DevicesDestroyedWhileRunningStopTheirThreads)
     ASSERT_TRUE(server.IsNotNull());
     IGTLClient::Pointer client = StartClient(server->GetPortNumber());
     ASSERT_TRUE(client.IsNotNull());
-    ASSERT_TRUE(client->SendMessage(IGTLMessage::New(MakeImage(320, 240, 1, igtl::ImageMessage::TYPE_UINT8).GetPointer())));
+    ASSERT_TRUE(
+      client->SendMessage(IGTLMessage::New(MakeImage(320, 240, 1, igtl::ImageMessage::TYPE_UINT8).GetPointer())));
     if (i % 2 == 0)
       server = nullptr; // the server goes first, with its client still talking
     client = nullptr;
     server = nullptr;
   }
   EXPECT_TRUE(WaitUntil([&] { return CountOpenDescriptors() == descriptors; }));
-  EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; })) << CountThreads() << " threads, " << threads << " before";
+  EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; }))
+    << CountThreads() << " threads, " << threads << " before";
 }

@@ -56,12 +56,12 @@ namespace vexa
       EventCounter(IGTLDevice *device, const itk::EventObject &event, std::function<void()> action = {})
         : m_Device(device), m_Count(std::make_shared<std::atomic<int>>(0))
       {
-        m_Tag = device->AddObserver(
-          event, FunctionCommand::New([count = m_Count, action = std::move(action)](itk::Object *, const itk::EventObject &) {
-            if (action)
-              action();
-            ++*count;
-          }));
+        m_Tag = device->AddObserver(event, FunctionCommand::New([count = m_Count, action = std::move(action)](
+                                                                  itk::Object *, const itk::EventObject &) {
+                                      if (action)
+                                        action();
+                                      ++*count;
+                                    }));
       }
       ~EventCounter() { m_Device->RemoveObserver(m_Tag); }
       EventCounter(const EventCounter &) = delete;
@@ -84,8 +84,8 @@ namespace vexa
     }
 
     /** An image message whose pixels are 0, 1, 2, ... (as bytes). */
-    inline igtl::ImageMessage::Pointer MakeImage(int x, int y, int z, int scalarType,
-                                                 const std::string &deviceName = "Image")
+    inline igtl::ImageMessage::Pointer MakeImage(
+      int x, int y, int z, int scalarType, const std::string &deviceName = "Image")
     {
       igtl::ImageMessage::Pointer image = igtl::ImageMessage::New();
       image->SetDeviceName(deviceName.c_str());
@@ -108,7 +108,8 @@ namespace vexa
     }
 
     /** A raw OpenIGTLink header, byte order and all, with whatever fields a hostile peer likes. */
-    inline std::vector<unsigned char> RawHeader(const std::string &type, std::uint64_t bodySize,
+    inline std::vector<unsigned char> RawHeader(const std::string &type,
+                                                std::uint64_t bodySize,
                                                 std::uint16_t version = IGTL_HEADER_VERSION,
                                                 const std::vector<unsigned char> &body = {},
                                                 const std::string &deviceName = "Hostile")
@@ -188,7 +189,8 @@ namespace vexa
      * and message classes: the header, then its body into `message` when given
      * (else the body is discarded). Null on failure.
      */
-    inline igtl::MessageBase::Pointer ReceiveRaw(IGTLClientSocket *socket, igtl::MessageBase::Pointer message = nullptr,
+    inline igtl::MessageBase::Pointer ReceiveRaw(IGTLClientSocket *socket,
+                                                 igtl::MessageBase::Pointer message = nullptr,
                                                  int timeoutMilliseconds = 10000)
     {
       igtl::MessageHeader::Pointer header = igtl::MessageHeader::New();

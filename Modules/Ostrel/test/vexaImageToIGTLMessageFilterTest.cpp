@@ -263,8 +263,10 @@ TEST(ImageToIGTLMessageFilter, RunsAgainOnlyWhenTheImageChangedAndMakesNewMessag
   filter->Update();
   igtl::MessageBase::Pointer second = filter->GetOutput()->GetMessage();
   ASSERT_NE(first.GetPointer(), second.GetPointer());
-  EXPECT_EQ(200, static_cast<unsigned char *>(dynamic_cast<igtl::ImageMessage *>(second.GetPointer())->GetScalarPointer())[0]);
-  EXPECT_EQ(0, static_cast<unsigned char *>(dynamic_cast<igtl::ImageMessage *>(first.GetPointer())->GetScalarPointer())[0]);
+  EXPECT_EQ(
+    200, static_cast<unsigned char *>(dynamic_cast<igtl::ImageMessage *>(second.GetPointer())->GetScalarPointer())[0]);
+  EXPECT_EQ(
+    0, static_cast<unsigned char *>(dynamic_cast<igtl::ImageMessage *>(first.GetPointer())->GetScalarPointer())[0]);
   // Packed once, here: a device sends it as it is.
   EXPECT_TRUE(filter->GetOutput()->IsPacked());
 }

@@ -28,10 +28,7 @@ void QvexaUSAbstractCustomWidget::SetDevice(vexa::USDevice::Pointer device)
     this->OnDeviceSet();
 }
 
-vexa::USDevice::Pointer QvexaUSAbstractCustomWidget::GetDevice() const
-{
-  return m_Device;
-}
+vexa::USDevice::Pointer QvexaUSAbstractCustomWidget::GetDevice() const { return m_Device; }
 
 us::ServiceProperties QvexaUSAbstractCustomWidget::GetServiceProperties() const
 {

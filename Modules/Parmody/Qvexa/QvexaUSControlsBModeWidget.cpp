@@ -74,9 +74,8 @@ QvexaUSControlsBModeWidget::QvexaUSControlsBModeWidget(
               bmode->GetScanningPowerTickInterval(), bmode->GetScanningPower());
   SetUpSlider(m_Controls->scanningGainSlider, bmode->GetScanningGainMin(), bmode->GetScanningGainMax(),
               bmode->GetScanningGainTickInterval(), bmode->GetScanningGain());
-  SetUpSlider(m_Controls->scanningRejectionSlider, bmode->GetScanningRejectionMin(),
-              bmode->GetScanningRejectionMax(), bmode->GetScanningRejectionTickInterval(),
-              bmode->GetScanningRejection());
+  SetUpSlider(m_Controls->scanningRejectionSlider, bmode->GetScanningRejectionMin(), bmode->GetScanningRejectionMax(),
+              bmode->GetScanningRejectionTickInterval(), bmode->GetScanningRejection());
   SetUpSlider(m_Controls->scanningDynamicRangeSlider, bmode->GetScanningDynamicRangeMin(),
               bmode->GetScanningDynamicRangeMax(), bmode->GetScanningDynamicRangeTickInterval(),
               bmode->GetScanningDynamicRange());
@@ -100,10 +99,7 @@ QvexaUSControlsBModeWidget::QvexaUSControlsBModeWidget(
           SLOT(OnDynamicRangeControlValueChanged(int)));
 }
 
-QvexaUSControlsBModeWidget::~QvexaUSControlsBModeWidget()
-{
-  delete m_Controls;
-}
+QvexaUSControlsBModeWidget::~QvexaUSControlsBModeWidget() { delete m_Controls; }
 
 namespace
 {

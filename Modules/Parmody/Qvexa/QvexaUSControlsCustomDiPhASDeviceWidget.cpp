@@ -21,8 +21,7 @@ QvexaUSControlsCustomDiPhASDeviceWidget::QvexaUSControlsCustomDiPhASDeviceWidget
 }
 
 QvexaUSControlsCustomDiPhASDeviceWidget::QvexaUSControlsCustomDiPhASDeviceWidget(QWidget *parent)
-  : QvexaUSAbstractCustomWidget(parent),
-    m_Controls(new Ui::QvexaUSControlsCustomDiPhASDeviceWidget),
+  : QvexaUSAbstractCustomWidget(parent), m_Controls(new Ui::QvexaUSControlsCustomDiPhASDeviceWidget),
     m_StateBridge(this)
 {
 }
@@ -98,8 +97,8 @@ void QvexaUSControlsCustomDiPhASDeviceWidget::OnDeviceSet()
 
     if (m_ControlInterface.IsNull())
     {
-      VEXA_WARN("QvexaUSAbstractCustomWidget")("QvexaUSControlsCustomDiPhASDeviceWidget")
-        << "Did not get a custom device control interface.";
+      const char *const text = "Did not get a custom device control interface.";
+      VEXA_WARN("QvexaUSAbstractCustomWidget")("QvexaUSControlsCustomDiPhASDeviceWidget") << text;
       return;
     }
     if (!m_FormBuilt)
@@ -108,9 +107,8 @@ void QvexaUSControlsCustomDiPhASDeviceWidget::OnDeviceSet()
     // The device may report from its own threads; the text is set on this
     // panel's thread, and not at all once the panel is gone.
     const vexa::QtEventBridge bridge = m_StateBridge;
-    m_ControlInterface->SetStateCallback([bridge, this](QString state) {
-      bridge.Post([this, state] { m_Controls->CurrentState->setText(state); });
-    });
+    m_ControlInterface->SetStateCallback(
+      [bridge, this](QString state) { bridge.Post([this, state] { m_Controls->CurrentState->setText(state); }); });
     SendAll();
   });
 }
@@ -186,9 +184,8 @@ void QvexaUSControlsCustomDiPhASDeviceWidget::OnUseBModeFilterChanged()
 
 void QvexaUSControlsCustomDiPhASDeviceWidget::OnVerticalSpacingChanged()
 {
-  Send("set the vertical spacing", [this] {
-    m_ControlInterface->SetVerticalSpacing(static_cast<float>(m_Controls->VerticalSpacing->value()));
-  });
+  Send("set the vertical spacing",
+       [this] { m_ControlInterface->SetVerticalSpacing(static_cast<float>(m_Controls->VerticalSpacing->value())); });
 }
 
 void QvexaUSControlsCustomDiPhASDeviceWidget::OnRecordChanged()
@@ -211,12 +208,27 @@ void QvexaUSControlsCustomDiPhASDeviceWidget::OnRecordChanged()
       c->CompensateScattering->setEnabled(true);
       c->ScatteringCoefficient->setEnabled(c->CompensateScattering->isChecked());
     }
-    for (QWidget *parameter : std::initializer_list<QWidget *>{
-           c->VerticalSpacing, c->SaveBeamformed, c->SaveRaw, c->TransmitPhaseLength, c->ExcitationFrequency,
-           c->TransmitEvents, c->Voltage, c->Mode, c->ScanDepth, c->AveragingCount,
-           c->TimeGainCompensationMinSlider, c->TimeGainCompensationMaxSlider, c->DataType, c->PitchOfTransducer,
-           c->ReconstructedSamplesPerLine, c->ReconstructedLines, c->SpeedOfSound, c->BandpassEnabled, c->LowCut,
-           c->HighCut, c->CompensateEnergy})
+    for (QWidget *parameter : std::initializer_list<QWidget *>{c->VerticalSpacing,
+                                                               c->SaveBeamformed,
+                                                               c->SaveRaw,
+                                                               c->TransmitPhaseLength,
+                                                               c->ExcitationFrequency,
+                                                               c->TransmitEvents,
+                                                               c->Voltage,
+                                                               c->Mode,
+                                                               c->ScanDepth,
+                                                               c->AveragingCount,
+                                                               c->TimeGainCompensationMinSlider,
+                                                               c->TimeGainCompensationMaxSlider,
+                                                               c->DataType,
+                                                               c->PitchOfTransducer,
+                                                               c->ReconstructedSamplesPerLine,
+                                                               c->ReconstructedLines,
+                                                               c->SpeedOfSound,
+                                                               c->BandpassEnabled,
+                                                               c->LowCut,
+                                                               c->HighCut,
+                                                               c->CompensateEnergy})
       parameter->setEnabled(!recording);
     m_ControlInterface->SetRecord(recording);
   });
@@ -373,9 +385,8 @@ void QvexaUSControlsCustomDiPhASDeviceWidget::OnReconstructedLinesChanged()
 
 void QvexaUSControlsCustomDiPhASDeviceWidget::OnSpeedOfSoundChanged()
 {
-  Send("set the speed of sound", [this] {
-    m_ControlInterface->SetSpeedOfSound(static_cast<unsigned int>(m_Controls->SpeedOfSound->value()));
-  });
+  Send("set the speed of sound",
+       [this] { m_ControlInterface->SetSpeedOfSound(static_cast<unsigned int>(m_Controls->SpeedOfSound->value())); });
 }
 
 void QvexaUSControlsCustomDiPhASDeviceWidget::OnBandpassEnabledChanged()

@@ -30,10 +30,7 @@ QvexaUSControlsCustomVideoDeviceWidget::QvexaUSControlsCustomVideoDeviceWidget(Q
 {
 }
 
-QvexaUSControlsCustomVideoDeviceWidget::~QvexaUSControlsCustomVideoDeviceWidget()
-{
-  delete m_Controls;
-}
+QvexaUSControlsCustomVideoDeviceWidget::~QvexaUSControlsCustomVideoDeviceWidget() { delete m_Controls; }
 
 std::string QvexaUSControlsCustomVideoDeviceWidget::GetDeviceClass() const
 {
@@ -86,8 +83,8 @@ void QvexaUSControlsCustomVideoDeviceWidget::OnDeviceSet()
 
     if (m_ControlInterface.IsNull())
     {
-      VEXA_WARN("QvexaUSAbstractCustomWidget")("QvexaUSControlsCustomVideoDeviceWidget")
-        << "Did not get a custom video device control interface.";
+      const char *const text = "Did not get a custom video device control interface.";
+      VEXA_WARN("QvexaUSAbstractCustomWidget")("QvexaUSControlsCustomVideoDeviceWidget") << text;
       ShowCrop(Cropping());
       return;
     }

@@ -9,7 +9,4 @@ QvexaUSControlsDopplerWidget::QvexaUSControlsDopplerWidget(
   m_Controls->setupUi(this);
 }
 
-QvexaUSControlsDopplerWidget::~QvexaUSControlsDopplerWidget()
-{
-  delete m_Controls;
-}
+QvexaUSControlsDopplerWidget::~QvexaUSControlsDopplerWidget() { delete m_Controls; }

@@ -40,10 +40,7 @@ QvexaUSControlsProbesWidget::QvexaUSControlsProbesWidget(
   connect(m_Controls->probesComboBox, SIGNAL(currentIndexChanged(int)), this, SLOT(OnProbeControlActivated(int)));
 }
 
-QvexaUSControlsProbesWidget::~QvexaUSControlsProbesWidget()
-{
-  delete m_Controls;
-}
+QvexaUSControlsProbesWidget::~QvexaUSControlsProbesWidget() { delete m_Controls; }
 
 void QvexaUSControlsProbesWidget::OnProbeControlActivated(int index)
 {

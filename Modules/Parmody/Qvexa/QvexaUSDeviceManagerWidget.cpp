@@ -234,15 +234,13 @@ void QvexaUSDeviceManagerWidget::OnClickedRemoveDevice()
   });
 }
 
-void QvexaUSDeviceManagerWidget::OnClickedNewDevice()
-{
-  emit NewDeviceButtonClicked();
-}
+void QvexaUSDeviceManagerWidget::OnClickedNewDevice() { emit NewDeviceButtonClicked(); }
 
 void QvexaUSDeviceManagerWidget::OnClickedEditDevice()
 {
   vexa::USDevice::Pointer selected;
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "find the device to edit", [&] { selected = SelectedDevice(m_Controls->m_ConnectedDevices).Get(); });
+  vexa::parmody::RunAtSlotEdge(this, kTitle, "find the device to edit",
+                               [&] { selected = SelectedDevice(m_Controls->m_ConnectedDevices).Get(); });
   emit EditDeviceButtonClicked(selected);
 }
 

@@ -50,10 +50,7 @@ QvexaUSNewVideoDeviceWidget::QvexaUSNewVideoDeviceWidget(QWidget *parent, Qt::Wi
   QvexaUSNewVideoDeviceWidget::CreateQtPartControl(this);
 }
 
-QvexaUSNewVideoDeviceWidget::~QvexaUSNewVideoDeviceWidget()
-{
-  delete m_Controls;
-}
+QvexaUSNewVideoDeviceWidget::~QvexaUSNewVideoDeviceWidget() { delete m_Controls; }
 
 void QvexaUSNewVideoDeviceWidget::CreateQtPartControl(QWidget *parent)
 {
@@ -95,8 +92,7 @@ void QvexaUSNewVideoDeviceWidget::CreateConnections()
           SLOT(OnCroppingRightSpinBoxChanged(int)));
   connect(m_Controls->m_CroppingBottomSpinBox, SIGNAL(valueChanged(int)), this,
           SLOT(OnCroppingBottomSpinBoxChanged(int)));
-  connect(m_Controls->m_CroppingLeftSpinBox, SIGNAL(valueChanged(int)), this,
-          SLOT(OnCroppingLeftSpinBoxChanged(int)));
+  connect(m_Controls->m_CroppingLeftSpinBox, SIGNAL(valueChanged(int)), this, SLOT(OnCroppingLeftSpinBoxChanged(int)));
 }
 
 // ---- creating and editing ----
@@ -128,7 +124,8 @@ void QvexaUSNewVideoDeviceWidget::EditDevice(vexa::USDevice::Pointer device)
     auto *video = dynamic_cast<vexa::USVideoDevice *>(device.GetPointer());
     if (deviceClass != kVideoDeviceClass || !video)
     {
-      const std::string text = "NewVideoDeviceWidget recieved an incompatible device type to edit. Type was: " + deviceClass;
+      const std::string text =
+        "NewVideoDeviceWidget recieved an incompatible device type to edit. Type was: " + deviceClass;
       VEXA_ERROR << text;
       Tell(FromUtf8(text), QMessageBox::Critical);
       return;
@@ -450,10 +447,7 @@ vexa::USProbe::Pointer QvexaUSNewVideoDeviceWidget::CurrentProbe()
   return CheckIfProbeExistsAlready(Utf8(m_Controls->m_Probes->currentText()));
 }
 
-int QvexaUSNewVideoDeviceWidget::CurrentDepth() const
-{
-  return m_Controls->m_Depths->currentText().toInt(nullptr, 10);
-}
+int QvexaUSNewVideoDeviceWidget::CurrentDepth() const { return m_Controls->m_Depths->currentText().toInt(nullptr, 10); }
 
 void QvexaUSNewVideoDeviceWidget::OnAddNewProbeClicked()
 {
@@ -692,10 +686,18 @@ namespace
     const std::uint32_t v = value < 0 ? 0u : static_cast<std::uint32_t>(value);
     switch (edge)
     {
-      case Edge::Top: c.top = v; break;
-      case Edge::Right: c.right = v; break;
-      case Edge::Bottom: c.bottom = v; break;
-      case Edge::Left: c.left = v; break;
+      case Edge::Top:
+        c.top = v;
+        break;
+      case Edge::Right:
+        c.right = v;
+        break;
+      case Edge::Bottom:
+        c.bottom = v;
+        break;
+      case Edge::Left:
+        c.left = v;
+        break;
     }
     probe->SetProbeCropping(c.top, c.bottom, c.left, c.right);
   }

@@ -44,8 +44,8 @@ namespace
   struct StepCase
   {
     const char *name;
-    int entries;     // added before the recording starts
-    int start;       // current entry then
+    int entries;      // added before the recording starts
+    int start;        // current entry then
     Calls operations; // "next", "prev", "add"
     Calls reported;   // what the combo reports, in order
   };
@@ -69,7 +69,10 @@ namespace
 TEST_F(BModePanel, StepThroughReportsArrivingAndLeavingTheEnds)
 {
   const std::vector<StepCase> cases = {
-    {"three entries stepped over the end and back", 3, 0, {"next", "next", "next", "prev"},
+    {"three entries stepped over the end and back",
+     3,
+     0,
+     {"next", "next", "next", "prev"},
      {"Begin false", "End true", "End false"}},
     {"back to the first entry", 3, 0, {"next", "prev", "prev"}, {"Begin false", "Begin true"}},
     {"second entry added while on the first", 1, 0, {"add"}, {"End false"}},
@@ -159,10 +162,10 @@ TEST_F(BModePanel, ShowsTheDeviceValuesAndSendsEveryChange)
     Find<QSlider>(panel, "scanningRejectionSlider")->setValue(12);
     power->setValue(99);
 
-    EXPECT_EQ(Calls({"SetScanningDepth 60", "SetScanningDepth 40", "SetScanningFrequency 10",
-                     "SetScanningFrequency 7.25", "SetScanningGain 57", "SetScanningDynamicRange 57",
-                     "SetScanningRejection 12", "SetScanningPower 99"}),
-              controls->Record.Calls());
+    EXPECT_EQ(
+      Calls({"SetScanningDepth 60", "SetScanningDepth 40", "SetScanningFrequency 10", "SetScanningFrequency 7.25",
+             "SetScanningGain 57", "SetScanningDynamicRange 57", "SetScanningRejection 12", "SetScanningPower 99"}),
+      controls->Record.Calls());
     EXPECT_EQ("57%", Text(panel, "scanningGainLabel_value"));
     EXPECT_EQ("57dB", Text(panel, "scanningDynamicRangeLabel_value"));
     EXPECT_EQ("12", Text(panel, "scanningRejectionLabel_value"));

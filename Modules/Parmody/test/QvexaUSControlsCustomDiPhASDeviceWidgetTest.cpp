@@ -58,15 +58,15 @@ TEST_F(DiPhASPanel, SettingTheDeviceSendsTheWholeFormInOneBatchThenTheMode)
   QvexaUSAbstractCustomWidget *panel = prototype.CloneForQt(&host);
   EXPECT_TRUE(record.Calls().empty());
   panel->SetDevice(device.GetPointer());
-  const Calls expected = {
-    "SetTransmitPhaseLength 4", "SetExcitationFrequency 7.5", "SetTransmitEvents 1", "SetVoltage 70",
-    "SetScanDepth 50", "SetAveragingCount 1", "SetTGCMin 10", "SetTGCMax 20", "SetDataType 0", "SetPitch 0.3",
-    "SetReconstructedSamples 2048", "SetReconstructedLines 128", "SetSpeedOfSound 1480", "SetBandpassEnabled true",
-    "SetLowCut 0", "SetHighCut 5", "SetUseBModeFilter true", "SetVerticalSpacing 0.3",
-    "SetScatteringCoefficient 15", "SetCompensateScattering false", "SetSavingSettings raw false, beamformed false",
-    "SetCompensateEnergy false", "Apply",
-    // the mode, in a batch of its own, then the transmit events once more
-    "SetInterleaved false", "Apply", "SetTransmitEvents 1", "Apply"};
+  const Calls expected = {"SetTransmitPhaseLength 4", "SetExcitationFrequency 7.5", "SetTransmitEvents 1",
+                          "SetVoltage 70", "SetScanDepth 50", "SetAveragingCount 1", "SetTGCMin 10", "SetTGCMax 20",
+                          "SetDataType 0", "SetPitch 0.3", "SetReconstructedSamples 2048", "SetReconstructedLines 128",
+                          "SetSpeedOfSound 1480", "SetBandpassEnabled true", "SetLowCut 0", "SetHighCut 5",
+                          "SetUseBModeFilter true", "SetVerticalSpacing 0.3", "SetScatteringCoefficient 15",
+                          "SetCompensateScattering false", "SetSavingSettings raw false, beamformed false",
+                          "SetCompensateEnergy false", "Apply",
+                          // the mode, in a batch of its own, then the transmit events once more
+                          "SetInterleaved false", "Apply", "SetTransmitEvents 1", "Apply"};
   EXPECT_EQ(expected, record.Calls());
   EXPECT_FALSE(device->GetDiPhASControls()->GetBatchUpdate());
   EXPECT_EQ("TGC min = 10", Find<QLabel>(panel, "TimeGainCompensationMinLabel")->text());
@@ -145,12 +145,30 @@ TEST_F(DiPhASPanel, RecordingLocksTheParameters)
 {
   QWidget *panel = Panel();
   auto *button = Find<QPushButton>(panel, "StartStopRecord");
-  const char *parameters[] = {"VerticalSpacing", "SaveBeamformed", "SaveRaw", "TransmitPhaseLength",
-                              "ExcitationFrequency", "TransmitEvents", "Voltage", "Mode", "ScanDepth",
-                              "AveragingCount", "TimeGainCompensationMinSlider", "TimeGainCompensationMaxSlider",
-                              "DataType", "PitchOfTransducer", "ReconstructedSamplesPerLine", "ReconstructedLines",
-                              "SpeedOfSound", "BandpassEnabled", "LowCut", "HighCut", "CompensateEnergy",
-                              "UseBModeFilter", "CompensateScattering", "ScatteringCoefficient"};
+  const char *parameters[] = {"VerticalSpacing",
+                              "SaveBeamformed",
+                              "SaveRaw",
+                              "TransmitPhaseLength",
+                              "ExcitationFrequency",
+                              "TransmitEvents",
+                              "Voltage",
+                              "Mode",
+                              "ScanDepth",
+                              "AveragingCount",
+                              "TimeGainCompensationMinSlider",
+                              "TimeGainCompensationMaxSlider",
+                              "DataType",
+                              "PitchOfTransducer",
+                              "ReconstructedSamplesPerLine",
+                              "ReconstructedLines",
+                              "SpeedOfSound",
+                              "BandpassEnabled",
+                              "LowCut",
+                              "HighCut",
+                              "CompensateEnergy",
+                              "UseBModeFilter",
+                              "CompensateScattering",
+                              "ScatteringCoefficient"};
   button->click();
   EXPECT_EQ("Stop Recording", button->text());
   for (const char *name : parameters)

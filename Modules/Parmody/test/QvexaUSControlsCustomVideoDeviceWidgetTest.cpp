@@ -260,15 +260,15 @@ TEST_F(VideoPanel, CropsAreAppliedWholeAndOnce)
   controls->AddProbe("P2", {80}, wide);
   auto device = DeviceWith(controls);
   QWidget *panel = Panel(device.GetPointer());
-  EXPECT_EQ(Calls({"SetDefaultProbeAsCurrentProbe", "SetNewDepth 40", "SetCropArea 0 0 0 0",
-                   "UpdateProbeCropping 0 0 0 0"}),
-            controls->Record.Calls());
+  EXPECT_EQ(
+    Calls({"SetDefaultProbeAsCurrentProbe", "SetNewDepth 40", "SetCropArea 0 0 0 0", "UpdateProbeCropping 0 0 0 0"}),
+    controls->Record.Calls());
   controls->Record.Clear();
 
   Find<QComboBox>(panel, "m_ProbeIdentifier")->setCurrentIndex(1);
-  EXPECT_EQ(Calls({"SetNewProbeIdentifier P2", "SetNewDepth 80", "SetCropArea 1200 0 10 0",
-                   "UpdateProbeCropping 1200 0 10 0"}),
-            controls->Record.Calls());
+  EXPECT_EQ(
+    Calls({"SetNewProbeIdentifier P2", "SetNewDepth 80", "SetCropArea 1200 0 10 0", "UpdateProbeCropping 1200 0 10 0"}),
+    controls->Record.Calls());
   EXPECT_EQ("999 0 10 0", Shown(panel));
   controls->Record.Clear();
 
@@ -339,8 +339,8 @@ TEST_F(VideoPanel, WithoutVideoControlsTheCropIsOff)
 {
   auto other = vexa::test::USTestDevice::New(); // no custom controls at all
   auto diphas = vexa::test::USTestDiPhASDevice::New();
-  for (vexa::USDevice *device : {static_cast<vexa::USDevice *>(other.GetPointer()),
-                                 static_cast<vexa::USDevice *>(diphas.GetPointer())})
+  for (vexa::USDevice *device :
+       {static_cast<vexa::USDevice *>(other.GetPointer()), static_cast<vexa::USDevice *>(diphas.GetPointer())})
   {
     vorlen::CapturingSink log;
     QWidget *panel = Panel(device);

@@ -476,7 +476,8 @@ TEST_F(DeviceWays, AVideoDeviceOnAClipFromCreationToRemoval)
   QTest::keyClicks(model, "Renamed");
   FormClick("m_BtnDone");
   EXPECT_EQ("Renamed", device->GetName());
-  EXPECT_TRUE(QtApplication::ProcessEventsUntil([&] { return List()->item(0)->text() == "Unknown Manufacturer Renamed"; }));
+  EXPECT_TRUE(
+    QtApplication::ProcessEventsUntil([&] { return List()->item(0)->text() == "Unknown Manufacturer Renamed"; }));
 
   Click("m_BtnRemove");
   ASSERT_TRUE(WaitForEntries(0));
@@ -531,7 +532,8 @@ TEST_F(DeviceWays, AnOpenIGTLinkClientWhereNobodyListensFailsInTime)
     int port;
   };
   // 192.0.2.1 is reserved for documentation: never routed, so the connection cannot succeed
-  for (const Case &c : {Case{"a closed port", "127.0.0.1", closed.Port()}, Case{"an unreachable address", "192.0.2.1", 18944}})
+  for (const Case &c :
+       {Case{"a closed port", "127.0.0.1", closed.Port()}, Case{"an unreachable address", "192.0.2.1", 18944}})
   {
     SCOPED_TRACE(c.name);
     CreateClient(c.host, c.port);

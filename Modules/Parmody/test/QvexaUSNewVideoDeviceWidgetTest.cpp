@@ -46,7 +46,8 @@ using vexa::test::DialogDriver;
 namespace
 {
   const QString kDuplicateProbe = "Probe name already exists. Please choose another name for the probe.";
-  const QString kWriteError = "Error when writing the configuration to the selected file. Could not write device information.";
+  const QString kWriteError =
+    "Error when writing the configuration to the selected file. Could not write device information.";
   const QString kParseError = "Error when parsing the selected file. Could not load stored device information.";
   const std::string kUnknownVersion = "Unknown fileversion. Only fileversion 1.0 is known to the system.";
   const std::string kUnknownType = "Unknown device type detected. The device type must be of type |video|";
@@ -147,10 +148,10 @@ namespace
     std::string Enabled()
     {
       const bool spacing = Get<QWidget>("m_XSpacingSpinBox")->isEnabled();
-      for (const char *name : {"m_YSpacingSpinBox", "m_XSpacingLabel", "m_YSpacingLabel", "m_CroppingTopSpinBox",
-                               "m_CroppingRightSpinBox", "m_CroppingBottomSpinBox", "m_CroppingLeftSpinBox",
-                               "m_CroppingTopLabel", "m_CroppingBottomLabel", "m_CroppingLeftLabel",
-                               "m_CroppingRightLabel"})
+      for (const char *name :
+           {"m_YSpacingSpinBox", "m_XSpacingLabel", "m_YSpacingLabel", "m_CroppingTopSpinBox", "m_CroppingRightSpinBox",
+            "m_CroppingBottomSpinBox", "m_CroppingLeftSpinBox", "m_CroppingTopLabel", "m_CroppingBottomLabel",
+            "m_CroppingLeftLabel", "m_CroppingRightLabel"})
         EXPECT_EQ(spacing, Get<QWidget>(name)->isEnabled()) << name << " goes with the spacing widgets";
       const bool probes = Get<QWidget>("m_Probes")->isEnabled();
       for (const char *name : {"m_BtnRemoveProbe", "m_AddDepths", "m_BtnAddDepths"})
@@ -234,8 +235,8 @@ TEST_F(NewDeviceForm, IsBuiltAsDesignedAndFollowsTheSourceChoice)
   // tab order of the form: the next widget that takes focus by Tab
   QvexaUSNewVideoDeviceWidget unshown;
   EXPECT_EQ(QSize(332, 972), unshown.size()) << "as designed; shown, the layout may widen it";
-  const std::vector<const char *> chain = {"m_Manufacturer",    "m_Model",         "m_Comment",
-                                           "m_RadioDeviceSource", "m_DeviceSelector", "m_RadioFileSource",
+  const std::vector<const char *> chain = {"m_Manufacturer",           "m_Model",          "m_Comment",
+                                           "m_RadioDeviceSource",      "m_DeviceSelector", "m_RadioFileSource",
                                            "m_CheckResolutionOverride"};
   for (std::size_t i = 0; i + 1 < chain.size(); ++i)
   {
@@ -290,25 +291,33 @@ TEST_F(NewDeviceForm, ProbeEditorRules)
        f.AddProbe("Linear");
        f.AddProbe("  Linear ");
      },
-     "Linear[|0,0,0,0]", "1 0 0", {kDuplicateProbe}},
+     "Linear[|0,0,0,0]",
+     "1 0 0",
+     {kDuplicateProbe}},
     {"names differing in case are different probes",
      [](Form &f) {
        f.AddProbe("Linear");
        f.AddProbe("linear");
      },
-     "Linear[|0,0,0,0] linear[|0,0,0,0]", "1 0 0", {}},
+     "Linear[|0,0,0,0] linear[|0,0,0,0]",
+     "1 0 0",
+     {}},
     {"depth parts that are no whole numbers of 0 or more are ignored with a warning",
      [](Form &f) {
        f.AddProbe("Linear");
        f.AddDepths("10,5,,x,-3, 7 ,2.5");
      },
-     "Linear[5:1/1,7:1/1,10:1/1|0,0,0,0]", "1 1 1", {ignored + "\"\", \"x\", \"-3\", \"2.5\""}},
+     "Linear[5:1/1,7:1/1,10:1/1|0,0,0,0]",
+     "1 1 1",
+     {ignored + "\"\", \"x\", \"-3\", \"2.5\""}},
     {"only bad depth parts: nothing added",
      [](Form &f) {
        f.AddProbe("Linear");
        f.AddDepths("deep");
      },
-     "Linear[|0,0,0,0]", "1 0 0", {ignored + "\"deep\""}},
+     "Linear[|0,0,0,0]",
+     "1 0 0",
+     {ignored + "\"deep\""}},
     {"spacing belongs to the shown depth, cropping to the probe",
      [](Form &f) {
        f.AddProbe("Linear");
@@ -323,14 +332,18 @@ TEST_F(NewDeviceForm, ProbeEditorRules)
        f.TypeValue("m_CroppingRightSpinBox", "9");
        f.TypeValue("m_CroppingBottomSpinBox", "11");
      },
-     "Linear[5:0.5/0.25,10:1/1|7,11,3,9]", "1 1 1", {}},
+     "Linear[5:0.5/0.25,10:1/1|7,11,3,9]",
+     "1 1 1",
+     {}},
     {"removing the only depth closes spacing and cropping",
      [](Form &f) {
        f.AddProbe("Linear");
        f.AddDepths("5");
        f.Click("m_BtnRemoveDepth");
      },
-     "Linear[|0,0,0,0]", "1 0 0", {}},
+     "Linear[|0,0,0,0]",
+     "1 0 0",
+     {}},
     {"removing one of two depths shows the other",
      [](Form &f) {
        f.AddProbe("Linear");
@@ -338,14 +351,18 @@ TEST_F(NewDeviceForm, ProbeEditorRules)
        f.Click("m_BtnRemoveDepth");
        EXPECT_EQ(QStringList{"10"}, f.Entries("m_Depths"));
      },
-     "Linear[10:1/1|0,0,0,0]", "1 1 1", {}},
+     "Linear[10:1/1|0,0,0,0]",
+     "1 1 1",
+     {}},
     {"removing the only probe closes the whole group",
      [](Form &f) {
        f.AddProbe("Linear");
        f.AddDepths("5");
        f.Click("m_BtnRemoveProbe");
      },
-     "", "0 0 0", {}},
+     "",
+     "0 0 0",
+     {}},
     {"each probe shows its own depths",
      [](Form &f) {
        f.AddProbe("A");
@@ -357,7 +374,9 @@ TEST_F(NewDeviceForm, ProbeEditorRules)
        f.SelectProbe(0);
        EXPECT_EQ(QStringList({"1", "2"}), f.Entries("m_Depths"));
      },
-     "A[1:1/1,2:1/1|0,0,0,0] B[3:1/1|0,0,0,0]", "1 1 1", {}},
+     "A[1:1/1,2:1/1|0,0,0,0] B[3:1/1|0,0,0,0]",
+     "1 1 1",
+     {}},
     {"removing a middle probe keeps entries and probes in step",
      [](Form &f) {
        f.AddProbe("A");
@@ -368,7 +387,9 @@ TEST_F(NewDeviceForm, ProbeEditorRules)
        f.SelectProbe(1);
        f.AddDepths("4");
      },
-     "A[|0,0,0,0] C[4:1/1|0,0,0,0]", "1 1 1", {}},
+     "A[|0,0,0,0] C[4:1/1|0,0,0,0]",
+     "1 1 1",
+     {}},
   };
   for (const Case &c : cases)
   {
@@ -661,8 +682,9 @@ TEST_F(NewDeviceForm, ConfigurationRoundTripKeepsEveryValue)
   EXPECT_NE(std::string::npos, text.find("fileversion=\"1\"")) << text;
   EXPECT_NE(std::string::npos, text.find("deviceType=\"video\"")) << text;
 
-  EXPECT_EQ(QStringList({"file dialog: Save Configuration ...", "file dialog: Open ultrasound device configuration ..."}),
-            Texts(dialogs));
+  EXPECT_EQ(
+    QStringList({"file dialog: Save Configuration ...", "file dialog: Open ultrasound device configuration ..."}),
+    Texts(dialogs));
 }
 
 TEST_F(NewDeviceForm, AFileTheFormCannotTakeLeavesEverythingTyped)

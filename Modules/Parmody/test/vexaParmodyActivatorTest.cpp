@@ -93,8 +93,7 @@ TEST_F(ParmodyModule, StartingRegistersOnePrototypePerDeviceClass)
   vexa::test::QtApplication::ProcessEventsFor(std::chrono::milliseconds(20));
   EXPECT_TRUE(copy->isVisible());
   EXPECT_FALSE(prototype->isVisible());
-  EXPECT_EQ(std::vector<std::string>{"Object wasn't cloned with CloneForQt() before using as QWidget."},
-            log.Texts(2));
+  EXPECT_EQ(std::vector<std::string>{"Object wasn't cloned with CloneForQt() before using as QWidget."}, log.Texts(2));
   EXPECT_FALSE(device->GetDiPhASControls()->Record.Calls().empty());
   context->UngetService(found.front());
 }

@@ -17,10 +17,10 @@ namespace
   {
     static const std::map<QString, QString> icons = [] {
       std::map<QString, QString> all;
-      for (const char *name : {"accept.png", "restart.png", "plus.png", "minus.png", "zoom-in.png", "zoom-out.png",
-                               "go-previous.png", "go-next.png", "document-open.png", "document-save.png",
-                               "preferences.png", "process-stop.png", "record.png", "star.png",
-                               "system-lock-screen.png"})
+      for (const char *name :
+           {"accept.png", "restart.png", "plus.png", "minus.png", "zoom-in.png", "zoom-out.png", "go-previous.png",
+            "go-next.png", "document-open.png", "document-save.png", "preferences.png", "process-stop.png",
+            "record.png", "star.png", "system-lock-screen.png"})
         all[name] = QString();
       all["record-gray.png"] = "record.png";
       for (const char *base : {"ultrasound01-probe", "ultrasound02-scan", "ultrasound03-targeting",

@@ -131,8 +131,7 @@ InputParameters parseInput(int argc, char *argv[])
   else
     vexaThrow() << "No output image path given..";
 
-  input.speedOfSound =
-    parsedArgs.count("speed-of-sound") ? us::any_cast<float>(parsedArgs["speed-of-sound"]) : 1500.0f;
+  input.speedOfSound = parsedArgs.count("speed-of-sound") ? us::any_cast<float>(parsedArgs["speed-of-sound"]) : 1500.0f;
   input.cutoff = parsedArgs.count("cutoff") ? us::any_cast<int>(parsedArgs["cutoff"]) : 0;
   input.angle = parsedArgs.count("angle") ? us::any_cast<float>(parsedArgs["angle"]) : 27.0f;
   input.samples = parsedArgs.count("samples") ? us::any_cast<int>(parsedArgs["samples"]) : 2048;
@@ -169,10 +168,9 @@ vexa::BeamformingSettings::Pointer ParseSettings(const InputParameters &input)
   const unsigned int elements = image->GetDimension(0);
   const unsigned int samples = image->GetDimension(1);
   return vexa::BeamformingSettings::New(static_cast<float>(spacing[0] / 1000), input.speedOfSound,
-                                        static_cast<float>(spacing[1] / 1000000), input.angle, true, samples,
-                                        elements, image->GetDimensions(), 0.04f, false, 16,
-                                        vexa::BeamformingSettings::Spherical, vexa::BeamformingSettings::Box,
-                                        elements, input.algorithm);
+                                        static_cast<float>(spacing[1] / 1000000), input.angle, true, samples, elements,
+                                        image->GetDimensions(), 0.04f, false, 16, vexa::BeamformingSettings::Spherical,
+                                        vexa::BeamformingSettings::Box, elements, input.algorithm);
 }
 
 // Every failure ends the program here with its description on standard error

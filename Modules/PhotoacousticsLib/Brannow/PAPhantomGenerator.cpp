@@ -133,7 +133,8 @@ namespace
     }
 
     VEXA_INFO(input.verbose) << "Generating tissue..";
-    vexa::pa::InSilicoTissueVolume::Pointer volume = vexa::pa::InSilicoTissueGenerator::GenerateInSilicoData(parameters);
+    vexa::pa::InSilicoTissueVolume::Pointer volume =
+      vexa::pa::InSilicoTissueGenerator::GenerateInSilicoData(parameters);
     VEXA_INFO(input.verbose) << "Generating tissue..[Done]";
 
     const std::string savePath = vexa::AsFolder(input.savePath);
@@ -148,9 +149,9 @@ namespace
     const std::string outputStem = outputFolder + "Fluence_Phantom_" + input.identifier;
 
     VEXA_INFO(input.verbose) << "Simulating fluence..";
-    const std::string command = vexa::ShellQuoted(input.simulatorPath) + " -i " + vexa::ShellQuoted(inputFile) + " -o " +
-                                vexa::ShellQuoted(outputStem + ".nrrd") + " -yo " + vexa::ShellQuoted("0") + " -p " +
-                                vexa::ShellQuoted(input.probePath) + " -n " + vexa::ShellQuoted("10000000");
+    const std::string command = vexa::ShellQuoted(input.simulatorPath) + " -i " + vexa::ShellQuoted(inputFile) +
+                                " -o " + vexa::ShellQuoted(outputStem + ".nrrd") + " -yo " + vexa::ShellQuoted("0") +
+                                " -p " + vexa::ShellQuoted(input.probePath) + " -n " + vexa::ShellQuoted("10000000");
     VEXA_INFO << "Executing: " << command;
     const int status = vexa::RunShellCommand(command);
     VEXA_INFO << status;

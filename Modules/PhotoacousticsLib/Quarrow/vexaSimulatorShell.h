@@ -120,8 +120,7 @@ namespace vexa
         break;
       start = end + 1;
     }
-    vexaThrow() << "The simulator \"" << simulator << "\" is not an executable program in PATH (" << path
-                << ").";
+    vexaThrow() << "The simulator \"" << simulator << "\" is not an executable program in PATH (" << path << ").";
   }
 
   /** The folder the user named, ending in a separator, so that names are put inside it. */

@@ -88,9 +88,8 @@ TEST(ctkPluginContext, ServicesOfQtClassesComeAsQObjectsWithTheirProperties)
     QVariant expected;
   };
   for (const Case &c : {Case{"text", QString("Manufacturer")}, Case{"TEXT", QString("Manufacturer")},
-                        Case{"flag", true}, Case{"number", 2.5}, Case{"count", 7},
-                        Case{"names", QStringList{"a", "b"}}, Case{"objectclass", QStringList{"QtService"}},
-                        Case{"missing", QVariant()}})
+                        Case{"flag", true}, Case{"number", 2.5}, Case{"count", 7}, Case{"names", QStringList{"a", "b"}},
+                        Case{"objectclass", QStringList{"QtService"}}, Case{"missing", QVariant()}})
     EXPECT_EQ(c.expected, reference.getProperty(c.key)) << c.key;
 
   const ctkServiceReference plainReference = context.getServiceReference("PlainService");

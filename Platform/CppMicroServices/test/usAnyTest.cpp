@@ -29,8 +29,8 @@ TEST(Any, TextOfTheCommonPropertyTypes)
     {us::Any(false), "false"},
     {us::Any(42), "42"},
     {us::Any(-7L), "-7"},
-    {us::Any(1234567u), "1234567"},   // no digit grouping
-    {us::Any(2.5), "2.5"},            // "C" locale decimal point
+    {us::Any(1234567u), "1234567"}, // no digit grouping
+    {us::Any(2.5), "2.5"},          // "C" locale decimal point
     {us::Any(std::vector<std::string>{"a", "b"}), "[a,b]"},
     {us::Any(std::vector<us::Any>{us::Any(1), us::Any(std::string("x"))}), "[1,x]"},
     {us::Any(std::list<int>{}), "[]"},

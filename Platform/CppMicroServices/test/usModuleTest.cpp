@@ -122,8 +122,10 @@ TEST_F(Modules, StartAllAndStopAllInOppositeOrders)
   const bool aFirst = us::ModuleRegistry::GetModule("usTestModuleA")->GetModuleId() <
                       us::ModuleRegistry::GetModule("usTestModuleB")->GetModuleId();
   const std::vector<std::string> expected =
-    aFirst ? std::vector<std::string>{"Load usTestModuleA", "Load usTestModuleB", "Unload usTestModuleB", "Unload usTestModuleA"}
-           : std::vector<std::string>{"Load usTestModuleB", "Load usTestModuleA", "Unload usTestModuleA", "Unload usTestModuleB"};
+    aFirst ? std::vector<std::string>{"Load usTestModuleA", "Load usTestModuleB", "Unload usTestModuleB",
+                                      "Unload usTestModuleA"}
+           : std::vector<std::string>{"Load usTestModuleB", "Load usTestModuleA", "Unload usTestModuleA",
+                                      "Unload usTestModuleB"};
   EXPECT_EQ(expected, sink.Texts(0));
 }
 
@@ -138,7 +140,7 @@ TEST_F(Modules, FailingActivatorIsLoggedAndReported)
   EXPECT_FALSE(b->IsStarted());
   EXPECT_TRUE(sink.Contains("usTestModuleB refuses to load", 2));
   EXPECT_TRUE(sink.Contains("\"usTestModuleB\"", 2));
-  EXPECT_TRUE(Origins().empty()); // what Load registered before it threw is withdrawn
+  EXPECT_TRUE(Origins().empty());               // what Load registered before it threw is withdrawn
   EXPECT_FALSE(us::ModuleRegistry::StartAll()); // the others start, B still fails
   EXPECT_TRUE(us::ModuleRegistry::GetModule("usTestModuleA")->IsStarted());
   EXPECT_TRUE(Origins("(origin=usTestModuleB)").empty());
@@ -166,7 +168,8 @@ TEST_F(Modules, LoadingAndUnloadingAPlugin)
     void *handle = dlopen(US_TEST_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(nullptr, handle) << dlerror();
     auto moduleName = reinterpret_cast<usTestPluginC_NameFunction>(dlsym(handle, "usTestPluginC_ModuleName"));
-    auto knownAtStaticInit = reinterpret_cast<usTestPluginC_IntFunction>(dlsym(handle, "usTestPluginC_ModuleKnownAtStaticInit"));
+    auto knownAtStaticInit =
+      reinterpret_cast<usTestPluginC_IntFunction>(dlsym(handle, "usTestPluginC_ModuleKnownAtStaticInit"));
     auto loadCount = reinterpret_cast<usTestPluginC_IntFunction>(dlsym(handle, "usTestPluginC_LoadCount"));
     ASSERT_TRUE(moduleName && knownAtStaticInit && loadCount);
     ASSERT_NE(nullptr, dlsym(handle, "_us_module_activator_instance_usTestPluginC"));
@@ -202,6 +205,7 @@ TEST_F(Modules, LoadingAndUnloadingAPlugin)
   using E = us::ServiceEvent;
   const std::pair<E::Type, std::string> registered(E::REGISTERED, "usTestPluginC");
   const std::pair<E::Type, std::string> unregistering(E::UNREGISTERING, "usTestPluginC");
-  EXPECT_EQ((std::vector<std::pair<E::Type, std::string>>{registered, unregistering, registered, unregistering}), events);
+  EXPECT_EQ((std::vector<std::pair<E::Type, std::string>>{registered, unregistering, registered, unregistering}),
+            events);
   us::GetModuleContext()->RemoveServiceListener(token);
 }

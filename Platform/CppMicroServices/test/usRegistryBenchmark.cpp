@@ -23,7 +23,8 @@ namespace
       {
         m_Services.push_back(std::make_unique<usTestServiceImpl>("bench"));
         us::ServiceProperties properties;
-        properties["org.vexa.services.IGTLMessageSource.id"] = "org.vexa.services.IGTLMessageSource.id_" + std::to_string(i);
+        properties["org.vexa.services.IGTLMessageSource.id"] =
+          "org.vexa.services.IGTLMessageSource.id_" + std::to_string(i);
         properties["org.vexa.services.IGTLMessageSource.devicename"] = "Source " + std::to_string(i);
         properties[DeviceTypeKey] = "TYPE" + std::to_string(i);
         m_Registrations.push_back(context->RegisterService<usTestService>(m_Services.back().get(), properties));
@@ -59,8 +60,8 @@ namespace
   {
     ThousandServices services;
     us::ModuleContext *context = us::GetModuleContext();
-    const std::string filter =
-      std::string("(&(objectclass=org.vexa.test.Service)(|(") + DeviceTypeKey + "=TYPE9*)(" + DeviceTypeKey + "=NONE)))";
+    const std::string filter = std::string("(&(objectclass=org.vexa.test.Service)(|(") + DeviceTypeKey + "=TYPE9*)(" +
+                               DeviceTypeKey + "=NONE)))";
     for (auto _ : state)
     {
       auto refs = context->GetServiceReferences("", filter);

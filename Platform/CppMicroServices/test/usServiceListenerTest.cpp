@@ -148,7 +148,8 @@ TEST(ServiceListener, ThrowingListenerIsLoggedAndTheOthersStillRun)
 {
   vorlen::CapturingSink sink;
   int calls = 0;
-  const auto thrower = Context()->AddServiceListener([](const us::ServiceEvent &) { throw std::runtime_error("listener broke"); });
+  const auto thrower =
+    Context()->AddServiceListener([](const us::ServiceEvent &) { throw std::runtime_error("listener broke"); });
   const auto counter = Context()->AddServiceListener([&](const us::ServiceEvent &) { ++calls; });
   usTestServiceImpl service("x");
   us::ServiceRegistration<usTestService> reg;

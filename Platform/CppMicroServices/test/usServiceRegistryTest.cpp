@@ -58,7 +58,7 @@ TEST_F(Registry, RegisterAddsObjectClassAndIncreasingServiceId)
   usTestServiceImpl first("first"), second("second");
   us::ServiceProperties properties;
   properties["org.vexa.test.Service.name"] = std::string("first");
-  properties["ObjectClass"] = std::string("forged");  // the registry's keys win
+  properties["ObjectClass"] = std::string("forged"); // the registry's keys win
   properties["SERVICE.ID"] = 999999L;
   auto reg1 = Keep(Context()->RegisterService<usTestService>(&first, properties));
   auto reg2 = Keep(Context()->RegisterService<usTestService>(&second));
@@ -154,9 +154,9 @@ TEST_F(Registry, BestReferencePrefersRankingThenTheOldest)
   // ordering and hashing of references
   auto refs = Context()->GetServiceReferences<usTestService>();
   ASSERT_EQ(3u, refs.size());
-  EXPECT_LT(refs[0], refs[1]);                      // a: ranking 0 < b: ranking 10
-  EXPECT_LT(refs[2], refs[1]);                      // equal ranking: the older (b) is greater
-  EXPECT_LT(us::ServiceReferenceU(), refs[0]);     // invalid first
+  EXPECT_LT(refs[0], refs[1]);                 // a: ranking 0 < b: ranking 10
+  EXPECT_LT(refs[2], refs[1]);                 // equal ranking: the older (b) is greater
+  EXPECT_LT(us::ServiceReferenceU(), refs[0]); // invalid first
   std::set<us::ServiceReferenceU> ordered(refs.begin(), refs.end());
   std::unordered_set<us::ServiceReferenceU> hashed(refs.begin(), refs.end());
   EXPECT_EQ(3u, ordered.size());

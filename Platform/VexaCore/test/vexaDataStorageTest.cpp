@@ -55,7 +55,10 @@ TEST(DataStorage, AddRemoveAndLookUpKeepTheAddingOrder)
     {"all sources of c", storage->GetSources(c, nullptr, false), {"b", "a"}},
     {"direct derivations of a", storage->GetDerivations(a), {"b"}},
     {"all derivations of a", storage->GetDerivations(a, nullptr, false), {"b", "c"}},
-    {"sources filtered", storage->GetSources(c, [](const vexa::DataNode *n) { return n->GetName() == "a"; }, false), {"a"}},
+    {"sources filtered",
+     storage->GetSources(
+       c, [](const vexa::DataNode *n) { return n->GetName() == "a"; }, false),
+     {"a"}},
     {"no sources", storage->GetSources(a), {}},
   };
   for (const Case &r : relations)

@@ -23,7 +23,8 @@ TEST(Exception, DescriptionIsExactlyTheAppendedValues)
 TEST(Exception, CaughtAsItkAndStdExceptionAndEmptyAppendChangesNothing)
 {
   vexa::Exception e(__FILE__, __LINE__, "", "unknown");
-  e << "abc" << "";
+  e << "abc"
+    << "";
   EXPECT_STREQ("abc", e.GetDescription());
   try
   {

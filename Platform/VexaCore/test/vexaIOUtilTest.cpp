@@ -22,8 +22,8 @@
 
 namespace
 {
-  using vexa::test::TemporaryFolder;
   using ::testing::HasSubstr;
+  using vexa::test::TemporaryFolder;
 
   struct RoundTripCase
   {
@@ -110,7 +110,8 @@ TEST_P(IOUtilRoundTrip, KeepsPixelsAndGeometry)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-  Types, IOUtilRoundTrip,
+  Types,
+  IOUtilRoundTrip,
   ::testing::Values(
     RoundTripCase{"uchar2d", [] { return vexa::CreateScalarPixelType<unsigned char>(); }, {7, 5}},
     RoundTripCase{"char2d", [] { return vexa::CreateScalarPixelType<char>(); }, {7, 5}},
@@ -120,8 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
     RoundTripCase{"uint2d", [] { return vexa::CreateScalarPixelType<unsigned int>(); }, {7, 5}},
     RoundTripCase{"float2d", [] { return vexa::CreateScalarPixelType<float>(); }, {7, 5}},
     RoundTripCase{"double2d", [] { return vexa::CreateScalarPixelType<double>(); }, {7, 5}},
-    RoundTripCase{"rgb2d", [] { return vexa::CreatePixelType<unsigned char, itk::RGBPixel<unsigned char>>(3); },
-                  {7, 5}},
+    RoundTripCase{
+      "rgb2d", [] { return vexa::CreatePixelType<unsigned char, itk::RGBPixel<unsigned char>>(3); }, {7, 5}},
     RoundTripCase{"rgbfloat2d", [] { return vexa::CreatePixelType<float, itk::RGBPixel<float>>(3); }, {7, 5}},
     RoundTripCase{"ushort3d", [] { return vexa::CreateScalarPixelType<unsigned short>(); }, {9, 7, 5}},
     RoundTripCase{"float3d", [] { return vexa::CreateScalarPixelType<float>(); }, {64, 32, 16}},
@@ -266,20 +267,29 @@ namespace
      },
      "the space direction of axis 0"},
     {"RawPartShorterThanTheClaim",
-     [](const std::string &) { return "NRRD0004\ntype: float\ndimension: 3\nsizes: 1024 1024 768\nencoding: raw\n\n" + RawData; },
+     [](const std::string &) {
+       return "NRRD0004\ntype: float\ndimension: 3\nsizes: 1024 1024 768\nencoding: raw\n\n" + RawData;
+     },
      "its header claims 3221225472 bytes of pixel data, the file holds 16 bytes"},
-    {"DetachedDataMissing",
-     [](const std::string &) { return RawHeader + "encoding: raw\ndata file: nowhere.raw\n"; }, "nowhere.raw\" does not exist"},
+    {"DetachedDataMissing", [](const std::string &) { return RawHeader + "encoding: raw\ndata file: nowhere.raw\n"; },
+     "nowhere.raw\" does not exist"},
     {"NoDataAtAll", [](const std::string &) { return RawHeader + "encoding: raw\n"; }, "the pixel data is missing"},
     {"ClaimBeyondTheMaximum",
-     [](const std::string &) { return "NRRD0004\ntype: double\ndimension: 2\nsizes: 100000 100000\nencoding: raw\n\n"; },
-     "claims 80000000000 bytes of pixel data, more than the largest allowed, 4294967296 bytes (vexa::IOUtil::SetMaximumDataSize)"},
+     [](const std::string &) {
+       return "NRRD0004\ntype: double\ndimension: 2\nsizes: 100000 100000\nencoding: raw\n\n";
+     },
+     "claims 80000000000 bytes of pixel data, more than the largest allowed, 4294967296 bytes "
+     "(vexa::IOUtil::SetMaximumDataSize)"},
     {"ClaimBeyond64Bits",
-     [](const std::string &) { return "NRRD0004\ntype: double\ndimension: 3\nsizes: 4294967296 4294967296 4294967296\nencoding: raw\n\n"; },
+     [](const std::string &) {
+       return "NRRD0004\ntype: double\ndimension: 3\nsizes: 4294967296 4294967296 4294967296\nencoding: raw\n\n";
+     },
      "more than 2^64 bytes"},
-    {"NegativeSize", [](const std::string &) { return "NRRD0004\ntype: float\ndimension: 2\nsizes: 2 -2\nencoding: raw\n\n"; },
+    {"NegativeSize",
+     [](const std::string &) { return "NRRD0004\ntype: float\ndimension: 2\nsizes: 2 -2\nencoding: raw\n\n"; },
      "its size \"-2\" is not a count"},
-    {"Bzip2", [](const std::string &) { return RawHeader + "encoding: bzip2\n\n" + RawData; }, "bzip2-compressed pixel data is not supported"},
+    {"Bzip2", [](const std::string &) { return RawHeader + "encoding: bzip2\n\n" + RawData; },
+     "bzip2-compressed pixel data is not supported"},
     {"GzipCrcDamaged",
      [](std::string z) {
        z[z.size() - 8] ^= 0x55;
@@ -292,12 +302,14 @@ namespace
        return z;
      },
      "its compressed data is damaged: the length does not match"},
-    {"GzipCutShort", [](const std::string &z) { return z.substr(0, z.size() - 20); }, "its compressed data is cut short"},
+    {"GzipCutShort", [](const std::string &z) { return z.substr(0, z.size() - 20); },
+     "its compressed data is cut short"},
     {"GzipHoldsLessThanTheClaim", [](const std::string &z) { return Replaced(z, "sizes: 7 5", "sizes: 7 50"); },
      "its compressed data holds 140 bytes, its header claims 1400 bytes"},
     {"GzipHoldsMoreThanTheClaim", [](const std::string &z) { return Replaced(z, "sizes: 7 5", "sizes: 7 2"); },
      "its compressed data holds more than the 56 bytes"},
-    {"GzipFollowedByGarbage", [](const std::string &z) { return z + "garbage"; }, "followed by bytes that are not compressed data"},
+    {"GzipFollowedByGarbage", [](const std::string &z) { return z + "garbage"; },
+     "followed by bytes that are not compressed data"},
     // what must still load
     {"GzipIntact", [](const std::string &z) { return z; }, ""},
     {"NanSpacingOfAComponentAxis",
@@ -308,7 +320,8 @@ namespace
               RawData;
      },
      ""},
-    {"NegativeSpacing", [](const std::string &) { return RawHeader + "spacings: -0.3 0.5\nencoding: raw\n\n" + RawData; }, ""},
+    {"NegativeSpacing",
+     [](const std::string &) { return RawHeader + "spacings: -0.3 0.5\nencoding: raw\n\n" + RawData; }, ""},
   };
 
   class IOUtilHostileFile : public ::testing::TestWithParam<HostileFileCase>
@@ -339,8 +352,12 @@ TEST_P(IOUtilHostileFile, IsRefusedBeforeItsPixelsAreReadOrLoadsWhenSound)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, IOUtilHostileFile, ::testing::ValuesIn(HostileFiles),
-                         [](const ::testing::TestParamInfo<HostileFileCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files,
+                         IOUtilHostileFile,
+                         ::testing::ValuesIn(HostileFiles),
+                         [](const ::testing::TestParamInfo<HostileFileCase> &info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(IOUtil, AFifoOrDeviceIsRefusedWithoutBeingRead)
 {
@@ -389,7 +406,8 @@ TEST(IOUtil, TheMaximumDataSizeIsSetThroughTheInterface)
   }
   catch (const vexa::Exception &e)
   {
-    EXPECT_THAT(e.GetDescription(), HasSubstr("claims 140 bytes of pixel data, more than the largest allowed, 139 bytes"));
+    EXPECT_THAT(e.GetDescription(),
+                HasSubstr("claims 140 bytes of pixel data, more than the largest allowed, 139 bytes"));
   }
   vexa::IOUtil::SetMaximumDataSize(140);
   EXPECT_NO_THROW(vexa::IOUtil::Load(path));
@@ -463,8 +481,12 @@ TEST_P(IOUtilFailedSave, LeavesTheOldFilesAsTheyWereAndNoTemporaries)
     EXPECT_EQ(file.second, vexa::test::ReadFile(folder.File(file.first))) << file.first;
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, IOUtilFailedSave, ::testing::ValuesIn(FailedSaves),
-                         [](const ::testing::TestParamInfo<FailedSaveCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files,
+                         IOUtilFailedSave,
+                         ::testing::ValuesIn(FailedSaves),
+                         [](const ::testing::TestParamInfo<FailedSaveCase> &info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(IOUtil, ANhdrSavedOverAPairReplacesBothAndNamesItsOwnDataFile)
 {

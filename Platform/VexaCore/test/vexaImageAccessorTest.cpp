@@ -120,8 +120,7 @@ TEST(ImageAccessor, ReadersOfOtherThreadsWaitForAWriter)
   vexa::Image::Pointer image = MakeFloatImage(4, 4);
   HoldingThread writer(image, true);
 
-  EXPECT_THROW(vexa::ImageReadAccessor(image, nullptr, vexa::ImageAccessorBase::ExceptionIfLocked),
-               vexa::Exception);
+  EXPECT_THROW(vexa::ImageReadAccessor(image, nullptr, vexa::ImageAccessorBase::ExceptionIfLocked), vexa::Exception);
   // a look at the data pointer only takes no lock
   EXPECT_NO_THROW(vexa::ImageReadAccessor(image, nullptr, vexa::ImageAccessorBase::IgnoreLock));
 
@@ -139,7 +138,9 @@ TEST(ImageAccessor, ReadersOfOtherThreadsWaitForAWriter)
 TEST(ImageAccessor, ReadersShareAndAWriterWaitsForThem)
 {
   vexa::Image::Pointer image = MakeFloatImage(4, 4);
-  { vexa::ImageWriteAccessor allocate(image); }
+  {
+    vexa::ImageWriteAccessor allocate(image);
+  }
   HoldingThread reader(image, false);
   EXPECT_NO_THROW(vexa::ImageReadAccessor(image, nullptr, vexa::ImageAccessorBase::ExceptionIfLocked));
 

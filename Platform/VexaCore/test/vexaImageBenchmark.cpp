@@ -86,7 +86,8 @@ static void BM_NrrdCheck(benchmark::State &state)
 {
   vexa::test::TemporaryFolder folder;
   vexa::Image::Pointer image = MakeVolume(512, 512, 32);
-  const std::string path = state.range(0) ? SaveCompressed(image, folder.File("volume.nrrd")) : folder.File("volume.nrrd");
+  const std::string path =
+    state.range(0) ? SaveCompressed(image, folder.File("volume.nrrd")) : folder.File("volume.nrrd");
   if (!state.range(0))
     vexa::IOUtil::Save(image, path);
   for (auto _ : state)

@@ -51,8 +51,8 @@ TEST(ImageSliceSelector, CopiesOneSliceOfOneTimeStep)
 TEST(ImageSliceSelector, RefusesNumbersOutsideTheImage)
 {
   vexa::Image::Pointer volumes = MakeVolumes();
-  for (const auto &numbers : {std::array<int, 3>{5, 0, 0}, std::array<int, 3>{-1, 0, 0},
-                              std::array<int, 3>{0, 2, 0}, std::array<int, 3>{0, 0, 1}})
+  for (const auto &numbers : {std::array<int, 3>{5, 0, 0}, std::array<int, 3>{-1, 0, 0}, std::array<int, 3>{0, 2, 0},
+                              std::array<int, 3>{0, 0, 1}})
   {
     vexa::ImageSliceSelector::Pointer selector = vexa::ImageSliceSelector::New();
     selector->SetInput(volumes);

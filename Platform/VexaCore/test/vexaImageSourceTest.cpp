@@ -45,8 +45,8 @@ TEST(ImageSource, HasAnImageOutputAndNamesItsChain)
   EXPECT_EQ(source.GetPointer(), source->GetOutput()->GetSource().GetPointer());
 
   OnceSource::Pointer once = OnceSource::New();
-  const std::vector<std::string> expected = {"OnceSource", "ImageSource", "BaseDataSource", "itk::ProcessObject",
-                                             "itk::Object", "itk::LightObject"};
+  const std::vector<std::string> expected = {"OnceSource",         "ImageSource", "BaseDataSource",
+                                             "itk::ProcessObject", "itk::Object", "itk::LightObject"};
   EXPECT_EQ(expected, once->GetClassHierarchy());
 }
 

@@ -56,8 +56,8 @@ TEST(Image, InitializeRefusesBadShapesAndKeepsTheImage)
     const unsigned int *dims;
     unsigned int channels;
   };
-  for (const Case &c : {Case{0, good, 1}, Case{5, good, 1}, Case{2, nullptr, 1}, Case{3, zero, 1},
-                        Case{4, huge, 1}, Case{2, good, 0}})
+  for (const Case &c :
+       {Case{0, good, 1}, Case{5, good, 1}, Case{2, nullptr, 1}, Case{3, zero, 1}, Case{4, huge, 1}, Case{2, good, 0}})
   {
     EXPECT_THROW(image->Initialize(f, c.dimension, c.dims, c.channels), vexa::Exception) << c.dimension;
     EXPECT_EQ(2u, image->GetDimension());

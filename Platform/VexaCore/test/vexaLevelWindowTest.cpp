@@ -94,8 +94,7 @@ TEST(LevelWindow, AutoTakesThe2ndTo98thPercentileOfFiniteValues)
     {"ramp 0..100", MakeImage(Ramp(101), 101, 1), 2, 98, 0, 100},
     {"NaN and infinities ignored", MakeImage(withNonFinite, 105, 1), 2, 98, 0, 100},
     {"8-bit ramp", MakeImage<unsigned char>({0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100}, 11, 1), 0, 100, 0, 100},
-    {"16-bit", MakeImage<unsigned short>(std::vector<unsigned short>(50, 4000), 50, 1), 3999.5, 4000.5, 3999.5,
-     4000.5},
+    {"16-bit", MakeImage<unsigned short>(std::vector<unsigned short>(50, 4000), 50, 1), 3999.5, 4000.5, 3999.5, 4000.5},
     {"flat percentiles fall back to min..max", MakeImage(outliers, 10, 10), -1000, 1000, -1000, 1000},
     {"negative values", MakeImage<short>({-300, -200, -100, 0}, 4, 1), -300, 0, -300, 0},
   };

@@ -60,4 +60,3 @@ namespace
   }
   BENCHMARK(ObserverListInvokeContended)->Threads(4);
 }
-

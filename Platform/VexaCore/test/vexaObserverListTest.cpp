@@ -74,7 +74,8 @@ TEST(ObserverList, CallsTheObserversOfAnEventAndItsSubclassesInOrder)
 
   list.InvokeEvent(itk::ModifiedEvent(), caller.GetPointer());
   list.InvokeEvent(itk::StartEvent(), static_cast<const itk::Object *>(caller.GetPointer()));
-  EXPECT_EQ(calls, (std::vector<std::string>{"modified", "any ModifiedEvent from caller", "any StartEvent from caller"}));
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{"modified", "any ModifiedEvent from caller", "any StartEvent from caller"}));
 }
 
 TEST(ObserverList, RemovalByTagAndAllAtOnce)
@@ -207,8 +208,8 @@ TEST(ObserverList, AnExceptionOfAnObserverReachesTheInvokerAndLeavesTheListUsabl
 {
   vexa::ObserverList list;
   int after = 0;
-  const unsigned long thrower =
-    list.AddObserver(itk::ModifiedEvent(), [](const itk::EventObject &) { throw std::runtime_error("observer failed"); });
+  const unsigned long thrower = list.AddObserver(
+    itk::ModifiedEvent(), [](const itk::EventObject &) { throw std::runtime_error("observer failed"); });
   list.AddObserver(itk::ModifiedEvent(), [&](const itk::EventObject &) { ++after; });
   EXPECT_THROW(list.InvokeEvent(itk::ModifiedEvent()), std::runtime_error);
   EXPECT_EQ(after, 0);

@@ -22,8 +22,8 @@
 namespace
 {
   namespace fs = std::filesystem;
-  using vexa::test::TemporaryFolder;
   using ::testing::HasSubstr;
+  using vexa::test::TemporaryFolder;
 
   std::string ReadText(const std::string &path)
   {
@@ -89,7 +89,11 @@ namespace
        EXPECT_EQ(::geteuid() == 0 ? 4321u : ::geteuid(), info.st_uid);
        EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
      }},
-    {"RegularFileIntactAfterAFailedWrite", [](const TemporaryFolder &f) { WriteText(f.File("out.nrrd"), "old"); return true; },
+    {"RegularFileIntactAfterAFailedWrite",
+     [](const TemporaryFolder &f) {
+       WriteText(f.File("out.nrrd"), "old");
+       return true;
+     },
      true, true,
      [](const TemporaryFolder &f) {
        EXPECT_EQ("old", ReadText(f.File("out.nrrd")));
@@ -201,8 +205,12 @@ TEST_P(SafeFileReplace, WritesWhatIsThereTheRightWay)
   c.check(folder);
 }
 
-INSTANTIATE_TEST_SUITE_P(WhatIsAtThePath, SafeFileReplace, ::testing::ValuesIn(Cases),
-                         [](const ::testing::TestParamInfo<ReplaceCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(WhatIsAtThePath,
+                         SafeFileReplace,
+                         ::testing::ValuesIn(Cases),
+                         [](const ::testing::TestParamInfo<ReplaceCase> &info) {
+                           return std::string(info.param.name);
+                         });
 
 namespace
 {
@@ -343,7 +351,9 @@ TEST_P(SafeFileGroupReplace, MovesTheGroupIntoPlaceOrLeavesItAsItWas)
   c.check(folder);
 }
 
-INSTANTIATE_TEST_SUITE_P(WhatIsThere, SafeFileGroupReplace, ::testing::ValuesIn(GroupCases),
+INSTANTIATE_TEST_SUITE_P(WhatIsThere,
+                         SafeFileGroupReplace,
+                         ::testing::ValuesIn(GroupCases),
                          [](const ::testing::TestParamInfo<GroupCase> &info) { return std::string(info.param.name); });
 
 TEST(SafeFileReplaceFifo, AFifoIsWrittenToAndStaysAFifo)
@@ -372,8 +382,8 @@ TEST(SafeFileReplaceRefusals, NameThePathAndTouchNothing)
   fs::create_symlink("loop-b", folder.File("loop-a"));
   fs::create_symlink("loop-a", folder.File("loop-b"));
   const std::set<std::string> before = Names(folder.Path());
-  for (const std::string &path : {folder.File("a folder.nrrd"), folder.File("loop-a"),
-                                  folder.File("no such folder/out.nrrd"), std::string()})
+  for (const std::string &path :
+       {folder.File("a folder.nrrd"), folder.File("loop-a"), folder.File("no such folder/out.nrrd"), std::string()})
   {
     bool called = false;
     try

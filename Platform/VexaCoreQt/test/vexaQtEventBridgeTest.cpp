@@ -191,9 +191,8 @@ TEST_F(App, AnItkObjectsEventsAreForwardedAndItIsKeptUntilTheConnectionEnds)
   int modified = 0;
   {
     QObject receiver;
-    vexa::QtEventConnection connection =
-      vexa::ForwardEvent(source.GetPointer(), itk::ModifiedEvent(), &receiver,
-                         [&](const itk::EventObject &) { ++modified; });
+    vexa::QtEventConnection connection = vexa::ForwardEvent(source.GetPointer(), itk::ModifiedEvent(), &receiver,
+                                                            [&](const itk::EventObject &) { ++modified; });
     EXPECT_GT(source->GetReferenceCount(), references);
     source->Modified();
     EXPECT_EQ(modified, 0);

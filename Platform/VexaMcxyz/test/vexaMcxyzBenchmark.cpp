@@ -121,8 +121,8 @@ namespace
 
   void BM_Transport(benchmark::State &state)
   {
-    const TransportSettings s = Settings(static_cast<std::uint64_t>(state.range(0)),
-                                         static_cast<unsigned int>(state.range(1)), 1);
+    const TransportSettings s =
+      Settings(static_cast<std::uint64_t>(state.range(0)), static_cast<unsigned int>(state.range(1)), 1);
     std::uint64_t launched = 0, interactions = 0;
     for (auto _ : state)
     {

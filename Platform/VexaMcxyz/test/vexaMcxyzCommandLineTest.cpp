@@ -6,9 +6,8 @@ using namespace vexa::mcxyz;
 
 TEST(SimulatorCommandLine, TheGeneratorsCommandLinesParse)
 {
-  const CommandLineOptions a = ParseCommandLine(
-    {"-i", "/data/in put/BaselineHB_x_0.nrrd", "-o", "/data/out.nrrd", "-yo", "-1.680000", "-p", "probe.xml", "-n",
-     "100000000"});
+  const CommandLineOptions a = ParseCommandLine({"-i", "/data/in put/BaselineHB_x_0.nrrd", "-o", "/data/out.nrrd",
+                                                 "-yo", "-1.680000", "-p", "probe.xml", "-n", "100000000"});
   EXPECT_EQ("/data/in put/BaselineHB_x_0.nrrd", a.inputPath);
   EXPECT_EQ("/data/out.nrrd", a.outputPath);
   EXPECT_DOUBLE_EQ(-1.68, a.lateralOffsetCm);
@@ -18,9 +17,8 @@ TEST(SimulatorCommandLine, TheGeneratorsCommandLinesParse)
   EXPECT_EQ(0u, a.threads);
 
   // the phantom generator passes an empty probe path
-  const CommandLineOptions b =
-    ParseCommandLine({"-i", "in.nrrd", "-o", "out.nrrd", "-yo", "0", "-p", "", "-n", "10000000", "-seed", "0",
-                      "-threads", "3"});
+  const CommandLineOptions b = ParseCommandLine(
+    {"-i", "in.nrrd", "-o", "out.nrrd", "-yo", "0", "-p", "", "-n", "10000000", "-seed", "0", "-threads", "3"});
   EXPECT_EQ("", b.probePath);
   EXPECT_EQ(0.0, b.lateralOffsetCm);
   ASSERT_TRUE(b.seed.has_value());

@@ -70,7 +70,9 @@ namespace
     std::function<void(const TemporaryFolder &, const std::string &out)> check;
   };
 
-  std::string SoundInputAndOldOutput(const TemporaryFolder &f, const std::string &in, const std::string &volume,
+  std::string SoundInputAndOldOutput(const TemporaryFolder &f,
+                                     const std::string &in,
+                                     const std::string &volume,
                                      const std::string &outName)
   {
     vexa::test::WriteBytes(in, volume);
@@ -78,14 +80,18 @@ namespace
     return f.File(outName);
   }
 
-  void OldOutputIntact(const TemporaryFolder &, const std::string &out) { EXPECT_EQ(OldOutput, vexa::test::ReadFile(out)); }
+  void OldOutputIntact(const TemporaryFolder &, const std::string &out)
+  {
+    EXPECT_EQ(OldOutput, vexa::test::ReadFile(out));
+  }
 
   const HostileCase HostileCases[] = {
     {"OutputNamedPng",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
        return SoundInputAndOldOutput(f, in, volume, "out.png");
      },
-     2, "VexaMcxyz: Cannot write \"<out>\": the fluence is written as NRRD with its data attached; name the file *.nrrd",
+     2,
+     "VexaMcxyz: Cannot write \"<out>\": the fluence is written as NRRD with its data attached; name the file *.nrrd",
      OldOutputIntact},
     {"OutputNamedNhdr",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
@@ -99,7 +105,8 @@ namespace
        vexa::test::WriteBytes(in, volume);
        return f.File("OUT.NRRD");
      },
-     0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(0u, vexa::test::ReadFile(out).find("NRRD000")); }},
+     0, "",
+     [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(0u, vexa::test::ReadFile(out).find("NRRD000")); }},
     {"InputWithADamagedCrc",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
        std::string damaged = volume;
@@ -135,15 +142,18 @@ namespace
     {"OutputIsANullDevice",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
        vexa::test::WriteBytes(in, volume);
-       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? f.File("out.nrrd") : std::string();
+       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? f.File("out.nrrd")
+                                                                                      : std::string();
      },
      0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
     {"OutputIsAFullDevice",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
        vexa::test::WriteBytes(in, volume);
-       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? f.File("out.nrrd") : std::string();
+       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? f.File("out.nrrd")
+                                                                                      : std::string();
      },
-     2, "VexaMcxyz: Cannot write \"<out>\": ", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
+     2, "VexaMcxyz: Cannot write \"<out>\": ",
+     [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
   };
 
   class SimulatorHostileFiles : public ::testing::TestWithParam<HostileCase>
@@ -172,8 +182,12 @@ TEST_P(SimulatorHostileFiles, AreRefusedClearlyAndLeaveTheOutputAsItWas)
   c.check(folder, out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, SimulatorHostileFiles, ::testing::ValuesIn(HostileCases),
-                         [](const ::testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files,
+                         SimulatorHostileFiles,
+                         ::testing::ValuesIn(HostileCases),
+                         [](const ::testing::TestParamInfo<HostileCase> &info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(SimulatorHostileFifo, AFifoAtTheOutputIsWrittenToAndStaysAFifo)
 {

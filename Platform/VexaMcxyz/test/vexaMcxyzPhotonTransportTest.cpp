@@ -73,17 +73,15 @@ TEST(PhotonTransport, EnergyIsConservedAndTheTwoEstimatorsAgree)
 TEST(PhotonTransport, ExtremeMediaEndExactly)
 {
   // nothing absorbs: every packet keeps weight 1 until it leaves the volume
-  const TransportResult clear =
-    SimulatePhotonTransport(Homogeneous(10, 10, 10, 0.1, 0.0f, 20.0f, 0.0f), Illumination::Default(),
-                            Settings(2000, 3, 2));
+  const TransportResult clear = SimulatePhotonTransport(Homogeneous(10, 10, 10, 0.1, 0.0f, 20.0f, 0.0f),
+                                                        Illumination::Default(), Settings(2000, 3, 2));
   EXPECT_EQ(0.0, clear.absorbedTotal);
   EXPECT_EQ(clear.launched, clear.escaped);
   EXPECT_EQ(0.0, clear.rouletteGain);
 
   // a pure absorber takes everything at the first interaction
-  const TransportResult black =
-    SimulatePhotonTransport(Homogeneous(10, 10, 10, 0.1, 1000.0f, 0.0f, 0.0f), Illumination::Default(),
-                            Settings(2000, 3, 2));
+  const TransportResult black = SimulatePhotonTransport(Homogeneous(10, 10, 10, 0.1, 1000.0f, 0.0f, 0.0f),
+                                                        Illumination::Default(), Settings(2000, 3, 2));
   EXPECT_EQ(black.launched, black.absorbedTotal);
   EXPECT_EQ(0.0, black.escaped);
 }
@@ -281,12 +279,9 @@ TEST(PhotonTransport, InvalidInputIsRefusedWithAClearText)
   };
   const std::vector<Case> cases = {
     {"zero size", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.dimensions[1] = 0; }, "no voxels"},
-    {"voxel size", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.voxelSizeCm[2] = -1; },
-     "voxel size"},
-    {"arrays", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.scattering.pop_back(); },
-     "do not match"},
-    {"negative mu_a", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.absorption[5] = -1; },
-     "Voxel 5"},
+    {"voxel size", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.voxelSizeCm[2] = -1; }, "voxel size"},
+    {"arrays", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.scattering.pop_back(); }, "do not match"},
+    {"negative mu_a", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.absorption[5] = -1; }, "Voxel 5"},
     {"NaN mu_s", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.scattering[2] = std::nanf(""); },
      "Voxel 2"},
     {"g", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.anisotropy[0] = 1.5f; }, "anisotropy"},
@@ -296,13 +291,16 @@ TEST(PhotonTransport, InvalidInputIsRefusedWithAClearText)
      [](OpticalVolume &v, Illumination &, TransportSettings &) { v.scattering[1] = 1000.5f; }, "limit of 1000/cm"},
     {"huge mu_a", [](OpticalVolume &v, Illumination &, TransportSettings &) { v.absorption[4] = 1e5f; },
      "Voxel 4 has an absorption coefficient of 100000/cm, above the limit of 10000/cm"},
-    {"no sources", [](OpticalVolume &, Illumination &i, TransportSettings &) { i.sources.clear(); },
-     "no light source"},
+    {"no sources", [](OpticalVolume &, Illumination &i, TransportSettings &) { i.sources.clear(); }, "no light source"},
     {"zero direction",
-     [](OpticalVolume &, Illumination &i, TransportSettings &) { i.sources[0].direction = {{0, 0, 0}}; },
+     [](OpticalVolume &, Illumination &i, TransportSettings &) {
+       i.sources[0].direction = {{0, 0, 0}};
+     },
      "no direction"},
     {"negative zero direction",
-     [](OpticalVolume &, Illumination &i, TransportSettings &) { i.sources[0].direction = {{-0.0, 0, 0}}; },
+     [](OpticalVolume &, Illumination &i, TransportSettings &) {
+       i.sources[0].direction = {{-0.0, 0, 0}};
+     },
      "no direction"},
     {"position beyond reach",
      [](OpticalVolume &, Illumination &i, TransportSettings &) {
@@ -361,8 +359,8 @@ TEST(PhotonTransport, AnyFiniteDirectionIsNormalisedWithoutOverflow)
     for (int i = 0; i < 3; ++i)
       EXPECT_NEAR(c.unit[i], u[i], 1e-15) << c.direction[0] << " " << c.direction[1] << " " << c.direction[2];
   }
-  for (const std::array<double, 3> &bad : {std::array<double, 3>{{0, 0, 0}}, std::array<double, 3>{{INFINITY, 0, 1}},
-                                           std::array<double, 3>{{0, NAN, 1}}})
+  for (const std::array<double, 3> &bad :
+       {std::array<double, 3>{{0, 0, 0}}, std::array<double, 3>{{INFINITY, 0, 1}}, std::array<double, 3>{{0, NAN, 1}}})
     EXPECT_THROW(UnitDirection(bad), std::invalid_argument);
 
   // a source given with a huge direction runs exactly like one given with its unit vector

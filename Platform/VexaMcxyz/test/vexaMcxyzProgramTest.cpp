@@ -222,9 +222,12 @@ TEST_F(SimulatorProgramTest, HostileNumbersAreRefusedBeforeTheRun)
   Medium absorber;
   absorber.absorption = 1e5f;
   const Case cases[] = {
-    {"scattering near the float limit", huge, nullptr, "scattering coefficient of 3e+38/cm, above the limit of 1000/cm"},
-    {"scattering of a million per cm", million, nullptr, "scattering coefficient of 1e+06/cm, above the limit of 1000/cm"},
-    {"absorption beyond the limit", absorber, nullptr, "absorption coefficient of 100000/cm, above the limit of 10000/cm"},
+    {"scattering near the float limit", huge, nullptr,
+     "scattering coefficient of 3e+38/cm, above the limit of 1000/cm"},
+    {"scattering of a million per cm", million, nullptr,
+     "scattering coefficient of 1e+06/cm, above the limit of 1000/cm"},
+    {"absorption beyond the limit", absorber, nullptr,
+     "absorption coefficient of 100000/cm, above the limit of 10000/cm"},
     {"direction that overflows a float", Medium(), "<source dirX=\"1e400\"/>", "attribute \"dirX\" is not a number"},
     {"zero direction", Medium(), "<source dirX=\"0\" dirY=\"0\" dirZ=\"0\"/>", "no direction (zero vector)"},
     {"tiny zero direction", Medium(), "<source dirX=\"-0\" dirZ=\"0e-400\"/>", "no direction (zero vector)"},

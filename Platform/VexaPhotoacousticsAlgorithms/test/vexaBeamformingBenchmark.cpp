@@ -72,7 +72,8 @@ namespace
     const auto p = Parameters(a);
     for (auto _ : state)
     {
-      auto out = BeamformingKernel::Reconstruct(Frame(), p, threads, {}, BeamformingKernel::DefaultTrackBudgetBytes, set);
+      auto out =
+        BeamformingKernel::Reconstruct(Frame(), p, threads, {}, BeamformingKernel::DefaultTrackBudgetBytes, set);
       benchmark::DoNotOptimize(out.data.data());
     }
     state.counters["threads"] = threads == 0 ? vexa::HardwareThreads() : threads;
@@ -114,8 +115,8 @@ namespace
   {
     const vexa::Image::Pointer image = vexa::test::MakeImage<float>(Frame(), 0.3, 0.025);
     const auto settings = vexa::BeamformingSettings::New(
-      0.3e-3f, 1540.0f, 25e-9f, 27.0f, true, 2048, 128, image->GetDimensions(), float(2048 * 1540.0 / 40e6), false,
-      16, vexa::BeamformingSettings::Spherical, vexa::BeamformingSettings::Hann, 128, a);
+      0.3e-3f, 1540.0f, 25e-9f, 27.0f, true, 2048, 128, image->GetDimensions(), float(2048 * 1540.0 / 40e6), false, 16,
+      vexa::BeamformingSettings::Spherical, vexa::BeamformingSettings::Hann, 128, a);
     auto service = vexa::PhotoacousticFilterService::New();
     service->ApplyBeamforming(image, settings);
     long faults = 0;
@@ -266,7 +267,9 @@ BENCHMARK(Control)->Threads(1)->Threads(8)->UseRealTime();
 BENCHMARK_CAPTURE(Reference, DAS, Algorithm::DAS)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Reference, DMAS, Algorithm::DMAS)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Reference, sDMAS, Algorithm::sDMAS)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Kernel, DAS_1thread_baseline, Algorithm::DAS, 1, Set::Baseline)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Kernel, DAS_1thread_baseline, Algorithm::DAS, 1, Set::Baseline)
+  ->Unit(benchmark::kMillisecond)
+  ->UseRealTime();
 BENCHMARK_CAPTURE(Kernel, DAS_1thread_avx2, Algorithm::DAS, 1, Set::AVX2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Kernel, DAS_1thread, Algorithm::DAS, 1, Set::Best)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Kernel, DAS_allcores, Algorithm::DAS, 0, Set::Best)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -275,7 +278,9 @@ BENCHMARK_CAPTURE(Kernel, DMAS_allcores, Algorithm::DMAS, 0, Set::Best)->Unit(be
 BENCHMARK_CAPTURE(Kernel, sDMAS_1thread, Algorithm::sDMAS, 1, Set::Best)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Kernel, sDMAS_allcores, Algorithm::sDMAS, 0, Set::Best)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(KernelBatch, DAS_40frames, Algorithm::DAS)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(ServiceBatch, DAS_40frames, vexa::BeamformingSettings::DAS)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(ServiceBatch, DAS_40frames, vexa::BeamformingSettings::DAS)
+  ->Unit(benchmark::kMillisecond)
+  ->UseRealTime();
 BENCHMARK(Envelope)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ScalingRounds)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -204,21 +204,21 @@ TEST(BeamformingKernel, MatchesThePlainReferenceForEverySetting)
             // mode, so the vector loops take both of their ways to the samples)
             for (std::size_t budget : {BeamformingKernel::DefaultTrackBudgetBytes, std::size_t(0)})
               for (int set = 0; set <= static_cast<int>(BeamformingKernel::BestInstructionSet()); ++set)
-            {
-              const SampleVolume fast = BeamformingKernel::Reconstruct(
-                raw, p, 3, {}, budget, static_cast<BeamformingKernel::InstructionSet>(set));
-              ASSERT_EQ(fast.data.size(), ref.data.size());
-              // the signed square root is steep near 0, so float rounding of a
-              // sample weighs more in DMAS than in DAS
-              const double tol = (alg == Algorithm::DAS ? 1e-4 : 2e-3) * std::max(1.0, MaxAbs(ref));
-              std::size_t bad = 0;
-              for (std::size_t i = 0; i < ref.data.size(); ++i)
-                if (!(std::fabs(fast.data[i] - ref.data[i]) <= tol)) // a NaN counts as wrong
-                  ++bad;
-              EXPECT_EQ(bad, 0u) << BeamformingKernel::AlgorithmName(alg) << " window " << int(win) << " pa " << pa
-                                 << " angle " << angle << " lines " << lines << " budget " << budget
-                                 << " instruction set " << set;
-            }
+              {
+                const SampleVolume fast = BeamformingKernel::Reconstruct(
+                  raw, p, 3, {}, budget, static_cast<BeamformingKernel::InstructionSet>(set));
+                ASSERT_EQ(fast.data.size(), ref.data.size());
+                // the signed square root is steep near 0, so float rounding of a
+                // sample weighs more in DMAS than in DAS
+                const double tol = (alg == Algorithm::DAS ? 1e-4 : 2e-3) * std::max(1.0, MaxAbs(ref));
+                std::size_t bad = 0;
+                for (std::size_t i = 0; i < ref.data.size(); ++i)
+                  if (!(std::fabs(fast.data[i] - ref.data[i]) <= tol)) // a NaN counts as wrong
+                    ++bad;
+                EXPECT_EQ(bad, 0u) << BeamformingKernel::AlgorithmName(alg) << " window " << int(win) << " pa " << pa
+                                   << " angle " << angle << " lines " << lines << " budget " << budget
+                                   << " instruction set " << set;
+              }
           }
 }
 
@@ -231,7 +231,8 @@ TEST(BeamformingKernel, EverySampleOfEveryChannelIsReadWhateverTheFrameSize)
   {
     unsigned int elements, samples, frames;
   };
-  for (const Case c : {Case{17, 1100, 2}, Case{16, 512, 1}, Case{3, 513, 1}, Case{5, 1, 1}, Case{33, 1537, 1}, Case{70, 700, 1}})
+  for (const Case c :
+       {Case{17, 1100, 2}, Case{16, 512, 1}, Case{3, 513, 1}, Case{5, 1, 1}, Case{33, 1537, 1}, Case{70, 700, 1}})
     for (Algorithm alg : {Algorithm::DAS, Algorithm::sDMAS})
     {
       const SampleVolume raw = t::RandomVolume(c.elements, c.samples, c.frames, c.samples);
@@ -367,8 +368,7 @@ TEST(BeamformingKernel, ProgressIsMonotoneBoundedAndEndsAtHundred)
     EXPECT_EQ(seen.front(), 0);
     EXPECT_EQ(seen.back(), 100);
     EXPECT_LE(seen.size(), 101u);
-    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()) &&
-                std::adjacent_find(seen.begin(), seen.end()) == seen.end());
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()) && std::adjacent_find(seen.begin(), seen.end()) == seen.end());
     EXPECT_FALSE(otherThread);
     EXPECT_EQ(texts.front(), "DAS beamforming, frame 1 of 5");
     EXPECT_EQ(texts.back(), "DAS beamforming done");

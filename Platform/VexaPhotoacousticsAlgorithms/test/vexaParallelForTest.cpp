@@ -28,20 +28,23 @@ TEST(ParallelFor, RunsEveryItemOnceOnAnyThreadCount)
 TEST(ParallelFor, NoItemsStillEndsAtHundred)
 {
   std::vector<int> seen;
-  vexa::ParallelFor(0, 4, [](std::size_t) { FAIL(); }, [&](int p, std::string) { seen.push_back(p); });
+  vexa::ParallelFor(
+    0, 4, [](std::size_t) { FAIL(); }, [&](int p, std::string) { seen.push_back(p); });
   EXPECT_EQ(seen, (std::vector<int>{0, 100}));
 }
 
 TEST(ParallelFor, FewItemsGiveFewCallsAndMoreItemsAtMost101)
 {
   std::vector<int> seen;
-  vexa::ParallelFor(3, 2, [](std::size_t) {}, [&](int p, std::string) { seen.push_back(p); });
+  vexa::ParallelFor(
+    3, 2, [](std::size_t) {}, [&](int p, std::string) { seen.push_back(p); });
   EXPECT_EQ(seen.front(), 0);
   EXPECT_EQ(seen.back(), 100);
   EXPECT_LE(seen.size(), 4u);
 
   seen.clear();
-  vexa::ParallelFor(100000, 4, [](std::size_t) {}, [&](int p, std::string) { seen.push_back(p); });
+  vexa::ParallelFor(
+    100000, 4, [](std::size_t) {}, [&](int p, std::string) { seen.push_back(p); });
   EXPECT_LE(seen.size(), 101u);
   EXPECT_EQ(seen.back(), 100);
 }
@@ -185,7 +188,6 @@ TEST(ParallelFor, ConcurrentAndNestedCallsShareThePool)
   for (auto &h : hits)
     ASSERT_EQ(h.load(), 1);
 }
-
 
 TEST(ParallelFor, UnloadingTheLibraryEndsItsWorkers)
 {

@@ -41,16 +41,15 @@ namespace
                                         bool gpu = false)
   {
     const auto spacing = image->GetGeometry(0)->GetSpacing();
-    return BeamformingSettings::New(static_cast<float>(spacing[0] / 1000.0), C,
-                                    static_cast<float>(spacing[1] / 1e6), 27.0f, true, 512, lines,
-                                    image->GetDimensions(), 0.03f, gpu, 16, BeamformingSettings::Spherical,
-                                    BeamformingSettings::Hann, lines, algorithm);
+    return BeamformingSettings::New(static_cast<float>(spacing[0] / 1000.0), C, static_cast<float>(spacing[1] / 1e6),
+                                    27.0f, true, 512, lines, image->GetDimensions(), 0.03f, gpu, 16,
+                                    BeamformingSettings::Spherical, BeamformingSettings::Hann, lines, algorithm);
   }
 
   Image::Pointer PointAbsorberImage(double xMm, double zMm, unsigned int frames = 1)
   {
-    const SampleVolume frame = t::PointAbsorberFrame(Elements, Samples, PitchMm / 1000.0, C, DtUs / 1e6,
-                                                     {{xMm / 1000.0, zMm / 1000.0, 1000.0}});
+    const SampleVolume frame =
+      t::PointAbsorberFrame(Elements, Samples, PitchMm / 1000.0, C, DtUs / 1e6, {{xMm / 1000.0, zMm / 1000.0, 1000.0}});
     SampleVolume raw(Elements, Samples, frames);
     for (unsigned int f = 0; f < frames; ++f)
       std::copy(frame.data.begin(), frame.data.end(), raw.data.begin() + f * frame.data.size());
@@ -71,10 +70,7 @@ namespace
     return "(no exception)";
   }
 
-  MATCHER_P(Says, text, "")
-  {
-    return arg.find(text) != std::string::npos;
-  }
+  MATCHER_P(Says, text, "") { return arg.find(text) != std::string::npos; }
 }
 
 TEST(PhotoacousticFilterService, BeamformingPutsTheAbsorberAtItsWorldPosition)
@@ -199,8 +195,8 @@ TEST(PhotoacousticFilterService, TheGpuFlagWarnsOnceAndRunsOnTheCpu)
   EXPECT_EQ(t::ReadVolume(gpu1).data, t::ReadVolume(cpu).data);
   EXPECT_EQ(t::ReadVolume(gpu2).data, t::ReadVolume(cpu).data);
   // once per process; no other test of this program sets the flag
-  EXPECT_EQ(sink.Texts(1), std::vector<std::string>{
-                             "GPU beamforming is not available in this build; beamforming runs on the CPU."});
+  EXPECT_EQ(sink.Texts(1),
+            std::vector<std::string>{"GPU beamforming is not available in this build; beamforming runs on the CPU."});
 }
 
 TEST(PhotoacousticFilterService, OneServiceServesSeveralThreadsAtOnce)
@@ -211,9 +207,8 @@ TEST(PhotoacousticFilterService, OneServiceServesSeveralThreadsAtOnce)
   std::vector<SampleVolume> results(4);
   std::vector<std::thread> threads;
   for (std::size_t i = 0; i < results.size(); ++i)
-    threads.emplace_back([&, i] {
-      results[i] = t::ReadVolume(service->ApplyBmodeFilter(service->ApplyBeamforming(raw, Settings(raw))));
-    });
+    threads.emplace_back(
+      [&, i] { results[i] = t::ReadVolume(service->ApplyBmodeFilter(service->ApplyBeamforming(raw, Settings(raw)))); });
   for (auto &th : threads)
     th.join();
   for (const SampleVolume &r : results)
@@ -237,16 +232,15 @@ TEST(PhotoacousticFilterService, BmodeFilterKeepsTheGeometry)
   {
     Image::Pointer out = service->ApplyBmodeFilter(in, c.method, c.log);
     SampleVolume expected = c.method == PhotoacousticFilterService::Abs ? vexa::SignalKernels::AbsoluteValue(v)
-                                                                         : vexa::SignalKernels::Envelope(v);
+                                                                        : vexa::SignalKernels::Envelope(v);
     if (c.log)
       vexa::SignalKernels::LogCompress(expected);
     EXPECT_EQ(t::ReadVolume(out).data, expected.data);
     EXPECT_EQ(out->GetGeometry(0)->GetSpacing(), in->GetGeometry(0)->GetSpacing());
     EXPECT_EQ(out->GetGeometry(0)->GetOrigin(), in->GetGeometry(0)->GetOrigin());
   }
-  EXPECT_THAT(DescriptionOf([&] {
-                service->ApplyBmodeFilter(in, static_cast<PhotoacousticFilterService::BModeMethod>(5), false);
-              }),
+  EXPECT_THAT(DescriptionOf(
+                [&] { service->ApplyBmodeFilter(in, static_cast<PhotoacousticFilterService::BModeMethod>(5), false); }),
               Says("unknown method 5"));
 }
 
@@ -271,7 +265,9 @@ TEST(PhotoacousticFilterService, ResamplingChangesTheYSpacingOnly)
 
   double spacing[2] = {0.3, 0.05};
   EXPECT_EQ(service->ApplyResampling(in, spacing)->GetDimension(1), 41u);
-  EXPECT_THAT(DescriptionOf([&] { service->ApplyResampling(in, {0.25, 0.15}); }),
+  EXPECT_THAT(DescriptionOf([&] {
+                service->ApplyResampling(in, {0.25, 0.15});
+              }),
               Says("changes only the y spacing: the x spacing 0.25 mm differs from the image's 0.3 mm."));
   EXPECT_THAT(DescriptionOf([&] { service->ApplyResampling(in, {0.3, 0.0}); }), Says("positive wanted y spacing"));
 }

@@ -306,12 +306,19 @@ TEST(InSilicoTissueGenerator, ParametersThatCannotMakeAVolumeAreRefused)
   };
   const std::vector<Case> cases = {
     {[](TissueGeneratorParameters &p) { p.SetYDim(0); }, "at least one voxel"},
-    {[](TissueGeneratorParameters &p) { p.SetXDim(100000); p.SetYDim(100000); }, "larger than the generator makes"},
+    {[](TissueGeneratorParameters &p) {
+       p.SetXDim(100000);
+       p.SetYDim(100000);
+     },
+     "larger than the generator makes"},
     {[](TissueGeneratorParameters &p) { p.SetVoxelSpacingInCentimeters(0); }, "voxel spacing must be positive"},
     {[](TissueGeneratorParameters &p) { p.SetMinBackgroundAbsorption(1); }, "minimum background absorption (1)"},
     {[](TissueGeneratorParameters &p) { p.SetBackgroundAnisotropy(1.5); }, "background anisotropy (1.5)"},
     {[](TissueGeneratorParameters &p) { p.SetMinNumberOfVessels(-1); }, "number of vessels"},
-    {[](TissueGeneratorParameters &p) { p.SetMinNumberOfVessels(3); p.SetMaxNumberOfVessels(2); },
+    {[](TissueGeneratorParameters &p) {
+       p.SetMinNumberOfVessels(3);
+       p.SetMaxNumberOfVessels(2);
+     },
      "number of vessels"},
     {[](TissueGeneratorParameters &p) {
        p.SetMaxNumberOfVessels(1);

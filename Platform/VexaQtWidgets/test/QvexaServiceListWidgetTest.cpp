@@ -103,7 +103,7 @@ TEST_F(ServiceListWidget, FollowsServicesThatOtherThreadsRegisterModifyAndUnregi
   QSignalSpy selections(widget.get(), &QvexaServiceListWidget::ServiceSelectionChanged);
   std::vector<Qt::HANDLE> emittingThreads;
   QObject::connect(widget.get(), &QvexaServiceListWidget::ServiceSelectionChanged,
-          [&](us::ServiceReferenceU) { emittingThreads.push_back(QThread::currentThreadId()); });
+                   [&](us::ServiceReferenceU) { emittingThreads.push_back(QThread::currentThreadId()); });
 
   auto ra = Register(a, Props("Probe A", "probe"));
   auto rb = Register(b, Props("", "probe")); // no naming property
@@ -245,7 +245,7 @@ TEST_F(ServiceListWidget, ChurnOnOtherThreadsEndsInTheRegistrysState)
     {
       const std::string name = "S" + std::to_string(t) + "-" + std::to_string(i);
       auto r = us::GetModuleContext()->RegisterService<ListTestService>(services[t * kPerThread + i].get(),
-                                                                       Props(name, "probe"));
+                                                                        Props(name, "probe"));
       r.SetProperties(Props(name + "'", i % 3 == 0 ? "camera" : "probe"));
       if (i % 2 == 0)
         r.Unregister();

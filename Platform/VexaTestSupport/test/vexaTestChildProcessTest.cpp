@@ -50,9 +50,8 @@ TEST(ChildProcess, EnvironmentWorkingDirectoryAndStandardInput)
   ChildProcess::Options options;
   options.workingDirectory = folder.Path().string();
   options.environment = {"VEXA_TEST_VALUE=given", "HOME=/replaced"};
-  const auto result =
-    RunProgram("/bin/sh", {"-c", "echo \"$VEXA_TEST_VALUE $HOME $(pwd)\"; cat; echo made > here.txt"},
-               std::chrono::seconds(30), options);
+  const auto result = RunProgram("/bin/sh", {"-c", "echo \"$VEXA_TEST_VALUE $HOME $(pwd)\"; cat; echo made > here.txt"},
+                                 std::chrono::seconds(30), options);
   EXPECT_EQ(result.exitCode, 0);
   // standard input is empty: cat ends at once instead of waiting for the test's terminal
   EXPECT_EQ(result.out, "given /replaced " + folder.Path().string() + "\n");

@@ -42,8 +42,8 @@ TEST_F(QtSupport, OneApplicationWhoseSettingsStayInItsOwnFolder)
   ASSERT_FALSE(folder.isEmpty());
   QCoreApplication::setOrganizationName("VexaTestOrganisation");
   QCoreApplication::setApplicationName("VexaTestApplication");
-  for (QSettings *settings : {new QSettings, new QSettings(QSettings::IniFormat, QSettings::UserScope,
-                                                           "VexaTestOrganisation", "Other")})
+  for (QSettings *settings :
+       {new QSettings, new QSettings(QSettings::IniFormat, QSettings::UserScope, "VexaTestOrganisation", "Other")})
   {
     settings->setValue("key", 42);
     settings->sync();
@@ -65,9 +65,8 @@ TEST_F(QtSupport, MessageBoxesAreAnsweredInOrderAndRecorded)
   // opened by a slot, as the code under test would
   QPushButton button("Remove");
   QMessageBox::StandardButton firstAnswer = QMessageBox::NoButton;
-  QObject::connect(&button, &QPushButton::clicked, [&] {
-    firstAnswer = QMessageBox::question(&button, "Remove device", "Remove the device?");
-  });
+  QObject::connect(&button, &QPushButton::clicked,
+                   [&] { firstAnswer = QMessageBox::question(&button, "Remove device", "Remove the device?"); });
   QTest::mouseClick(&button, Qt::LeftButton);
   EXPECT_EQ(firstAnswer, QMessageBox::No);
 

@@ -154,7 +154,9 @@ namespace
    * thread works meanwhile. Adds the cost of the Update() that handed the
    * picture over to `handover`.
    */
-  bool NextPicture(vexa::USDevice *device, std::array<unsigned char, 64> &last, Handover &handover,
+  bool NextPicture(vexa::USDevice *device,
+                   std::array<unsigned char, 64> &last,
+                   Handover &handover,
                    std::chrono::microseconds poll)
   {
     const auto giveUp = Clock::now() + std::chrono::seconds(10);
@@ -205,7 +207,8 @@ namespace
       }
       benchmark::DoNotOptimize(frame.data);
     }
-    state.counters["pictures/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["pictures/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   }
 
   /** The device's acquisition step alone (read, crop, convert into its frame), on one thread. */
@@ -224,7 +227,8 @@ namespace
       source->GetNextFrame(frame);
       benchmark::DoNotOptimize(frame.GetPixels());
     }
-    state.counters["pictures/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["pictures/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   }
 
   void FileDevice(benchmark::State &state)
@@ -334,14 +338,16 @@ namespace
         std::this_thread::sleep_for(std::chrono::microseconds(30));
       benchmark::DoNotOptimize(image->GetScalarPointer());
     }
-    state.counters["pictures/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["pictures/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     client->CloseConnection();
   }
 
   void IGTLDevice(benchmark::State &state)
   {
     Streamer streamer(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), state.range(2) != 0);
-    vexa::USIGTLDevice::Pointer device = vexa::USIGTLDevice::New("Bench", "Stream", "127.0.0.1", streamer.Port(), false);
+    vexa::USIGTLDevice::Pointer device =
+      vexa::USIGTLDevice::New("Bench", "Stream", "127.0.0.1", streamer.Port(), false);
     if (!device->Initialize() || !device->Connect() || !device->Activate())
     {
       state.SkipWithError("the OpenIGTLink device did not start");

@@ -131,9 +131,15 @@ TEST(USDevice, LifeCyclePublishesEveryStateBeforeReturning)
     {"Connect", [&] { return device->Connect(); }, USDevice::State_Connected, "false", "true"},
     {"Activate", [&] { return device->Activate(); }, USDevice::State_Activated, "true", "true"},
     {"Activate again", [&] { return device->Activate(); }, USDevice::State_Activated, "true", "true"},
-    {"Deactivate", [&] { device->Deactivate(); return true; }, USDevice::State_Connected, "false", "true"},
+    {"Deactivate",
+     [&] {
+       device->Deactivate();
+       return true;
+     },
+     USDevice::State_Connected, "false", "true"},
     {"Activate", [&] { return device->Activate(); }, USDevice::State_Activated, "true", "true"},
-    {"Disconnect an active device", [&] { return device->Disconnect(); }, USDevice::State_Initialized, "false", "false"},
+    {"Disconnect an active device", [&] { return device->Disconnect(); }, USDevice::State_Initialized, "false",
+     "false"},
   };
   for (const Row &row : rows)
   {
@@ -152,7 +158,7 @@ TEST(USDevice, LifeCyclePublishesEveryStateBeforeReturning)
                                                           {E::MODIFIED, "true"},
                                                           {E::MODIFIED, "false"},
                                                           {E::MODIFIED, "true"},
-                                                          {E::MODIFIED, "false"}, // deactivated by Disconnect
+                                                          {E::MODIFIED, "false"},   // deactivated by Disconnect
                                                           {E::MODIFIED, "false"}}), // disconnected
             events.Take());
 
@@ -319,7 +325,8 @@ TEST(USDevice, ControlInterfacesPublishWhatTheySetAndDiPhASBatchesApplyOnce)
   const USDevice::PropertyKeys &k = USDevice::GetPropertyKeys();
   vexa::test::USTestDiPhASDevice::Pointer device = vexa::test::USTestDiPhASDevice::New();
   ASSERT_TRUE(device->Initialize());
-  EXPECT_EQ("org.vexa.modules.us.USDiPhASDevice", OnlyDeviceReference().GetProperty(k.US_PROPKEY_DEVICECLASS).ToString());
+  EXPECT_EQ("org.vexa.modules.us.USDiPhASDevice",
+            OnlyDeviceReference().GetProperty(k.US_PROPKEY_DEVICECLASS).ToString());
   DeviceEvents events;
 
   // B mode: the value reaches the device and its property (the depth is the fifteenth key)
@@ -343,7 +350,8 @@ TEST(USDevice, ControlInterfacesPublishWhatTheySetAndDiPhASBatchesApplyOnce)
   EXPECT_EQ(3u, events.Take().size()) << "depth, gain, probe: one MODIFIED each";
 
   // DiPhAS: outside a batch every setter applies; inside, the batch applies once when it closes
-  auto *controls = dynamic_cast<vexa::USDiPhASDeviceCustomControls *>(asDevice->GetCustomControlInterface().GetPointer());
+  auto *controls =
+    dynamic_cast<vexa::USDiPhASDeviceCustomControls *>(asDevice->GetCustomControlInterface().GetPointer());
   ASSERT_NE(nullptr, controls);
   controls->SetVoltage(70);
   controls->SetBatchUpdate(true);
@@ -407,8 +415,8 @@ TEST(USDevice, ChangesFromSeveralThreadsAndListenersNeitherDeadlockNorLeaveStale
 
   const us::ServiceProperties now = device->GetServiceProperties();
   us::ServiceReference<USDevice> reference = OnlyDeviceReference();
-  for (const std::string &key : {k.US_PROPKEY_COMMENT, k.US_PROPKEY_BMODE_DEPTH, k.US_PROPKEY_ISCONNECTED,
-                                 k.US_PROPKEY_BMODE_POWER})
+  for (const std::string &key :
+       {k.US_PROPKEY_COMMENT, k.US_PROPKEY_BMODE_DEPTH, k.US_PROPKEY_ISCONNECTED, k.US_PROPKEY_BMODE_POWER})
     EXPECT_EQ(now.at(key).ToString(), reference.GetProperty(key).ToString()) << key;
   EXPECT_EQ("comment 199", now.at(k.US_PROPKEY_COMMENT).ToString());
   EXPECT_EQ("199", now.at(k.US_PROPKEY_BMODE_DEPTH).ToString());

@@ -83,10 +83,7 @@ namespace
     return writer.WriteUltrasoundVideoDeviceConfiguration(config);
   }
 
-  void Spit(const std::string &path, const std::string &text)
-  {
-    std::ofstream(path, std::ios::binary) << text;
-  }
+  void Spit(const std::string &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
 
   /** A numeric punctuation that writes 1.234,5 as the German style does. */
   struct CommaDecimal : std::numpunct<char>

@@ -80,7 +80,9 @@ namespace
   }
 
   /** Sends the message every few milliseconds until `arrived` holds (or 10 s passed). */
-  bool SendUntil(vexa::IGTLDevice *sender, vexa::IGTLMessage *message, USDevice *receiver,
+  bool SendUntil(vexa::IGTLDevice *sender,
+                 vexa::IGTLMessage *message,
+                 USDevice *receiver,
                  const std::function<bool(vexa::Image *)> &arrived)
   {
     return WaitUntil([&] {
@@ -148,7 +150,8 @@ TEST(USIGTLDevice, ClientReceivesPicturesWithTheirGeometryAndPublishesALostServe
       if (event.GetType() != us::ServiceEvent::MODIFIED)
         return;
       std::lock_guard<std::mutex> lock(mutex);
-      modified.push_back(event.GetServiceReference().GetProperty(USDevice::GetPropertyKeys().US_PROPKEY_ISACTIVE).ToString());
+      modified.push_back(
+        event.GetServiceReference().GetProperty(USDevice::GetPropertyKeys().US_PROPKEY_ISACTIVE).ToString());
     },
     "(objectclass=org.vexa.services.UltrasoundDevice)");
   server->CloseConnection();

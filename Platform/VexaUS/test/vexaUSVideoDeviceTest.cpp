@@ -235,15 +235,16 @@ TEST_F(VideoDevice, CropScalingProbeAndDepthShowInTheFollowingPictures)
   EXPECT_EQ((std::vector<int>{10, 20}), controls->GetDepthsForProbe("Wide"));
   controls->SetNewDepth(20);
   ASSERT_TRUE(UpdateUntil(device, [](const Picture &p) { return p.spacingX == 0.3 && p.spacingY == 0.4; }));
-  EXPECT_EQ(20.0, us::any_cast<double>(device->GetServiceProperties().at(
-                    USDevice::GetPropertyKeys().US_PROPKEY_BMODE_DEPTH)));
+  EXPECT_EQ(
+    20.0, us::any_cast<double>(device->GetServiceProperties().at(USDevice::GetPropertyKeys().US_PROPKEY_BMODE_DEPTH)));
 
   USImageVideoSource::USImageCropping crop;
   crop.top = 2, crop.bottom = 4, crop.left = 3, crop.right = 5;
   controls->SetCropArea(crop);
   controls->UpdateProbeCropping(crop);
   Picture p;
-  ASSERT_TRUE(UpdateUntil(device, [](const Picture &q) { return q.width == kWidth - 8; }, &p));
+  ASSERT_TRUE(UpdateUntil(
+    device, [](const Picture &q) { return q.width == kWidth - 8; }, &p));
   EXPECT_EQ(static_cast<unsigned int>(kHeight - 6), p.height);
   EXPECT_EQ(3, p.At(0, 0, 2)) << "the first column left is the clip's column 3";
   EXPECT_EQ(2, p.At(0, 0, 1)) << "the first row left is the clip's row 2";
@@ -260,11 +261,13 @@ TEST_F(VideoDevice, CropScalingProbeAndDepthShowInTheFollowingPictures)
 
   // another probe: its cropping and its spacing
   device->GetProbesControlInterface()->SelectProbe(1);
-  ASSERT_TRUE(UpdateUntil(device, [](const Picture &q) { return q.width == kWidth - 30; }, &p));
+  ASSERT_TRUE(UpdateUntil(
+    device, [](const Picture &q) { return q.width == kWidth - 30; }, &p));
   EXPECT_EQ(static_cast<unsigned int>(kHeight - 3), p.height);
   EXPECT_EQ(1.0, p.spacingX);
   EXPECT_EQ(10, p.At(0, 0, 2));
-  EXPECT_EQ("Narrow", device->GetServiceProperties().at(USDevice::GetPropertyKeys().US_PROPKEY_PROBES_SELECTED).ToString());
+  EXPECT_EQ("Narrow",
+            device->GetServiceProperties().at(USDevice::GetPropertyKeys().US_PROPKEY_PROBES_SELECTED).ToString());
 
   // scaled first, then cropped
   Source()->OverrideResolution(128, 96);
@@ -347,7 +350,8 @@ TEST_F(VideoDevice, AFilePlaysAtItsFrameRateUnlessPacingIsOff)
   Clock::duration watched{};
   const Clock::time_point start = Clock::now();
   const std::set<int> paced = framesSeen(
-    true, [&](const std::set<int> &seen) { return !seen.empty() && Clock::now() - start > std::chrono::milliseconds(250); },
+    true,
+    [&](const std::set<int> &seen) { return !seen.empty() && Clock::now() - start > std::chrono::milliseconds(250); },
     watched);
   const auto periods = static_cast<std::size_t>(watched / kPeriod);
   ASSERT_FALSE(paced.empty());
@@ -358,7 +362,8 @@ TEST_F(VideoDevice, AFilePlaysAtItsFrameRateUnlessPacingIsOff)
   }
 
   // unpaced: all 5 frames before a paced clip could have shown its second
-  const std::set<int> unpaced = framesSeen(false, [](const std::set<int> &seen) { return seen.size() == 5; }, watched);
+  const std::set<int> unpaced = framesSeen(
+    false, [](const std::set<int> &seen) { return seen.size() == 5; }, watched);
   EXPECT_EQ(5u, unpaced.size());
   EXPECT_LT(watched, kPeriod);
 }

@@ -248,7 +248,8 @@ namespace vexa
     public:
       vexaClassMacro(USTestDevice, USDevice);
 
-      static Pointer New(unsigned int outputs = 1, const std::string &manufacturer = "Test Manufacturer",
+      static Pointer New(unsigned int outputs = 1,
+                         const std::string &manufacturer = "Test Manufacturer",
                          const std::string &model = "Test Model",
                          const std::string &deviceClass = "org.vexa.modules.us.USTestDevice")
       {
@@ -285,8 +286,14 @@ namespace vexa
        * Hands a grey 8-bit picture to output `output`: every pixel is
        * `value`, spacing and origin as given. Any thread.
        */
-      void PushFrame(unsigned int output, unsigned int width, unsigned int height, unsigned char value,
-                     double spacingX = 1.0, double spacingY = 1.0, double originX = 0.0, double originY = 0.0)
+      void PushFrame(unsigned int output,
+                     unsigned int width,
+                     unsigned int height,
+                     unsigned char value,
+                     double spacingX = 1.0,
+                     double spacingY = 1.0,
+                     double originX = 0.0,
+                     double originY = 0.0)
       {
         USImageFrame frame;
         {
@@ -329,7 +336,9 @@ namespace vexa
       using USDevice::SetNumberOfImageOutputs;
 
     protected:
-      USTestDevice(unsigned int outputs, const std::string &manufacturer, const std::string &model,
+      USTestDevice(unsigned int outputs,
+                   const std::string &manufacturer,
+                   const std::string &model,
                    const std::string &deviceClass)
         : USDevice(manufacturer, model), m_DeviceClass(deviceClass)
       {
@@ -440,8 +449,7 @@ namespace vexa
     protected:
       USTestDiPhASDevice(const std::string &manufacturer, const std::string &model)
         : USTestDevice(1, manufacturer, model, "org.vexa.modules.us.USDiPhASDevice"),
-          m_DiPhAS(USTestDiPhASControls::New(this)),
-          m_BModeFake(USTestBModeControls::New(this)),
+          m_DiPhAS(USTestDiPhASControls::New(this)), m_BModeFake(USTestBModeControls::New(this)),
           m_ProbesFake(USTestProbesControls::New(this))
       {
         SetCustomControls(m_DiPhAS.GetPointer());

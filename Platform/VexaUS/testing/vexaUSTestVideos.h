@@ -24,7 +24,8 @@ namespace vexa
       cv::Mat frame(height, width, CV_8UC3);
       for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-          frame.at<cv::Vec3b>(y, x) = cv::Vec3b(static_cast<uchar>(x), static_cast<uchar>(y), static_cast<uchar>(40 * i));
+          frame.at<cv::Vec3b>(y, x) =
+            cv::Vec3b(static_cast<uchar>(x), static_cast<uchar>(y), static_cast<uchar>(40 * i));
       return frame;
     }
 

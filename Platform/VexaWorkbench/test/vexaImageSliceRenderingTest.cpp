@@ -50,8 +50,8 @@ TEST(ImageSliceRendering, RowsColoursAndTheCentralSlice)
 
   // RGB: the window applies to every colour
   const vexa::LevelWindow half(127.5, 255);
-  ASSERT_TRUE(vexa::RenderImageSlice(
-    MakeImage<std::uint8_t>({255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30}, 4, 1, 1, 3), half, out));
+  ASSERT_TRUE(vexa::RenderImageSlice(MakeImage<std::uint8_t>({255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30}, 4, 1, 1, 3),
+                                     half, out));
   ASSERT_EQ(QImage::Format_RGB888, out.format());
   EXPECT_EQ(qRgb(255, 0, 0), out.pixel(0, 0));
   EXPECT_EQ(qRgb(0, 255, 0), out.pixel(1, 0));

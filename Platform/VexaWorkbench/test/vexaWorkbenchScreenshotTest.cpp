@@ -36,12 +36,12 @@ TEST(WorkbenchScreenshot, TheRenderWindowShowsTheLoadedImageOnAnXServer)
 
   vexa::test::ChildProcess::Options options;
   options.environment = server.ClientEnvironment();
-  const vexa::test::ProgramResult run = vexa::test::RunProgram(
-    VEXA_WORKBENCH_EXECUTABLE,
-    {"--plugins", QFileInfo(VEXA_TEST_PLUGIN).absolutePath().toStdString(), "--load", image.toStdString(),
-     "--open-view", "org.vexa.views.workbenchtest", "--screenshot", shot.toStdString(), "--after", "1500",
-     "--quit-after", "2500"},
-    std::chrono::seconds(60), options);
+  const vexa::test::ProgramResult run =
+    vexa::test::RunProgram(VEXA_WORKBENCH_EXECUTABLE,
+                           {"--plugins", QFileInfo(VEXA_TEST_PLUGIN).absolutePath().toStdString(), "--load",
+                            image.toStdString(), "--open-view", "org.vexa.views.workbenchtest", "--screenshot",
+                            shot.toStdString(), "--after", "1500", "--quit-after", "2500"},
+                           std::chrono::seconds(60), options);
   const std::string output = run.out + run.err;
   ASSERT_TRUE(run.started) << output;
   ASSERT_FALSE(run.timedOut) << output;
@@ -84,9 +84,11 @@ TEST(WorkbenchProgram, StartsQuitsAndReportsBadOptions)
   };
   const std::vector<Case> cases = {
     {{"--plugins", folder.Path().string(), "--quit-after", "100"}, 0, "0 plug-in"},
-    {{"--plugins", folder.Path().string(), "--screenshot", shot, "--after", "100", "--quit-after", "400"}, 0,
+    {{"--plugins", folder.Path().string(), "--screenshot", shot, "--after", "100", "--quit-after", "400"},
+     0,
      "Screenshot written"},
-    {{"--plugins", folder.Path().string(), "--screenshot", shot, "--after", "500", "--quit-after", "100"}, 1,
+    {{"--plugins", folder.Path().string(), "--screenshot", shot, "--after", "500", "--quit-after", "100"},
+     1,
      "before the screenshot"},
     {{"--bogus"}, 2, "unknown option --bogus"},
     {{"--quit-after", "soon"}, 2, "milliseconds"},

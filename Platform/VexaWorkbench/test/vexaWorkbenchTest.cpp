@@ -366,9 +366,10 @@ TEST(Workbench, CommandLine)
     QString errorPart;
   };
   const std::vector<Case> cases = {
-    {{"w", "--plugins", "p", "--open-view", "a", "--open-view", "b", "--load", "f", "--screenshot", "s.png",
-      "--after", "10", "--quit-after", "20", "--us-device", "us.xml"},
-     true, ""},
+    {{"w", "--plugins", "p", "--open-view", "a", "--open-view", "b", "--load", "f", "--screenshot", "s.png", "--after",
+      "10", "--quit-after", "20", "--us-device", "us.xml"},
+     true,
+     ""},
     {{"w"}, true, ""},
     {{"w", "--bogus"}, false, "unknown option"},
     {{"w", "--load"}, false, "needs a value"},
@@ -417,11 +418,17 @@ TEST(Workbench, UltrasoundDeviceFromAConfigurationFile)
   const auto write = [&folder](const std::string &name, const std::string &type, const std::string &file) {
     QFile config(QString::fromStdString(folder.File(name)));
     EXPECT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write(("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ultrasoundDevice fileversion=\"1\">\n"
-                  "  <general deviceType=\"" + type + "\" deviceName=\"Bench\" manufacturer=\"Acme\" model=\"L14\"/>\n"
-                  "  <video deviceIndex=\"0\" filePath=\"" + file + "\" useGreyscale=\"true\"/>\n"
-                  "  <probes><probe name=\"Linear\"><depth value=\"30\" spacingX=\"0.1\" spacingY=\"0.1\"/></probe></probes>\n"
-                  "</ultrasoundDevice>\n").c_str());
+    config.write(
+      ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ultrasoundDevice fileversion=\"1\">\n"
+       "  <general deviceType=\"" +
+       type +
+       "\" deviceName=\"Bench\" manufacturer=\"Acme\" model=\"L14\"/>\n"
+       "  <video deviceIndex=\"0\" filePath=\"" +
+       file +
+       "\" useGreyscale=\"true\"/>\n"
+       "  <probes><probe name=\"Linear\"><depth value=\"30\" spacingX=\"0.1\" spacingY=\"0.1\"/></probe></probes>\n"
+       "</ultrasoundDevice>\n")
+        .c_str());
     return QString::fromStdString(folder.File(name));
   };
 

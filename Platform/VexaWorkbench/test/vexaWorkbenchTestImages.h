@@ -14,8 +14,8 @@ namespace vexa
   {
     /** A 2-D (or 3-D) image of `components` components per pixel holding `values`. */
     template <typename T>
-    Image::Pointer MakeImage(const std::vector<T> &values, unsigned int x, unsigned int y, unsigned int z = 1,
-                             std::size_t components = 1)
+    Image::Pointer MakeImage(
+      const std::vector<T> &values, unsigned int x, unsigned int y, unsigned int z = 1, std::size_t components = 1)
     {
       auto image = Image::New();
       const unsigned int dims[3] = {x, y, z};

@@ -93,7 +93,7 @@ TEST(PAImageProcessingBatch, ProcessesEachFileAndSavesTheCheckedSteps)
   b.form->SaveCropping->setChecked(true);
   b.form->CutoffAbove->setValue(16);
   b.form->BPhigh->setValue(0);
-  b.form->BPlow->setValue(3); // below the 4.9 MHz Nyquist frequency of 40 mm in 256 rows
+  b.form->BPlow->setValue(3);          // below the 4.9 MHz Nyquist frequency of 40 mm in 256 rows
   b.form->IsBFImage->setChecked(true); // after beamforming y is depth
 
   vexa::test::DialogDriver dialogs;

@@ -74,7 +74,8 @@ namespace
     const auto settings = s.view->CreateBeamformingSettings(s.raw);
     for (auto _ : state)
     {
-      std::thread worker([&] { benchmark::DoNotOptimize(service->ApplyBeamforming(s.raw, settings, [](int, std::string) {})); });
+      std::thread worker(
+        [&] { benchmark::DoNotOptimize(service->ApplyBeamforming(s.raw, settings, [](int, std::string) {})); });
       worker.join();
     }
   }

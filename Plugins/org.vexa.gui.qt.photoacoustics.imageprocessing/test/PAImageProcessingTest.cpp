@@ -140,8 +140,9 @@ TEST(PAImageProcessing, TheFirstImageNodeOfTheSelectionDrivesTheControls)
     QList<vexa::DataNode::Pointer> selection;
     bool enabled;
   };
-  for (const Case &c : {Case{"nothing", {}, false}, Case{"no image", {empty}, false},
-                        Case{"image after a non-image", {empty, node}, true}, Case{"null first", {nullptr, node}, true}})
+  for (const Case &c :
+       {Case{"nothing", {}, false}, Case{"no image", {empty}, false},
+        Case{"image after a non-image", {empty, node}, true}, Case{"null first", {nullptr, node}, true}})
   {
     t.Select(c.selection);
     for (QAbstractButton *button : ApplyButtons(f))
@@ -217,7 +218,7 @@ TEST(PAImageProcessing, SmallSlotsKeepTheControlsConsistent)
   // locking disables everything but the spatial-input box; unlocking follows the check boxes
   t.view->LockControls();
   for (QWidget *w : std::initializer_list<QWidget *>{f->BatchProcessing, f->SaveBMode, f->BPlow, f->Lines,
-                                                      f->buttonApplyBeamforming, f->SignalDelay, f->ScanDepth})
+                                                     f->buttonApplyBeamforming, f->SignalDelay, f->ScanDepth})
     EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
   EXPECT_TRUE(f->IsBFImage->isEnabled());
   t.view->UnlockControls();
@@ -409,7 +410,8 @@ TEST(PAImageProcessing, AFailingWorkerReportsAndUnlocks)
   dialogs.AnswerMessageBox(QMessageBox::Ok);
   EXPECT_FALSE(t.Apply(f->buttonApplyCropFilter));
   ASSERT_EQ(1u, dialogs.ShownDialogs().size());
-  EXPECT_TRUE(dialogs.ShownDialogs()[0].text.startsWith("Cropping failed: ")) << dialogs.ShownDialogs()[0].text.toStdString();
+  EXPECT_TRUE(dialogs.ShownDialogs()[0].text.startsWith("Cropping failed: "))
+    << dialogs.ShownDialogs()[0].text.toStdString();
   EXPECT_TRUE(f->buttonApplyCropFilter->isEnabled());
   EXPECT_FALSE(t.view->HasRunningWork());
 

@@ -28,9 +28,13 @@ namespace vexa
      * microseconds, `frames` equal frames; the absorber at (xMm, zMm) in a
      * medium of 1540 m/s sends the bipolar pulse of a small sphere.
      */
-    inline Image::Pointer MakePointAbsorber(unsigned int elements = 128, unsigned int samples = 1024,
-                                            double xMm = 19.2, double zMm = 15.0, unsigned int frames = 1,
-                                            double pitchMm = 0.3, double sampleUs = 0.025)
+    inline Image::Pointer MakePointAbsorber(unsigned int elements = 128,
+                                            unsigned int samples = 1024,
+                                            double xMm = 19.2,
+                                            double zMm = 15.0,
+                                            unsigned int frames = 1,
+                                            double pitchMm = 0.3,
+                                            double sampleUs = 0.025)
     {
       const double speedOfSound = 1540.0;
       std::vector<float> frame(static_cast<std::size_t>(elements) * samples, 0.0f);

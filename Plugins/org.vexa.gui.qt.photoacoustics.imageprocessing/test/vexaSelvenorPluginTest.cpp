@@ -45,7 +45,8 @@ TEST(SelvenorPlugin, OneActivatorRegistersTheDeclaredViewClass)
   EXPECT_EQ("org.vexa.views.paimageprocessing", PAImageProcessing::VIEW_ID);
 
   QString error;
-  const QList<vexa::ViewDeclaration> views = vexa::WorkbenchPlugin::ParseViewDeclarations(Read(Root + "plugin.xml"), &error);
+  const QList<vexa::ViewDeclaration> views =
+    vexa::WorkbenchPlugin::ParseViewDeclarations(Read(Root + "plugin.xml"), &error);
   ASSERT_EQ(1, views.size()) << error.toStdString();
   EXPECT_EQ(QString::fromStdString(PAImageProcessing::VIEW_ID), views[0].id);
   EXPECT_EQ("PA Image Processing", views[0].name);

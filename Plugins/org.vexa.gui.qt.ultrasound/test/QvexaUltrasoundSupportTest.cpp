@@ -175,7 +175,8 @@ namespace
     }
 
     /** A test device, registered, connected and active; the view has switched to it. */
-    USTestDevice::Pointer ActiveDevice(unsigned int outputs, const std::string &model = "Test Model",
+    USTestDevice::Pointer ActiveDevice(unsigned int outputs,
+                                       const std::string &model = "Test Model",
                                        bool selected = true)
     {
       USTestDevice::Pointer device = USTestDevice::New(outputs, "Test Manufacturer", model, kTestClass);
@@ -306,7 +307,8 @@ TEST_F(UltrasoundSupport, ADeviceActiveBeforeTheViewIsBuiltIsStreamedAtOnce)
 {
   USTestDevice::Pointer device = ActiveDevice(1);
   MakeView();
-  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return view->GetActiveDevice().GetPointer() == device.GetPointer(); }));
+  ASSERT_TRUE(
+    QtApplication::ProcessEventsUntil([&] { return view->GetActiveDevice().GetPointer() == device.GetPointer(); }));
   EXPECT_TRUE(form->tabWidget->isTabEnabled(1));
   EXPECT_EQ(1u, view->GetStreamNodes().size());
   EXPECT_TRUE(view->GetPipelineTimer()->isActive());
@@ -479,7 +481,8 @@ TEST_F(UltrasoundSupport, ADeviceThatThrowsStopsTheTimersAndTheViewGoesOn)
   ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return !view->GetPipelineTimer()->isActive(); }));
   EXPECT_FALSE(view->GetRender2dTimer()->isActive());
   EXPECT_TRUE(log.Contains("update failed on request", 2));
-  EXPECT_TRUE(form->m_FramerateLabel->text().contains("timers are stopped")) << form->m_FramerateLabel->text().toStdString();
+  EXPECT_TRUE(form->m_FramerateLabel->text().contains("timers are stopped"))
+    << form->m_FramerateLabel->text().toStdString();
 
   // the user starts again once the device is well
   device->ThrowOnUpdate = false;
@@ -517,12 +520,17 @@ TEST_F(UltrasoundSupport, ServiceEventsAreMatchedByTheDeviceServiceNotByItsNames
   EXPECT_EQ(50.0, view->GetLastWatchedValue());
 
   // events of other types are ignored, also for the active device
-  const ctkServiceReference active = context->getServiceReferences(
-    "org.vexa.services.UltrasoundDevice", QString("(%1=Probe A)").arg(QString::fromStdString(keys.US_PROPKEY_NAME))).first();
+  const ctkServiceReference active =
+    context
+      ->getServiceReferences("org.vexa.services.UltrasoundDevice",
+                             QString("(%1=Probe A)").arg(QString::fromStdString(keys.US_PROPKEY_NAME)))
+      .first();
   device->UpdateServiceProperty(keys.US_PROPKEY_BMODE_DEPTH, us::Any(60.0));
   ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return view->GetLastWatchedValue() == 60.0; }));
-  QMetaObject::invokeMethod(view, "OnDeviceServiceEvent", Q_ARG(ctkServiceEvent, ctkServiceEvent(ctkServiceEvent::REGISTERED, active)));
-  QMetaObject::invokeMethod(view, "OnDeviceServiceEvent", Q_ARG(ctkServiceEvent, ctkServiceEvent(ctkServiceEvent::UNREGISTERING, active)));
+  QMetaObject::invokeMethod(view, "OnDeviceServiceEvent",
+                            Q_ARG(ctkServiceEvent, ctkServiceEvent(ctkServiceEvent::REGISTERED, active)));
+  QMetaObject::invokeMethod(view, "OnDeviceServiceEvent",
+                            Q_ARG(ctkServiceEvent, ctkServiceEvent(ctkServiceEvent::UNREGISTERING, active)));
   EXPECT_EQ(60.0, view->GetLastWatchedValue());
 
   // the active device reported inactive: the timers stop
@@ -536,8 +544,8 @@ TEST_F(UltrasoundSupport, TheCustomPanelIsACloneForTheDeviceAndItsServiceIsGiven
 {
   StartPlugin();
   TestPanel prototype;
-  auto registration = us::GetModuleContext()->RegisterService<QvexaUSAbstractCustomWidget>(
-    &prototype, prototype.GetServiceProperties());
+  auto registration =
+    us::GetModuleContext()->RegisterService<QvexaUSAbstractCustomWidget>(&prototype, prototype.GetServiceProperties());
   const ctkServiceReference panelService =
     context->getServiceReferences("org.vexa.QvexaUSAbstractCustomWidget").first();
   MakeView();
@@ -641,9 +649,10 @@ TEST_F(UltrasoundSupport, DestructionTakesDownWhatTheViewBuiltAndDeactivatesTheL
 {
   StartPlugin();
   TestPanel prototype;
-  auto registration = us::GetModuleContext()->RegisterService<QvexaUSAbstractCustomWidget>(
-    &prototype, prototype.GetServiceProperties());
-  const ctkServiceReference panelService = context->getServiceReferences("org.vexa.QvexaUSAbstractCustomWidget").first();
+  auto registration =
+    us::GetModuleContext()->RegisterService<QvexaUSAbstractCustomWidget>(&prototype, prototype.GetServiceProperties());
+  const ctkServiceReference panelService =
+    context->getServiceReferences("org.vexa.QvexaUSAbstractCustomWidget").first();
 
   // a view that was never built goes quietly
   {
@@ -679,8 +688,8 @@ TEST_F(UltrasoundSupport, AfterThePlugInStoppedTheViewNeedsNoContext)
 {
   StartPlugin();
   TestPanel prototype;
-  auto registration = us::GetModuleContext()->RegisterService<QvexaUSAbstractCustomWidget>(
-    &prototype, prototype.GetServiceProperties());
+  auto registration =
+    us::GetModuleContext()->RegisterService<QvexaUSAbstractCustomWidget>(&prototype, prototype.GetServiceProperties());
   MakeView();
   USTestDevice::Pointer device = ActiveDevice(1);
   ASSERT_TRUE(view->GetCustomPanel());

@@ -123,11 +123,13 @@ TEST(TirrickPlugin, TheWorkbenchStartsItAndOpensTheView)
   ForgetTheProgramsOwnResources();
   {
     QvexaWorkbenchWindow window;
-    ASSERT_TRUE(window.LoadPlugin(org_vexa_gui_qt_ultrasound_PLUGIN)) << window.GetReportedErrors().join("\n").toStdString();
+    ASSERT_TRUE(window.LoadPlugin(org_vexa_gui_qt_ultrasound_PLUGIN))
+      << window.GetReportedErrors().join("\n").toStdString();
     QvexaAbstractView *view = window.OpenView("org.vexa.views.ultrasoundsupport");
     ASSERT_NE(nullptr, view) << window.GetReportedErrors().join("\n").toStdString();
     EXPECT_STREQ("QvexaUltrasoundSupport", view->metaObject()->className());
-    EXPECT_EQ("Ultrasound Support", window.GetViewDock("org.vexa.views.ultrasoundsupport")->windowTitle().toStdString());
+    EXPECT_EQ("Ultrasound Support",
+              window.GetViewDock("org.vexa.views.ultrasoundsupport")->windowTitle().toStdString());
     window.CloseAllViews();
     EXPECT_TRUE(window.GetReportedErrors().isEmpty()) << window.GetReportedErrors().join("\n").toStdString();
   }

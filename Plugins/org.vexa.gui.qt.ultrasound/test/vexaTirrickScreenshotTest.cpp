@@ -22,7 +22,6 @@ namespace
 {
   using Clip = vexa::sample::UltrasoundClip;
 
-
   struct Found
   {
     bool found = false;
@@ -105,12 +104,12 @@ TEST(TirrickScreenshot, TheWorkbenchStreamsTheSampleClipOnAnXServer)
   options.environment = server.ClientEnvironment();
   options.environment.insert(options.environment.end(),
                              {"OPENCV_LOG_LEVEL=ERROR", "XDG_CONFIG_HOME=" + folder.toStdString() + "/config"});
-  const vexa::test::ProgramResult run = vexa::test::RunProgram(
-    VEXA_WORKBENCH_EXECUTABLE,
-    {"--plugins", VEXA_PLUGIN_FOLDER, "--us-device", VEXA_ULTRASOUND_SAMPLE, "--open-view",
-     "org.vexa.views.ultrasoundsupport", "--screenshot", shots[0].toStdString(), "--after", "2000", "--screenshot",
-     shots[1].toStdString(), "--after", "3000", "--quit-after", "3600"},
-    std::chrono::seconds(60), options);
+  const vexa::test::ProgramResult run =
+    vexa::test::RunProgram(VEXA_WORKBENCH_EXECUTABLE,
+                           {"--plugins", VEXA_PLUGIN_FOLDER, "--us-device", VEXA_ULTRASOUND_SAMPLE, "--open-view",
+                            "org.vexa.views.ultrasoundsupport", "--screenshot", shots[0].toStdString(), "--after",
+                            "2000", "--screenshot", shots[1].toStdString(), "--after", "3000", "--quit-after", "3600"},
+                           std::chrono::seconds(60), options);
   const std::string output = run.out + run.err;
   ASSERT_TRUE(run.started) << output;
   ASSERT_FALSE(run.timedOut) << output;

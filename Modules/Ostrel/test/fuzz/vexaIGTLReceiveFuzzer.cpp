@@ -110,8 +110,8 @@ namespace
     seeds.push_back(Packed(poly));
     // hand-built: an NDARRAY (float32, 2 x 1) and a STT_BIND (OpenIGTLink 1.11 packs neither usably)
     seeds.push_back(Raw("NDARRAY", {10, 2, 0, 2, 0, 1, 0x3f, 0x80, 0, 0, 0x40, 0, 0, 0}));
-    seeds.push_back(Raw("STT_BIND", {0, 1, 'I', 'M', 'A', 'G', 'E', 0, 0, 0, 0, 0, 0, 0, 0, 5, 'P', 'r', 'o', 'b', 'e', 0,
-                                     0, 0, 0, 0, 0, 0, 0, 10}));
+    seeds.push_back(Raw("STT_BIND", {0, 1,   'I', 'M', 'A', 'G', 'E', 0, 0, 0, 0, 0, 0, 0, 0,
+                                     5, 'P', 'r', 'o', 'b', 'e', 0,   0, 0, 0, 0, 0, 0, 0, 10}));
     std::vector<unsigned char> all;
     for (const auto &seed : seeds)
       all.insert(all.end(), seed.begin(), seed.end());
@@ -171,7 +171,9 @@ namespace
 
   /** Cuts the stream into messages, handing it over in pieces of the sizes `pieceSize` gives; stops where it breaks. */
   template <class PieceSize>
-  std::vector<Result> Frame(const std::uint8_t *data, std::size_t size, PieceSize pieceSize,
+  std::vector<Result> Frame(const std::uint8_t *data,
+                            std::size_t size,
+                            PieceSize pieceSize,
                             std::vector<igtl::MessageBase::Pointer> *taken)
   {
     vexa::IGTLReceiveFraming framing(Factory(), "fuzzer", 1 << 20);
@@ -216,12 +218,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   CompareCrcs(data, size);
 
   std::vector<igtl::MessageBase::Pointer> taken;
-  const std::vector<Result> whole = Frame(data, size, [&] { return size; }, &taken);
+  const std::vector<Result> whole = Frame(
+    data, size, [&] { return size; }, &taken);
   std::uint32_t state = size == 0 ? 1 : data[0] * 2654435761u + static_cast<std::uint32_t>(size);
-  const std::vector<Result> pieces = Frame(data, size, [&] {
-    state = state * 1103515245u + 12345u;
-    return static_cast<std::size_t>(1 + (state >> 16) % 97);
-  }, nullptr);
+  const std::vector<Result> pieces = Frame(
+    data, size,
+    [&] {
+      state = state * 1103515245u + 12345u;
+      return static_cast<std::size_t>(1 + (state >> 16) % 97);
+    },
+    nullptr);
   if (whole.size() != pieces.size())
     __builtin_trap();
   for (std::size_t i = 0; i < whole.size(); ++i)

@@ -55,8 +55,8 @@ namespace vexa
       for (const Source &src : Sources())
         for (unsigned int e = 0; e < Elements; ++e)
         {
-          const double d = std::hypot(e * PitchMm - src.xMm, src.zMm);   // mm
-          const double arrivalUs = d / SpeedOfSound * 1000.0;             // mm / (m/s) = ms; * 1000 = us
+          const double d = std::hypot(e * PitchMm - src.xMm, src.zMm); // mm
+          const double arrivalUs = d / SpeedOfSound * 1000.0;          // mm / (m/s) = ms; * 1000 = us
           const double spreading = 1.0 / std::sqrt(std::max(d, 1.0));
           for (unsigned int i = 0; i < Samples; ++i)
           {

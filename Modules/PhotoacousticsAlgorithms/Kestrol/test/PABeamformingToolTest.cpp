@@ -58,9 +58,10 @@ namespace
   }
 
   /** What Kestrol should write: the same steps in this process. */
-  vexa::Image::Pointer Expected(const vexa::Image *raw,
-                                float speedOfSound = 1500.0f,
-                                vexa::BeamformingSettings::BeamformingAlgorithm algorithm = vexa::BeamformingSettings::DAS)
+  vexa::Image::Pointer Expected(
+    const vexa::Image *raw,
+    float speedOfSound = 1500.0f,
+    vexa::BeamformingSettings::BeamformingAlgorithm algorithm = vexa::BeamformingSettings::DAS)
   {
     const auto spacing = raw->GetGeometry(0)->GetSpacing();
     auto settings = vexa::BeamformingSettings::New(
@@ -198,10 +199,12 @@ namespace
   std::string FirstLine(const std::string &text) { return text.substr(0, text.find('\n')); }
 
   /** A raw float image of 8 elements x 64 samples as a hand-written header states it. */
-  std::string RawFile(const std::string &spacings, const std::string &sizes = "8 64", std::size_t dataBytes = 8 * 64 * 4)
+  std::string RawFile(const std::string &spacings,
+                      const std::string &sizes = "8 64",
+                      std::size_t dataBytes = 8 * 64 * 4)
   {
-    return "NRRD0004\ntype: float\ndimension: 2\nsizes: " + sizes + "\nendian: little\nencoding: raw\nspacings: " +
-           spacings + "\n\n" + std::string(dataBytes, '\0');
+    return "NRRD0004\ntype: float\ndimension: 2\nsizes: " + sizes +
+           "\nendian: little\nencoding: raw\nspacings: " + spacings + "\n\n" + std::string(dataBytes, '\0');
   }
 
   /** The sample written by ITK's own writer with gzip-compressed pixels. */
@@ -253,7 +256,10 @@ namespace
     return f.File("out.nrrd");
   }
 
-  void OldOutputIntact(const TemporaryFolder &, const std::string &out) { EXPECT_EQ(OldOutput, vexa::test::ReadFile(out)); }
+  void OldOutputIntact(const TemporaryFolder &, const std::string &out)
+  {
+    EXPECT_EQ(OldOutput, vexa::test::ReadFile(out));
+  }
 
   std::string Replace(std::string text, const std::string &what, const std::string &with)
   {
@@ -329,8 +335,9 @@ namespace
      [](const TemporaryFolder &, const std::string &out) {
        EXPECT_EQ(12000u, vexa::IOUtil::LoadImage(out)->GetDimension(0));
      }},
-    {"OutputNamedPng", [](const TemporaryFolder &f, const std::string &, const std::string &) { return f.File("out.png"); },
-     1, "Cannot save \"<out>\": there is no writer for files of type \".png\".",
+    {"OutputNamedPng",
+     [](const TemporaryFolder &f, const std::string &, const std::string &) { return f.File("out.png"); }, 1,
+     "Cannot save \"<out>\": there is no writer for files of type \".png\".",
      [](const TemporaryFolder &, const std::string &out) { EXPECT_FALSE(fs::exists(out)); }},
     {"OutputIsAFolder",
      [](const TemporaryFolder &f, const std::string &, const std::string &) {
@@ -350,17 +357,20 @@ namespace
      [](const TemporaryFolder &f, const std::string &out) {
        EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(out));
        EXPECT_EQ("results/kept.nrrd", fs::read_symlink(out).string());
-       EXPECT_EQ(vexa::RawPhotoacousticSample::Elements, vexa::IOUtil::LoadImage(f.File("results/kept.nrrd"))->GetDimension(0));
+       EXPECT_EQ(vexa::RawPhotoacousticSample::Elements,
+                 vexa::IOUtil::LoadImage(f.File("results/kept.nrrd"))->GetDimension(0));
        EXPECT_EQ(1, std::distance(fs::directory_iterator(f.File("results")), fs::directory_iterator()));
      }},
     {"OutputIsANullDevice",
      [](const TemporaryFolder &f, const std::string &, const std::string &) {
-       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? f.File("out.nrrd") : std::string();
+       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? f.File("out.nrrd")
+                                                                                      : std::string();
      },
      0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
     {"OutputIsAFullDevice",
      [](const TemporaryFolder &f, const std::string &, const std::string &) {
-       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? f.File("out.nrrd") : std::string();
+       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? f.File("out.nrrd")
+                                                                                      : std::string();
      },
      1, "Cannot write \"<out>\": No space left on device.",
      [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
@@ -407,9 +417,14 @@ TEST(KestrolHostileFifo, AFifoAtTheOutputIsWrittenToAndStaysAFifo)
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_EQ(S_IFIFO, vexa::test::FileTypeAt(out));
   EXPECT_EQ(0u, received.find("NRRD000")) << received.substr(0, 40);
-  EXPECT_GT(received.size(), std::size_t(vexa::RawPhotoacousticSample::Elements) * vexa::RawPhotoacousticSample::Samples * 4);
+  EXPECT_GT(received.size(),
+            std::size_t(vexa::RawPhotoacousticSample::Elements) * vexa::RawPhotoacousticSample::Samples * 4);
   EXPECT_LT(PeakResidentKiBOfChildren(), MemoryGuardKiB);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, KestrolHostileFiles, ::testing::ValuesIn(HostileCases),
-                         [](const ::testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files,
+                         KestrolHostileFiles,
+                         ::testing::ValuesIn(HostileCases),
+                         [](const ::testing::TestParamInfo<HostileCase> &info) {
+                           return std::string(info.param.name);
+                         });

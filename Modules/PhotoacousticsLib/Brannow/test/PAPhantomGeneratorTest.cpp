@@ -48,8 +48,7 @@ TEST(Brannow, MakesOnePhantomAndRunsTheSimulatorOnceWithTheProbe)
   const std::string probe = (tmp.Path() / "probe $1 'x'.xml").string();
   const std::string save = (tmp.Path() / "phantoms").string() + "/";
 
-  ChildProcess brannow(Brannow_EXECUTABLE, {"-s", save, "-m", sim.string(), "-p", probe, "-i", "P7", "-v"},
-                       AsAJob());
+  ChildProcess brannow(Brannow_EXECUTABLE, {"-s", save, "-m", sim.string(), "-p", probe, "-i", "P7", "-v"}, AsAJob());
   ASSERT_TRUE(brannow.WaitFor(std::chrono::seconds(300)));
   EXPECT_EQ(0, brannow.ExitCode()) << brannow.Err();
 
@@ -57,15 +56,14 @@ TEST(Brannow, MakesOnePhantomAndRunsTheSimulatorOnceWithTheProbe)
   const std::string output = save + "output/Phantom_P7/Fluence_Phantom_P7.nrrd";
   const auto calls = RecordedCalls(sim);
   ASSERT_EQ(1u, calls.size());
-  EXPECT_EQ((std::vector<std::string>{"-i", input, "-o", output, "-yo", "0", "-p", probe, "-n", "10000000"}),
-            calls[0]);
+  EXPECT_EQ((std::vector<std::string>{"-i", input, "-o", output, "-yo", "0", "-p", probe, "-n", "10000000"}), calls[0]);
   EXPECT_TRUE(fs::exists(output));
 
   const std::string command = Quoted(sim.string()) + " -i " + Quoted(input) + " -o " + Quoted(output) + " -yo " +
                               Quoted("0") + " -p " + Quoted(probe) + " -n " + Quoted("10000000");
   EXPECT_EQ((std::vector<std::string>{"Parsing arguments...", "Parsing arguments...[Done]", "Generating tissue..",
-                                      "Generating tissue..[Done]", "Simulating fluence..", "Executing: " + command,
-                                      "0", "Simulating fluence..[Done]"}),
+                                      "Generating tissue..[Done]", "Simulating fluence..", "Executing: " + command, "0",
+                                      "Simulating fluence..[Done]"}),
             InfoTexts(brannow.Err()));
 
   const PhantomContent c = Content(input);
@@ -138,9 +136,10 @@ TEST(Brannow, ASimulatorThatCannotStartIsRefusedBeforeThePhantomIsMade)
   {
     std::string simulator;
     std::string firstError;
-  } cases[] = {{(tmp.Path() / "missing").string(), "The simulator \"" + (tmp.Path() / "missing").string() + "\" does not exist."},
-               {notExecutable.string(), "The simulator \"" + notExecutable.string() + "\" is not an executable file."},
-               {"vexa-no-such-simulator", "The simulator \"vexa-no-such-simulator\" is not an executable program in PATH ("}};
+  } cases[] = {
+    {(tmp.Path() / "missing").string(), "The simulator \"" + (tmp.Path() / "missing").string() + "\" does not exist."},
+    {notExecutable.string(), "The simulator \"" + notExecutable.string() + "\" is not an executable file."},
+    {"vexa-no-such-simulator", "The simulator \"vexa-no-such-simulator\" is not an executable program in PATH ("}};
   for (const auto &c : cases)
   {
     ChildProcess brannow(Brannow_EXECUTABLE, {"-s", (tmp.Path() / "save").string(), "-m", c.simulator}, AsAJob());

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-
 using namespace vexa::test;
 
 namespace
@@ -81,7 +80,7 @@ TEST(Quarrow, RunsTheSimulatorAt31OffsetsPerPassUntilStopped)
   }
 
   // the parse records always, the passes' records because of -v, and the simulator's exit status
-  std::vector<std::string> expected = {"Paring arguments...", "verbose",   "savePath",
+  std::vector<std::string> expected = {"Paring arguments...", "verbose",    "savePath",
                                        "vexaMcxyz",           "identifyer", "Paring arguments...[Done]"};
   for (int pass = 0; pass < 2; ++pass)
   {
@@ -117,8 +116,8 @@ TEST(Quarrow, QuietRunWithProbeAndGeneratedIdentifierInsideTheNamedFolder)
   const std::vector<std::string> offsets = ExpectedOffsets();
   for (int k = 0; k < 31; ++k)
   {
-    const std::string output = (save / "output").string() + "/BaselineHB_" + id + "_0/Fluence_BaselineHB_" + id +
-                               "_0_yo" + offsets[k] + ".nrrd";
+    const std::string output =
+      (save / "output").string() + "/BaselineHB_" + id + "_0/Fluence_BaselineHB_" + id + "_0_yo" + offsets[k] + ".nrrd";
     EXPECT_EQ((std::vector<std::string>{"-i", inputPrefix + id + "_0.nrrd", "-o", output, "-yo", offsets[k], "-p",
                                         probe, "-n", "100000000"}),
               calls[k]);
@@ -128,8 +127,8 @@ TEST(Quarrow, QuietRunWithProbeAndGeneratedIdentifierInsideTheNamedFolder)
   EXPECT_FALSE(fs::exists(tmp.Path() / "batchoutput"));
 
   // without -v: only the parse records and the "yo:" lines
-  std::vector<std::string> expected = {"Paring arguments...", "savePath", "vexaMcxyz", "probe", "generating identifyer",
-                                       "Paring arguments...[Done]"};
+  std::vector<std::string> expected = {
+    "Paring arguments...", "savePath", "vexaMcxyz", "probe", "generating identifyer", "Paring arguments...[Done]"};
   for (const std::string &o : offsets)
     expected.push_back("yo: " + o + ": 0");
   std::vector<std::string> logged = InfoTexts(quarrow.Err());
@@ -255,8 +254,12 @@ TEST_P(QuarrowSimulatorCheck, ASimulatorThatCannotStartEndsTheBatchClearly)
   EXPECT_EQ(c.volumes, FilesIn(save / "input"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Simulators, QuarrowSimulatorCheck, ::testing::ValuesIn(SimulatorCases),
-                         [](const ::testing::TestParamInfo<SimulatorCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Simulators,
+                         QuarrowSimulatorCheck,
+                         ::testing::ValuesIn(SimulatorCases),
+                         [](const ::testing::TestParamInfo<SimulatorCase> &info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(Quarrow, ASimulatorNamedWithoutAFolderIsLookedForInPath)
 {

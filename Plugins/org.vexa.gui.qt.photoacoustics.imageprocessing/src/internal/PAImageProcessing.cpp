@@ -46,8 +46,7 @@ namespace
   }
 }
 
-PAImageProcessing::PAImageProcessing()
-  : m_FilterService(vexa::PhotoacousticFilterService::New()), m_Bridge(this)
+PAImageProcessing::PAImageProcessing() : m_FilterService(vexa::PhotoacousticFilterService::New()), m_Bridge(this)
 {
   qRegisterMetaType<vexa::Image::Pointer>("vexa::Image::Pointer");
   qRegisterMetaType<std::string>("std::string");
@@ -220,7 +219,8 @@ void PAImageProcessing::UpdateImageInfo()
   m_Form.BPhigh->setMaximum(limitMHz);
   m_Form.BPlow->setMaximum(limitMHz);
   std::ostringstream tip;
-  tip << limitMHz << "MHz" << " is the maximal allowed frequency for the selected image.";
+  tip << limitMHz << "MHz"
+      << " is the maximal allowed frequency for the selected image.";
   m_Form.BPhigh->setToolTip(QString::fromStdString(tip.str()));
   m_Form.BPlow->setToolTip(QString::fromStdString(tip.str()));
   m_Form.BPhigh->setToolTipDuration(5000);
@@ -230,7 +230,7 @@ void PAImageProcessing::UpdateImageInfo()
 itk::SmartPointer<vexa::BeamformingSettings> PAImageProcessing::CreateBeamformingSettings(vexa::Image::Pointer image)
 {
   const QString apodizationText = m_Form.Apodization->currentText();
-  const auto apodization = apodizationText == "Von Hann" ? vexa::BeamformingSettings::Hann
+  const auto apodization = apodizationText == "Von Hann"  ? vexa::BeamformingSettings::Hann
                            : apodizationText == "Hamming" ? vexa::BeamformingSettings::Hamm
                                                           : vexa::BeamformingSettings::Box;
   const QString algorithmText = m_Form.BFAlgorithm->currentText();
@@ -310,30 +310,91 @@ void PAImageProcessing::PAMessageBox(std::string message)
 
 void PAImageProcessing::LockControls()
 {
-  for (QWidget *widget : std::initializer_list<QWidget *>{
-         m_Form.BatchProcessing, m_Form.StepBeamforming, m_Form.StepCropping, m_Form.StepBandpass, m_Form.StepBMode,
-         m_Form.SaveBeamforming, m_Form.SaveCropping, m_Form.SaveBandpass, m_Form.SaveBMode, m_Form.DoResampling,
-         m_Form.ResamplingValue, m_Form.Logfilter, m_Form.BModeMethod, m_Form.buttonApplyBModeFilter,
-         m_Form.CutoffAbove, m_Form.CutoffBelow, m_Form.buttonApplyCropFilter, m_Form.BPSpeedOfSound,
-         m_Form.buttonApplyBandpass, m_Form.Partial, m_Form.boundHigh, m_Form.boundLow, m_Form.BFAlgorithm,
-         m_Form.ReconstructionDepth, m_Form.ImageType, m_Form.Apodization, m_Form.UseGPUBf, m_Form.UseGPUBmode,
-         m_Form.BPhigh, m_Form.BPlow, m_Form.BPFalloffLow, m_Form.BPFalloffHigh, m_Form.UseImageSpacing,
-         m_Form.ScanDepth, m_Form.Pitch, m_Form.ElementCount, m_Form.SpeedOfSound, m_Form.Samples, m_Form.Lines,
-         m_Form.Angle, m_Form.buttonApplyBeamforming, m_Form.UseSignalDelay, m_Form.SignalDelay})
+  for (QWidget *widget : std::initializer_list<QWidget *>{m_Form.BatchProcessing,
+                                                          m_Form.StepBeamforming,
+                                                          m_Form.StepCropping,
+                                                          m_Form.StepBandpass,
+                                                          m_Form.StepBMode,
+                                                          m_Form.SaveBeamforming,
+                                                          m_Form.SaveCropping,
+                                                          m_Form.SaveBandpass,
+                                                          m_Form.SaveBMode,
+                                                          m_Form.DoResampling,
+                                                          m_Form.ResamplingValue,
+                                                          m_Form.Logfilter,
+                                                          m_Form.BModeMethod,
+                                                          m_Form.buttonApplyBModeFilter,
+                                                          m_Form.CutoffAbove,
+                                                          m_Form.CutoffBelow,
+                                                          m_Form.buttonApplyCropFilter,
+                                                          m_Form.BPSpeedOfSound,
+                                                          m_Form.buttonApplyBandpass,
+                                                          m_Form.Partial,
+                                                          m_Form.boundHigh,
+                                                          m_Form.boundLow,
+                                                          m_Form.BFAlgorithm,
+                                                          m_Form.ReconstructionDepth,
+                                                          m_Form.ImageType,
+                                                          m_Form.Apodization,
+                                                          m_Form.UseGPUBf,
+                                                          m_Form.UseGPUBmode,
+                                                          m_Form.BPhigh,
+                                                          m_Form.BPlow,
+                                                          m_Form.BPFalloffLow,
+                                                          m_Form.BPFalloffHigh,
+                                                          m_Form.UseImageSpacing,
+                                                          m_Form.ScanDepth,
+                                                          m_Form.Pitch,
+                                                          m_Form.ElementCount,
+                                                          m_Form.SpeedOfSound,
+                                                          m_Form.Samples,
+                                                          m_Form.Lines,
+                                                          m_Form.Angle,
+                                                          m_Form.buttonApplyBeamforming,
+                                                          m_Form.UseSignalDelay,
+                                                          m_Form.SignalDelay})
     widget->setEnabled(false);
 }
 
 void PAImageProcessing::UnlockControls()
 {
-  for (QWidget *widget : std::initializer_list<QWidget *>{
-         m_Form.BatchProcessing, m_Form.StepBeamforming, m_Form.StepCropping, m_Form.StepBandpass, m_Form.StepBMode,
-         m_Form.DoResampling, m_Form.Logfilter, m_Form.BModeMethod, m_Form.buttonApplyBModeFilter,
-         m_Form.CutoffAbove, m_Form.CutoffBelow, m_Form.buttonApplyCropFilter, m_Form.BPSpeedOfSound,
-         m_Form.buttonApplyBandpass, m_Form.Partial, m_Form.boundHigh, m_Form.boundLow, m_Form.BFAlgorithm,
-         m_Form.ReconstructionDepth, m_Form.ImageType, m_Form.Apodization, m_Form.UseGPUBf, m_Form.UseGPUBmode,
-         m_Form.BPhigh, m_Form.BPlow, m_Form.BPFalloffLow, m_Form.BPFalloffHigh, m_Form.UseImageSpacing,
-         m_Form.Pitch, m_Form.ElementCount, m_Form.SpeedOfSound, m_Form.Samples, m_Form.Lines, m_Form.Angle,
-         m_Form.buttonApplyBeamforming, m_Form.UseSignalDelay, m_Form.SignalDelay})
+  for (QWidget *widget : std::initializer_list<QWidget *>{m_Form.BatchProcessing,
+                                                          m_Form.StepBeamforming,
+                                                          m_Form.StepCropping,
+                                                          m_Form.StepBandpass,
+                                                          m_Form.StepBMode,
+                                                          m_Form.DoResampling,
+                                                          m_Form.Logfilter,
+                                                          m_Form.BModeMethod,
+                                                          m_Form.buttonApplyBModeFilter,
+                                                          m_Form.CutoffAbove,
+                                                          m_Form.CutoffBelow,
+                                                          m_Form.buttonApplyCropFilter,
+                                                          m_Form.BPSpeedOfSound,
+                                                          m_Form.buttonApplyBandpass,
+                                                          m_Form.Partial,
+                                                          m_Form.boundHigh,
+                                                          m_Form.boundLow,
+                                                          m_Form.BFAlgorithm,
+                                                          m_Form.ReconstructionDepth,
+                                                          m_Form.ImageType,
+                                                          m_Form.Apodization,
+                                                          m_Form.UseGPUBf,
+                                                          m_Form.UseGPUBmode,
+                                                          m_Form.BPhigh,
+                                                          m_Form.BPlow,
+                                                          m_Form.BPFalloffLow,
+                                                          m_Form.BPFalloffHigh,
+                                                          m_Form.UseImageSpacing,
+                                                          m_Form.Pitch,
+                                                          m_Form.ElementCount,
+                                                          m_Form.SpeedOfSound,
+                                                          m_Form.Samples,
+                                                          m_Form.Lines,
+                                                          m_Form.Angle,
+                                                          m_Form.buttonApplyBeamforming,
+                                                          m_Form.UseSignalDelay,
+                                                          m_Form.SignalDelay})
     widget->setEnabled(true);
   UpdateSaveBoxes();
   UseResampling();
@@ -382,17 +443,19 @@ void PAImageProcessing::ConnectWorker(Worker *worker)
   // bridge, which hands them over visibly to the thread sanitizer and drops
   // them once the view is gone.
   const vexa::QtEventBridge bridge = m_Bridge;
-  connect(worker, &Worker::result, worker,
-          [this, bridge, source = m_SourceName](vexa::Image::Pointer image, std::string suffix) {
-            bridge.Post([this, source, image, suffix] {
-              m_SourceName = source;
-              HandleResults(image, suffix);
-            });
-          },
-          Qt::DirectConnection);
-  connect(worker, &Worker::failed, worker,
-          [this, bridge](std::string message) { bridge.Post([this, message] { HandleFailure(message); }); },
-          Qt::DirectConnection);
+  connect(
+    worker, &Worker::result, worker,
+    [this, bridge, source = m_SourceName](vexa::Image::Pointer image, std::string suffix) {
+      bridge.Post([this, source, image, suffix] {
+        m_SourceName = source;
+        HandleResults(image, suffix);
+      });
+    },
+    Qt::DirectConnection);
+  connect(
+    worker, &Worker::failed, worker,
+    [this, bridge](std::string message) { bridge.Post([this, message] { HandleFailure(message); }); },
+    Qt::DirectConnection);
 }
 
 template <class Function>
@@ -456,11 +519,12 @@ void PAImageProcessing::StartBeamformingThread()
     auto *worker = new BeamformingThread;
     ConnectWorker(worker);
     const vexa::QtEventBridge bridge = m_Bridge;
-    connect(worker, &BeamformingThread::updateProgress, worker,
-            [this, bridge](int percent, std::string text) {
-              bridge.Post([this, percent, text] { UpdateProgress(percent, text); });
-            },
-            Qt::DirectConnection);
+    connect(
+      worker, &BeamformingThread::updateProgress, worker,
+      [this, bridge](int percent, std::string text) {
+        bridge.Post([this, percent, text] { UpdateProgress(percent, text); });
+      },
+      Qt::DirectConnection);
     worker->SetSettings(settings);
     if (m_Form.UseSignalDelay->isChecked())
       worker->m_DelayMicroseconds = static_cast<float>(m_Form.SignalDelay->value());
@@ -668,8 +732,8 @@ void PAImageProcessing::RunBatch(const QStringList &files, const QString &folder
   FollowSelection();
 }
 
-bool PAImageProcessing::ProcessBatchFile(const QString &path, const QString &folder, const QStringList &inputs,
-                                         const bool (&steps)[4], const bool (&saves)[4])
+bool PAImageProcessing::ProcessBatchFile(
+  const QString &path, const QString &folder, const QStringList &inputs, const bool (&steps)[4], const bool (&saves)[4])
 {
   m_Form.progressBar->setValue(0);
   m_Form.progressBar->setVisible(true);
@@ -702,9 +766,8 @@ bool PAImageProcessing::ProcessBatchFile(const QString &path, const QString &fol
   if (steps[0])
   {
     m_Form.progressBar->setValue(100);
-    image = m_FilterService->ApplyBeamforming(image, settings, [this](int percent, std::string text) {
-      UpdateProgress(percent, text);
-    });
+    image = m_FilterService->ApplyBeamforming(image, settings,
+                                              [this](int percent, std::string text) { UpdateProgress(percent, text); });
     if (saves[0])
       save(" beamformed");
     if (stopped())
@@ -725,8 +788,8 @@ bool PAImageProcessing::ProcessBatchFile(const QString &path, const QString &fol
     const unsigned int rows = image->GetDimension(1);
     const double sy = image->GetGeometry()->GetSpacing()[1];
     // true cut-offs, limited by the Nyquist frequency of the rows as the service will read them
-    const double stepSeconds = m_Form.IsBFImage->isChecked() ? sy / 1000 / settings->GetSpeedOfSound()
-                                                             : settings->GetTimeSpacing();
+    const double stepSeconds =
+      m_Form.IsBFImage->isChecked() ? sy / 1000 / settings->GetSpeedOfSound() : settings->GetTimeSpacing();
     const double limit = PositiveFinite(stepSeconds) && rows > 0 ? 0.5 / stepSeconds : 0;
     double high = m_Form.BPhigh->value() * 1e6;
     double low = m_Form.BPlow->value() * 1e6;
@@ -765,8 +828,9 @@ bool PAImageProcessing::ProcessBatchFile(const QString &path, const QString &fol
     m_Form.ProgressInfo->setText("applying bmode filter");
     const QString method = m_Form.BModeMethod->currentText();
     image = m_FilterService->ApplyBmodeFilter(image,
-                                              method == "Absolute Filter" ? vexa::PhotoacousticFilterService::Abs
-                                                                          : vexa::PhotoacousticFilterService::EnvelopeDetection,
+                                              method == "Absolute Filter"
+                                                ? vexa::PhotoacousticFilterService::Abs
+                                                : vexa::PhotoacousticFilterService::EnvelopeDetection,
                                               m_LogCompression);
     if (m_DepthSpacing != 0)
     {

@@ -106,8 +106,11 @@ private:
   template <class Function>
   void RunSafely(const char *what, Function &&function);
   void RunBatch(const QStringList &files, const QString &folder);
-  bool ProcessBatchFile(const QString &path, const QString &folder, const QStringList &inputs,
-                        const bool (&steps)[4], const bool (&saves)[4]);
+  bool ProcessBatchFile(const QString &path,
+                        const QString &folder,
+                        const QStringList &inputs,
+                        const bool (&steps)[4],
+                        const bool (&saves)[4]);
   void WaitForWorkers();
 
   Ui::PAImageProcessingControls m_Form;

@@ -88,9 +88,9 @@ void CropThread::run()
 void BandpassThread::run()
 {
   RunGuarded("Bandpass filtering", [this] {
-    vexa::Image::Pointer filtered = m_Service->ApplyBandpassFilter(
-      m_Image, m_HighPassHz, m_LowPassHz, m_AlphaLowPass, m_AlphaHighPass, m_TimeSpacing, m_SpeedOfSound,
-      m_SpatialInput);
+    vexa::Image::Pointer filtered =
+      m_Service->ApplyBandpassFilter(m_Image, m_HighPassHz, m_LowPassHz, m_AlphaLowPass, m_AlphaHighPass, m_TimeSpacing,
+                                     m_SpeedOfSound, m_SpatialInput);
     emit result(filtered, "_bandpassed");
   });
 }

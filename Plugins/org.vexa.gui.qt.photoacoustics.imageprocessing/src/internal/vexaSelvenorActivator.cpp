@@ -22,8 +22,8 @@ namespace vexa
 {
   void Selvenor_Activator::start(ctkPluginContext *)
   {
-    wick::ExtensionType::registerType(
-      QString(PAImageProcessing::staticMetaObject.className()).toLatin1().constData(), &DeleteView, &CreateView);
+    wick::ExtensionType::registerType(QString(PAImageProcessing::staticMetaObject.className()).toLatin1().constData(),
+                                      &DeleteView, &CreateView);
   }
 
   void Selvenor_Activator::stop(ctkPluginContext *) {}

@@ -147,8 +147,8 @@ TEST(SelvenorHost, RunsInTheWorkbenchAndClosingWaitsForTheWorker)
   QvexaAbstractView *view = w.window.GetOpenView(ViewId);
   ASSERT_TRUE(view->HasRunningWork());
   w.window.CloseView(ViewId);
-  EXPECT_TRUE(vexa::test::QtApplication::ProcessEventsUntil(
-    [&] { return !w.window.GetViewDock(ViewId); }, std::chrono::seconds(60)));
+  EXPECT_TRUE(vexa::test::QtApplication::ProcessEventsUntil([&] { return !w.window.GetViewDock(ViewId); },
+                                                            std::chrono::seconds(60)));
   EXPECT_TRUE(w.window.GetOpenViewIds().isEmpty());
   Spin(50);
   EXPECT_TRUE(w.window.GetReportedErrors().isEmpty()) << w.window.GetReportedErrors().join("\n").toStdString();

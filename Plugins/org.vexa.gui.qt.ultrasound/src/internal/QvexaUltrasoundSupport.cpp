@@ -59,7 +59,9 @@ namespace
 
   // Runs a slot's body: no exception leaves it.
   template <class F>
-  void Guarded(const char *what, F &&body, QvexaUltrasoundSupport *view,
+  void Guarded(const char *what,
+               F &&body,
+               QvexaUltrasoundSupport *view,
                void (QvexaUltrasoundSupport::*report)(const char *, const std::string &))
   {
     try
@@ -408,7 +410,8 @@ void QvexaUltrasoundSupport::HandleServiceEvent(const ctkServiceEvent &event)
   if (!m_ActiveDevice->GetIsActive() && m_PipelineTimer && m_PipelineTimer->isActive())
     StopTimers();
 
-  const QVariant property = reference.getProperty(QString::fromStdString(vexa::USDevice::GetPropertyKeys().US_PROPKEY_BMODE_DEPTH));
+  const QVariant property =
+    reference.getProperty(QString::fromStdString(vexa::USDevice::GetPropertyKeys().US_PROPKEY_BMODE_DEPTH));
   bool isNumber = false;
   double value = property.toDouble(&isNumber);
   if (!isNumber)
@@ -457,7 +460,8 @@ void QvexaUltrasoundSupport::UpdateImage()
 {
   if (!m_ActiveDevice || m_Destroying)
     return;
-  Guarded("Updating the ultrasound device", [this] { UpdateImageNow(); }, this, &QvexaUltrasoundSupport::ReportFailure);
+  Guarded(
+    "Updating the ultrasound device", [this] { UpdateImageNow(); }, this, &QvexaUltrasoundSupport::ReportFailure);
 }
 
 void QvexaUltrasoundSupport::UpdateImageNow()
@@ -469,8 +473,8 @@ void QvexaUltrasoundSupport::UpdateImageNow()
   {
     // the count is fixed while the device is active; a device that went
     // inactive meanwhile may have fewer outputs
-    const std::size_t outputs = std::min<std::size_t>(
-      {m_OutputCount, m_StreamNodes.size(), m_ActiveDevice->GetNumberOfIndexedOutputs()});
+    const std::size_t outputs =
+      std::min<std::size_t>({m_OutputCount, m_StreamNodes.size(), m_ActiveDevice->GetNumberOfIndexedOutputs()});
     for (std::size_t i = 0; i < outputs; ++i)
     {
       vexa::Image::Pointer output = m_ActiveDevice->GetOutput(i);
@@ -612,8 +616,8 @@ void QvexaUltrasoundSupport::ReportFailure(const char *what, const std::string &
   VEXA_ERROR("UltrasoundSupport") << what << " failed: " << message;
   StopTimers();
   if (m_Form && m_FormParent)
-    m_Form->m_FramerateLabel->setText(QString("%1 failed: %2. The timers are stopped.")
-                                        .arg(what, QString::fromStdString(message)));
+    m_Form->m_FramerateLabel->setText(
+      QString("%1 failed: %2. The timers are stopped.").arg(what, QString::fromStdString(message)));
 }
 
 // ------------------------------------------------------------ settings
