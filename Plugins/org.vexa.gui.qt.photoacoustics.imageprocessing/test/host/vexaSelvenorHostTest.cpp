@@ -61,7 +61,7 @@ namespace
     Workbench()
     {
       Application();
-      loaded = window.LoadPlugin(VEXA_SELVENOR_PLUGIN);
+      loaded = window.LoadPlugin(org_vexa_gui_qt_photoacoustics_imageprocessing_PLUGIN);
       raw = vexa::test::MakePointAbsorber(128, 1024, 19.2, 15.0);
       source = vexa::test::MakeNode(raw, "point absorber");
       vexa::LevelWindow levelWindow;
