@@ -131,6 +131,8 @@ TEST(PAImageProcessing, TheFirstImageNodeOfTheSelectionDrivesTheControls)
   ViewUnderTest t;
   auto *f = t.form;
   vexa::DataNode::Pointer empty = vexa::test::MakeNode(nullptr, "empty");
+  // an image that holds no pixels yet (a device's output before its first frame)
+  vexa::DataNode::Pointer blank = vexa::test::MakeNode(vexa::Image::New(), "no frame yet");
   vexa::Image::Pointer image = vexa::test::MakeRamp(96, 400, 3, 0.25, 0.02);
   vexa::DataNode::Pointer node = vexa::test::MakeNode(image, "ramp");
 
@@ -140,9 +142,9 @@ TEST(PAImageProcessing, TheFirstImageNodeOfTheSelectionDrivesTheControls)
     QList<vexa::DataNode::Pointer> selection;
     bool enabled;
   };
-  for (const Case &c :
-       {Case{"nothing", {}, false}, Case{"no image", {empty}, false},
-        Case{"image after a non-image", {empty, node}, true}, Case{"null first", {nullptr, node}, true}})
+  for (const Case &c : {Case{"nothing", {}, false}, Case{"no image", {empty}, false}, Case{"no pixels", {blank}, false},
+                        Case{"image after a non-image", {empty, node}, true}, Case{"null first", {nullptr, node}, true},
+                        Case{"image after one without pixels", {blank, node}, true}})
   {
     t.Select(c.selection);
     for (QAbstractButton *button : ApplyButtons(f))
@@ -429,10 +431,20 @@ TEST(PAImageProcessing, StartSlotsWithoutAnImageAsk)
   t.Select({vexa::test::MakeNode(nullptr, "empty")});
   dialogs.AnswerMessageBox(QMessageBox::Ok);
   t.view->StartBandpassThread();
-  ASSERT_EQ(1u, dialogs.ShownDialogs().size());
-  EXPECT_EQ("Template", dialogs.ShownDialogs()[0].title);
+  // an image without pixels is no image to process either
+  t.Select({vexa::test::MakeNode(vexa::Image::New(), "no frame yet")});
+  dialogs.AnswerMessageBox(QMessageBox::Ok);
+  t.view->StartBeamformingThread();
+  ASSERT_EQ(2u, dialogs.ShownDialogs().size());
+  for (const auto &shown : dialogs.ShownDialogs())
+  {
+    EXPECT_EQ("Template", shown.title);
+    EXPECT_EQ(QMessageBox::Information, shown.icon);
+  }
   EXPECT_EQ("Please load and select an image before applying a bandpass filter.", dialogs.ShownDialogs()[0].text);
+  EXPECT_EQ("Please load and select an image before starting image processing.", dialogs.ShownDialogs()[1].text);
   EXPECT_FALSE(t.view->HasRunningWork());
+  EXPECT_TRUE(t.form->BatchProcessing->isEnabled());
 }
 
 // One run at a time: while beamforming runs, neither a click, a direct call

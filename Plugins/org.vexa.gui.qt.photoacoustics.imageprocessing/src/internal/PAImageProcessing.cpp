@@ -140,9 +140,11 @@ void PAImageProcessing::CreateQtPartControl(QWidget *parent)
 
 vexa::DataNode::Pointer PAImageProcessing::FirstImageNode(const QList<vexa::DataNode::Pointer> &nodes)
 {
+  // an image without pixels yet (a device's output before its first frame) has no sizes to process
   for (const vexa::DataNode::Pointer &node : nodes)
-    if (node && dynamic_cast<vexa::Image *>(node->GetData().GetPointer()))
-      return node;
+    if (const auto *image = node ? dynamic_cast<vexa::Image *>(node->GetData().GetPointer()) : nullptr)
+      if (image->IsInitialized())
+        return node;
   return nullptr;
 }
 

@@ -84,7 +84,7 @@ protected:
 private:
   /** The Apply buttons and warnings as the current selection asks (after a run). */
   void FollowSelection();
-  /** The first node of `nodes` that holds an image, or null. */
+  /** The first node of `nodes` that holds an initialised image, or null. */
   static vexa::DataNode::Pointer FirstImageNode(const QList<vexa::DataNode::Pointer> &nodes);
   /** Time between samples (s) for an image of n_y rows and y spacing s_y, as the controls say. */
   float TimeSpacing(unsigned int ny, double sy);
