@@ -2,6 +2,7 @@
 
 #include "QvexaDataManagerView.h"
 #include "QvexaRenderWindow.h"
+#include "vexaWorkbenchDeviceWatcher.h"
 #include "ui_QvexaWorkbenchWindowControls.h"
 
 #include <usGetModuleContext.h>
@@ -90,6 +91,7 @@ QvexaWorkbenchWindow::QvexaWorkbenchWindow(QWidget *parent)
   connect(m_Controls->m_SaveAction, &QAction::triggered, this, &QvexaWorkbenchWindow::OnSaveTriggered);
   connect(m_Controls->m_QuitAction, &QAction::triggered, this, &QWidget::close);
   RebuildViewsMenu();
+  new vexa::WorkbenchDeviceWatcher(statusBar()); // an ultrasound device that stops by itself is told there
 }
 
 QvexaWorkbenchWindow::~QvexaWorkbenchWindow()
