@@ -1,4 +1,5 @@
 #include "vexaBeamformingKernel.h"
+#include "vexaBeamformingCaches.h"
 #include "vexaBeamformingSimd.h"
 #include "vexaSlotScratch.h"
 
@@ -10,7 +11,6 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -661,123 +661,12 @@ namespace
     return plan;
   }
 
-  /**
-   * The plans of the last few geometries, most recent first, within a total
-   * of twice the default track budget. Plans are immutable; a call holds its
-   * own reference, so an eviction never pulls a plan from under it.
-   */
-  class PlanCache
+  vexa::BeamformingPlanCache<Plan> &Plans()
   {
-  public:
-    std::shared_ptr<const Plan> Get(const PlanKey &key, const Kernel::Parameters &p, unsigned int threads)
-    {
-      {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        for (auto it = m_Plans.begin(); it != m_Plans.end(); ++it)
-          if ((*it)->key == key)
-          {
-            std::shared_ptr<const Plan> plan = *it;
-            m_Plans.erase(it);
-            m_Plans.insert(m_Plans.begin(), plan);
-            return plan;
-          }
-      }
-      // made without the lock: another geometry need not wait for this one
-      std::shared_ptr<const Plan> plan = MakePlan(key, p, threads);
-      std::lock_guard<std::mutex> lock(m_Mutex);
-      for (const auto &other : m_Plans)
-        if (other->key == key)
-          return other; // made by another thread meanwhile
-      m_Plans.insert(m_Plans.begin(), plan);
-      std::size_t total = 0;
-      std::size_t keep = 0;
-      for (; keep < m_Plans.size() && keep < MaxPlans; ++keep)
-      {
-        total += m_Plans[keep]->bytes;
-        if (keep > 0 && total > MaxBytes)
-          break;
-      }
-      m_Plans.resize(keep);
-      return plan;
-    }
-
-  private:
-    static constexpr std::size_t MaxPlans = 4;
-    static constexpr std::size_t MaxBytes = 2 * Kernel::DefaultTrackBudgetBytes;
-    std::mutex m_Mutex;
-    std::vector<std::shared_ptr<const Plan>> m_Plans;
-  };
-
-  PlanCache &Plans()
-  {
-    static PlanCache cache;
+    // the last few geometries, within twice the default track budget
+    static vexa::BeamformingPlanCache<Plan> cache(4, 2 * Kernel::DefaultTrackBudgetBytes);
     return cache;
   }
-
-  /**
-   * Channel buffers handed back by finished calls, kept for the next ones (a
-   * few at most, so concurrent callers each find one).
-   */
-  class BufferCache
-  {
-  public:
-    struct Buffer
-    {
-      std::unique_ptr<float[]> data;
-      std::size_t size = 0;
-    };
-
-    Buffer Take(std::size_t size)
-    {
-      {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        for (auto it = m_Free.begin(); it != m_Free.end(); ++it)
-          if (it->size >= size && it->size <= 2 * size + (1u << 20))
-          {
-            Buffer b = std::move(*it);
-            m_Free.erase(it);
-            return b;
-          }
-      }
-      Buffer b;
-      b.data.reset(new float[size]);
-      b.size = size;
-      return b;
-    }
-
-    void Give(Buffer b)
-    {
-      std::lock_guard<std::mutex> lock(m_Mutex);
-      if (m_Free.size() >= MaxBuffers)
-        m_Free.erase(m_Free.begin()); // the oldest
-      m_Free.push_back(std::move(b));
-    }
-
-  private:
-    static constexpr std::size_t MaxBuffers = 4;
-    std::mutex m_Mutex;
-    std::vector<Buffer> m_Free;
-  };
-
-  BufferCache &Buffers()
-  {
-    static BufferCache cache;
-    return cache;
-  }
-
-  /** Gives a buffer back to the cache when the call ends, also by an exception. */
-  class BufferLoan
-  {
-  public:
-    explicit BufferLoan(std::size_t size) : m_Buffer(Buffers().Take(size)) {}
-    ~BufferLoan() { Buffers().Give(std::move(m_Buffer)); }
-    BufferLoan(const BufferLoan &) = delete;
-    BufferLoan &operator=(const BufferLoan &) = delete;
-    float *Get() const { return m_Buffer.data.get(); }
-
-  private:
-    BufferCache::Buffer m_Buffer;
-  };
 }
 
 vexa::BeamformingKernel::InstructionSet vexa::BeamformingKernel::BestInstructionSet()
@@ -923,7 +812,8 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
     items);
   reporter.Start(); // before the plan, which the first call of a geometry makes
 
-  const std::shared_ptr<const Plan> planRef = Plans().Get(KeyOf(nx, ny, p, trackBudgetBytes), p, threads);
+  const PlanKey key = KeyOf(nx, ny, p, trackBudgetBytes);
+  const std::shared_ptr<const Plan> planRef = Plans().Get(key, [&] { return MakePlan(key, p, threads); });
   const Plan &plan = *planRef;
   const Simd::Accumulate accumulate = SelectAccumulate(p.algorithm != Algorithm::DAS, instructions, ny);
 
@@ -942,7 +832,7 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
     std::max<std::size_t>(1, std::min<std::size_t>(nz, ChannelBatchBytes / (channelFrame * sizeof(float)))));
   const std::size_t sampleBlocks = (ny + SampleBlock - 1) / SampleBlock;
   const std::size_t blocks = (nx + Block - 1) / Block * sampleBlocks;
-  BufferLoan channels(channelFrame * batch);
+  BeamformingBufferLoan channels(channelFrame * batch);
 
   // One job per batch of frames. Each frame is a run of items: first the
   // blocks of its channel copy, then its reconstruction items, which wait
