@@ -89,7 +89,8 @@ namespace
     std::vector<float> inv2h;     // 1 / (2 half-width) per row
     std::vector<float> window;
     bool box = true;
-    bool roots = false; // DMAS: normalised by the pair weights, not the weights
+    bool roots = false;       // DMAS: normalised by the pair weights, not the weights
+    double arrayWeight = 0.0; // W of the kernel's header, see ArrayWeight
 
     // shared tracks, one per distinct |K| (empty when they would not fit the budget)
     bool shared = false;
@@ -219,11 +220,31 @@ namespace
   }
 
   /**
+   * The weight of the whole array, with the window laid over it as the
+   * tracks lay it over an aperture: W of the kernel's header.
+   */
+  double ArrayWeight(const std::vector<float> &window, bool box, unsigned int elements)
+  {
+    if (box)
+      return elements;
+    const unsigned int windowLast = static_cast<unsigned int>(window.size()) - 1;
+    double sum = 0.0;
+    for (unsigned int e = 0; e < elements; ++e)
+    {
+      const double pos = (0.5 + std::fabs(e + 0.5 - 0.5 * elements) / elements) * windowLast;
+      const unsigned int k = std::min(static_cast<unsigned int>(pos), windowLast - 1);
+      sum += std::max(window[k] + (window[k + 1] - window[k]) * std::min(pos - k, 1.0), 0.0);
+    }
+    return sum;
+  }
+
+  /**
    * The sums of the weights of the elements that count for the rows of one
    * block of one line; they do not depend on the data. The pixel's sum is
-   * divided by Norm: for DAS the sum of the weights, for DMAS the sum of
-   * the pair weights ((sum sqrt w)^2 - sum w) / 2; 0 when the pixel has no
-   * value (no contribution, or DMAS with fewer than two).
+   * divided by Norm (see the kernel's header): for DAS the array's weight W,
+   * for DMAS the sum of the pair weights ((sum sqrt w)^2 - sum w) / 2 times
+   * W / sum w; 0 when the pixel has no value (no contribution, or DMAS with
+   * fewer than two).
    */
   struct WeightSums
   {
@@ -253,14 +274,14 @@ namespace
         }
     }
 
-    float Norm(unsigned int i, bool roots) const
+    float Norm(unsigned int i, bool roots, double arrayWeight) const
     {
       if (!roots)
-        return w[i] > 0.0f ? w[i] : 0.0f;
+        return w[i] > 0.0f ? static_cast<float>(arrayWeight) : 0.0f;
       if (!(wide[i] > 0.0) || count[i] < 2)
         return 0.0f;
       const double pairWeights = (sqrtW[i] * sqrtW[i] - wide[i]) * 0.5;
-      return pairWeights > 0.0 ? static_cast<float>(pairWeights) : 0.0f;
+      return pairWeights > 0.0 ? static_cast<float>(pairWeights * arrayWeight / wide[i]) : 0.0f;
     }
   };
 
@@ -385,7 +406,7 @@ namespace
     for (unsigned int s = b0; s < b1; ++s)
     {
       const unsigned int i = s - b0;
-      const float divisor = norm ? norm[s] : scratch.weights.Norm(i, plan.roots);
+      const float divisor = norm ? norm[s] : scratch.weights.Norm(i, plan.roots, plan.arrayWeight);
       float value = 0.0f;
       if (!(divisor > 0.0f))
         value = 0.0f;
@@ -581,6 +602,7 @@ namespace
     plan->window = Kernel::MakeWindow(p.window, p.windowSize);
     plan->box = p.window == Kernel::Window::Box || p.windowSize == 1;
     plan->roots = key.roots;
+    plan->arrayWeight = ArrayWeight(plan->window, plan->box, key.elements);
 
     const double dz = Kernel::DepthSpacing(p);
     const double minHalfWidth = 0.5 * p.pitch;
@@ -634,7 +656,7 @@ namespace
           }
           float *norm = pl.norm.data() + line * padded;
           for (unsigned int r = b0; r < b1; ++r)
-            norm[r] = sums.Norm(r - b0, pl.roots);
+            norm[r] = sums.Norm(r - b0, pl.roots, pl.arrayWeight);
         }
       });
     }
