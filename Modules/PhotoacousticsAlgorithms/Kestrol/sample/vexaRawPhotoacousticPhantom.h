@@ -16,6 +16,7 @@
 // numbers of elements.
 
 #include "vexaRawPhotoacousticRecording.h"
+#include "vexaRawPhotoacousticSample.h"
 
 #include <vexaImageReadAccessor.h>
 
@@ -25,10 +26,11 @@ namespace vexa
 {
   struct RawPhotoacousticPhantom
   {
-    static constexpr unsigned int Elements = 128;
+    // the sample's array, listening twice as long
+    static constexpr unsigned int Elements = RawPhotoacousticSample::Elements;
+    static constexpr double PitchMm = RawPhotoacousticSample::PitchMm;
+    static constexpr double SampleTimeUs = RawPhotoacousticSample::SampleTimeUs;
     static constexpr unsigned int Samples = 2048;
-    static constexpr double PitchMm = 0.3;
-    static constexpr double SampleTimeUs = 0.025;
     static constexpr double SpeedOfSound = 1540.0;
 
     using Source = RawPhotoacousticRecording::Source;
