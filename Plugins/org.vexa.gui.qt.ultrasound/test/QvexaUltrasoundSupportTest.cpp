@@ -427,6 +427,7 @@ TEST_F(UltrasoundSupport, PausingKeepsTheFrameNodesAndPanelsThroughEveryTrigger)
   const std::vector<QPointer<QWidget>> panels = Panels();
   ASSERT_EQ(3u, panels.size());
   const std::vector<std::string> titles = PageTitles();
+  QtApplication::ProcessEventsFor(50ms); // the fit the first frame asked for, before the pause
   const int fits = window.fits;
   // what the device delivers from now on is not looked at
   device->PushFrame(0, 80, 60, 99);
