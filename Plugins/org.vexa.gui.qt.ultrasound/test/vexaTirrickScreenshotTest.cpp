@@ -89,20 +89,30 @@ namespace
     }
     return best;
   }
+
+  /** An X server of the test's own, the sample the build wrote and the folder for the screenshots. */
+  class TirrickScreenshot : public ::testing::Test
+  {
+  protected:
+    void SetUp() override
+    {
+#ifdef VEXA_UNDER_SANITIZER
+      GTEST_SKIP() << "the X and D-Bus client libraries keep allocations that the sanitizers report in the child "
+                      "program";
+#endif
+      std::string error;
+      if (!server.Start(&error))
+        GTEST_SKIP() << error;
+      ASSERT_TRUE(QFile::exists(VEXA_ULTRASOUND_SAMPLE)) << "the build writes " << VEXA_ULTRASOUND_SAMPLE;
+      ASSERT_TRUE(QDir().mkpath(VEXA_SCREENSHOT_FOLDER));
+    }
+
+    vexa::test::XServer server;
+  };
 }
 
-TEST(TirrickScreenshot, TheWorkbenchStreamsTheSampleClipOnAnXServer)
+TEST_F(TirrickScreenshot, TheWorkbenchStreamsTheSampleClipOnAnXServer)
 {
-#ifdef VEXA_UNDER_SANITIZER
-  GTEST_SKIP() << "the X and D-Bus client libraries keep allocations that the sanitizers report in the child program";
-#endif
-  vexa::test::XServer server;
-  std::string error;
-  if (!server.Start(&error))
-    GTEST_SKIP() << error;
-  ASSERT_TRUE(QFile::exists(VEXA_ULTRASOUND_SAMPLE)) << "the build writes " << VEXA_ULTRASOUND_SAMPLE;
-  ASSERT_TRUE(QDir().mkpath(VEXA_SCREENSHOT_FOLDER));
-
   // as `./vexa workbench` starts it, with two screenshots a second apart
   const QString folder = QString(VEXA_SCREENSHOT_FOLDER);
   const QStringList shots = {folder + "/ultrasound-support-1.png", folder + "/ultrasound-support-2.png"};
@@ -145,18 +155,8 @@ TEST(TirrickScreenshot, TheWorkbenchStreamsTheSampleClipOnAnXServer)
     << targets[1].inClip.y();
 }
 
-TEST(TirrickScreenshot, AClipCutShortWhileStreamingIsToldInTheStatusBar)
+TEST_F(TirrickScreenshot, AClipCutShortWhileStreamingIsToldInTheStatusBar)
 {
-#ifdef VEXA_UNDER_SANITIZER
-  GTEST_SKIP() << "the X and D-Bus client libraries keep allocations that the sanitizers report in the child program";
-#endif
-  vexa::test::XServer server;
-  std::string error;
-  if (!server.Start(&error))
-    GTEST_SKIP() << error;
-  ASSERT_TRUE(QFile::exists(VEXA_ULTRASOUND_SAMPLE)) << "the build writes " << VEXA_ULTRASOUND_SAMPLE;
-  ASSERT_TRUE(QDir().mkpath(VEXA_SCREENSHOT_FOLDER));
-
   // the sample device on a copy of the sample clip, which the test cuts short while it plays
   vexa::test::TemporaryFolder folder;
   const std::string clip = folder.File("clip.avi");
