@@ -450,6 +450,8 @@ TEST_F(UltrasoundSupport, PausingKeepsTheFrameNodesAndPanelsThroughEveryTrigger)
     EXPECT_FALSE(view->GetPipelineTimer()->isActive());
     EXPECT_FALSE(view->GetRender2dTimer()->isActive());
     EXPECT_EQ(fits, window.fits);
+    // a rate or render box would start the pipeline again: they wait for the run box
+    EXPECT_FALSE(form->m_TimerWidget->isEnabled());
   };
   form->m_ShowImageStream->click();
   stays("\"Show US image in VEXA\" unchecked");
@@ -466,6 +468,7 @@ TEST_F(UltrasoundSupport, PausingKeepsTheFrameNodesAndPanelsThroughEveryTrigger)
   form->m_RunImageTimer->click();
   EXPECT_EQ(second.GetPointer(), view->GetActiveDevice().GetPointer());
   EXPECT_TRUE(view->GetPipelineTimer()->isActive());
+  EXPECT_TRUE(form->m_TimerWidget->isEnabled());
   for (const QPointer<QWidget> &panel : panels)
     EXPECT_TRUE(panel.isNull());
   EXPECT_FALSE(host.storage->Exists(node));

@@ -201,10 +201,12 @@ TEST_F(TirrickScreenshot, AClipCutShortWhileStreamingIsToldInTheStatusBar)
   EXPECT_FALSE(FindTarget(picture, render).found);
   // the status bar below the render window carries a line of text as long as
   // "Vexa Sample Clip stopped: no picture for 2 s: End of video file <path>"
+  // (about half the window's width; the start's messages are gone by now and
+  // were shorter)
   int rightmost = -1;
   for (int y = render.bottom() + 1; y < picture.height(); ++y)
     for (int x = 0; x < picture.width(); ++x)
       if (qGray(picture.pixel(x, y)) < 80)
         rightmost = std::max(rightmost, x);
-  EXPECT_GT(rightmost, picture.width() / 2) << shot.toStdString();
+  EXPECT_GT(rightmost, picture.width() / 3) << shot.toStdString();
 }

@@ -226,8 +226,9 @@ void QvexaUltrasoundSupport::KeepWhatIsShown()
   // selected the tab stays in reach, so that the user can resume.
   const bool selected = static_cast<bool>(m_Form->m_ActiveVideoDevices->GetSelectedServiceReference());
   m_Form->tabWidget->setTabEnabled(1, m_ActiveDevice || selected);
-  if (!m_ActiveDevice)
-    m_Form->m_TimerWidget->setEnabled(false);
+  // its rates and render boxes start the pipeline timer (and so new frames)
+  // whatever the run box says: they wait until it is checked again
+  m_Form->m_TimerWidget->setEnabled(false);
 }
 
 bool QvexaUltrasoundSupport::ShownDeviceIsGone() const

@@ -51,10 +51,11 @@ namespace vexa
  * Every selection change and every click of "Update Image Data
  * Automatically" or "Show US image in VEXA" stops the timers; with the run
  * box checked it then rebuilds nodes and panels for the selected device.
- * With it unchecked the view is paused: nodes, panels and the frame shown
- * stay, until the device they belong to is deactivated or withdrawn, which
- * takes them down (noticed by the selection change or, when another device
- * is selected, by the device's service event).
+ * With it unchecked the view is paused (the rate controls wait): nodes,
+ * panels and the frame shown stay, until the device they belong to is
+ * deactivated or withdrawn, which takes them down (noticed by the selection
+ * change or, when another device is selected, by the device's service
+ * event).
  *
  * GUI thread only: the constructor, the slots, the service listener (the
  * plug-in context delivers on the GUI thread) and the destructor. No
