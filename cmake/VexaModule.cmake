@@ -125,7 +125,8 @@ function(vexa_add_module name)
     else()
       target_link_libraries(${name}Tests PRIVATE ${name} ${M_PRIVATE_DEPENDS})
     endif()
-    target_link_libraries(${name}Tests PRIVATE ${M_TEST_DEPENDS} GTest::gmock GTest::gtest_main Threads::Threads)
+    # the main of every test program is VexaTestSupport's (vexaTestMain.cpp)
+    target_link_libraries(${name}Tests PRIVATE ${M_TEST_DEPENDS} VexaTestSupport GTest::gmock Threads::Threads)
     if(TARGET CppMicroServices AND NOT M_TYPE STREQUAL "INTERFACE")
       # the test program is a module of its own ("main"), like any program
       set(_tinit "${CMAKE_CURRENT_BINARY_DIR}/${name}Tests_ModuleInit.cpp")
@@ -139,7 +140,7 @@ function(vexa_add_module name)
     # module's environment (a list-valued ENVIRONMENT property does not survive
     # test discovery).
     set_target_properties(${name}Tests PROPERTIES CROSSCOMPILING_EMULATOR
-      "${CMAKE_COMMAND};-E;env;QT_QPA_PLATFORM=offscreen;OPENCV_LOG_LEVEL=ERROR;${M_TEST_ENV}")
+      "${CMAKE_COMMAND};-E;env;${M_TEST_ENV}")
     gtest_discover_tests(${name}Tests
       WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
       PROPERTIES LABELS "${name}"

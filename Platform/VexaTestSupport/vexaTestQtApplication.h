@@ -14,7 +14,7 @@ namespace vexa
   {
     /**
      * The one QApplication of a test program, for widget tests on the
-     * offscreen platform (the test runner sets QT_QPA_PLATFORM).
+     * offscreen platform (the test main sets QT_QPA_PLATFORM).
      *
      * Instance() makes it on first call, on the calling thread, which must be
      * the test program's main thread. Before that it points QSettings (every

@@ -1,4 +1,4 @@
-#include "vexaIGTLPipelineTestHelpers.h"
+#include "vexaIGTLPipelineTestSupport.h"
 
 #include <vexaIGTL2DImageDeviceSource.h>
 #include <vexaIGTL3DImageDeviceSource.h>

@@ -1,4 +1,4 @@
-#include "vexaIGTLPipelineTestHelpers.h"
+#include "vexaIGTLPipelineTestSupport.h"
 
 #include <vexaIGTLDeviceSource.h>
 #include <vexaImageToIGTLMessageFilter.h>

@@ -3,7 +3,7 @@
 
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
-#include <vexaUSTestDevices.h>
+#include <vexaUSDeviceTestSupport.h>
 #include <vorlenLogSink.h>
 
 #include <QApplication>

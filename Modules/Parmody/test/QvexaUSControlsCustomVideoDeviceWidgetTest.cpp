@@ -8,8 +8,8 @@
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
-#include <vexaUSTestDevices.h>
-#include <vexaUSTestVideos.h>
+#include <vexaUSDeviceTestSupport.h>
+#include <vexaTestVideos.h>
 #include <vexaUSVideoDevice.h>
 #include <vexaUSVideoDeviceCustomControls.h>
 #include <vorlenLogSink.h>

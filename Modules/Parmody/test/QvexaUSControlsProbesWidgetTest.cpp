@@ -4,7 +4,7 @@
 
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
-#include <vexaUSTestDevices.h>
+#include <vexaUSDeviceTestSupport.h>
 #include <vorlenLogSink.h>
 
 #include <QApplication>

@@ -10,7 +10,7 @@
 #include <vexaTestTemporaryFolder.h>
 #include <vexaUSIGTLDevice.h>
 #include <vexaUSImageVideoSource.h>
-#include <vexaUSTestDevices.h>
+#include <vexaUSDeviceTestSupport.h>
 #include <vexaUSVideoDevice.h>
 #include <vorlenLogSink.h>
 

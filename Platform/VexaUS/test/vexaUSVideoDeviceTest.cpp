@@ -3,7 +3,7 @@
 // probe's spacing; changes show in the pictures that follow; the clip
 // repeats; a frozen device holds its picture.
 
-#include <vexaUSTestVideos.h>
+#include <vexaTestVideos.h>
 #include <vexaUSVideoDevice.h>
 #include <vexaUSVideoDeviceCustomControls.h>
 

@@ -1,4 +1,4 @@
-#include "vexaWorkbenchTestImages.h"
+#include "vexaWorkbenchTestSupport.h"
 
 #include <QvexaDataManagerView.h>
 #include <QvexaRenderWindow.h>
@@ -19,7 +19,7 @@
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
-#include <vexaUSTestVideos.h>
+#include <vexaTestVideos.h>
 
 #include <QApplication>
 #include <QDockWidget>

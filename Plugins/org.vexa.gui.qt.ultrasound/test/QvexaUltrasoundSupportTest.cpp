@@ -20,8 +20,8 @@
 #include <vexaImageReadAccessor.h>
 #include <vexaLevelWindow.h>
 #include <vexaRenderingManager.h>
-#include <vexaUSTestDevices.h>
-#include <vexaUSTestVideos.h>
+#include <vexaUSDeviceTestSupport.h>
+#include <vexaTestVideos.h>
 #include <vexaUSVideoDevice.h>
 
 #include <vexaTestQtApplication.h>

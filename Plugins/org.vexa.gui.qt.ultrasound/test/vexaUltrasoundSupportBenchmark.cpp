@@ -5,7 +5,7 @@
 #include "QvexaUltrasoundSupport.h"
 
 #include <vexaQtCallbackBackend.h>
-#include <vexaUSTestDevices.h>
+#include <vexaUSDeviceTestSupport.h>
 
 #include <benchmark/benchmark.h>
 

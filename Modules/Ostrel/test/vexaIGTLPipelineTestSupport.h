@@ -1,12 +1,12 @@
-#ifndef vexaIGTLPipelineTestHelpers_h
-#define vexaIGTLPipelineTestHelpers_h
+#ifndef vexaIGTLPipelineTestSupport_h
+#define vexaIGTLPipelineTestSupport_h
 
 // Pieces of the pipeline tests: a peer made of nothing but OpenIGTLink's own
 // socket and message classes (as any standard OpenIGTLink program is), a
 // small tracking-data message source, and toolkit images with known pixels
 // and geometry.
 
-#include "vexaIGTLTestHelpers.h"
+#include "vexaIGTLTestSupport.h"
 
 #include <vexaIGTLMessageSource.h>
 #include <vexaImage.h>
