@@ -1,9 +1,11 @@
 // The main of every test program (vexa_add_module links it in place of
 // GoogleTest's own): the program is set up the way the system's programs set
-// themselves up, and the settings
+// themselves up (ITK's output window writes into the log), and the settings
 // of the libraries it tests are made once, here, before the first test,
 // whether ctest or a developer starts the program. An environment value set
 // from outside wins; child programs inherit the environment.
+
+#include <vexaLogOutputWindow.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -66,6 +68,7 @@ int main(int argc, char **argv)
     // widgets are made on Qt's offscreen platform
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     SetUpOpenCV();
+    vexa::LogOutputWindow::Install();
     ::testing::InitGoogleMock(&argc, argv);
     return RUN_ALL_TESTS();
   }
