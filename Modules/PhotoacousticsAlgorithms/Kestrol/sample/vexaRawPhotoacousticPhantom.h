@@ -9,9 +9,14 @@
 // 0.6 mm inside the array's end, where only half an aperture sees it.
 //
 // The absorbers sit on the lines Kestrol reconstructs (one per element,
-// x = e * pitch) so that a peak can land exactly on them.
+// x = e * pitch) so that a peak can land exactly on them, and between the
+// depths at which Kestrol's aperture (27 degrees) takes in the next pair of
+// elements (every 0.3 mm / tan(13.5 degrees) = 1.25 mm): a point right on
+// such a step would have the two halves of its pulse seen by different
+// numbers of elements.
 
 #include "vexaRawPhotoacousticRecording.h"
+#include "vexaRawPhotoacousticSample.h"
 
 #include <vexaImageReadAccessor.h>
 
@@ -21,10 +26,11 @@ namespace vexa
 {
   struct RawPhotoacousticPhantom
   {
-    static constexpr unsigned int Elements = 128;
+    // the sample's array, listening twice as long
+    static constexpr unsigned int Elements = RawPhotoacousticSample::Elements;
+    static constexpr double PitchMm = RawPhotoacousticSample::PitchMm;
+    static constexpr double SampleTimeUs = RawPhotoacousticSample::SampleTimeUs;
     static constexpr unsigned int Samples = 2048;
-    static constexpr double PitchMm = 0.3;
-    static constexpr double SampleTimeUs = 0.025;
     static constexpr double SpeedOfSound = 1540.0;
 
     using Source = RawPhotoacousticRecording::Source;
@@ -32,7 +38,7 @@ namespace vexa
     /** The absorbers inside the field, from the shallowest to the deepest. */
     static std::vector<Source> InnerAbsorbers()
     {
-      return {{8.1, 5.0, 1.0}, {30.0, 12.0, 1.0}, {14.1, 20.0, 1.0}, {26.1, 35.0, 1.0}};
+      return {{8.1, 5.6, 1.0}, {30.0, 12.0, 1.0}, {14.1, 20.6, 1.0}, {26.1, 34.4, 1.0}};
     }
 
     /** The absorber 0.6 mm inside the end of the array (element 127 lies at 38.1 mm). */
