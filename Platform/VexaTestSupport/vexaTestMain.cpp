@@ -65,7 +65,8 @@ int main(int argc, char **argv)
 {
   try
   {
-    // widgets are made on Qt's offscreen platform
+    // the test's widgets, and the programs it starts, draw on Qt's offscreen
+    // platform unless told otherwise (as QtApplication::Instance() has it)
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     SetUpOpenCV();
     vexa::LogOutputWindow::Install();

@@ -7,7 +7,6 @@
 
 #include <vexaRawPhotoacousticSample.h>
 
-#include <vexaQtCallbackBackend.h>
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 
@@ -21,20 +20,8 @@
 
 namespace
 {
-  void Application()
-  {
-    static QApplication *app = [] {
-      QApplication *a = vexa::test::QtApplication::Instance();
-      new vexa::QtCallbackBackend(a);
-      return a;
-    }();
-    (void)app;
-  }
-
-  struct ApplicationFirst
-  {
-    ApplicationFirst() { Application(); }
-  };
+  const auto Application = &vexa::test::QtApplication::WithGuiThreadCallback;
+  using vexa::test::ApplicationFirst;
 
   /** A view built on a widget, lent a stand-in workbench whose selection the test sets. */
   struct ViewUnderTest

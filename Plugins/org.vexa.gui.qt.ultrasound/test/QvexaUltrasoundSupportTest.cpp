@@ -16,7 +16,6 @@
 #include <usModuleRegistry.h>
 
 #include <vexaImage.h>
-#include <vexaQtCallbackBackend.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaLevelWindow.h>
 #include <vexaRenderingManager.h>
@@ -98,15 +97,7 @@ namespace
   int TestPanel::clones = 0;
 
   // the application, with the GUI-thread callback on its event loop (as the workbench program has it)
-  QApplication *Application()
-  {
-    static QApplication *app = [] {
-      QApplication *a = QtApplication::Instance();
-      new vexa::QtCallbackBackend(a);
-      return a;
-    }();
-    return app;
-  }
+  const auto Application = &QtApplication::WithGuiThreadCallback;
 
   std::string Name(const vexa::DataNode::Pointer &node) { return node->GetName(); }
 

@@ -30,12 +30,7 @@ namespace
 {
   const QString kRoot = ":/org.vexa.gui.qt.ultrasound/";
 
-  QByteArray Read(const QString &path)
-  {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-  }
-
+  const auto Read = &vexa::test::ReadQtFile;
 }
 
 // The test program carries the plug-in's objects, resources included; the
