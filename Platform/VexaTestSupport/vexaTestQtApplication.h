@@ -2,7 +2,10 @@
 #define vexaTestQtApplication_h
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
@@ -62,6 +65,20 @@ namespace vexa
     {
       ApplicationFirst() { QtApplication::WithGuiThreadCallback(); }
     };
+
+    /**
+     * The child of `parent` of type T named `name` (a form's widget); null
+     * and a test failure that names it when there is none, so that the test
+     * goes on to its next check.
+     */
+    template <class T>
+    T *NamedChild(const QObject *parent, const char *name)
+    {
+      T *child = parent->findChild<T *>(name);
+      if (!child)
+        ADD_FAILURE() << "no child " << name;
+      return child;
+    }
 
     /** The whole file as Qt reads it (a ":/" resource too); empty when it cannot be read. */
     QByteArray ReadQtFile(const QString &path);

@@ -71,6 +71,19 @@ namespace vexa
     }
 
     /**
+     * Reads the next frame into `frame`, the first one again after the last:
+     * a clip played in a loop, as the bare-OpenCV yardstick of the video
+     * benchmarks reads it. False when not even the first frame comes.
+     */
+    inline bool ReadLooping(cv::VideoCapture &capture, cv::Mat &frame)
+    {
+      if (capture.read(frame))
+        return true;
+      capture.set(cv::CAP_PROP_POS_FRAMES, 0.0);
+      return capture.read(frame);
+    }
+
+    /**
      * A moving-disc clip of the size, written on the first call for it into a
      * folder that goes when the program ends; the same path afterwards. For
      * the set-up of benchmarks: not thread-safe.

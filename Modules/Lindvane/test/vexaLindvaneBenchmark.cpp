@@ -28,11 +28,7 @@ namespace
     cv::Mat frame;
     for (auto _ : state)
     {
-      if (!capture.read(frame))
-      {
-        capture.set(cv::CAP_PROP_POS_FRAMES, 0.0);
-        capture.read(frame);
-      }
+      vexa::test::ReadLooping(capture, frame);
       benchmark::DoNotOptimize(frame.data);
     }
     state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);

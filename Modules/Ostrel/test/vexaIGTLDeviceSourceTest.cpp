@@ -33,20 +33,6 @@ namespace
     void OnLostConnection() override { ++losses; }
   };
 
-  template <class F>
-  std::string ExceptionText(F f)
-  {
-    try
-    {
-      f();
-    }
-    catch (const std::exception &e)
-    {
-      return e.what();
-    }
-    return "(nothing thrown)";
-  }
-
   bool HasAnyObserver(IGTLDevice *device)
   {
     return device->HasObserver(MessageReceivedEvent()) || device->HasObserver(CommandReceivedEvent()) ||

@@ -42,20 +42,6 @@ namespace
     return us::GetModuleContext()->GetServiceReferences(
       IGTLMessageSource::US_INTERFACE_NAME, "(" + IGTLMessageSource::US_PROPKEY_DEVICETYPE + "=" + type + ")");
   }
-
-  template <class F>
-  std::string ExceptionText(F f)
-  {
-    try
-    {
-      f();
-    }
-    catch (const std::exception &e)
-    {
-      return e.what();
-    }
-    return "(nothing thrown)";
-  }
 }
 
 TEST(IGTLMessageSource, KeysAndDefaults)

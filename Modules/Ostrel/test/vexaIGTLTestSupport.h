@@ -36,6 +36,21 @@ namespace vexa
   {
     using namespace std::chrono_literals;
 
+    /** The what() of the exception f() throws; "(nothing thrown)" when it returns. */
+    template <class F>
+    std::string ExceptionText(F f)
+    {
+      try
+      {
+        f();
+      }
+      catch (const std::exception &e)
+      {
+        return e.what();
+      }
+      return "(nothing thrown)";
+    }
+
     /** Counts the events of one class fired by a device; optionally runs an action in the observer. */
     class EventCounter
     {

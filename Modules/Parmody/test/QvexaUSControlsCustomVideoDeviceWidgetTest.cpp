@@ -150,9 +150,7 @@ namespace
     template <class T>
     static T *Find(QWidget *panel, const char *name)
     {
-      T *child = panel->findChild<T *>(name);
-      EXPECT_NE(nullptr, child) << name;
-      return child;
+      return vexa::test::NamedChild<T>(panel, name);
     }
     static QSpinBox *Box(QWidget *panel, const char *name) { return Find<QSpinBox>(panel, name); }
     /** The boxes as top, bottom, left, right. */

@@ -167,11 +167,7 @@ namespace
     cv::Mat frame;
     for (auto _ : state)
     {
-      if (!capture.read(frame))
-      {
-        capture.set(cv::CAP_PROP_POS_FRAMES, 0.0);
-        capture.read(frame);
-      }
+      vexa::test::ReadLooping(capture, frame);
       benchmark::DoNotOptimize(frame.data);
     }
     state.counters["pictures/s"] =
