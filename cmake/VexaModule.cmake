@@ -17,7 +17,8 @@
 #     OUTPUT_DIRECTORY <dir>          PLUGIN only: where the plug-in lands (default build/plugins,
 #                                     the folder the workbench loads; test plug-ins go elsewhere)
 #     TESTS       <files...>          GoogleTest sources (usually test/*.cpp)
-#     TEST_DEPENDS <...>              extra link dependencies of the test program
+#     TEST_DEPENDS <...>              extra link dependencies of the test program (VexaTestSupport,
+#                                     whose main it runs, is always linked, to benchmarks too)
 #     TEST_ENV    <VAR=value...>      environment of every test of the module
 #     BENCHMARKS  <files...>          Google Benchmark sources, built as <name>Benchmarks
 #   )
@@ -125,7 +126,7 @@ function(vexa_add_module name)
     else()
       target_link_libraries(${name}Tests PRIVATE ${name} ${M_PRIVATE_DEPENDS})
     endif()
-    # the main of every test program is VexaTestSupport's (vexaTestMain.cpp)
+    # every test program links the one test-support target, whose main it runs (vexaTestMain.cpp)
     target_link_libraries(${name}Tests PRIVATE ${M_TEST_DEPENDS} VexaTestSupport GTest::gmock Threads::Threads)
     if(TARGET CppMicroServices AND NOT M_TYPE STREQUAL "INTERFACE")
       # the test program is a module of its own ("main"), like any program
@@ -170,7 +171,7 @@ function(vexa_add_module name)
     else()
       target_link_libraries(${name}Benchmarks PRIVATE ${name} ${M_PRIVATE_DEPENDS})
     endif()
-    target_link_libraries(${name}Benchmarks PRIVATE ${M_TEST_DEPENDS} benchmark::benchmark Threads::Threads)
+    target_link_libraries(${name}Benchmarks PRIVATE ${M_TEST_DEPENDS} VexaTestSupport benchmark::benchmark Threads::Threads)
     if(TARGET CppMicroServices AND NOT M_TYPE STREQUAL "INTERFACE")
       set(_binit "${CMAKE_CURRENT_BINARY_DIR}/${name}Benchmarks_ModuleInit.cpp")
       file(GENERATE OUTPUT "${_binit}" CONTENT
