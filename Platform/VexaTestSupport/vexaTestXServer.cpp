@@ -20,9 +20,9 @@ namespace vexa
         *error = "Xvfb is not installed";
         return false;
       }
+      const std::string screen = std::to_string(m_Width) + "x" + std::to_string(m_Height) + "x24";
       m_Process = std::make_unique<ChildProcess>(
-        program.toStdString(),
-        std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+        program.toStdString(), std::vector<std::string>{"-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp"});
       if (!m_Process->Started())
       {
         *error = "Xvfb did not start: " + m_Process->StartError();

@@ -28,15 +28,16 @@ namespace vexa
   namespace test
   {
     /**
-     * An X server of the test's own (Xvfb, 1280x1024x24, no TCP), on the
-     * first free display: the server names it through -displayfd once it
-     * accepts clients, so no test guesses a display number or races another
-     * test for one. The server ends with the object.
+     * An X server of the test's own (Xvfb, a 24-bit screen of 1280x1024
+     * unless the test asks for another size, no TCP), on the first free
+     * display: the server names it through -displayfd once it accepts
+     * clients, so no test guesses a display number or races another test for
+     * one. The server ends with the object.
      */
     class XServer
     {
     public:
-      XServer() = default;
+      explicit XServer(int width = 1280, int height = 1024) : m_Width(width), m_Height(height) {}
       XServer(const XServer &) = delete;
       XServer &operator=(const XServer &) = delete;
       ~XServer();
@@ -61,6 +62,8 @@ namespace vexa
     private:
       std::unique_ptr<ChildProcess> m_Process;
       std::string m_Display;
+      int m_Width;
+      int m_Height;
     };
 
     /**
