@@ -8,25 +8,19 @@ namespace vexa
 {
   namespace test
   {
-    /** The vector (x, y, z): the toolkit's vector has no constructor from three values. */
-    inline vexa::Vector3D MakeVector3D(double x, double y, double z)
+    /** A vector or point of three coordinates: the toolkit's have no constructor from three values. */
+    template <class Triple>
+    Triple MakeTriple(double x, double y, double z)
     {
-      vexa::Vector3D v;
-      v[0] = x;
-      v[1] = y;
-      v[2] = z;
-      return v;
+      Triple t;
+      t[0] = x;
+      t[1] = y;
+      t[2] = z;
+      return t;
     }
 
-    /** The point (x, y, z). */
-    inline vexa::Point3D MakePoint3D(double x, double y, double z)
-    {
-      vexa::Point3D p;
-      p[0] = x;
-      p[1] = y;
-      p[2] = z;
-      return p;
-    }
+    inline vexa::Vector3D MakeVector3D(double x, double y, double z) { return MakeTriple<vexa::Vector3D>(x, y, z); }
+    inline vexa::Point3D MakePoint3D(double x, double y, double z) { return MakeTriple<vexa::Point3D>(x, y, z); }
   }
 }
 

@@ -1,6 +1,7 @@
 #ifndef vexaTestItkOutput_h
 #define vexaTestItkOutput_h
 
+#include <itkMacro.h>
 #include <itkObject.h>
 #include <itkObjectFactory.h>
 #include <itkOutputWindow.h>
@@ -12,6 +13,27 @@ namespace vexa
 {
   namespace test
   {
+    /** An ITK object that warns the way ITK's own classes do (itkWarningMacro). */
+    class WarningItkObject : public itk::Object
+    {
+    public:
+      typedef WarningItkObject Self;
+      typedef itk::SmartPointer<Self> Pointer;
+      itkNewMacro(Self);
+      itkTypeMacro(WarningItkObject, itk::Object);
+
+      /** Warns with the text; the line of the warning in this file. */
+      int Warn(const std::string &text)
+      {
+        const int line = __LINE__ + 1;
+        itkWarningMacro(<< text);
+        return line;
+      }
+
+    protected:
+      WarningItkObject() = default;
+    };
+
     /**
      * Collects the texts ITK hands to its output window, exactly as ITK
      * composed them, while the object lives, with ITK's warnings turned on;

@@ -1,9 +1,7 @@
 #include <vexaLogOutputWindow.h>
 
+#include <vexaTestItkOutput.h>
 #include <vorlenLogSink.h>
-
-#include <itkMacro.h>
-#include <itkObject.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,28 +10,13 @@
 #include <thread>
 #include <vector>
 
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
+using vexa::test::WarningItkObject;
 
 namespace
 {
-  // An ITK object that warns the way ITK's own classes do.
-  class Lens : public itk::Object
-  {
-  public:
-    typedef Lens Self;
-    typedef itk::SmartPointer<Self> Pointer;
-    itkNewMacro(Self);
-    itkTypeMacro(Lens, itk::Object);
-
-    int Warn(double focus)
-    {
-      const int line = __LINE__ + 1;
-      itkWarningMacro(<< "focus " << focus << " mm is out of range");
-      return line;
-    }
-  };
-
   struct DisplayCase
   {
     const char *name;
@@ -90,18 +73,18 @@ TEST(LogOutputWindow, TheTestProgramsMainSendsItkWarningsIntoTheLogSink)
 {
   ASSERT_NE(nullptr, dynamic_cast<vexa::LogOutputWindow *>(itk::OutputWindow::GetInstance().GetPointer()));
   vorlen::CapturingSink sink;
-  Lens::Pointer lens = Lens::New();
-  const int line = lens->Warn(2.5);
+  WarningItkObject::Pointer lens = WarningItkObject::New();
+  const int line = lens->Warn("focus 2.5 mm is out of range");
 
   const std::vector<vorlen::LogRecord> records = sink.Records();
   ASSERT_EQ(1u, records.size());
   const vorlen::LogRecord &r = records[0];
   EXPECT_EQ(1, r.level);
   EXPECT_EQ(std::vector<std::string>{"ITK"}, r.categories);
-  EXPECT_EQ(__FILE__, r.file);
+  EXPECT_THAT(r.file, EndsWith("vexaTestItkOutput.h"));
   EXPECT_EQ(line, r.line);
-  EXPECT_EQ("Lens", r.function);
-  EXPECT_THAT(r.text, StartsWith("Lens (0x"));
+  EXPECT_EQ("WarningItkObject", r.function);
+  EXPECT_THAT(r.text, StartsWith("WarningItkObject (0x"));
   EXPECT_THAT(r.text, HasSubstr("): focus 2.5 mm is out of range"));
   EXPECT_EQ(std::this_thread::get_id(), r.thread);
   EXPECT_EQ(std::string::npos, r.text.find('\n'));
@@ -113,14 +96,14 @@ TEST(LogOutputWindow, WarningsFromSeveralThreadsAtOnceAllArrive)
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([] {
-      Lens::Pointer lens = Lens::New();
+      WarningItkObject::Pointer lens = WarningItkObject::New();
       for (int i = 0; i < 50; ++i)
-        lens->Warn(i);
+        lens->Warn("focus " + std::to_string(i));
     });
   for (auto &thread : threads)
     thread.join();
   const std::vector<vorlen::LogRecord> records = sink.Records();
   ASSERT_EQ(200u, records.size());
   for (const auto &r : records)
-    EXPECT_EQ("Lens", r.function);
+    EXPECT_EQ("WarningItkObject", r.function);
 }

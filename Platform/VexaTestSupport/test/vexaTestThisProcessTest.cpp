@@ -2,27 +2,12 @@
 #include <vexaTestThisProcess.h>
 #include <vexaTestWaitUntil.h>
 
-#include <itkMacro.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
 #include <memory>
 #include <thread>
-
-namespace
-{
-  class Noisy : public itk::Object
-  {
-  public:
-    typedef Noisy Self;
-    typedef itk::SmartPointer<Self> Pointer;
-    itkNewMacro(Self);
-    itkTypeMacro(Noisy, itk::Object);
-    void Warn() { itkWarningMacro(<< "careful"); }
-  };
-}
 
 TEST(ThisProcess, PeakMemoryFollowsWhatIsTouchedAndStartsAnewOnReset)
 {
@@ -68,9 +53,9 @@ TEST(CapturedItkOutput, CollectsItksTextsAndPutsBackTheWindowAndTheWarningSettin
   {
     vexa::test::CapturedItkOutput output;
     EXPECT_TRUE(itk::Object::GetGlobalWarningDisplay());
-    Noisy::New()->Warn();
+    vexa::test::WarningItkObject::New()->Warn("careful");
     EXPECT_EQ(0u, output.Text().find("WARNING: In "));
-    EXPECT_NE(std::string::npos, output.Text().find("Noisy ("));
+    EXPECT_NE(std::string::npos, output.Text().find("WarningItkObject ("));
     EXPECT_NE(std::string::npos, output.Text().find("): careful\n\n"));
   }
   EXPECT_FALSE(itk::Object::GetGlobalWarningDisplay());
