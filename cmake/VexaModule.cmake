@@ -19,7 +19,8 @@
 #     OUTPUT_DIRECTORY <dir>          PLUGIN only: where the plug-in lands (default build/plugins,
 #                                     the folder the workbench loads; test plug-ins go elsewhere)
 #     TESTS       <files...>          GoogleTest sources (usually test/*.cpp)
-#     TEST_DEPENDS <...>              extra link dependencies of the test program
+#     TEST_DEPENDS <...>              extra link dependencies of the test program (VexaTestSupport,
+#                                     whose main it runs, is always linked, to benchmarks too)
 #     TEST_ENV    <VAR=value...>      environment of every test of the module
 #     BENCHMARKS  <files...>          Google Benchmark sources, built as <name>Benchmarks
 #   )
@@ -142,7 +143,8 @@ function(vexa_add_module name)
     else()
       target_link_libraries(${name}Tests PRIVATE ${name} ${M_PRIVATE_DEPENDS})
     endif()
-    target_link_libraries(${name}Tests PRIVATE ${M_TEST_DEPENDS} GTest::gmock GTest::gtest_main Threads::Threads)
+    # every test program links the one test-support target, whose main it runs (vexaTestMain.cpp)
+    target_link_libraries(${name}Tests PRIVATE ${M_TEST_DEPENDS} VexaTestSupport GTest::gmock Threads::Threads)
     vexa_link_sanitizer_suppressions(${name}Tests)
     if(TARGET CppMicroServices AND NOT M_TYPE STREQUAL "INTERFACE")
       # the test program is a module of its own ("main"), like any program
@@ -157,7 +159,7 @@ function(vexa_add_module name)
     # module's environment (a list-valued ENVIRONMENT property does not survive
     # test discovery).
     set_target_properties(${name}Tests PROPERTIES CROSSCOMPILING_EMULATOR
-      "${CMAKE_COMMAND};-E;env;QT_QPA_PLATFORM=offscreen;OPENCV_LOG_LEVEL=ERROR;${M_TEST_ENV}")
+      "${CMAKE_COMMAND};-E;env;${M_TEST_ENV}")
     gtest_discover_tests(${name}Tests
       WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
       PROPERTIES LABELS "${name}"
@@ -187,7 +189,7 @@ function(vexa_add_module name)
     else()
       target_link_libraries(${name}Benchmarks PRIVATE ${name} ${M_PRIVATE_DEPENDS})
     endif()
-    target_link_libraries(${name}Benchmarks PRIVATE ${M_TEST_DEPENDS} benchmark::benchmark Threads::Threads)
+    target_link_libraries(${name}Benchmarks PRIVATE ${M_TEST_DEPENDS} VexaTestSupport benchmark::benchmark Threads::Threads)
     vexa_link_sanitizer_suppressions(${name}Benchmarks)
     if(TARGET CppMicroServices AND NOT M_TYPE STREQUAL "INTERFACE")
       set(_binit "${CMAKE_CURRENT_BINARY_DIR}/${name}Benchmarks_ModuleInit.cpp")

@@ -3,8 +3,13 @@
 
 #include "vexaTestChildProcess.h"
 
+#include <QRect>
+#include <QString>
+
 #include <memory>
 #include <string>
+
+class QImage;
 
 // The sanitizer builds skip tests whose child programs talk to an X server:
 // the X and D-Bus client libraries keep allocations that LeakSanitizer reports
@@ -40,6 +45,14 @@ namespace vexa
       /** False with the reason in *error when Xvfb is missing or names no display within 10 s. */
       bool Start(std::string *error);
 
+      /**
+       * Start() for a child program that draws on the server, and false with
+       * the reason in *error in the sanitizer builds too: there the X and
+       * D-Bus client libraries keep allocations that the sanitizers report in
+       * the child. A test skips with that reason.
+       */
+      bool StartForChildProgram(std::string *error);
+
       /** ":N" once started. */
       const std::string &Display() const { return m_Display; }
 
@@ -52,6 +65,14 @@ namespace vexa
       int m_Width;
       int m_Height;
     };
+
+    /**
+     * The rectangle a screenshot names in its text `key`, written
+     * "x,y,width,height" (as the workbench names its render window's place in
+     * "RenderWindowRegion"); a null rectangle when the key is missing or is
+     * not four numbers.
+     */
+    QRect ScreenshotRegion(const QImage &picture, const QString &key);
   }
 }
 

@@ -7,7 +7,7 @@
 #include <vexaTestChildProcess.h>
 #include <vexaTestTemporaryFolder.h>
 
-#include "vexaMcxyzTestVolumes.h"
+#include "vexaMcxyzTestSupport.h"
 
 #include <gtest/gtest.h>
 

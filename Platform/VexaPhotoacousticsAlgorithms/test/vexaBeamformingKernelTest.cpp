@@ -2,12 +2,12 @@
 
 #include <vexaBeamformingKernel.h>
 #include <vexaException.h>
+#include <vexaTestThisProcess.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -494,24 +494,10 @@ TEST(BeamformingKernel, CallsOfManyGeometriesAtOnceKeepTheirOwnPlans)
 
 namespace
 {
-  /** Peak resident memory of this process since the last ResetPeakMemory, in bytes (0 when unknown). */
-  std::size_t PeakMemory()
-  {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-      if (line.rfind("VmHWM:", 0) == 0)
-        return std::stoull(line.substr(6)) * 1024;
-    return 0;
-  }
+  using vexa::test::ResetPeakResident;
 
-  bool ResetPeakMemory()
-  {
-    std::ofstream refs("/proc/self/clear_refs");
-    refs << "5";
-    refs.flush();
-    return refs.good();
-  }
+  /** Peak resident memory of this process since the last ResetPeakResident, in bytes (0 when unknown). */
+  std::size_t PeakMemory() { return static_cast<std::size_t>(vexa::test::PeakResidentKiB()) * 1024; }
 }
 
 TEST(BeamformingKernel, ManyElementsFallBackToPerLineDelaysInBoundedMemory)
@@ -543,7 +529,7 @@ TEST(BeamformingKernel, ManyElementsFallBackToPerLineDelaysInBoundedMemory)
   EXPECT_EQ(BeamformingKernel::SharedTrackBytes(Elements, usual, need - 1), 0u);
 
   SampleVolume raw(Wide, 2, 1, 1.0f);
-  const bool measured = ResetPeakMemory() && PeakMemory() > 0;
+  const bool measured = ResetPeakResident() && PeakMemory() > 0;
   const std::size_t before = PeakMemory();
   const SampleVolume img = BeamformingKernel::Reconstruct(raw, p, 2);
   const std::size_t growth = PeakMemory() - before;

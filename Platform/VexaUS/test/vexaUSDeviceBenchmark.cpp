@@ -17,6 +17,8 @@
 
 #include <itkRGBPixel.h>
 
+#include <vexaTestVideos.h>
+
 #include <benchmark/benchmark.h>
 
 #include <opencv2/core.hpp>
@@ -29,8 +31,6 @@
 #include <cstring>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <map>
 #include <vector>
 #include <new>
 #include <thread>
@@ -81,41 +81,8 @@ namespace
   using Clock = std::chrono::steady_clock;
   const int kFrames = 40;
 
-  std::filesystem::path Folder()
-  {
-    return std::filesystem::temp_directory_path() / ("vexaus-benchmark-" + std::to_string(::getpid()));
-  }
-
-  /** A clip of the size (moving shapes on noise, MJPG), written once per run. */
-  const std::string &Clip(int width, int height)
-  {
-    static std::map<std::pair<int, int>, std::string> files;
-    std::string &path = files[{width, height}];
-    if (path.empty())
-    {
-      std::filesystem::create_directories(Folder());
-      path = (Folder() / (std::to_string(width) + "x" + std::to_string(height) + ".avi")).string();
-      cv::VideoWriter writer(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25.0, cv::Size(width, height));
-      cv::Mat frame(height, width, CV_8UC3);
-      cv::RNG rng(7);
-      for (int i = 0; i < kFrames; ++i)
-      {
-        rng.fill(frame, cv::RNG::NORMAL, cv::Scalar::all(128), cv::Scalar::all(30));
-        cv::circle(frame, cv::Point(width / 2 + 5 * i, height / 2), height / 4, cv::Scalar(30, 60, 220), -1);
-        writer.write(frame);
-      }
-    }
-    return path;
-  }
-
-  struct RemoveClips
-  {
-    ~RemoveClips()
-    {
-      std::error_code ignored;
-      std::filesystem::remove_all(Folder(), ignored);
-    }
-  } removeClips;
+  /** A clip of the size (a disc moving over noise, MJPG), written once per run. */
+  const std::string &Clip(int width, int height) { return vexa::test::MovingDiscVideo(kFrames, width, height); }
 
   /** Counts the allocations of all threads (image-sized ones apart) while pictures are pulled. */
   struct AllocationMeter
@@ -200,11 +167,7 @@ namespace
     cv::Mat frame;
     for (auto _ : state)
     {
-      if (!capture.read(frame))
-      {
-        capture.set(cv::CAP_PROP_POS_FRAMES, 0.0);
-        capture.read(frame);
-      }
+      vexa::test::ReadLooping(capture, frame);
       benchmark::DoNotOptimize(frame.data);
     }
     state.counters["pictures/s"] =

@@ -1,7 +1,7 @@
 // The device base through the test device: life cycle, the published
 // properties and their events, and the hand-over of pictures to the outputs.
 
-#include <vexaUSTestDevices.h>
+#include <vexaUSDeviceTestSupport.h>
 
 #include <vexaImageReadAccessor.h>
 #include <vexaPixelTypeTraits.h>

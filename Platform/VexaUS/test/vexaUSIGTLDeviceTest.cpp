@@ -12,6 +12,7 @@
 #include <vexaImageWriteAccessor.h>
 #include <vexaImageToIGTLMessageFilter.h>
 #include <vexaPixelTypeTraits.h>
+#include <vexaTestWaitUntil.h>
 #include <vorlenLogSink.h>
 
 #include <usGetModuleContext.h>
@@ -36,17 +37,7 @@ using vexa::USIGTLDevice;
 
 namespace
 {
-  bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout = std::chrono::seconds(10))
-  {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition())
-    {
-      if (std::chrono::steady_clock::now() > end)
-        return condition();
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-  }
+  using vexa::test::WaitUntil;
 
   /** A toolkit image of 16-bit pixels 0, 1, 2, ... with the given geometry. */
   vexa::Image::Pointer MakeImage(unsigned int width, unsigned int height, double sx, double sy, double ox, double oy)

@@ -4,7 +4,7 @@
 // repeats; a frozen device holds its picture; a clip cut short on disk stops
 // the device with its reason.
 
-#include <vexaUSTestVideos.h>
+#include <vexaTestVideos.h>
 #include <vexaUSVideoDevice.h>
 #include <vexaUSVideoDeviceCustomControls.h>
 

@@ -7,7 +7,7 @@
 
 #include <vexaIGTLServer.h>
 #include <vexaUSIGTLDevice.h>
-#include <vexaUSTestVideos.h>
+#include <vexaTestVideos.h>
 #include <vexaUSVideoDevice.h>
 
 #include <vexaTestQtApplication.h>

@@ -6,7 +6,6 @@
 #include "PAImageProcessingTestSupport.h"
 
 #include <vexaLevelWindow.h>
-#include <vexaQtCallbackBackend.h>
 #include <vexaTestQtApplication.h>
 
 #include <QCoreApplication>
@@ -19,14 +18,7 @@
 
 namespace
 {
-  struct ApplicationFirst
-  {
-    ApplicationFirst()
-    {
-      QApplication *app = vexa::test::QtApplication::Instance();
-      new vexa::QtCallbackBackend(app);
-    }
-  };
+  using vexa::test::ApplicationFirst;
 
   struct Setup
   {

@@ -9,7 +9,6 @@
 
 #include <vexaException.h>
 #include <vexaIOUtil.h>
-#include <vexaQtCallbackBackend.h>
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
@@ -24,20 +23,8 @@
 
 namespace
 {
-  void Application()
-  {
-    static QApplication *app = [] {
-      QApplication *a = vexa::test::QtApplication::Instance();
-      new vexa::QtCallbackBackend(a);
-      return a;
-    }();
-    (void)app;
-  }
-
-  struct ApplicationFirst
-  {
-    ApplicationFirst() { Application(); }
-  };
+  const auto Application = &vexa::test::QtApplication::WithGuiThreadCallback;
+  using vexa::test::ApplicationFirst;
 
   /** A view built on a widget, lent a stand-in workbench whose selection the test sets. */
   struct ViewUnderTest

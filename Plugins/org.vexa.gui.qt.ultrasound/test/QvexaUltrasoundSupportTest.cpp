@@ -18,12 +18,11 @@
 #include <usModuleRegistry.h>
 
 #include <vexaImage.h>
-#include <vexaQtCallbackBackend.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaLevelWindow.h>
 #include <vexaRenderingManager.h>
-#include <vexaUSTestDevices.h>
-#include <vexaUSTestVideos.h>
+#include <vexaUSDeviceTestSupport.h>
+#include <vexaTestVideos.h>
 #include <vexaUSVideoDevice.h>
 
 #include <vexaTestQtApplication.h>
@@ -101,15 +100,7 @@ namespace
   int TestPanel::clones = 0;
 
   // the application, with the GUI-thread callback on its event loop (as the workbench program has it)
-  QApplication *Application()
-  {
-    static QApplication *app = [] {
-      QApplication *a = QtApplication::Instance();
-      new vexa::QtCallbackBackend(a);
-      return a;
-    }();
-    return app;
-  }
+  const auto Application = &QtApplication::WithGuiThreadCallback;
 
   std::string Name(const vexa::DataNode::Pointer &node) { return node->GetName(); }
 

@@ -7,6 +7,7 @@
 
 #include <vexaException.h>
 #include <vexaIOUtil.h>
+#include <vexaLogOutputWindow.h>
 
 #include <exception>
 #include <iostream>
@@ -22,6 +23,7 @@ int main(int argc, char **argv)
   }
   try
   {
+    vexa::LogOutputWindow::Install();
     vexa::IOUtil::Save(phantom ? vexa::RawPhotoacousticPhantom::Make() : vexa::RawPhotoacousticSample::Make(),
                        argv[argc - 1]);
     return 0;

@@ -14,9 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <vexaTestChildProcess.h>
+#include <vexaTestNrrdFiles.h>
 #include <vexaTestTemporaryFolder.h>
-
-#include <itkNrrdImageIO.h>
 
 #include <chrono>
 #include <filesystem>
@@ -250,22 +249,7 @@ namespace
   std::string CompressedSample(const TemporaryFolder &folder, const vexa::Image *raw)
   {
     const std::string path = folder.File("compressed.nrrd");
-    vexa::ImageReadAccessor access(raw);
-    itk::NrrdImageIO::Pointer io = itk::NrrdImageIO::New();
-    io->SetNumberOfDimensions(2);
-    itk::ImageIORegion region(2);
-    for (unsigned int i = 0; i < 2; ++i)
-    {
-      io->SetDimensions(i, raw->GetDimension(i));
-      io->SetSpacing(i, raw->GetGeometry(0)->GetSpacing()[i]);
-      region.SetSize(i, raw->GetDimension(i));
-    }
-    io->SetComponentType(itk::ImageIOBase::FLOAT);
-    io->SetPixelType(itk::ImageIOBase::SCALAR);
-    io->SetIORegion(region);
-    io->SetUseCompression(true);
-    io->SetFileName(path);
-    io->Write(access.GetData());
+    vexa::test::WriteCompressedNrrdWithItk(raw, path);
     std::string bytes = vexa::test::ReadFile(path);
     fs::remove(path);
     return bytes;

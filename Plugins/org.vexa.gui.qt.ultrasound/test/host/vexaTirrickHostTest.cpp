@@ -21,11 +21,7 @@ namespace
 {
   const QString kRoot = ":/org.vexa.gui.qt.ultrasound/";
 
-  QByteArray Read(const QString &path)
-  {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-  }
+  const auto Read = &vexa::test::ReadQtFile;
 }
 
 TEST(TirrickPlugin, TheHostLoadsItsSharedObjectWithMetadataManifestAndResources)

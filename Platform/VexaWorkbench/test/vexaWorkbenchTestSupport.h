@@ -1,5 +1,5 @@
-#ifndef vexaWorkbenchTestImages_h
-#define vexaWorkbenchTestImages_h
+#ifndef vexaWorkbenchTestSupport_h
+#define vexaWorkbenchTestSupport_h
 
 #include <vexaImage.h>
 #include <vexaImageWriteAccessor.h>
