@@ -158,6 +158,29 @@ namespace
     state.counters["handover allocs"] = static_cast<double>(handover.allocations) / pictures;
     meter.Report(state, pictures);
   }
+  /**
+   * Pictures through the device as the benchmark's iterations, after
+   * `warmUps` pictures that bring it to its steady state (buffers made); then
+   * the figures, and the device is unregistered.
+   */
+  void MeasurePictures(benchmark::State &state, vexa::USDevice *device, int warmUps, std::chrono::microseconds poll)
+  {
+    std::array<unsigned char, 64> last{};
+    Handover warmUp, handover;
+    bool delivering = true;
+    for (int i = 0; i < warmUps && delivering; ++i)
+      delivering = NextPicture(device, last, warmUp, poll);
+    AllocationMeter meter;
+    meter.Start();
+    for (auto _ : state)
+      if (!delivering || !(delivering = NextPicture(device, last, handover, poll)))
+      {
+        state.SkipWithError("the device stopped delivering pictures");
+        break;
+      }
+    Finish(state, handover, meter);
+    device->UnregisterOnService();
+  }
 
   // ---- from a file ----
 
@@ -206,22 +229,8 @@ namespace
       state.SkipWithError("the video device did not start");
       return;
     }
-    std::array<unsigned char, 64> last{};
-    Handover warmUp, handover;
-    const std::chrono::microseconds poll(250); // pictures come every 2.5 ms or more
-    bool delivering = true;
-    for (int i = 0; i < 2 * kFrames && delivering; ++i) // steady state: buffers made, the clip repeated once
-      delivering = NextPicture(device, last, warmUp, poll);
-    AllocationMeter meter;
-    meter.Start();
-    for (auto _ : state)
-      if (!delivering || !(delivering = NextPicture(device, last, handover, poll)))
-      {
-        state.SkipWithError("the device stopped delivering pictures");
-        break;
-      }
-    Finish(state, handover, meter);
-    device->UnregisterOnService();
+    // pictures come every 2.5 ms or more; the steady state once the clip has repeated
+    MeasurePictures(state, device, 2 * kFrames, std::chrono::microseconds(250));
   }
 
   // ---- over OpenIGTLink loopback ----
@@ -316,22 +325,7 @@ namespace
       state.SkipWithError("the OpenIGTLink device did not start");
       return;
     }
-    std::array<unsigned char, 64> last{};
-    Handover warmUp, handover;
-    const std::chrono::microseconds poll(30); // pictures come every 0.3 ms or more
-    bool delivering = true;
-    for (int i = 0; i < 20 && delivering; ++i)
-      delivering = NextPicture(device, last, warmUp, poll);
-    AllocationMeter meter;
-    meter.Start();
-    for (auto _ : state)
-      if (!delivering || !(delivering = NextPicture(device, last, handover, poll)))
-      {
-        state.SkipWithError("the device stopped delivering pictures");
-        break;
-      }
-    Finish(state, handover, meter);
-    device->UnregisterOnService();
+    MeasurePictures(state, device, 20, std::chrono::microseconds(30)); // pictures come every 0.3 ms or more
   }
 
   // arguments: width, height, colour (1) or grey (0)

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <vexaTestChildProcess.h>
+#include <vexaTestHostileFiles.h>
 #include <vexaTestNrrdFiles.h>
 #include <vexaTestTemporaryFolder.h>
 
@@ -24,7 +25,6 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <thread>
 #include <vector>
 
@@ -234,7 +234,10 @@ namespace
   namespace fs = std::filesystem;
   using vexa::test::PeakResidentKiBOfChildren;
 
-  std::string FirstLine(const std::string &text) { return text.substr(0, text.find('\n')); }
+  using vexa::test::FirstLine;
+  using vexa::test::OldOutput;
+  using vexa::test::OldOutputIntact;
+  using HostileCase = vexa::test::HostileFileCase;
 
   /** A raw float image of 8 elements x 64 samples as a hand-written header states it. */
   std::string RawFile(const std::string &spacings,
@@ -255,41 +258,8 @@ namespace
     return bytes;
   }
 
-  struct HostileCase
-  {
-    const char *name;
-    /**
-     * Makes the input (written to `in`, given the sound sample and its
-     * compressed bytes) and whatever stands at the output; answers the output
-     * name, or empty when this case cannot be made here (device nodes need root).
-     */
-    std::function<std::string(const TemporaryFolder &, const std::string &in, const std::string &compressed)> prepare;
-    int exitCode;
-    /** The first line of standard error, with <in> and <out> for the two names; empty: nothing written there. */
-    const char *firstLine;
-    /** What must be true of the output afterwards. */
-    std::function<void(const TemporaryFolder &, const std::string &out)> check;
-  };
-
-  const std::string OldOutput = "the result of an earlier run";
-
-  std::string ExistingOutput(const TemporaryFolder &f)
-  {
-    vexa::test::WriteBytes(f.File("out.nrrd"), OldOutput);
-    return f.File("out.nrrd");
-  }
-
-  void OldOutputIntact(const TemporaryFolder &, const std::string &out)
-  {
-    EXPECT_EQ(OldOutput, vexa::test::ReadFile(out));
-  }
-
-  std::string Replace(std::string text, const std::string &what, const std::string &with)
-  {
-    for (std::string::size_type at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
-      text.replace(at, what.size(), with);
-    return text;
-  }
+  // the sound input is the sample's compressed bytes; what an earlier run left stands at the output
+  std::string ExistingOutput(const TemporaryFolder &f) { return vexa::test::OldOutputAt(f); }
 
   const HostileCase HostileCases[] = {
     {"NanPitch",
@@ -371,10 +341,7 @@ namespace
      [](const TemporaryFolder &, const std::string &out) { EXPECT_TRUE(fs::is_empty(out)); }},
     {"OutputIsALink",
      [](const TemporaryFolder &f, const std::string &, const std::string &) {
-       fs::create_directory(f.File("results"));
-       vexa::test::WriteBytes(f.File("results/kept.nrrd"), OldOutput);
-       fs::create_symlink("results/kept.nrrd", f.File("out.nrrd"));
-       return f.File("out.nrrd");
+       return vexa::test::LinkToKeptFile(f, OldOutput);
      },
      0, "",
      [](const TemporaryFolder &f, const std::string &out) {
@@ -386,14 +353,12 @@ namespace
      }},
     {"OutputIsANullDevice",
      [](const TemporaryFolder &f, const std::string &, const std::string &) {
-       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? f.File("out.nrrd")
-                                                                                      : std::string();
+       return vexa::test::CharacterDeviceAt(f, "out.nrrd", 3);
      },
      0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
     {"OutputIsAFullDevice",
      [](const TemporaryFolder &f, const std::string &, const std::string &) {
-       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? f.File("out.nrrd")
-                                                                                      : std::string();
+       return vexa::test::CharacterDeviceAt(f, "out.nrrd", 7);
      },
      1, "Cannot write \"<out>\": No space left on device.",
      [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
@@ -419,11 +384,7 @@ TEST_P(KestrolHostileFiles, AreRefusedClearlyAndLeaveTheOutputAsItWas)
   EXPECT_FALSE(r.timedOut);
   EXPECT_LT(PeakResidentKiBOfChildren(), MemoryGuardKiB);
   EXPECT_EQ(c.exitCode, r.exitCode) << r.err;
-  const std::string expected = Replace(Replace(c.firstLine, "<in>", in), "<out>", out);
-  if (expected.empty())
-    EXPECT_EQ("", r.err);
-  else
-    EXPECT_EQ(0u, FirstLine(r.err).find(expected)) << r.err;
+  vexa::test::ExpectFirstErrorLine(c, r.err, in, out);
   c.check(folder, out);
 }
 
@@ -448,6 +409,4 @@ TEST(KestrolHostileFifo, AFifoAtTheOutputIsWrittenToAndStaysAFifo)
 INSTANTIATE_TEST_SUITE_P(Files,
                          KestrolHostileFiles,
                          ::testing::ValuesIn(HostileCases),
-                         [](const ::testing::TestParamInfo<HostileCase> &info) {
-                           return std::string(info.param.name);
-                         });
+                         vexa::test::HostileFileCaseName);
