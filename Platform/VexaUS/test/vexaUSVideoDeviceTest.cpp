@@ -11,6 +11,7 @@
 #include <vexaException.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaTestTemporaryFolder.h>
+#include <vexaTestWaitUntil.h>
 #include <vexaPixelTypeTraits.h>
 #include <vorlenLogSink.h>
 
@@ -437,6 +438,11 @@ TEST_F(VideoDevice, AClipCutShortStopsTheDeviceWithItsReasonAndConnectingOpensIt
   cv::utils::logging::setLogLevel(level);
   ASSERT_FALSE(device->GetIsActive());
   EXPECT_GE(std::chrono::steady_clock::now() - cut, std::chrono::seconds(2)) << "a hiccup does not stop it";
+  // the acquisition thread stops the device first, then logs and publishes
+  ASSERT_TRUE(vexa::test::WaitUntil([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return !published.empty();
+  }));
   const std::string reason = "no picture for 2 s: End of video file " + path;
   EXPECT_EQ(reason, device->GetStopReason());
   EXPECT_TRUE(log.Contains("The device \"Clip\" stopped: " + reason, 1));
