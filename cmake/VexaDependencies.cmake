@@ -21,6 +21,10 @@ set_target_properties(Vexa::OpenCV PROPERTIES
   INTERFACE_LINK_LIBRARIES "${OpenCV_LIBS}")
 
 find_package(Qt5 5.15 REQUIRED COMPONENTS Core Gui Widgets Test)
+# the help compiler of the plug-ins' help collections, beside Qt's other tools
+get_target_property(_vexa_qmake Qt5::qmake IMPORTED_LOCATION)
+get_filename_component(_vexa_qt_tools "${_vexa_qmake}" DIRECTORY)
+find_program(VEXA_QHELPGENERATOR qhelpgenerator HINTS "${_vexa_qt_tools}" REQUIRED)
 
 # OpenIGTLink 1.11's config file only sets variables.
 find_package(OpenIGTLink REQUIRED NO_MODULE PATHS /usr/lib/openigtlink)

@@ -7,7 +7,9 @@
 #     SOURCES     <files...>          sources of the module (relative to the folder)
 #     INCLUDE_DIRS <dirs...>          public include folders (default: the folder itself)
 #     HEADERS     <files...>          public headers: each is compiled on its own with only the
-#                                     module's DEPENDS reachable (<name>HeaderCheck, part of the build)
+#                                     module's DEPENDS reachable (<name>HeaderCheck, part of the build);
+#                                     a shared library checks every *.h of its INCLUDE_DIRS unless
+#                                     given; a header-only (INTERFACE) module offers only these
 #     DEPENDS     <targets/libs...>   public link dependencies
 #     PRIVATE_DEPENDS <...>           private link dependencies
 #     MODULE_NAME <text>              name in the micro-service registry; programs are "main"
@@ -17,7 +19,8 @@
 #     OUTPUT_DIRECTORY <dir>          PLUGIN only: where the plug-in lands (default build/plugins,
 #                                     the folder the workbench loads; test plug-ins go elsewhere)
 #     TESTS       <files...>          GoogleTest sources (usually test/*.cpp)
-#     TEST_DEPENDS <...>              extra link dependencies of the test program
+#     TEST_DEPENDS <...>              extra link dependencies of the test program (VexaTestSupport,
+#                                     whose main it runs, is always linked, to benchmarks too)
 #     TEST_ENV    <VAR=value...>      environment of every test of the module
 #     BENCHMARKS  <files...>          Google Benchmark sources, built as <name>Benchmarks
 #   )
@@ -29,7 +32,9 @@
 # A plug-in (a MODULE library, which CMake refuses to link into anything) is
 # compiled once as the object library <name>Objects; the plug-in and its
 # test program both link those objects, so the tests exercise the very code
-# that is loaded.
+# that is loaded. Workbench plug-ins are made by vexa_add_plugin
+# (VexaPlugin.cmake), which adds their resources and a test program that
+# loads them.
 
 include(GenerateExportHeader)
 include(GoogleTest)
@@ -56,21 +61,34 @@ function(vexa_add_module name)
     set(CMAKE_AUTORCC ON)
   endif()
 
+  if(NOT M_HEADERS AND M_TYPE STREQUAL "SHARED")
+    foreach(d ${_incs})
+      file(GLOB _public CONFIGURE_DEPENDS "${d}/*.h")
+      list(APPEND M_HEADERS ${_public})
+    endforeach()
+  endif()
+
   if(M_TYPE STREQUAL "INTERFACE")
     add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${_incs})
+    if(M_HEADERS)
+      # Header-only modules may share a folder (the core templates do): each
+      # offers its own headers only, through the folder of the header check,
+      # so that a user reaches no header of the other by accident.
+      target_include_directories(${name} INTERFACE "${CMAKE_BINARY_DIR}/header-check/${name}/include")
+    else()
+      target_include_directories(${name} INTERFACE ${_incs})
+    endif()
     target_link_libraries(${name} INTERFACE ${M_DEPENDS})
   elseif(M_TYPE STREQUAL "EXECUTABLE")
     add_executable(${name} ${M_SOURCES})
     target_include_directories(${name} PRIVATE ${_incs})
     target_link_libraries(${name} PRIVATE ${M_DEPENDS} ${M_PRIVATE_DEPENDS})
+    vexa_link_sanitizer_suppressions(${name})
     if(NOT M_MODULE_NAME)
       set(M_MODULE_NAME main)
     endif()
   elseif(M_TYPE STREQUAL "PLUGIN")
     add_library(${name}Objects OBJECT ${M_SOURCES})
-    # a plug-in's embedded resources are written in the resource format 2
-    set_target_properties(${name}Objects PROPERTIES AUTORCC_OPTIONS "--format-version;2")
     target_include_directories(${name}Objects PUBLIC ${_incs} ${CMAKE_CURRENT_BINARY_DIR})
     target_link_libraries(${name}Objects PUBLIC ${M_DEPENDS} ${M_PRIVATE_DEPENDS})
     target_compile_definitions(${name}Objects PRIVATE ${name}_EXPORTS)
@@ -125,7 +143,9 @@ function(vexa_add_module name)
     else()
       target_link_libraries(${name}Tests PRIVATE ${name} ${M_PRIVATE_DEPENDS})
     endif()
-    target_link_libraries(${name}Tests PRIVATE ${M_TEST_DEPENDS} GTest::gmock GTest::gtest_main Threads::Threads)
+    # every test program links the one test-support target, whose main it runs (vexaTestMain.cpp)
+    target_link_libraries(${name}Tests PRIVATE ${M_TEST_DEPENDS} VexaTestSupport GTest::gmock Threads::Threads)
+    vexa_link_sanitizer_suppressions(${name}Tests)
     if(TARGET CppMicroServices AND NOT M_TYPE STREQUAL "INTERFACE")
       # the test program is a module of its own ("main"), like any program
       set(_tinit "${CMAKE_CURRENT_BINARY_DIR}/${name}Tests_ModuleInit.cpp")
@@ -139,7 +159,7 @@ function(vexa_add_module name)
     # module's environment (a list-valued ENVIRONMENT property does not survive
     # test discovery).
     set_target_properties(${name}Tests PROPERTIES CROSSCOMPILING_EMULATOR
-      "${CMAKE_COMMAND};-E;env;QT_QPA_PLATFORM=offscreen;OPENCV_LOG_LEVEL=ERROR;${M_TEST_ENV}")
+      "${CMAKE_COMMAND};-E;env;${M_TEST_ENV}")
     gtest_discover_tests(${name}Tests
       WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
       PROPERTIES LABELS "${name}"
@@ -161,7 +181,7 @@ function(vexa_add_module name)
 
   if(M_BENCHMARKS AND VEXA_BUILD_BENCHMARKS)
     add_executable(${name}Benchmarks ${M_BENCHMARKS})
-    target_include_directories(${name}Benchmarks PRIVATE ${_incs})
+    target_include_directories(${name}Benchmarks PRIVATE ${_incs} "${CMAKE_CURRENT_SOURCE_DIR}/test")
     if(M_TYPE STREQUAL "EXECUTABLE")
       target_link_libraries(${name}Benchmarks PRIVATE ${M_DEPENDS} ${M_PRIVATE_DEPENDS})
     elseif(M_TYPE STREQUAL "PLUGIN")
@@ -169,7 +189,8 @@ function(vexa_add_module name)
     else()
       target_link_libraries(${name}Benchmarks PRIVATE ${name} ${M_PRIVATE_DEPENDS})
     endif()
-    target_link_libraries(${name}Benchmarks PRIVATE ${M_TEST_DEPENDS} benchmark::benchmark Threads::Threads)
+    target_link_libraries(${name}Benchmarks PRIVATE ${M_TEST_DEPENDS} VexaTestSupport benchmark::benchmark Threads::Threads)
+    vexa_link_sanitizer_suppressions(${name}Benchmarks)
     if(TARGET CppMicroServices AND NOT M_TYPE STREQUAL "INTERFACE")
       set(_binit "${CMAKE_CURRENT_BINARY_DIR}/${name}Benchmarks_ModuleInit.cpp")
       file(GENERATE OUTPUT "${_binit}" CONTENT
@@ -211,8 +232,17 @@ function(vexa_check_headers name type headers depends)
   foreach(d ${depends})
     target_link_libraries(${name}Headers INTERFACE "$<IF:$<TARGET_EXISTS:${d}Headers>,${d}Headers,${d}>")
   endforeach()
-  add_library(${name}HeaderCheck OBJECT ${_sources})
-  target_link_libraries(${name}HeaderCheck PRIVATE ${name}Headers)
+  if(VEXA_CHECK_HEADERS)
+    add_library(${name}HeaderCheck OBJECT ${_sources})
+    target_link_libraries(${name}HeaderCheck PRIVATE ${name}Headers)
+  endif()
+endfunction()
+
+# A program of a sanitizer build carries the tree's suppressions (VexaSanitizers.cmake).
+function(vexa_link_sanitizer_suppressions program)
+  if(TARGET VexaSanitizerSuppressions)
+    target_link_libraries(${program} PRIVATE VexaSanitizerSuppressions)
+  endif()
 endfunction()
 
 # Adds every sub-folder of <dir> that has a CMakeLists.txt, in name order.

@@ -188,17 +188,15 @@ namespace us
   template <class V>
   V *any_cast(Any *operand) noexcept
   {
-    if (operand && operand->m_Content && operand->Type() == typeid(V))
-      return &static_cast<Any::Holder<V> *>(operand->m_Content.get())->value;
-    return nullptr;
+    auto *holder = operand ? dynamic_cast<Any::Holder<V> *>(operand->m_Content.get()) : nullptr;
+    return holder ? &holder->value : nullptr;
   }
 
   template <class V>
   const V *any_cast(const Any *operand) noexcept
   {
-    if (operand && operand->m_Content && operand->Type() == typeid(V))
-      return &static_cast<const Any::Holder<V> *>(operand->m_Content.get())->value;
-    return nullptr;
+    const auto *holder = operand ? dynamic_cast<const Any::Holder<V> *>(operand->m_Content.get()) : nullptr;
+    return holder ? &holder->value : nullptr;
   }
 
   /** The held value (or a reference to it, for a reference T); throws BadAnyCastException. */

@@ -9,7 +9,17 @@
 
 #include <itkMatrix.h>
 #include <itkObject.h>
+// g++ 12 reports a start value inside ITK's eigen analysis that it cannot
+// prove set, in every file that makes a transform, system header or not.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <itkScalableAffineTransform.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 #include <array>
 

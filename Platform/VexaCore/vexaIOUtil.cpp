@@ -6,7 +6,6 @@
 #include "vexaSafeFileReplace.h"
 
 #include <vexaLog.h>
-#include <vexaPixelTypeTraits.h>
 
 #include <itkImageIOFactory.h>
 #include <itkNrrdImageIO.h>
@@ -42,71 +41,6 @@ namespace vexa
     }
 
     bool IsNrrdExtension(const std::string &ext) { return ext == ".nrrd" || ext == ".nhdr"; }
-
-    template <typename T>
-    PixelType PixelTypeOf(itk::ImageIOBase::IOPixelType kind, std::size_t components, const std::string &path)
-    {
-      switch (kind)
-      {
-        case itk::ImageIOBase::SCALAR:
-          if (components == 1)
-            return CreatePixelType<T, T>(1);
-          break;
-        case itk::ImageIOBase::RGB:
-          if (components == 3)
-            return CreatePixelType<T, itk::RGBPixel<T>>(3);
-          break;
-        case itk::ImageIOBase::RGBA:
-          if (components == 4)
-            return CreatePixelType<T, itk::RGBAPixel<T>>(4);
-          break;
-        case itk::ImageIOBase::VECTOR:
-          if (components >= 1)
-            return CreatePixelType<T, itk::VariableLengthVector<T>>(components);
-          break;
-        default:
-          break;
-      }
-      vexaThrow() << "Cannot load \"" << path << "\": pixels of kind \"" << itk::ImageIOBase::GetPixelTypeAsString(kind)
-                  << "\" with " << components << " components are not supported.";
-    }
-
-    PixelType PixelTypeOf(const itk::ImageIOBase &io, const std::string &path)
-    {
-      const auto kind = io.GetPixelType();
-      const std::size_t n = io.GetNumberOfComponents();
-      switch (io.GetComponentType())
-      {
-        case itk::ImageIOBase::UCHAR:
-          return PixelTypeOf<unsigned char>(kind, n, path);
-        case itk::ImageIOBase::CHAR:
-          return PixelTypeOf<char>(kind, n, path);
-        case itk::ImageIOBase::USHORT:
-          return PixelTypeOf<unsigned short>(kind, n, path);
-        case itk::ImageIOBase::SHORT:
-          return PixelTypeOf<short>(kind, n, path);
-        case itk::ImageIOBase::UINT:
-          return PixelTypeOf<unsigned int>(kind, n, path);
-        case itk::ImageIOBase::INT:
-          return PixelTypeOf<int>(kind, n, path);
-        case itk::ImageIOBase::ULONG:
-          return PixelTypeOf<unsigned long>(kind, n, path);
-        case itk::ImageIOBase::LONG:
-          return PixelTypeOf<long>(kind, n, path);
-        case itk::ImageIOBase::ULONGLONG:
-          return PixelTypeOf<unsigned long long>(kind, n, path);
-        case itk::ImageIOBase::LONGLONG:
-          return PixelTypeOf<long long>(kind, n, path);
-        case itk::ImageIOBase::FLOAT:
-          return PixelTypeOf<float>(kind, n, path);
-        case itk::ImageIOBase::DOUBLE:
-          return PixelTypeOf<double>(kind, n, path);
-        default:
-          break;
-      }
-      vexaThrow() << "Cannot load \"" << path << "\": the component type \""
-                  << itk::ImageIOBase::GetComponentTypeAsString(io.GetComponentType()) << "\" is not supported.";
-    }
 
     /** The index-to-world matrix and origin that the file's header describes, checked. */
     void GeometryOf(const itk::ImageIOBase &io, const std::string &path, AffineMatrix3D &matrix, Point3D &origin)
@@ -171,7 +105,7 @@ namespace vexa
       }
 
       Image::Pointer image = Image::New();
-      image->Initialize(PixelTypeOf(*io, path), dimension, dims, 1);
+      image->Initialize(PixelTypeOfImageFile(*io, path), dimension, dims, 1);
       if (static_cast<std::size_t>(io->GetImageSizeInBytes()) != image->GetChannelSizeInBytes())
         vexaThrow() << "Cannot load \"" << path << "\": the header describes " << io->GetImageSizeInBytes()
                     << " bytes of pixels, the image would hold " << image->GetChannelSizeInBytes() << ".";

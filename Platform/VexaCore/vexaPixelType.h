@@ -18,11 +18,21 @@ namespace vexa
   PixelType CreatePixelType(std::size_t numberOfComponents);
 
   /**
+   * The description of the pixels an image file holds, from what its ITK
+   * reader read of the header (component type, pixel kind, components): the
+   * same description as CreatePixelType makes of the matching C++ type. A
+   * combination that no pixel type of the toolkit has throws vexa::Exception
+   * whose text names `path`.
+   */
+  VEXACORE_EXPORT PixelType PixelTypeOfImageFile(const itk::ImageIOBase &io, const std::string &path);
+
+  /**
    * Description of the pixels of an image: the component type (ITK's
    * component code), the pixel kind (scalar, RGB, ...), the component size and
    * the number of components. Made only by the CreatePixelType templates
-   * (include vexaPixelTypeTraits.h), so that every description in the process
-   * comes from a real C++ type.
+   * (include vexaPixelTypeTraits.h) and, for a file's pixels, by
+   * PixelTypeOfImageFile, so that every description in the process is one of
+   * a real C++ type.
    */
   class VEXACORE_EXPORT PixelType
   {
@@ -58,6 +68,7 @@ namespace vexa
   private:
     template <typename TComponent, typename TPixel>
     friend PixelType CreatePixelType(std::size_t numberOfComponents);
+    friend PixelType PixelTypeOfImageFile(const itk::ImageIOBase &io, const std::string &path);
 
     PixelType(int componentType,
               ItkIOPixelType pixelType,

@@ -8,6 +8,7 @@
 #include "vexaMcxyzProbe.h"
 #include "vexaMcxyzVolumeFile.h"
 
+#include <vexaLogOutputWindow.h>
 #include <vexaSafeFileReplace.h>
 
 #include <chrono>
@@ -105,6 +106,7 @@ int main(int argc, char **argv)
 {
   try
   {
+    vexa::LogOutputWindow::Install();
     vexa::RemoveTemporaryFilesOnTermination();
     return Run(argc, argv);
   }

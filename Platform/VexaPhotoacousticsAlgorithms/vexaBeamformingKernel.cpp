@@ -1,4 +1,5 @@
 #include "vexaBeamformingKernel.h"
+#include "vexaBeamformingCaches.h"
 #include "vexaBeamformingSimd.h"
 #include "vexaSlotScratch.h"
 
@@ -10,7 +11,6 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -89,7 +89,8 @@ namespace
     std::vector<float> inv2h;     // 1 / (2 half-width) per row
     std::vector<float> window;
     bool box = true;
-    bool roots = false; // DMAS: normalised by the pair weights, not the weights
+    bool roots = false;       // DMAS: normalised by the pair weights, not the weights
+    double arrayWeight = 0.0; // W of the kernel's header, see ArrayWeight
 
     // shared tracks, one per distinct |K| (empty when they would not fit the budget)
     bool shared = false;
@@ -219,11 +220,31 @@ namespace
   }
 
   /**
+   * The weight of the whole array, with the window laid over it as the
+   * tracks lay it over an aperture: W of the kernel's header.
+   */
+  double ArrayWeight(const std::vector<float> &window, bool box, unsigned int elements)
+  {
+    if (box)
+      return elements;
+    const unsigned int windowLast = static_cast<unsigned int>(window.size()) - 1;
+    double sum = 0.0;
+    for (unsigned int e = 0; e < elements; ++e)
+    {
+      const double pos = (0.5 + std::fabs(e + 0.5 - 0.5 * elements) / elements) * windowLast;
+      const unsigned int k = std::min(static_cast<unsigned int>(pos), windowLast - 1);
+      sum += std::max(window[k] + (window[k + 1] - window[k]) * std::min(pos - k, 1.0), 0.0);
+    }
+    return sum;
+  }
+
+  /**
    * The sums of the weights of the elements that count for the rows of one
    * block of one line; they do not depend on the data. The pixel's sum is
-   * divided by Norm: for DAS the sum of the weights, for DMAS the sum of
-   * the pair weights ((sum sqrt w)^2 - sum w) / 2; 0 when the pixel has no
-   * value (no contribution, or DMAS with fewer than two).
+   * divided by Norm (see the kernel's header): for DAS the array's weight W,
+   * for DMAS the sum of the pair weights ((sum sqrt w)^2 - sum w) / 2 times
+   * W / sum w; 0 when the pixel has no value (no contribution, or DMAS with
+   * fewer than two).
    */
   struct WeightSums
   {
@@ -253,14 +274,14 @@ namespace
         }
     }
 
-    float Norm(unsigned int i, bool roots) const
+    float Norm(unsigned int i, bool roots, double arrayWeight) const
     {
       if (!roots)
-        return w[i] > 0.0f ? w[i] : 0.0f;
+        return w[i] > 0.0f ? static_cast<float>(arrayWeight) : 0.0f;
       if (!(wide[i] > 0.0) || count[i] < 2)
         return 0.0f;
       const double pairWeights = (sqrtW[i] * sqrtW[i] - wide[i]) * 0.5;
-      return pairWeights > 0.0 ? static_cast<float>(pairWeights) : 0.0f;
+      return pairWeights > 0.0 ? static_cast<float>(pairWeights * arrayWeight / wide[i]) : 0.0f;
     }
   };
 
@@ -385,7 +406,7 @@ namespace
     for (unsigned int s = b0; s < b1; ++s)
     {
       const unsigned int i = s - b0;
-      const float divisor = norm ? norm[s] : scratch.weights.Norm(i, plan.roots);
+      const float divisor = norm ? norm[s] : scratch.weights.Norm(i, plan.roots, plan.arrayWeight);
       float value = 0.0f;
       if (!(divisor > 0.0f))
         value = 0.0f;
@@ -581,6 +602,7 @@ namespace
     plan->window = Kernel::MakeWindow(p.window, p.windowSize);
     plan->box = p.window == Kernel::Window::Box || p.windowSize == 1;
     plan->roots = key.roots;
+    plan->arrayWeight = ArrayWeight(plan->window, plan->box, key.elements);
 
     const double dz = Kernel::DepthSpacing(p);
     const double minHalfWidth = 0.5 * p.pitch;
@@ -634,7 +656,7 @@ namespace
           }
           float *norm = pl.norm.data() + line * padded;
           for (unsigned int r = b0; r < b1; ++r)
-            norm[r] = sums.Norm(r - b0, pl.roots);
+            norm[r] = sums.Norm(r - b0, pl.roots, pl.arrayWeight);
         }
       });
     }
@@ -661,123 +683,12 @@ namespace
     return plan;
   }
 
-  /**
-   * The plans of the last few geometries, most recent first, within a total
-   * of twice the default track budget. Plans are immutable; a call holds its
-   * own reference, so an eviction never pulls a plan from under it.
-   */
-  class PlanCache
+  vexa::BeamformingPlanCache<Plan> &Plans()
   {
-  public:
-    std::shared_ptr<const Plan> Get(const PlanKey &key, const Kernel::Parameters &p, unsigned int threads)
-    {
-      {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        for (auto it = m_Plans.begin(); it != m_Plans.end(); ++it)
-          if ((*it)->key == key)
-          {
-            std::shared_ptr<const Plan> plan = *it;
-            m_Plans.erase(it);
-            m_Plans.insert(m_Plans.begin(), plan);
-            return plan;
-          }
-      }
-      // made without the lock: another geometry need not wait for this one
-      std::shared_ptr<const Plan> plan = MakePlan(key, p, threads);
-      std::lock_guard<std::mutex> lock(m_Mutex);
-      for (const auto &other : m_Plans)
-        if (other->key == key)
-          return other; // made by another thread meanwhile
-      m_Plans.insert(m_Plans.begin(), plan);
-      std::size_t total = 0;
-      std::size_t keep = 0;
-      for (; keep < m_Plans.size() && keep < MaxPlans; ++keep)
-      {
-        total += m_Plans[keep]->bytes;
-        if (keep > 0 && total > MaxBytes)
-          break;
-      }
-      m_Plans.resize(keep);
-      return plan;
-    }
-
-  private:
-    static constexpr std::size_t MaxPlans = 4;
-    static constexpr std::size_t MaxBytes = 2 * Kernel::DefaultTrackBudgetBytes;
-    std::mutex m_Mutex;
-    std::vector<std::shared_ptr<const Plan>> m_Plans;
-  };
-
-  PlanCache &Plans()
-  {
-    static PlanCache cache;
+    // the last few geometries, within twice the default track budget
+    static vexa::BeamformingPlanCache<Plan> cache(4, 2 * Kernel::DefaultTrackBudgetBytes);
     return cache;
   }
-
-  /**
-   * Channel buffers handed back by finished calls, kept for the next ones (a
-   * few at most, so concurrent callers each find one).
-   */
-  class BufferCache
-  {
-  public:
-    struct Buffer
-    {
-      std::unique_ptr<float[]> data;
-      std::size_t size = 0;
-    };
-
-    Buffer Take(std::size_t size)
-    {
-      {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        for (auto it = m_Free.begin(); it != m_Free.end(); ++it)
-          if (it->size >= size && it->size <= 2 * size + (1u << 20))
-          {
-            Buffer b = std::move(*it);
-            m_Free.erase(it);
-            return b;
-          }
-      }
-      Buffer b;
-      b.data.reset(new float[size]);
-      b.size = size;
-      return b;
-    }
-
-    void Give(Buffer b)
-    {
-      std::lock_guard<std::mutex> lock(m_Mutex);
-      if (m_Free.size() >= MaxBuffers)
-        m_Free.erase(m_Free.begin()); // the oldest
-      m_Free.push_back(std::move(b));
-    }
-
-  private:
-    static constexpr std::size_t MaxBuffers = 4;
-    std::mutex m_Mutex;
-    std::vector<Buffer> m_Free;
-  };
-
-  BufferCache &Buffers()
-  {
-    static BufferCache cache;
-    return cache;
-  }
-
-  /** Gives a buffer back to the cache when the call ends, also by an exception. */
-  class BufferLoan
-  {
-  public:
-    explicit BufferLoan(std::size_t size) : m_Buffer(Buffers().Take(size)) {}
-    ~BufferLoan() { Buffers().Give(std::move(m_Buffer)); }
-    BufferLoan(const BufferLoan &) = delete;
-    BufferLoan &operator=(const BufferLoan &) = delete;
-    float *Get() const { return m_Buffer.data.get(); }
-
-  private:
-    BufferCache::Buffer m_Buffer;
-  };
 }
 
 vexa::BeamformingKernel::InstructionSet vexa::BeamformingKernel::BestInstructionSet()
@@ -923,7 +834,8 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
     items);
   reporter.Start(); // before the plan, which the first call of a geometry makes
 
-  const std::shared_ptr<const Plan> planRef = Plans().Get(KeyOf(nx, ny, p, trackBudgetBytes), p, threads);
+  const PlanKey key = KeyOf(nx, ny, p, trackBudgetBytes);
+  const std::shared_ptr<const Plan> planRef = Plans().Get(key, [&] { return MakePlan(key, p, threads); });
   const Plan &plan = *planRef;
   const Simd::Accumulate accumulate = SelectAccumulate(p.algorithm != Algorithm::DAS, instructions, ny);
 
@@ -942,7 +854,7 @@ void vexa::BeamformingKernel::ReconstructInto(const float *raw,
     std::max<std::size_t>(1, std::min<std::size_t>(nz, ChannelBatchBytes / (channelFrame * sizeof(float)))));
   const std::size_t sampleBlocks = (ny + SampleBlock - 1) / SampleBlock;
   const std::size_t blocks = (nx + Block - 1) / Block * sampleBlocks;
-  BufferLoan channels(channelFrame * batch);
+  BeamformingBufferLoan channels(channelFrame * batch);
 
   // One job per batch of frames. Each frame is a run of items: first the
   // blocks of its channel copy, then its reconstruction items, which wait

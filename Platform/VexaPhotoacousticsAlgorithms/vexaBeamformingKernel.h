@@ -44,13 +44,23 @@ namespace vexa
    *
    * Algorithms, with w_e the weights and s_e the delayed samples of the
    * elements that contribute to a pixel:
-   *   DAS   = sum(w s) / sum(w);
-   *   DMAS  = sum_{i<j} r_i r_j / sum_{i<j} sqrt(w_i w_j), r = sign(w s) sqrt(|w s|),
-   *           computed as ((sum r)^2 - sum r^2) / 2 over ((sum sqrt w)^2 - sum w) / 2,
+   *   DAS   = sum(w s) / W;
+   *   DMAS  = sum_{i<j} r_i r_j / sum_{i<j} sqrt(w_i w_j) * sum(w) / W,
+   *           r = sign(w s) sqrt(|w s|), the pair sums computed as
+   *           ((sum r)^2 - sum r^2) / 2 and ((sum sqrt w)^2 - sum w) / 2,
    *           which needs one pass over the elements instead of all pairs;
    *   sDMAS = sign(DAS) * DMAS.
-   * The normalisation makes all three return a for a coherent signal of
-   * amplitude a on every element, so their images share one scale.
+   * W, one constant for the whole image, is the weight of the whole array
+   * with the window laid over it: for N elements
+   *   W = sum_e v_e,  v_e = the window at 0.5 + |e + 1/2 - N/2| / N
+   * (Box: W = N). Each pixel is thus scaled by the share sum(w) / W of the
+   * array's weight that sees it: a coherent signal of amplitude a returns a
+   * times that share with every algorithm (with the Box window a K / N, K of
+   * the N elements counting), a focus of the whole array returns a, and the
+   * three algorithms' images share one scale. This keeps the coherent gain:
+   * a pixel that few elements see (near the array, at its ends) stays as
+   * faint as their share of the array instead of being drawn as bright as a
+   * focus of many.
    * A pixel without contributions (or DMAS with fewer than two) is 0.
    */
   class VEXAPHOTOACOUSTICSALGORITHMS_EXPORT BeamformingKernel
@@ -144,8 +154,8 @@ namespace vexa
      * Delays and weights depend only on the lateral offset between a line
      * and an element; on the usual grids few offsets occur, and their tracks
      * (one delay and one weight per row), together with the table of which
-     * track each line and element use and the sum of the weights of each
-     * line's rows, are computed once per geometry when they fit this many
+     * track each line and element use and which of each line's rows have a
+     * value, are computed once per geometry when they fit this many
      * bytes. The budget is checked before anything of the
      * kind is allocated; beyond it each line computes its own delays on the
      * fly, with the same result, in memory that does not grow with the

@@ -198,6 +198,20 @@ namespace vexa
       return usage.ru_maxrss;
     }
 
+    ::testing::AssertionResult RanToSuccess(const ProgramResult &run)
+    {
+      if (run.started && !run.timedOut && run.exitCode == 0)
+        return ::testing::AssertionSuccess();
+      ::testing::AssertionResult failure = ::testing::AssertionFailure();
+      if (!run.started)
+        failure << "the program did not start";
+      else if (run.timedOut)
+        failure << "the program was killed at its time limit";
+      else
+        failure << "the program returned " << run.exitCode;
+      return failure << "; what it wrote:\n" << run.out << run.err;
+    }
+
     ProgramResult RunProgram(const std::string &program,
                              const std::vector<std::string> &arguments,
                              std::chrono::milliseconds timeLimit,

@@ -3,6 +3,8 @@
 
 #include "vexaTestTemporaryFolder.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <string>
 #include <sys/types.h>
@@ -97,6 +99,13 @@ namespace vexa
      * allocation: below a bound, no child ever went past it.
      */
     long PeakResidentKiBOfChildren();
+
+    /**
+     * Passes when the program started, ended before its time limit and
+     * returned 0; otherwise the failure says which of these it did not, with
+     * what the program wrote (ASSERT_TRUE(RanToSuccess(run))).
+     */
+    ::testing::AssertionResult RanToSuccess(const ProgramResult &run);
 
     /** Runs a program to its end, killing it at the time limit. */
     ProgramResult RunProgram(const std::string &program,

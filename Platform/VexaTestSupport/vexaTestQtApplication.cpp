@@ -2,14 +2,18 @@
 
 #include "vexaTestTemporaryFolder.h"
 
+#include <vexaQtCallbackBackend.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFile>
 #include <QSettings>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 
 namespace vexa
@@ -25,6 +29,7 @@ namespace vexa
         char name[16] = "vexa-test";
         char *argv[2] = {name, nullptr};
         std::unique_ptr<QApplication> application;
+        bool callbackBackend = false; // a child of the application
       };
 
       Holder &TheHolder()
@@ -45,6 +50,7 @@ namespace vexa
           {
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             holder.application.reset();
+            holder.callbackBackend = false;
           }
           holder.folder.reset();
         }
@@ -58,6 +64,7 @@ namespace vexa
       Holder &holder = TheHolder();
       if (!holder.application)
       {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
         holder.folder.reset(new TemporaryFolder);
         const QString user = QString::fromStdString(holder.folder->File("user"));
         const QString system = QString::fromStdString(holder.folder->File("system"));
@@ -70,6 +77,18 @@ namespace vexa
         holder.application.reset(new QApplication(holder.argc, holder.argv));
       }
       return holder.application.get();
+    }
+
+    QApplication *QtApplication::WithGuiThreadCallback()
+    {
+      QApplication *application = Instance();
+      Holder &holder = TheHolder();
+      if (!holder.callbackBackend)
+      {
+        new QtCallbackBackend(application);
+        holder.callbackBackend = true;
+      }
+      return application;
     }
 
     QString QtApplication::SettingsFolder()
@@ -90,6 +109,12 @@ namespace vexa
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
       }
       return true;
+    }
+
+    QByteArray ReadQtFile(const QString &path)
+    {
+      QFile file(path);
+      return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     void QtApplication::ProcessEventsFor(std::chrono::milliseconds time)

@@ -1,6 +1,8 @@
 #include "vexaTestXServer.h"
 
+#include <QImage>
 #include <QStandardPaths>
+#include <QStringList>
 
 #include <chrono>
 #include <csignal>
@@ -18,9 +20,9 @@ namespace vexa
         *error = "Xvfb is not installed";
         return false;
       }
+      const std::string screen = std::to_string(m_Width) + "x" + std::to_string(m_Height) + "x24";
       m_Process = std::make_unique<ChildProcess>(
-        program.toStdString(),
-        std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+        program.toStdString(), std::vector<std::string>{"-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp"});
       if (!m_Process->Started())
       {
         *error = "Xvfb did not start: " + m_Process->StartError();
@@ -43,6 +45,16 @@ namespace vexa
       return true;
     }
 
+    bool XServer::StartForChildProgram(std::string *error)
+    {
+#ifdef VEXA_UNDER_SANITIZER
+      *error = "the X and D-Bus client libraries keep allocations that the sanitizers report in the child program";
+      return false;
+#else
+      return Start(error);
+#endif
+    }
+
     std::vector<std::string> XServer::ClientEnvironment() const
     {
       return {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + m_Display};
@@ -55,6 +67,22 @@ namespace vexa
         m_Process->Signal(SIGTERM);
         m_Process->WaitFor(std::chrono::seconds(5));
       }
+    }
+
+    QRect ScreenshotRegion(const QImage &picture, const QString &key)
+    {
+      const QStringList parts = picture.text(key).split(',');
+      if (parts.size() != 4)
+        return QRect();
+      int numbers[4];
+      for (int i = 0; i < 4; ++i)
+      {
+        bool ok = false;
+        numbers[i] = parts[i].toInt(&ok);
+        if (!ok)
+          return QRect();
+      }
+      return QRect(numbers[0], numbers[1], numbers[2], numbers[3]);
     }
   }
 }

@@ -31,7 +31,8 @@ namespace vexa
       US_PROPKEY_DEVICECLASS(kPrefix + "deviceClass"), US_PROPKEY_PROBES_SELECTED(kPrefix + "probes.selected"),
       US_PROPKEY_BMODE_FREQUENCY(kPrefix + "bmode.frequency"), US_PROPKEY_BMODE_POWER(kPrefix + "bmode.power"),
       US_PROPKEY_BMODE_DYNAMIC_RANGE(kPrefix + "bmode.dynamicRange"), US_PROPKEY_BMODE_GAIN(kPrefix + "bmode.gain"),
-      US_PROPKEY_BMODE_REJECTION(kPrefix + "bmode.rejection"), US_PROPKEY_BMODE_DEPTH(kPrefix + "bmode.depth")
+      US_PROPKEY_BMODE_REJECTION(kPrefix + "bmode.rejection"), US_PROPKEY_BMODE_DEPTH(kPrefix + "bmode.depth"),
+      US_PROPKEY_STOP_REASON(kPrefix + "stopReason")
   {
   }
 
@@ -154,6 +155,11 @@ namespace vexa
       VEXA_ERROR("USDevice") << "Activating the device \"" << GetName() << "\" failed.";
       return false;
     }
+    {
+      // published with the new state
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      m_StopReason.clear();
+    }
     SetState(State_Activated);
     return true;
   }
@@ -167,7 +173,7 @@ namespace vexa
     SetState(State_Connected);
   }
 
-  void USDevice::DeactivateFromAcquisition(DeviceStates newState)
+  void USDevice::DeactivateFromAcquisition(const std::string &reason, DeviceStates newState)
   {
     if (newState > State_Connected || newState < State_Initialized)
       newState = State_Connected;
@@ -176,9 +182,10 @@ namespace vexa
       if (m_DeviceState != State_Activated)
         return;
       m_DeviceState = newState;
+      m_StopReason = reason;
       m_Dirty = true;
     }
-    VEXA_WARN("USDevice") << "The device \"" << GetName() << "\" lost its source and is no longer active.";
+    VEXA_WARN("USDevice") << "The device \"" << GetName() << "\" stopped: " << reason;
     Publish();
   }
 
@@ -216,6 +223,12 @@ namespace vexa
   {
     std::lock_guard<std::mutex> lock(m_Mutex);
     return m_DeviceState;
+  }
+
+  std::string USDevice::GetStopReason() const
+  {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_StopReason;
   }
 
   void USDevice::SetState(DeviceStates state)
@@ -337,6 +350,7 @@ namespace vexa
     properties[keys.US_PROPKEY_ISCONNECTED] = std::string(TrueFalse(m_DeviceState >= State_Connected));
     properties[keys.US_PROPKEY_ISACTIVE] = std::string(TrueFalse(m_DeviceState >= State_Activated));
     properties[keys.US_PROPKEY_DEVICECLASS] = deviceClass;
+    properties[keys.US_PROPKEY_STOP_REASON] = m_StopReason;
     return properties;
   }
 

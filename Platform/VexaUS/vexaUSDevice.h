@@ -41,7 +41,9 @@ namespace vexa
    * published value (names, comment, state, selected probe, B-mode values)
    * re-publishes the properties, which the registry reports as MODIFIED;
    * is-active is published as the text "true" or "false" before Activate and
-   * Deactivate return.
+   * Deactivate return. A device that stops by itself (its source went away)
+   * publishes why, with its new state, under the stop-reason key; the next
+   * activation clears it.
    *
    * Pictures are acquired on the device's own thread (or a network thread)
    * and handed over with HandOverFrame. Modified() then Update() (GUI thread)
@@ -101,6 +103,11 @@ namespace vexa
       const std::string US_PROPKEY_BMODE_GAIN;          ///< 13: double
       const std::string US_PROPKEY_BMODE_REJECTION;     ///< 14: double
       const std::string US_PROPKEY_BMODE_DEPTH;         ///< 15: double, the current imaging depth in mm
+      /**
+       * 16: why the device stopped by itself (the text it logged), "" while
+       * it runs, before its first activation and after every activation
+       */
+      const std::string US_PROPKEY_STOP_REASON;
     };
 
     /** The one key record. */
@@ -122,6 +129,8 @@ namespace vexa
     void UnregisterOnService();
 
     DeviceStates GetDeviceState() const;
+    /** Why the device stopped by itself; "" unless it did since its last activation. */
+    std::string GetStopReason() const;
     bool GetIsInitialized() const { return GetDeviceState() >= State_Initialized; }
     bool GetIsConnected() const { return GetDeviceState() >= State_Connected; }
     bool GetIsActive() const { return GetDeviceState() >= State_Activated; }
@@ -191,13 +200,15 @@ namespace vexa
 
     /**
      * For a device whose source went away, on any thread (a server that
-     * closed the connection): an active device takes `newState` (connected,
-     * or initialized when the connection is gone too) and publishes
-     * is-active "false". No step (OnDeactivation, OnDisconnection) runs: the
-     * device cleans up its source itself, at the latest with its next
-     * OnConnection.
+     * closed the connection, a video that delivers no more pictures): an
+     * active device takes `newState` (connected, or initialized when the
+     * connection is gone too), logs "The device "<name>" stopped: <reason>"
+     * as a warning and publishes is-active "false" together with `reason`.
+     * No step (OnDeactivation, OnDisconnection) runs: the device cleans up
+     * its source itself, at the latest with its next OnConnection. Does
+     * nothing for a device that is not active.
      */
-    void DeactivateFromAcquisition(DeviceStates newState = State_Connected);
+    void DeactivateFromAcquisition(const std::string &reason, DeviceStates newState = State_Connected);
 
     /**
      * Sets the number of image outputs (at least 1); refused, logged, once the
@@ -223,6 +234,7 @@ namespace vexa
     std::string m_Manufacturer;
     std::string m_Name;
     std::string m_Comment;
+    std::string m_StopReason;
     us::ServiceProperties m_ExtraProperties; // the values of keys 9 to 15
     us::ServiceRegistration<USDevice> m_Registration;
     const std::string m_Id;

@@ -335,6 +335,7 @@ namespace vexa
     // a server goes on serving its other clients; a client has lost its only source
     if (m_IsServer)
       return;
-    DeactivateFromAcquisition(State_Initialized);
+    DeactivateFromAcquisition("the server " + m_Host + ":" + std::to_string(m_Port) + " closed the connection",
+                              State_Initialized);
   }
 }

@@ -171,23 +171,36 @@ namespace vexa
     return m_Settings;
   }
 
+  std::string USImageVideoSource::GetLastFailure() const
+  {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_LastFailure;
+  }
+
   bool USImageVideoSource::GetNextFrame(USImageFrame &frame)
   {
-    if (!GetIsReady())
+    auto fail = [this](const std::string &why) {
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      m_LastFailure = why;
       return false;
+    };
+    if (!GetIsReady())
+      return fail("the input is not open");
     const Settings settings = GetSettings();
     try
     {
       m_VideoSource->FetchFrame();
       const IplImage *current = m_VideoSource->GetCurrentFrame();
       if (!current)
-        return false;
+        return fail("the input delivered no picture");
       cv::Mat input = cv::cvarrToMat(current);
       if (input.depth() != CV_8U || (input.channels() != 1 && input.channels() != 3 && input.channels() != 4))
       {
-        VEXA_ERROR("USImageVideoSource") << "Pictures of depth " << input.depth() << " with " << input.channels()
-                                         << " channels are not supported (8-bit grey or colour only).";
-        return false;
+        const std::string why = "Pictures of depth " + std::to_string(input.depth()) + " with " +
+                                std::to_string(input.channels()) +
+                                " channels are not supported (8-bit grey or colour only)";
+        VEXA_ERROR("USImageVideoSource") << why << ".";
+        return fail(why);
       }
       if (settings.overrideResolution && settings.overrideWidth > 0 && settings.overrideHeight > 0 &&
           (input.cols != settings.overrideWidth || input.rows != settings.overrideHeight))
@@ -220,7 +233,8 @@ namespace vexa
       static const PixelType rgb = CreatePixelType<unsigned char, itk::RGBPixel<unsigned char>>(3);
       const PixelType &type = settings.color ? rgb : grey;
       if (!frame.Reshape(type, static_cast<unsigned int>(roi.cols), static_cast<unsigned int>(roi.rows)))
-        return false;
+        return fail("no memory for a picture of " + std::to_string(roi.cols) + " x " + std::to_string(roi.rows) +
+                    " pixels");
       // written straight into the frame's buffer: no copy in between
       cv::Mat target(roi.rows, roi.cols, settings.color ? CV_8UC3 : CV_8UC1, frame.GetData());
       // Colour pictures in OpenCV's blue-green-red order are copied as they
@@ -233,12 +247,14 @@ namespace vexa
       else
         cv::cvtColor(roi, target, code);
       frame.SetBlueGreenRedOrder(settings.color && roi.channels() == 3);
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      m_LastFailure.clear();
       return true;
     }
     catch (const std::exception &e)
     {
       VEXA_ERROR("USImageVideoSource") << "Reading a picture failed: " << e.what();
-      return false;
+      return fail(e.what());
     }
   }
 }

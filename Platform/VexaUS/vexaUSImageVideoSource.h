@@ -76,6 +76,8 @@ namespace vexa
     double GetFramesPerSecond() const;
 
     bool GetNextFrame(USImageFrame &frame) override;
+    /** Why the last GetNextFrame gave no picture (as it logged it); "" after a picture. */
+    std::string GetLastFailure() const;
 
     /** The video source underneath. */
     OpenCVVideoSource *GetVideoSource() const { return m_VideoSource; }
@@ -105,6 +107,7 @@ namespace vexa
     double m_FramesPerSecond = 0.0;
     bool m_IsReady = false;
     bool m_CropWarningGiven = false;
+    std::string m_LastFailure;
 
     cv::Mat m_Scaled; // scaling target, reused
   };

@@ -10,6 +10,10 @@ namespace vexa
 {
   namespace
   {
+    // How long an input may deliver nothing before the device stops: longer
+    // than a camera's hiccup, short enough for the user to be told soon.
+    constexpr std::chrono::seconds kSourceLostAfter{2};
+
     /** The probes interface of a video device: its probe list and current probe. */
     class USVideoDeviceProbesControls : public USControlInterfaceProbes
     {
@@ -257,6 +261,7 @@ namespace vexa
 
   bool USVideoDevice::OnConnection()
   {
+    StopAcquisition(); // the thread of an acquisition that stopped by itself
     const bool opened = m_SourceIsFile ? m_Source->SetVideoFileInput(m_FilePath) : m_Source->SetCameraInput(m_DeviceID);
     if (opened)
       ApplyCurrentProbe(); // the cropping is checked against the real picture size now
@@ -309,6 +314,7 @@ namespace vexa
     using Clock = std::chrono::steady_clock;
     USImageFrame frame;
     Clock::time_point next = Clock::now();
+    Clock::time_point lastPicture = next;
     bool failureLogged = false;
     while (!m_StopAcquisition.load())
     {
@@ -329,6 +335,7 @@ namespace vexa
           frame.Spacing.Fill(1.0);
         frame.Origin.Fill(0.0);
         HandOverFrame(0, frame);
+        lastPicture = Clock::now();
 
         const double fps = m_Source->GetFramesPerSecond();
         if (m_SourceIsFile && m_FramePacing.load() && fps > 0.0)
@@ -347,6 +354,15 @@ namespace vexa
         if (!failureLogged)
           VEXA_WARN("USVideoDevice") << "The device \"" << GetName() << "\" received no picture; retrying.";
         failureLogged = true;
+        if (Clock::now() - lastPicture >= kSourceLostAfter)
+        {
+          // a camera unplugged, a file gone or cut short: the input has to be opened again
+          const std::string why = m_Source->GetLastFailure();
+          DeactivateFromAcquisition("no picture for " + std::to_string(kSourceLostAfter.count()) + " s" +
+                                      (why.empty() ? std::string() : ": " + why),
+                                    State_Initialized);
+          return;
+        }
         wait = std::chrono::milliseconds(20);
         next = Clock::now();
       }

@@ -24,7 +24,10 @@ namespace vexa
    *
    * Connecting opens the input; activating starts the acquisition thread,
    * which reads a file at its own frame rate (a camera delivers at its own)
-   * and hands every picture over to the output.
+   * and hands every picture over to the output. An input that delivers no
+   * picture for 2 s (a camera unplugged, a file cut short or gone with its
+   * disk) stops the device: it is initialized then, with the stop reason
+   * published, and connecting opens the input again.
    *
    * Control interfaces: probes and the video custom controls; no B mode and
    * no Doppler (there is no such hardware behind a grabber).

@@ -2,6 +2,7 @@
 
 #include "QvexaDataManagerView.h"
 #include "QvexaRenderWindow.h"
+#include "vexaWorkbenchDeviceWatcher.h"
 #include "ui_QvexaWorkbenchWindowControls.h"
 
 #include <usGetModuleContext.h>
@@ -11,6 +12,7 @@
 #include <vexaIOUtil.h>
 #include <vexaImage.h>
 #include <vexaLog.h>
+#include <vexaSlotGuard.h>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -35,15 +37,6 @@
 
 namespace
 {
-  // What a failure says to the user: a toolkit exception's own text, without
-  // the source position its what() starts with.
-  QString UserText(const std::exception &e)
-  {
-    if (const auto *exception = dynamic_cast<const vexa::Exception *>(&e))
-      return QString::fromStdString(exception->GetDescription());
-    return QString::fromLocal8Bit(e.what());
-  }
-
   // A view that cannot tell whether it works is taken as idle (and the fault logged).
   bool HasRunningWork(const QvexaAbstractView *view)
   {
@@ -102,6 +95,7 @@ QvexaWorkbenchWindow::QvexaWorkbenchWindow(QWidget *parent)
   connect(m_Controls->m_SaveAction, &QAction::triggered, this, &QvexaWorkbenchWindow::OnSaveTriggered);
   connect(m_Controls->m_QuitAction, &QAction::triggered, this, &QWidget::close);
   RebuildViewsMenu();
+  new vexa::WorkbenchDeviceWatcher(statusBar()); // an ultrasound device that stops by itself is told there
 }
 
 QvexaWorkbenchWindow::~QvexaWorkbenchWindow()
@@ -454,7 +448,7 @@ QList<vexa::DataNode::Pointer> QvexaWorkbenchWindow::LoadFiles(const QStringList
     }
     catch (const std::exception &e)
     {
-      ReportError(QString("Could not open %1: %2").arg(path, UserText(e)), true);
+      ReportError(QString("Could not open %1: %2").arg(path, QString::fromStdString(vexa::UserText(e))), true);
     }
   }
   if (!loaded.isEmpty())
@@ -484,7 +478,7 @@ bool QvexaWorkbenchWindow::SaveNode(const vexa::DataNode *node, const QString &p
   }
   catch (const std::exception &e)
   {
-    ReportError(QString("Could not save %1: %2").arg(target, UserText(e)), true);
+    ReportError(QString("Could not save %1: %2").arg(target, QString::fromStdString(vexa::UserText(e))), true);
     return false;
   }
   statusBar()->showMessage(QString("Saved %1").arg(target), 5000);

@@ -7,6 +7,7 @@
 #include <vexaQtCallbackBackend.h>
 
 #include <vexaLog.h>
+#include <vexaLogOutputWindow.h>
 
 #include <QApplication>
 #include <QDir>
@@ -146,6 +147,7 @@ namespace vexa
   {
     try
     {
+      vexa::LogOutputWindow::Install();
       QApplication application(argc, argv);
       QCoreApplication::setOrganizationName("Vexa");
       QCoreApplication::setApplicationName("VexaWorkbench");

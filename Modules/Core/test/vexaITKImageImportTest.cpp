@@ -2,6 +2,7 @@
 #include <vexaImageReadAccessor.h>
 #include <vexaPixelTypeTraits.h>
 #include <vexaImageInitializeByItk.h>
+#include <vexaTestGeometry.h>
 
 #include <vorlenLogSink.h>
 
@@ -55,14 +56,7 @@ namespace
     EXPECT_EQ(0, std::memcmp(before.data(), access.GetData(), before.size()));
   }
 
-  vexa::Vector3D V(double x, double y, double z)
-  {
-    vexa::Vector3D v;
-    v[0] = x;
-    v[1] = y;
-    v[2] = z;
-    return v;
-  }
+  const auto V = &vexa::test::MakeVector3D;
 }
 
 TEST(AdoptItkImageMemory, EveryConvertedPixelTypeIsAdoptedWithoutCopy)

@@ -1,4 +1,4 @@
-#include "vexaLindvaneTestHelpers.h"
+#include "vexaLindvaneTestSupport.h"
 
 #include <vexaGrabCutOpenCVImageFilter.h>
 
@@ -11,11 +11,14 @@
 
 #include <cmath>
 
-using lindvane_test::WaitFor;
+using lindvane_test::WaitUntil;
 using ModelPoints = vexa::GrabCutOpenCVImageFilter::ModelPointsList;
 
 namespace
 {
+  // a segmentation runs on the filter's worker thread, slowly under the thread sanitizer
+  const std::chrono::seconds GrabCutTime(20);
+
   // Opens up the protected steps of a segmentation run.
   class ExposedGrabCut : public vexa::GrabCutOpenCVImageFilter
   {
@@ -76,7 +79,7 @@ TEST(GrabCutOpenCVImageFilter, SegmentsADiscOnNoise)
   ASSERT_TRUE(filter->FilterImage(frame, 7));
   EXPECT_EQ(0.0, cv::norm(scene.image, frame, cv::NORM_INF)) << "the frame itself carries no result";
 
-  ASSERT_TRUE(WaitFor([&] { return filter->GetResultImageId() == 7; }));
+  ASSERT_TRUE(WaitUntil([&] { return filter->GetResultImageId() == 7; }, GrabCutTime));
   int id = -5;
   const cv::Mat mask = filter->GetResultMask(id);
   EXPECT_EQ(7, id);
@@ -101,7 +104,7 @@ TEST(GrabCutOpenCVImageFilter, RegionModeSegmentsOnlyAroundTheModelPoints)
   filter->SetModelPoints(scene.foreground, scene.background);
   cv::Mat frame = scene.image.clone();
   filter->FilterImage(frame, 1);
-  ASSERT_TRUE(WaitFor([&] { return filter->GetResultImageId() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return filter->GetResultImageId() == 1; }, GrabCutTime));
   // The ring of background points spans 35..125 x 15..105; dilated by 3 and widened by 5 on each side.
   EXPECT_EQ(cv::Rect(27, 7, 107, 107), filter->GetRegionAroundModelPoints());
   const cv::Mat mask = filter->GetResultMask();
@@ -122,7 +125,7 @@ TEST(GrabCutOpenCVImageFilter, WithoutForegroundPointsTheWorkerIsNotWoken)
   // Too few foreground seeds (4 pixels): a run that yields an empty result.
   filter->SetModelPoints(ModelPoints{Pixel(1, 1), Pixel(2, 1), Pixel(3, 1), Pixel(4, 1)});
   filter->FilterImage(frame, 4);
-  ASSERT_TRUE(WaitFor([&] { return filter->GetResultImageId() == 4; }));
+  ASSERT_TRUE(WaitUntil([&] { return filter->GetResultImageId() == 4; }, GrabCutTime));
   const cv::Mat mask = filter->GetResultMask();
   EXPECT_EQ(cv::Size(40, 40), mask.size());
   EXPECT_EQ(0, cv::countNonZero(mask));
@@ -141,7 +144,7 @@ TEST(GrabCutOpenCVImageFilter, TheNewestFrameIsAlwaysSegmented)
     cv::Mat frame = scene.image.clone();
     filter->FilterImage(frame, id);
   }
-  ASSERT_TRUE(WaitFor([&] { return filter->GetResultImageId() == 39; }));
+  ASSERT_TRUE(WaitUntil([&] { return filter->GetResultImageId() == 39; }, GrabCutTime));
 }
 
 TEST(GrabCutOpenCVImageFilter, MaskIsSizedFromTheFrameBeingSegmented)
@@ -156,7 +159,7 @@ TEST(GrabCutOpenCVImageFilter, MaskIsSizedFromTheFrameBeingSegmented)
     rng.fill(frame, cv::RNG::UNIFORM, 0, 256);
     const int id = size.width;
     filter->FilterImage(frame, id);
-    ASSERT_TRUE(WaitFor([&] { return filter->GetResultImageId() == id; }));
+    ASSERT_TRUE(WaitUntil([&] { return filter->GetResultImageId() == id; }, GrabCutTime));
     EXPECT_EQ(size, filter->GetResultMask().size());
   }
 }
@@ -277,7 +280,7 @@ TEST(GrabCutOpenCVImageFilter, ContourOfAPixelOutsideTheResultIsRefused)
   filter->SetModelPoints(ModelPoints{Pixel(1, 1)});
   cv::Mat frame(480, 640, CV_8UC3, cv::Scalar(10, 20, 30));
   filter->FilterImage(frame, 2);
-  ASSERT_TRUE(WaitFor([&] { return filter->GetResultImageId() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return filter->GetResultImageId() == 2; }, GrabCutTime));
   EXPECT_TRUE(filter->GetResultContourWithPixel(Pixel(700, 10)).empty());
   EXPECT_TRUE(filter->GetResultContourWithPixel(Pixel(-1, 10)).empty());
   EXPECT_TRUE(sink.Contains("Given pixel index (700, 10) is outside the image (480, 640).", 1));
@@ -319,6 +322,6 @@ TEST(GrabCutOpenCVImageFilter, SettingsChangeWhileTheWorkerRuns)
     filter->GetResultMask();
     filter->GetRegionAroundModelPoints();
   }
-  ASSERT_TRUE(WaitFor([&] { return filter->GetResultImageId() == 29; }));
+  ASSERT_TRUE(WaitUntil([&] { return filter->GetResultImageId() == 29; }, GrabCutTime));
   EXPECT_EQ(scene.image.size(), filter->GetResultMask().size());
 }

@@ -6,6 +6,8 @@
 #include <vexaOpenCVToVexaImageFilter.h>
 #include <vexaOpenCVVideoSource.h>
 
+#include <vexaTestVideos.h>
+
 #include <benchmark/benchmark.h>
 
 #include <opencv2/imgproc.hpp>
@@ -13,47 +15,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <map>
-#include <unistd.h>
 
 namespace
 {
   const int kFrames = 30;
 
-  /** A test video of the size, written once per run into a temporary folder. */
-  const std::string &Video(int width, int height)
-  {
-    static std::map<std::pair<int, int>, std::string> files;
-    auto &path = files[{width, height}];
-    if (path.empty())
-    {
-      const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("lindvane-benchmark-" + std::to_string(::getpid()));
-      std::filesystem::create_directories(folder);
-      path = (folder / (std::to_string(width) + "x" + std::to_string(height) + ".avi")).string();
-      cv::VideoWriter writer(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25.0, cv::Size(width, height));
-      cv::Mat frame(height, width, CV_8UC3);
-      cv::RNG rng(7);
-      for (int i = 0; i < kFrames; ++i)
-      {
-        rng.fill(frame, cv::RNG::NORMAL, cv::Scalar::all(128), cv::Scalar::all(30));
-        cv::circle(frame, cv::Point(width / 2 + 5 * i, height / 2), height / 4, cv::Scalar(30, 60, 220), -1);
-        writer.write(frame);
-      }
-    }
-    return path;
-  }
-
-  struct RemoveVideos
-  {
-    ~RemoveVideos()
-    {
-      std::error_code ignored;
-      std::filesystem::remove_all(
-        std::filesystem::temp_directory_path() / ("lindvane-benchmark-" + std::to_string(::getpid())), ignored);
-    }
-  } removeVideos;
+  const std::string &Video(int width, int height) { return vexa::test::MovingDiscVideo(kFrames, width, height); }
 
   void BareRead(benchmark::State &state)
   {
@@ -61,11 +28,7 @@ namespace
     cv::Mat frame;
     for (auto _ : state)
     {
-      if (!capture.read(frame))
-      {
-        capture.set(cv::CAP_PROP_POS_FRAMES, 0.0);
-        capture.read(frame);
-      }
+      vexa::test::ReadLooping(capture, frame);
       benchmark::DoNotOptimize(frame.data);
     }
     state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);

@@ -1,4 +1,4 @@
-#include "vexaLindvaneTestHelpers.h"
+#include "vexaLindvaneTestSupport.h"
 
 #include <vexaMovieGeneratorOpenCV.h>
 

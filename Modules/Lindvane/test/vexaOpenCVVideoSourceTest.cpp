@@ -1,4 +1,4 @@
-#include "vexaLindvaneTestHelpers.h"
+#include "vexaLindvaneTestSupport.h"
 
 #include <vexaOpenCVVideoSource.h>
 
@@ -11,7 +11,7 @@
 
 #include <stdexcept>
 
-using lindvane_test::NumberedFrame;
+using lindvane_test::NumberedVideoFrame;
 using lindvane_test::TemporaryFolder;
 using lindvane_test::WriteNumberedVideo;
 
@@ -97,7 +97,7 @@ TEST(OpenCVVideoSource, ReadsEveryFrameOfAFileThenThrowsWithItsName)
   for (int i = 0; i < 5; ++i)
   {
     source->FetchFrame();
-    EXPECT_EQ(0.0, Difference(NumberedFrame(i, 32, 24), source->GetImage())) << "frame " << i;
+    EXPECT_EQ(0.0, Difference(NumberedVideoFrame(i, 32, 24), source->GetImage())) << "frame " << i;
     EXPECT_EQ(i + 1, source->GetFrameCount());
   }
   EXPECT_EQ(32, source->GetImageWidth());
@@ -141,10 +141,10 @@ TEST(OpenCVVideoSource, RepeatModeRewindsToTheFirstFrame)
   {
     ASSERT_NO_THROW(source->FetchFrame());
     EXPECT_EQ(0, source->GetFrameCount());
-    EXPECT_EQ(0.0, Difference(NumberedFrame(0, 32, 24), source->GetImage()));
+    EXPECT_EQ(0.0, Difference(NumberedVideoFrame(0, 32, 24), source->GetImage()));
     source->FetchFrame();
     source->FetchFrame();
-    EXPECT_EQ(0.0, Difference(NumberedFrame(2, 32, 24), source->GetImage()));
+    EXPECT_EQ(0.0, Difference(NumberedVideoFrame(2, 32, 24), source->GetImage()));
   }
 }
 
@@ -162,7 +162,7 @@ TEST(OpenCVVideoSource, RepeatModeShowsAOneFrameFileAgainAndAgain)
   {
     TemporaryFolder folder;
     const std::string path = folder.File(c.name);
-    const cv::Mat still = NumberedFrame(3, 32, 24);
+    const cv::Mat still = NumberedVideoFrame(3, 32, 24);
     {
       cv::VideoWriter writer(path, cv::VideoWriter::fourcc(c.fourcc[0], c.fourcc[1], c.fourcc[2], c.fourcc[3]), 25.0,
                              still.size(), true);
@@ -238,7 +238,7 @@ TEST(OpenCVVideoSource, PausingHoldsTheFrameAndResumingReadsOn)
   for (int i = 0; i < 3; ++i)
   {
     source->FetchFrame();
-    EXPECT_EQ(0.0, Difference(NumberedFrame(0, 32, 24), source->GetImage()));
+    EXPECT_EQ(0.0, Difference(NumberedVideoFrame(0, 32, 24), source->GetImage()));
   }
   EXPECT_EQ(1, source->GetFrameCount());
 
@@ -246,7 +246,7 @@ TEST(OpenCVVideoSource, PausingHoldsTheFrameAndResumingReadsOn)
   EXPECT_FALSE(source->GetCapturePaused());
   EXPECT_EQ(nullptr, source->GetCurrentFrame());
   source->FetchFrame();
-  EXPECT_EQ(0.0, Difference(NumberedFrame(1, 32, 24), source->GetImage()));
+  EXPECT_EQ(0.0, Difference(NumberedVideoFrame(1, 32, 24), source->GetImage()));
   EXPECT_EQ(2, source->GetFrameCount());
 
   source->PauseCapturing();
@@ -261,7 +261,7 @@ TEST(OpenCVVideoSource, TextureHoldsRgbRowsFromTheBottomUp)
   vexa::OpenCVVideoSource::Pointer source = OpenVideo(WriteNumberedVideo(folder, 2));
   const unsigned char *texture = source->GetVideoTexture();
   ASSERT_NE(nullptr, texture);
-  const cv::Mat frame = NumberedFrame(0, 32, 24);
+  const cv::Mat frame = NumberedVideoFrame(0, 32, 24);
   cv::Mat expected;
   cv::cvtColor(frame, expected, cv::COLOR_BGR2RGB);
   cv::flip(expected, expected, 0);
@@ -293,7 +293,7 @@ TEST(OpenCVVideoSource, FlipsAboutTheEnabledAxesOncePerFrame)
     source->SetEnableYAxisFlip(c.y);
     source->GetVideoTexture();
     cv::Mat expected;
-    cv::flip(NumberedFrame(0, 32, 24), expected, c.flipCode);
+    cv::flip(NumberedVideoFrame(0, 32, 24), expected, c.flipCode);
     EXPECT_EQ(0.0, Difference(expected, source->GetImage())) << "flip code " << c.flipCode;
 
     // A held frame is flipped once, not once more on every texture request.
@@ -306,7 +306,7 @@ TEST(OpenCVVideoSource, FlipsAboutTheEnabledAxesOncePerFrame)
 
     source->PauseCapturing();
     source->GetVideoTexture();
-    cv::flip(NumberedFrame(1, 32, 24), expected, c.flipCode);
+    cv::flip(NumberedVideoFrame(1, 32, 24), expected, c.flipCode);
     EXPECT_EQ(0.0, Difference(expected, source->GetImage())) << "flip code " << c.flipCode;
   }
 }
@@ -329,7 +329,7 @@ TEST(OpenCVVideoSource, CopiesTheFrameOnlyIntoAnImageOfItsLayout)
   // A row-padded target of the right size gets the pixels row by row.
   IplImage *target = cvCreateImage(cvSize(32, 24), IPL_DEPTH_8U, 3);
   source->GetCurrentFrameAsOpenCVImage(target);
-  EXPECT_EQ(0.0, Difference(NumberedFrame(0, 32, 24), cv::cvarrToMat(target)));
+  EXPECT_EQ(0.0, Difference(NumberedVideoFrame(0, 32, 24), cv::cvarrToMat(target)));
   cvReleaseImage(&target);
 
   vorlen::CapturingSink sink;
@@ -357,7 +357,7 @@ TEST(OpenCVVideoSource, HsvImageMatchesOpenCVsConversionWithTheBottomRowFirst)
   source->GetCurrentFrameAsItkHSVPixelImage(image); // fetches frame 1
 
   cv::Mat frame;
-  NumberedFrame(1, 32, 24).convertTo(frame, CV_32FC3, 1.0 / 255.0);
+  NumberedVideoFrame(1, 32, 24).convertTo(frame, CV_32FC3, 1.0 / 255.0);
   cv::Mat hsv;
   cv::cvtColor(frame, hsv, cv::COLOR_BGR2HSV);
   for (int y = 0; y < 24; ++y)
@@ -416,8 +416,8 @@ TEST(OpenCVVideoSource, OnlineUndistortionUsesTheFirstRealFrame)
   EXPECT_EQ(0, source->GetFrameCount()) << "enabling reads no frame";
 
   source->FetchFrame();
-  const cv::Mat undistorted0 = UndistortedReference(NumberedFrame(0, 32, 24));
-  EXPECT_GT(Difference(NumberedFrame(0, 32, 24), undistorted0), 0.0);
+  const cv::Mat undistorted0 = UndistortedReference(NumberedVideoFrame(0, 32, 24));
+  EXPECT_GT(Difference(NumberedVideoFrame(0, 32, 24), undistorted0), 0.0);
   EXPECT_EQ(0.0, Difference(undistorted0, source->GetImage()));
 
   // A held frame is undistorted once, not again on every fetch.
@@ -430,7 +430,7 @@ TEST(OpenCVVideoSource, OnlineUndistortionUsesTheFirstRealFrame)
   source->DisableOnlineImageUndistortion();
   EXPECT_TRUE(source->OnlineImageUndistortionEnabled());
   source->FetchFrame();
-  EXPECT_EQ(0.0, Difference(NumberedFrame(1, 32, 24), source->GetImage()));
+  EXPECT_EQ(0.0, Difference(NumberedVideoFrame(1, 32, 24), source->GetImage()));
 }
 
 TEST(OpenCVVideoSource, UndistortionWithAZeroFocalLengthIsRefused)
@@ -440,7 +440,7 @@ TEST(OpenCVVideoSource, UndistortionWithAZeroFocalLengthIsRefused)
   EXPECT_THROW(source->EnableOnlineImageUndistortion(Point3(0.0, 28.0), kPrincipal, kDistortion), vexa::Exception);
   EXPECT_FALSE(source->OnlineImageUndistortionEnabled());
   source->FetchFrame();
-  EXPECT_EQ(0.0, Difference(NumberedFrame(0, 32, 24), source->GetImage()));
+  EXPECT_EQ(0.0, Difference(NumberedVideoFrame(0, 32, 24), source->GetImage()));
 }
 
 TEST(OpenCVVideoSource, ANewInputKeepsFlipsAndLensModelButTakesItsRepeatFlag)
@@ -465,7 +465,7 @@ TEST(OpenCVVideoSource, ANewInputKeepsFlipsAndLensModelButTakesItsRepeatFlag)
   source->StartCapturing();
   source->GetVideoTexture();
   cv::Mat expected;
-  cv::flip(UndistortedReference(NumberedFrame(0, 32, 24)), expected, 1);
+  cv::flip(UndistortedReference(NumberedVideoFrame(0, 32, 24)), expected, 1);
   EXPECT_EQ(0.0, Difference(expected, source->GetImage()));
 }
 

@@ -8,8 +8,8 @@
 // receiver has the whole message checked and unpacked (MessageReceivedEvent),
 // one message in flight at a time; throughput keeps up to four in flight.
 
-#include "vexaIGTLBenchmarkHelpers.h"
-#include "vexaIGTLTestHelpers.h"
+#include "vexaIGTLBenchmarkTestSupport.h"
+#include "vexaIGTLTestSupport.h"
 
 #include <vexaIGTLCrc64.h>
 #include <vorlenLogSink.h>

@@ -3,7 +3,7 @@
 // past its buffer (the sanitizer builds catch such reads), and the bodies that
 // OpenIGTLink itself would read past are refused.
 
-#include "vexaIGTLTestHelpers.h"
+#include "vexaIGTLTestSupport.h"
 
 #include <vexaIGTLBodyCheck.h>
 #include <vexaIGTLDummyMessage.h>

@@ -1,4 +1,4 @@
-#include "vexaIGTLTestHelpers.h"
+#include "vexaIGTLTestSupport.h"
 
 #include <vexaIGTLCrc64.h>
 #include <vexaIGTLMessagePacking.h>

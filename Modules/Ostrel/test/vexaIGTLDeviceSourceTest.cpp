@@ -1,4 +1,4 @@
-#include "vexaIGTLPipelineTestHelpers.h"
+#include "vexaIGTLPipelineTestSupport.h"
 
 #include <vexaIGTL2DImageDeviceSource.h>
 #include <vexaIGTL3DImageDeviceSource.h>
@@ -32,20 +32,6 @@ namespace
     void OnIncomingCommand() override { ++commands; }
     void OnLostConnection() override { ++losses; }
   };
-
-  template <class F>
-  std::string ExceptionText(F f)
-  {
-    try
-    {
-      f();
-    }
-    catch (const std::exception &e)
-    {
-      return e.what();
-    }
-    return "(nothing thrown)";
-  }
 
   bool HasAnyObserver(IGTLDevice *device)
   {

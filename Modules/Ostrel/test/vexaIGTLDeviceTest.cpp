@@ -1,4 +1,4 @@
-#include "vexaIGTLTestHelpers.h"
+#include "vexaIGTLTestSupport.h"
 
 #include <vorlenLogSink.h>
 

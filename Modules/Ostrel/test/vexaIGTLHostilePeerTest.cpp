@@ -3,7 +3,7 @@
 // or the connection must be dropped (when the stream's framing is lost). In
 // every case the device stops communication at the end.
 
-#include "vexaIGTLTestHelpers.h"
+#include "vexaIGTLTestSupport.h"
 
 #include <vorlenLogSink.h>
 

@@ -1,4 +1,4 @@
-#include "vexaIGTLPipelineTestHelpers.h"
+#include "vexaIGTLPipelineTestSupport.h"
 
 #include <vexaIGTLMessageProvider.h>
 #include <vexaImageToIGTLMessageFilter.h>
@@ -144,25 +144,7 @@ namespace
     ImageReadAccessor access(image);
     ASSERT_EQ(access.GetSize(), static_cast<std::size_t>(message->GetImageSize()));
     EXPECT_EQ(0, std::memcmp(access.GetData(), message->GetScalarPointer(), access.GetSize()));
-
-    const BaseGeometry *geometry = image->GetGeometry(0);
-    const Vector3D spacing = geometry->GetSpacing();
-    const AffineMatrix4x4 matrix = geometry->GetMatrix4x4();
-    float readSpacing[3];
-    message->GetSpacing(readSpacing);
-    igtl::Matrix4x4 readMatrix;
-    message->GetMatrix(readMatrix);
-    Point3D centreIndex;
-    for (int d = 0; d < 3; ++d)
-      centreIndex[d] = (dims[d] - 1) / 2.0;
-    const Point3D centre = geometry->IndexToWorld(centreIndex);
-    for (int r = 0; r < 3; ++r)
-    {
-      EXPECT_NEAR(spacing[r], readSpacing[r], 1e-5);
-      EXPECT_NEAR(centre[r], readMatrix[r][3], 1e-4);
-      for (int c = 0; c < 3; ++c)
-        EXPECT_NEAR(matrix[r][c] / spacing[c], readMatrix[r][c], 1e-5);
-    }
+    ExpectGeometryOf(image, message);
   }
 
   ImageToIGTLMessageFilter::Pointer RegisteredImageSource(const Image *image)

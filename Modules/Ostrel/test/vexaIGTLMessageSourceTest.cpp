@@ -1,4 +1,4 @@
-#include "vexaIGTLPipelineTestHelpers.h"
+#include "vexaIGTLPipelineTestSupport.h"
 
 #include <vexaIGTLDeviceSource.h>
 #include <vexaImageToIGTLMessageFilter.h>
@@ -41,20 +41,6 @@ namespace
   {
     return us::GetModuleContext()->GetServiceReferences(
       IGTLMessageSource::US_INTERFACE_NAME, "(" + IGTLMessageSource::US_PROPKEY_DEVICETYPE + "=" + type + ")");
-  }
-
-  template <class F>
-  std::string ExceptionText(F f)
-  {
-    try
-    {
-      f();
-    }
-    catch (const std::exception &e)
-    {
-      return e.what();
-    }
-    return "(nothing thrown)";
   }
 }
 

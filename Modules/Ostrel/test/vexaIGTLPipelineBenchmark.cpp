@@ -4,8 +4,8 @@
 // many sockets (ratio x_raw_tcp), and the end-to-end latency of a GET_IMAGE
 // request from a standard OpenIGTLink client.
 
-#include "vexaIGTLBenchmarkHelpers.h"
-#include "vexaIGTLPipelineTestHelpers.h"
+#include "vexaIGTLBenchmarkTestSupport.h"
+#include "vexaIGTLPipelineTestSupport.h"
 
 #include <vexaIGTLMessageProvider.h>
 #include <vexaImageToIGTLMessageFilter.h>

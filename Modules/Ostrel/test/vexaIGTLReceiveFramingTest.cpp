@@ -1,7 +1,7 @@
 // The framing of a connection's byte stream, without sockets: streams in
 // memory handed over in pieces of every size.
 
-#include "vexaIGTLTestHelpers.h"
+#include "vexaIGTLTestSupport.h"
 
 #include <vexaIGTLReceiveFraming.h>
 

@@ -1,7 +1,7 @@
 // Many connections, closings and reopenings in one process: nothing may leak
 // (descriptors, threads) and nothing may stay bound.
 
-#include "vexaIGTLTestHelpers.h"
+#include "vexaIGTLTestSupport.h"
 
 #include <gtest/gtest.h>
 

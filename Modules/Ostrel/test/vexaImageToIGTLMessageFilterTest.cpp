@@ -1,4 +1,4 @@
-#include "vexaIGTLPipelineTestHelpers.h"
+#include "vexaIGTLPipelineTestSupport.h"
 
 #include <vexaImageToIGTLMessageFilter.h>
 
@@ -126,31 +126,7 @@ TEST(ImageToIGTLMessageFilter, GeometryReadByAPeerIsTheImagesGeometry)
     filter->Update();
     igtl::ImageMessage::Pointer message = ReadBack(filter);
     ASSERT_TRUE(message.IsNotNull());
-
-    const BaseGeometry *geometry = image->GetGeometry(0);
-    const Vector3D spacing = geometry->GetSpacing();
-    const AffineMatrix4x4 matrix = geometry->GetMatrix4x4();
-    float readSpacing[3];
-    message->GetSpacing(readSpacing);
-    igtl::Matrix4x4 readMatrix;
-    message->GetMatrix(readMatrix);
-    int dims[3];
-    message->GetDimensions(dims);
-    double readOrigin[3];
-    for (int r = 0; r < 3; ++r)
-    {
-      EXPECT_NEAR(spacing[r], readSpacing[r], 1e-5) << r;
-      readOrigin[r] = readMatrix[r][3];
-      for (int c = 0; c < 3; ++c)
-      {
-        EXPECT_NEAR(matrix[r][c] / spacing[c], readMatrix[r][c], 1e-5) << r << "," << c;
-        // from the centre back to the first voxel
-        readOrigin[r] -= readMatrix[r][c] * readSpacing[c] * (dims[c] - 1) / 2.0;
-      }
-    }
-    const Point3D origin = geometry->GetOrigin();
-    for (int r = 0; r < 3; ++r)
-      EXPECT_NEAR(origin[r], readOrigin[r], 1e-4) << r;
+    ExpectGeometryOf(image, message);
   }
 }
 

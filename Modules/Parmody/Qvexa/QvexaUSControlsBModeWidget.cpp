@@ -1,13 +1,11 @@
 #include "QvexaUSControlsBModeWidget.h"
 
+#include "QvexaUSPanelWarning.h"
 #include "ui_QvexaUSControlsBModeWidget.h"
 
 #include <vexaLog.h>
 
-#include <QMessageBox>
-
 #include <cmath>
-#include <exception>
 #include <limits>
 
 namespace
@@ -103,22 +101,12 @@ QvexaUSControlsBModeWidget::~QvexaUSControlsBModeWidget() { delete m_Controls; }
 
 namespace
 {
-  /** Runs one hand-over to the device at a slot's edge: a failure is logged and shown, never thrown on. */
-  template <class F>
-  bool SendToDevice(QWidget *panel, const char *what, F send)
+  /** How a setting the device refused is told: the exception's own what(), in a box of the panel. */
+  vexa::parmody::WarningBox Refused(QWidget *panel, const char *setting)
   {
-    try
-    {
-      send();
-      return true;
-    }
-    catch (const std::exception &e)
-    {
-      VEXA_ERROR << "Could not set the " << what << " of the ultrasound device: " << e.what();
-      QMessageBox::warning(panel, "B Mode Controls",
-                           QString("Could not set the %1 of the ultrasound device: %2").arg(what, e.what()));
-      return false;
-    }
+    return vexa::parmody::WarningBox(panel, "B Mode Controls",
+                                     QString("set the %1 of the ultrasound device").arg(setting),
+                                     vexa::parmody::ProblemText::What);
   }
 }
 
@@ -128,35 +116,36 @@ void QvexaUSControlsBModeWidget::OnFrequencyControlIndexChanged(int)
   if (text.endsWith(kMHz))
     text.chop(kMHz.size());
   const double frequency = text.toDouble(); // 0 when it is no number
-  SendToDevice(this, "scanning frequency", [&] { m_ControlInterface->SetScanningFrequency(frequency); });
+  vexa::RunGuarded([&] { m_ControlInterface->SetScanningFrequency(frequency); }, Refused(this, "scanning frequency"));
 }
 
 void QvexaUSControlsBModeWidget::OnPowerControlValueChanged(int value)
 {
-  if (SendToDevice(this, "scanning power", [&] { m_ControlInterface->SetScanningPower(value); }))
+  if (vexa::RunGuarded([&] { m_ControlInterface->SetScanningPower(value); }, Refused(this, "scanning power")))
     m_Controls->scanningPowerLabel_value->setText(QString::number(value) + "%");
 }
 
 void QvexaUSControlsBModeWidget::OnDepthControlActivated(int)
 {
   const double depth = m_Controls->scanningDepthComboBox->currentText().toDouble();
-  SendToDevice(this, "scanning depth", [&] { m_ControlInterface->SetScanningDepth(depth); });
+  vexa::RunGuarded([&] { m_ControlInterface->SetScanningDepth(depth); }, Refused(this, "scanning depth"));
 }
 
 void QvexaUSControlsBModeWidget::OnGainControlValueChanged(int value)
 {
-  if (SendToDevice(this, "scanning gain", [&] { m_ControlInterface->SetScanningGain(value); }))
+  if (vexa::RunGuarded([&] { m_ControlInterface->SetScanningGain(value); }, Refused(this, "scanning gain")))
     m_Controls->scanningGainLabel_value->setText(QString::number(value) + "%");
 }
 
 void QvexaUSControlsBModeWidget::OnRejectionControlValueChanged(int value)
 {
-  if (SendToDevice(this, "scanning rejection", [&] { m_ControlInterface->SetScanningRejection(value); }))
+  if (vexa::RunGuarded([&] { m_ControlInterface->SetScanningRejection(value); }, Refused(this, "scanning rejection")))
     m_Controls->scanningRejectionLabel_value->setText(QString::number(value));
 }
 
 void QvexaUSControlsBModeWidget::OnDynamicRangeControlValueChanged(int value)
 {
-  if (SendToDevice(this, "scanning dynamic range", [&] { m_ControlInterface->SetScanningDynamicRange(value); }))
+  if (vexa::RunGuarded([&] { m_ControlInterface->SetScanningDynamicRange(value); },
+                       Refused(this, "scanning dynamic range")))
     m_Controls->scanningDynamicRangeLabel_value->setText(QString::number(value) + "dB");
 }

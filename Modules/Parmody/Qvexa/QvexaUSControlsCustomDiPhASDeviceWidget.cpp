@@ -1,6 +1,6 @@
 #include "QvexaUSControlsCustomDiPhASDeviceWidget.h"
 
-#include "QvexaUSPanelGuard.h"
+#include "QvexaUSPanelWarning.h"
 #include "ui_QvexaUSControlsCustomDiPhASDeviceWidget.h"
 
 #include <vexaLog.h>
@@ -87,30 +87,32 @@ void QvexaUSControlsCustomDiPhASDeviceWidget::Initialize()
 
 void QvexaUSControlsCustomDiPhASDeviceWidget::OnDeviceSet()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "set up the DiPhAS device's controls", [this] {
-    Controls::Pointer controls;
-    if (vexa::USDevice::Pointer device = this->GetDevice())
-      controls = dynamic_cast<Controls *>(device->GetCustomControlInterface().GetPointer());
-    if (m_ControlInterface.IsNotNull() && m_ControlInterface != controls)
-      m_ControlInterface->SetStateCallback({}); // the old device no longer talks to this panel
-    m_ControlInterface = controls;
+  vexa::RunGuarded(
+    [this] {
+      Controls::Pointer controls;
+      if (vexa::USDevice::Pointer device = this->GetDevice())
+        controls = dynamic_cast<Controls *>(device->GetCustomControlInterface().GetPointer());
+      if (m_ControlInterface.IsNotNull() && m_ControlInterface != controls)
+        m_ControlInterface->SetStateCallback({}); // the old device no longer talks to this panel
+      m_ControlInterface = controls;
 
-    if (m_ControlInterface.IsNull())
-    {
-      const char *const text = "Did not get a custom device control interface.";
-      VEXA_WARN("QvexaUSAbstractCustomWidget")("QvexaUSControlsCustomDiPhASDeviceWidget") << text;
-      return;
-    }
-    if (!m_FormBuilt)
-      return; // Initialize sends the form
+      if (m_ControlInterface.IsNull())
+      {
+        const char *const text = "Did not get a custom device control interface.";
+        VEXA_WARN("QvexaUSAbstractCustomWidget")("QvexaUSControlsCustomDiPhASDeviceWidget") << text;
+        return;
+      }
+      if (!m_FormBuilt)
+        return; // Initialize sends the form
 
-    // The device may report from its own threads; the text is set on this
-    // panel's thread, and not at all once the panel is gone.
-    const vexa::QtEventBridge bridge = m_StateBridge;
-    m_ControlInterface->SetStateCallback(
-      [bridge, this](QString state) { bridge.Post([this, state] { m_Controls->CurrentState->setText(state); }); });
-    SendAll();
-  });
+      // The device may report from its own threads; the text is set on this
+      // panel's thread, and not at all once the panel is gone.
+      const vexa::QtEventBridge bridge = m_StateBridge;
+      m_ControlInterface->SetStateCallback(
+        [bridge, this](QString state) { bridge.Post([this, state] { m_Controls->CurrentState->setText(state); }); });
+      SendAll();
+    },
+    vexa::parmody::WarningBox(this, kTitle, "set up the DiPhAS device's controls"));
 }
 
 void QvexaUSControlsCustomDiPhASDeviceWidget::SendAll()
@@ -167,7 +169,7 @@ void QvexaUSControlsCustomDiPhASDeviceWidget::Send(const char *what, F send)
 {
   if (m_ControlInterface.IsNull() || !m_FormBuilt)
     return;
-  vexa::parmody::RunAtSlotEdge(this, kTitle, what, send);
+  vexa::RunGuarded(send, vexa::parmody::WarningBox(this, kTitle, what));
 }
 
 void QvexaUSControlsCustomDiPhASDeviceWidget::OnCompensateEnergyChanged()

@@ -1,6 +1,6 @@
 #include "QvexaUSControlsCustomVideoDeviceWidget.h"
 
-#include "QvexaUSPanelGuard.h"
+#include "QvexaUSPanelWarning.h"
 #include "ui_QvexaUSControlsCustomVideoDeviceWidget.h"
 
 #include <vexaException.h>
@@ -64,50 +64,53 @@ void QvexaUSControlsCustomVideoDeviceWidget::Initialize()
 
 void QvexaUSControlsCustomVideoDeviceWidget::OnDeviceSet()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "set up the video device's controls", [this] {
-    m_CropArea = Cropping();
-    m_ControlInterface = nullptr;
-    if (vexa::USDevice::Pointer device = this->GetDevice())
-      m_ControlInterface =
-        dynamic_cast<vexa::USVideoDeviceCustomControls *>(device->GetCustomControlInterface().GetPointer());
-    if (!m_FormBuilt)
-      return; // Initialize fills the form
+  vexa::RunGuarded(
+    [this] {
+      m_CropArea = Cropping();
+      m_ControlInterface = nullptr;
+      if (vexa::USDevice::Pointer device = this->GetDevice())
+        m_ControlInterface =
+          dynamic_cast<vexa::USVideoDeviceCustomControls *>(device->GetCustomControlInterface().GetPointer());
+      if (!m_FormBuilt)
+        return; // Initialize fills the form
 
-    {
-      const QSignalBlocker probesBlocked(m_Controls->m_ProbeIdentifier);
-      const QSignalBlocker depthsBlocked(m_Controls->m_UsDepth);
-      m_Controls->m_ProbeIdentifier->clear();
-      m_Controls->m_UsDepth->clear();
-    }
-    EnableCropBoxes(false);
+      {
+        const QSignalBlocker probesBlocked(m_Controls->m_ProbeIdentifier);
+        const QSignalBlocker depthsBlocked(m_Controls->m_UsDepth);
+        m_Controls->m_ProbeIdentifier->clear();
+        m_Controls->m_UsDepth->clear();
+      }
+      EnableCropBoxes(false);
 
-    if (m_ControlInterface.IsNull())
-    {
-      const char *const text = "Did not get a custom video device control interface.";
-      VEXA_WARN("QvexaUSAbstractCustomWidget")("QvexaUSControlsCustomVideoDeviceWidget") << text;
-      ShowCrop(Cropping());
-      return;
-    }
+      if (m_ControlInterface.IsNull())
+      {
+        const char *const text = "Did not get a custom video device control interface.";
+        VEXA_WARN("QvexaUSAbstractCustomWidget")("QvexaUSControlsCustomVideoDeviceWidget") << text;
+        ShowCrop(Cropping());
+        return;
+      }
 
-    {
-      const QSignalBlocker probesBlocked(m_Controls->m_ProbeIdentifier);
-      for (const vexa::USProbe::Pointer &probe : m_ControlInterface->GetProbes())
-        m_Controls->m_ProbeIdentifier->addItem(
-          QIcon(), QString::fromUtf8(probe.IsNotNull() ? probe->GetName().c_str() : ""), QVariant());
-    }
-    m_ControlInterface->SetDefaultProbeAsCurrentProbe();
-    FillDepths(m_Controls->m_ProbeIdentifier->currentText().toStdString());
-    SendShownDepth();
-    ApplyCrop(DeviceCrop());
-    EnableCropBoxes(true);
-  });
+      {
+        const QSignalBlocker probesBlocked(m_Controls->m_ProbeIdentifier);
+        for (const vexa::USProbe::Pointer &probe : m_ControlInterface->GetProbes())
+          m_Controls->m_ProbeIdentifier->addItem(
+            QIcon(), QString::fromUtf8(probe.IsNotNull() ? probe->GetName().c_str() : ""), QVariant());
+      }
+      m_ControlInterface->SetDefaultProbeAsCurrentProbe();
+      FillDepths(m_Controls->m_ProbeIdentifier->currentText().toStdString());
+      SendShownDepth();
+      ApplyCrop(DeviceCrop());
+      EnableCropBoxes(true);
+    },
+    vexa::parmody::WarningBox(this, kTitle, "set up the video device's controls"));
 }
 
 void QvexaUSControlsCustomVideoDeviceWidget::OnCropAreaChanged()
 {
   if (m_ControlInterface.IsNull() || !m_FormBuilt)
     return;
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "crop the ultrasound image", [this] { ApplyCrop(CropOfTheBoxes()); });
+  vexa::RunGuarded([this] { ApplyCrop(CropOfTheBoxes()); },
+                   vexa::parmody::WarningBox(this, kTitle, "crop the ultrasound image"));
 }
 
 void QvexaUSControlsCustomVideoDeviceWidget::OnDepthChanged()
@@ -119,8 +122,8 @@ void QvexaUSControlsCustomVideoDeviceWidget::OnDepthChanged()
   if (!isNumber)
     return; // an emptied list is no depth 0
   VEXA_INFO << "OnDepthChanged() " << depth;
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "set the ultrasound depth",
-                               [&] { m_ControlInterface->SetNewDepth(depth); });
+  vexa::RunGuarded([&] { m_ControlInterface->SetNewDepth(depth); },
+                   vexa::parmody::WarningBox(this, kTitle, "set the ultrasound depth"));
 }
 
 void QvexaUSControlsCustomVideoDeviceWidget::OnProbeChanged()
@@ -130,12 +133,14 @@ void QvexaUSControlsCustomVideoDeviceWidget::OnProbeChanged()
   const std::string identifier = m_Controls->m_ProbeIdentifier->currentText().toStdString();
   if (m_Controls->m_ProbeIdentifier->currentIndex() < 0)
     return;
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the probe", [&] {
-    m_ControlInterface->SetNewProbeIdentifier(identifier);
-    FillDepths(identifier);
-    SendShownDepth();
-    ApplyCrop(DeviceCrop());
-  });
+  vexa::RunGuarded(
+    [&] {
+      m_ControlInterface->SetNewProbeIdentifier(identifier);
+      FillDepths(identifier);
+      SendShownDepth();
+      ApplyCrop(DeviceCrop());
+    },
+    vexa::parmody::WarningBox(this, kTitle, "change the probe"));
 }
 
 void QvexaUSControlsCustomVideoDeviceWidget::FillDepths(const std::string &probe)
@@ -174,7 +179,7 @@ void QvexaUSControlsCustomVideoDeviceWidget::ApplyCrop(const Cropping &crop)
   }
   catch (const std::exception &e)
   {
-    VEXA_ERROR << "Could not restore the last valid crop area: " << vexa::parmody::UserText(e).toStdString();
+    VEXA_ERROR << "Could not restore the last valid crop area: " << vexa::UserText(e);
   }
   ShowCrop(m_CropArea);
 

@@ -1,6 +1,6 @@
 #include "QvexaUSDeviceManagerWidget.h"
 
-#include "QvexaUSPanelGuard.h"
+#include "QvexaUSPanelWarning.h"
 #include "ui_QvexaUSDeviceManagerWidget.h"
 
 #include <vexaQtEventBridge.h>
@@ -169,69 +169,75 @@ void QvexaUSDeviceManagerWidget::DisconnectAllDevices()
 
 void QvexaUSDeviceManagerWidget::OnClickedActivateDevice()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "activate the device", [this] {
-    SelectedDevice device(m_Controls->m_ConnectedDevices);
-    if (!device)
-      return;
-    if (device->GetIsActive())
-    {
-      device->Deactivate();
-      device->Disconnect();
-    }
-    else
-    {
-      {
-        WaitCursor wait;
-        if (device->GetDeviceState() < vexa::USDevice::State_Connected)
-          device->Connect();
-        if (device->GetIsConnected())
-          device->Activate();
-      }
+  vexa::RunGuarded(
+    [this] {
+      SelectedDevice device(m_Controls->m_ConnectedDevices);
+      if (!device)
+        return;
       if (device->GetIsActive())
-        emit DeviceActivated();
+      {
+        device->Deactivate();
+        device->Disconnect();
+      }
       else
-        QMessageBox::warning(this, "Activation failed", "Could not activate device. Check logging for details.",
-                             QMessageBox::Ok);
-    }
-  });
+      {
+        {
+          WaitCursor wait;
+          if (device->GetDeviceState() < vexa::USDevice::State_Connected)
+            device->Connect();
+          if (device->GetIsConnected())
+            device->Activate();
+        }
+        if (device->GetIsActive())
+          emit DeviceActivated();
+        else
+          QMessageBox::warning(this, "Activation failed", "Could not activate device. Check logging for details.",
+                               QMessageBox::Ok);
+      }
+    },
+    vexa::parmody::WarningBox(this, kTitle, "activate the device"));
   // also after a failure: the buttons show what the device is now
   OnDeviceSelectionChanged(m_Controls->m_ConnectedDevices->GetSelectedServiceReference());
 }
 
 void QvexaUSDeviceManagerWidget::OnClickedDisconnectDevice()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "connect or disconnect the device", [this] {
-    SelectedDevice device(m_Controls->m_ConnectedDevices);
-    if (!device)
-      return;
-    if (device->GetIsConnected())
-      device->Disconnect();
-    else
-    {
-      bool connected = false;
+  vexa::RunGuarded(
+    [this] {
+      SelectedDevice device(m_Controls->m_ConnectedDevices);
+      if (!device)
+        return;
+      if (device->GetIsConnected())
+        device->Disconnect();
+      else
       {
-        WaitCursor wait;
-        connected = device->Connect();
+        bool connected = false;
+        {
+          WaitCursor wait;
+          connected = device->Connect();
+        }
+        if (!connected)
+          QMessageBox::warning(this, "Connecting failed", "Could not connect to device. Check logging for details.",
+                               QMessageBox::Ok);
       }
-      if (!connected)
-        QMessageBox::warning(this, "Connecting failed", "Could not connect to device. Check logging for details.",
-                             QMessageBox::Ok);
-    }
-  });
+    },
+    vexa::parmody::WarningBox(this, kTitle, "connect or disconnect the device"));
 }
 
 void QvexaUSDeviceManagerWidget::OnClickedRemoveDevice()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "remove the device", [this] {
-    SelectedDevice device(m_Controls->m_ConnectedDevices);
-    if (!device)
-      return;
-    if (device->GetIsActive())
-      device->Deactivate();
-    if (device->GetIsConnected())
-      device->Disconnect();
-    device->UnregisterOnService();
-  });
+  vexa::RunGuarded(
+    [this] {
+      SelectedDevice device(m_Controls->m_ConnectedDevices);
+      if (!device)
+        return;
+      if (device->GetIsActive())
+        device->Deactivate();
+      if (device->GetIsConnected())
+        device->Disconnect();
+      device->UnregisterOnService();
+    },
+    vexa::parmody::WarningBox(this, kTitle, "remove the device"));
 }
 
 void QvexaUSDeviceManagerWidget::OnClickedNewDevice() { emit NewDeviceButtonClicked(); }
@@ -239,8 +245,8 @@ void QvexaUSDeviceManagerWidget::OnClickedNewDevice() { emit NewDeviceButtonClic
 void QvexaUSDeviceManagerWidget::OnClickedEditDevice()
 {
   vexa::USDevice::Pointer selected;
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "find the device to edit",
-                               [&] { selected = SelectedDevice(m_Controls->m_ConnectedDevices).Get(); });
+  vexa::RunGuarded([&] { selected = SelectedDevice(m_Controls->m_ConnectedDevices).Get(); },
+                   vexa::parmody::WarningBox(this, kTitle, "find the device to edit"));
   emit EditDeviceButtonClicked(selected);
 }
 

@@ -1,6 +1,6 @@
 #include "QvexaUSNewVideoDeviceWidget.h"
 
-#include "QvexaUSPanelGuard.h"
+#include "QvexaUSPanelWarning.h"
 #include "ui_QvexaUSNewVideoDeviceWidget.h"
 
 #include <vexaUSDeviceWriterXML.h>
@@ -99,42 +99,46 @@ void QvexaUSNewVideoDeviceWidget::CreateConnections()
 
 void QvexaUSNewVideoDeviceWidget::CreateNewDevice()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "prepare the form for a new device", [this] {
-    // the done button creates, and only creates
-    disconnect(m_Controls->m_BtnDone, SIGNAL(clicked()), this, SLOT(OnClickedFinishedEditing()));
-    connect(m_Controls->m_BtnDone, SIGNAL(clicked()), this, SLOT(OnClickedDone()), Qt::UniqueConnection);
-    m_Controls->m_BtnDone->setText("Add Video Device");
-    m_Controls->m_Manufacturer->setText("Unknown Manufacturer");
-    m_Controls->m_Model->setText("Unknown Model");
-    m_Controls->m_Comment->setText("None");
-    m_TargetDevice = nullptr;
-    ClearProbes();
-  });
+  vexa::RunGuarded(
+    [this] {
+      // the done button creates, and only creates
+      disconnect(m_Controls->m_BtnDone, SIGNAL(clicked()), this, SLOT(OnClickedFinishedEditing()));
+      connect(m_Controls->m_BtnDone, SIGNAL(clicked()), this, SLOT(OnClickedDone()), Qt::UniqueConnection);
+      m_Controls->m_BtnDone->setText("Add Video Device");
+      m_Controls->m_Manufacturer->setText("Unknown Manufacturer");
+      m_Controls->m_Model->setText("Unknown Model");
+      m_Controls->m_Comment->setText("None");
+      m_TargetDevice = nullptr;
+      ClearProbes();
+    },
+    vexa::parmody::WarningBox(this, kTitle, "prepare the form for a new device"));
 }
 
 void QvexaUSNewVideoDeviceWidget::EditDevice(vexa::USDevice::Pointer device)
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "prepare the device for editing", [&] {
-    if (device.IsNull())
-    {
-      VEXA_WARN << "No device to edit.";
-      return;
-    }
-    const std::string deviceClass = device->GetDeviceClass();
-    auto *video = dynamic_cast<vexa::USVideoDevice *>(device.GetPointer());
-    if (deviceClass != kVideoDeviceClass || !video)
-    {
-      const std::string text =
-        "NewVideoDeviceWidget recieved an incompatible device type to edit. Type was: " + deviceClass;
-      VEXA_ERROR << text;
-      Tell(FromUtf8(text), QMessageBox::Critical);
-      return;
-    }
-    m_TargetDevice = device;
-    ClearProbes();
-    m_ConfigProbes = video->GetAllProbes();
-    ChangeUIEditingUSVideoDevice();
-  });
+  vexa::RunGuarded(
+    [&] {
+      if (device.IsNull())
+      {
+        VEXA_WARN << "No device to edit.";
+        return;
+      }
+      const std::string deviceClass = device->GetDeviceClass();
+      auto *video = dynamic_cast<vexa::USVideoDevice *>(device.GetPointer());
+      if (deviceClass != kVideoDeviceClass || !video)
+      {
+        const std::string text =
+          "NewVideoDeviceWidget recieved an incompatible device type to edit. Type was: " + deviceClass;
+        VEXA_ERROR << text;
+        Tell(FromUtf8(text), QMessageBox::Critical);
+        return;
+      }
+      m_TargetDevice = device;
+      ClearProbes();
+      m_ConfigProbes = video->GetAllProbes();
+      ChangeUIEditingUSVideoDevice();
+    },
+    vexa::parmody::WarningBox(this, kTitle, "prepare the device for editing"));
 }
 
 void QvexaUSNewVideoDeviceWidget::ChangeUIEditingUSVideoDevice()
@@ -169,44 +173,46 @@ void QvexaUSNewVideoDeviceWidget::ChangeUIEditingUSVideoDevice()
 
 void QvexaUSNewVideoDeviceWidget::OnClickedDone()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "create the device", [this] {
-    const std::string manufacturer = Utf8(m_Controls->m_Manufacturer->text());
-    const std::string model = Utf8(m_Controls->m_Model->text());
-    const std::string comment = Utf8(m_Controls->m_Comment->text());
+  vexa::RunGuarded(
+    [this] {
+      const std::string manufacturer = Utf8(m_Controls->m_Manufacturer->text());
+      const std::string model = Utf8(m_Controls->m_Model->text());
+      const std::string comment = Utf8(m_Controls->m_Comment->text());
 
-    vexa::USVideoDevice::Pointer video;
-    vexa::USIGTLDevice::Pointer igtl;
-    if (m_Controls->m_RadioDeviceSource->isChecked())
-      video = vexa::USVideoDevice::New(m_Controls->m_DeviceSelector->value(), manufacturer, model);
-    else if (m_Controls->m_RadioFileSource->isChecked())
-      video = vexa::USVideoDevice::New(Utf8(m_Controls->m_FilePathSelector->text()), manufacturer, model);
-    else if (m_Controls->m_RadioOIGTLClientSource->isChecked())
-      igtl = vexa::USIGTLDevice::New(manufacturer, model, Utf8(m_Controls->m_OIGTLClientHost->text()),
-                                     m_Controls->m_OIGTLClientPort->value(), false);
-    else
-      igtl = vexa::USIGTLDevice::New(manufacturer, model, Utf8(m_Controls->m_OIGTLServerHost->text()),
-                                     m_Controls->m_OIGTLServerPort->value(), true);
+      vexa::USVideoDevice::Pointer video;
+      vexa::USIGTLDevice::Pointer igtl;
+      if (m_Controls->m_RadioDeviceSource->isChecked())
+        video = vexa::USVideoDevice::New(m_Controls->m_DeviceSelector->value(), manufacturer, model);
+      else if (m_Controls->m_RadioFileSource->isChecked())
+        video = vexa::USVideoDevice::New(Utf8(m_Controls->m_FilePathSelector->text()), manufacturer, model);
+      else if (m_Controls->m_RadioOIGTLClientSource->isChecked())
+        igtl = vexa::USIGTLDevice::New(manufacturer, model, Utf8(m_Controls->m_OIGTLClientHost->text()),
+                                       m_Controls->m_OIGTLClientPort->value(), false);
+      else
+        igtl = vexa::USIGTLDevice::New(manufacturer, model, Utf8(m_Controls->m_OIGTLServerHost->text()),
+                                       m_Controls->m_OIGTLServerPort->value(), true);
 
-    vexa::USDevice::Pointer device;
-    if (igtl)
-      device = igtl.GetPointer();
-    else
-    {
-      video->SetComment(comment);
-      if (!ApplyVideoOptions(video))
-        return; // dropped before it was registered
-      GiveProbes(video);
-      device = video.GetPointer();
-    }
+      vexa::USDevice::Pointer device;
+      if (igtl)
+        device = igtl.GetPointer();
+      else
+      {
+        video->SetComment(comment);
+        if (!ApplyVideoOptions(video))
+          return; // dropped before it was registered
+        GiveProbes(video);
+        device = video.GetPointer();
+      }
 
-    if (!device->Initialize())
-    {
-      Tell("The new device could not be registered. Check logging for details.", QMessageBox::Critical);
-      return;
-    }
-    CleanUpAfterCreatingNewDevice();
-    emit Finished();
-  });
+      if (!device->Initialize())
+      {
+        Tell("The new device could not be registered. Check logging for details.", QMessageBox::Critical);
+        return;
+      }
+      CleanUpAfterCreatingNewDevice();
+      emit Finished();
+    },
+    vexa::parmody::WarningBox(this, kTitle, "create the device"));
 }
 
 bool QvexaUSNewVideoDeviceWidget::ApplyVideoOptions(vexa::USVideoDevice *device)
@@ -258,33 +264,37 @@ void QvexaUSNewVideoDeviceWidget::GiveProbes(vexa::USVideoDevice *device)
 
 void QvexaUSNewVideoDeviceWidget::OnClickedFinishedEditing()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "apply the changes to the device", [this] {
-    auto *video = dynamic_cast<vexa::USVideoDevice *>(m_TargetDevice.GetPointer());
-    if (!video)
-    {
-      VEXA_WARN << "No video device is being edited.";
-      return;
-    }
-    vexa::USVideoDevice::Pointer device = video;
-    device->SetManufacturer(Utf8(m_Controls->m_Manufacturer->text()));
-    device->SetName(Utf8(m_Controls->m_Model->text()));
-    device->SetComment(Utf8(m_Controls->m_Comment->text()));
-    GiveProbes(device);
-    if (!ApplyVideoOptions(device))
-      return;
-    CleanUpAfterEditingOfDevice();
-    VEXA_INFO << "Finished Editing";
-    emit Finished();
-  });
+  vexa::RunGuarded(
+    [this] {
+      auto *video = dynamic_cast<vexa::USVideoDevice *>(m_TargetDevice.GetPointer());
+      if (!video)
+      {
+        VEXA_WARN << "No video device is being edited.";
+        return;
+      }
+      vexa::USVideoDevice::Pointer device = video;
+      device->SetManufacturer(Utf8(m_Controls->m_Manufacturer->text()));
+      device->SetName(Utf8(m_Controls->m_Model->text()));
+      device->SetComment(Utf8(m_Controls->m_Comment->text()));
+      GiveProbes(device);
+      if (!ApplyVideoOptions(device))
+        return;
+      CleanUpAfterEditingOfDevice();
+      VEXA_INFO << "Finished Editing";
+      emit Finished();
+    },
+    vexa::parmody::WarningBox(this, kTitle, "apply the changes to the device"));
 }
 
 void QvexaUSNewVideoDeviceWidget::OnClickedCancel()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "cancel", [this] {
-    m_TargetDevice = nullptr;
-    CleanUpAfterCreatingNewDevice();
-    CleanUpAfterEditingOfDevice();
-  });
+  vexa::RunGuarded(
+    [this] {
+      m_TargetDevice = nullptr;
+      CleanUpAfterCreatingNewDevice();
+      CleanUpAfterEditingOfDevice();
+    },
+    vexa::parmody::WarningBox(this, kTitle, "cancel"));
   emit Finished();
 }
 
@@ -362,74 +372,78 @@ void QvexaUSNewVideoDeviceWidget::CollectUltrasoundVideoDeviceConfigInformation(
 
 void QvexaUSNewVideoDeviceWidget::OnSaveButtonClicked()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "save the configuration", [this] {
-    const QString fileName =
-      QFileDialog::getSaveFileName(nullptr, "Save Configuration ...", QString(), "XML files (*.xml)");
-    if (fileName.isEmpty())
-      return;
-    vexa::USDeviceWriterXML writer;
-    writer.SetFilename(Utf8(fileName));
-    vexa::USDeviceReaderXML::USVideoDeviceConfigData_ config;
-    CollectUltrasoundVideoDeviceConfigInformation(config);
-    // the writer replaces the file in one step: a failed write leaves the old file as it was
-    if (!writer.WriteUltrasoundVideoDeviceConfiguration(config))
-      Tell("Error when writing the configuration to the selected file. Could not write device information.");
-  });
+  vexa::RunGuarded(
+    [this] {
+      const QString fileName =
+        QFileDialog::getSaveFileName(nullptr, "Save Configuration ...", QString(), "XML files (*.xml)");
+      if (fileName.isEmpty())
+        return;
+      vexa::USDeviceWriterXML writer;
+      writer.SetFilename(Utf8(fileName));
+      vexa::USDeviceReaderXML::USVideoDeviceConfigData_ config;
+      CollectUltrasoundVideoDeviceConfigInformation(config);
+      // the writer replaces the file in one step: a failed write leaves the old file as it was
+      if (!writer.WriteUltrasoundVideoDeviceConfiguration(config))
+        Tell("Error when writing the configuration to the selected file. Could not write device information.");
+    },
+    vexa::parmody::WarningBox(this, kTitle, "save the configuration"));
 }
 
 void QvexaUSNewVideoDeviceWidget::OnLoadConfigurationButtonClicked()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "load the configuration", [this] {
-    const QString fileName =
-      QFileDialog::getOpenFileName(this, "Open ultrasound device configuration ...", QString(), QString());
-    if (fileName.isEmpty())
-      return;
-    vexa::USDeviceReaderXML reader;
-    reader.SetFilename(Utf8(fileName));
-    if (!reader.ReadUltrasoundDeviceConfiguration())
-    {
-      Tell("Error when parsing the selected file. Could not load stored device information.");
-      return;
-    }
-    const vexa::USDeviceReaderXML::USVideoDeviceConfigData_ config = reader.GetUSVideoDeviceConfigData();
-    // a file the form cannot take leaves everything typed as it is
-    if (config.fileversion != 1.0)
-    {
-      const char *text = "Unknown fileversion. Only fileversion 1.0 is known to the system.";
-      VEXA_WARN << text;
-      Tell(text, QMessageBox::Warning);
-      return;
-    }
-    if (config.deviceType != "video")
-    {
-      const char *text = "Unknown device type detected. The device type must be of type |video|";
-      VEXA_WARN << text;
-      Tell(text, QMessageBox::Warning);
-      return;
-    }
+  vexa::RunGuarded(
+    [this] {
+      const QString fileName =
+        QFileDialog::getOpenFileName(this, "Open ultrasound device configuration ...", QString(), QString());
+      if (fileName.isEmpty())
+        return;
+      vexa::USDeviceReaderXML reader;
+      reader.SetFilename(Utf8(fileName));
+      if (!reader.ReadUltrasoundDeviceConfiguration())
+      {
+        Tell("Error when parsing the selected file. Could not load stored device information.");
+        return;
+      }
+      const vexa::USDeviceReaderXML::USVideoDeviceConfigData_ config = reader.GetUSVideoDeviceConfigData();
+      // a file the form cannot take leaves everything typed as it is
+      if (config.fileversion != 1.0)
+      {
+        const char *text = "Unknown fileversion. Only fileversion 1.0 is known to the system.";
+        VEXA_WARN << text;
+        Tell(text, QMessageBox::Warning);
+        return;
+      }
+      if (config.deviceType != "video")
+      {
+        const char *text = "Unknown device type detected. The device type must be of type |video|";
+        VEXA_WARN << text;
+        Tell(text, QMessageBox::Warning);
+        return;
+      }
 
-    m_Controls->m_DeviceName->setText(FromUtf8(config.deviceName));
-    m_Controls->m_Manufacturer->setText(FromUtf8(config.manufacturer));
-    m_Controls->m_Model->setText(FromUtf8(config.model));
-    m_Controls->m_Comment->setText(FromUtf8(config.comment));
-    m_Controls->m_DeviceSelector->setValue(config.deviceIndex);
-    m_Controls->m_FilePathSelector->setText(FromUtf8(config.filePath));
-    m_Controls->m_CheckGreyscale->setChecked(config.useGreyscale);
-    m_Controls->m_CheckResolutionOverride->setChecked(config.useResolutionOverride);
-    m_Controls->m_ResolutionWidth->setValue(config.resolutionWidth);
-    m_Controls->m_ResolutionHeight->setValue(config.resolutionHeight);
+      m_Controls->m_DeviceName->setText(FromUtf8(config.deviceName));
+      m_Controls->m_Manufacturer->setText(FromUtf8(config.manufacturer));
+      m_Controls->m_Model->setText(FromUtf8(config.model));
+      m_Controls->m_Comment->setText(FromUtf8(config.comment));
+      m_Controls->m_DeviceSelector->setValue(config.deviceIndex);
+      m_Controls->m_FilePathSelector->setText(FromUtf8(config.filePath));
+      m_Controls->m_CheckGreyscale->setChecked(config.useGreyscale);
+      m_Controls->m_CheckResolutionOverride->setChecked(config.useResolutionOverride);
+      m_Controls->m_ResolutionWidth->setValue(config.resolutionWidth);
+      m_Controls->m_ResolutionHeight->setValue(config.resolutionHeight);
 
-    ClearProbes();
-    m_Controls->m_ProbeNameLineEdit->clear();
-    for (const vexa::USProbe::Pointer &probe : config.probes)
-    {
-      if (probe.IsNull())
-        continue;
-      m_ConfigProbes.push_back(probe);
-      m_Controls->m_Probes->addItem(FromUtf8(probe->GetName()));
-    }
-    OnProbeChanged(m_Controls->m_Probes->currentText());
-  });
+      ClearProbes();
+      m_Controls->m_ProbeNameLineEdit->clear();
+      for (const vexa::USProbe::Pointer &probe : config.probes)
+      {
+        if (probe.IsNull())
+          continue;
+        m_ConfigProbes.push_back(probe);
+        m_Controls->m_Probes->addItem(FromUtf8(probe->GetName()));
+      }
+      OnProbeChanged(m_Controls->m_Probes->currentText());
+    },
+    vexa::parmody::WarningBox(this, kTitle, "load the configuration"));
 }
 
 // ---- the probe editor ----
@@ -451,171 +465,185 @@ int QvexaUSNewVideoDeviceWidget::CurrentDepth() const { return m_Controls->m_Dep
 
 void QvexaUSNewVideoDeviceWidget::OnAddNewProbeClicked()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "add the probe", [this] {
-    const QString name = m_Controls->m_ProbeNameLineEdit->text().trimmed();
-    if (name.isEmpty())
-    {
+  vexa::RunGuarded(
+    [this] {
+      const QString name = m_Controls->m_ProbeNameLineEdit->text().trimmed();
+      if (name.isEmpty())
+      {
+        m_Controls->m_ProbeNameLineEdit->clear();
+        return;
+      }
+      if (CheckIfProbeExistsAlready(Utf8(name)).IsNotNull())
+      {
+        Tell("Probe name already exists. Please choose another name for the probe.");
+        m_Controls->m_ProbeNameLineEdit->clear();
+        return;
+      }
+      m_ConfigProbes.push_back(vexa::USProbe::New(Utf8(name)));
+      m_Controls->m_Probes->addItem(name);
+      m_Controls->m_Probes->setEnabled(true);
+      m_Controls->m_BtnRemoveProbe->setEnabled(true);
+      m_Controls->m_BtnAddDepths->setEnabled(true);
+      m_Controls->m_AddDepths->setEnabled(true);
       m_Controls->m_ProbeNameLineEdit->clear();
-      return;
-    }
-    if (CheckIfProbeExistsAlready(Utf8(name)).IsNotNull())
-    {
-      Tell("Probe name already exists. Please choose another name for the probe.");
-      m_Controls->m_ProbeNameLineEdit->clear();
-      return;
-    }
-    m_ConfigProbes.push_back(vexa::USProbe::New(Utf8(name)));
-    m_Controls->m_Probes->addItem(name);
-    m_Controls->m_Probes->setEnabled(true);
-    m_Controls->m_BtnRemoveProbe->setEnabled(true);
-    m_Controls->m_BtnAddDepths->setEnabled(true);
-    m_Controls->m_AddDepths->setEnabled(true);
-    m_Controls->m_ProbeNameLineEdit->clear();
-  });
+    },
+    vexa::parmody::WarningBox(this, kTitle, "add the probe"));
 }
 
 void QvexaUSNewVideoDeviceWidget::OnClickedRemoveProbe()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "remove the probe", [this] {
-    const int index = m_Controls->m_Probes->currentIndex();
-    if (m_Controls->m_Probes->currentText().isEmpty() || index < 0 ||
-        static_cast<std::size_t>(index) >= m_ConfigProbes.size())
-      return;
-    m_ConfigProbes.erase(m_ConfigProbes.begin() + index);
-    m_Controls->m_Probes->removeItem(index);
-    if (m_Controls->m_Probes->count() == 0)
-    {
-      m_Controls->m_Probes->setEnabled(false);
-      m_Controls->m_BtnRemoveProbe->setEnabled(false);
-      m_Controls->m_BtnAddDepths->setEnabled(false);
-      m_Controls->m_AddDepths->setEnabled(false);
-      m_Controls->m_Depths->setEnabled(false);
-      m_Controls->m_BtnRemoveDepth->setEnabled(false);
-      EnableDisableSpacingAndCropping(false);
-    }
-  });
+  vexa::RunGuarded(
+    [this] {
+      const int index = m_Controls->m_Probes->currentIndex();
+      if (m_Controls->m_Probes->currentText().isEmpty() || index < 0 ||
+          static_cast<std::size_t>(index) >= m_ConfigProbes.size())
+        return;
+      m_ConfigProbes.erase(m_ConfigProbes.begin() + index);
+      m_Controls->m_Probes->removeItem(index);
+      if (m_Controls->m_Probes->count() == 0)
+      {
+        m_Controls->m_Probes->setEnabled(false);
+        m_Controls->m_BtnRemoveProbe->setEnabled(false);
+        m_Controls->m_BtnAddDepths->setEnabled(false);
+        m_Controls->m_AddDepths->setEnabled(false);
+        m_Controls->m_Depths->setEnabled(false);
+        m_Controls->m_BtnRemoveDepth->setEnabled(false);
+        EnableDisableSpacingAndCropping(false);
+      }
+    },
+    vexa::parmody::WarningBox(this, kTitle, "remove the probe"));
 }
 
 void QvexaUSNewVideoDeviceWidget::OnClickedAddDepths()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "add the depths", [this] {
-    const QString text = m_Controls->m_AddDepths->text();
-    if (m_Controls->m_Probes->currentText().isEmpty() || text.isEmpty())
-      return;
-    vexa::USProbe::Pointer probe = CurrentProbe();
-    if (probe.IsNull())
-      return;
-    QStringList ignored;
-    for (const QString &part : text.split(',', Qt::KeepEmptyParts))
-    {
-      bool whole = false;
-      const int depth = part.trimmed().toInt(&whole, 10);
-      if (whole && depth >= 0)
-        probe->SetDepth(depth);
-      else
-        ignored << QLatin1Char('"') + part + QLatin1Char('"');
-    }
-    m_Controls->m_AddDepths->clear();
-    m_Controls->m_Depths->setEnabled(true);
-    m_Controls->m_BtnRemoveDepth->setEnabled(true);
-    OnProbeChanged(m_Controls->m_Probes->currentText());
-    if (!ignored.isEmpty())
-    {
-      const QString warning =
-        "Depths are whole numbers of 0 or more, separated by commas. Ignored: " + ignored.join(QStringLiteral(", "));
-      VEXA_WARN << warning.toStdString();
-      Tell(warning, QMessageBox::Warning);
-    }
-  });
+  vexa::RunGuarded(
+    [this] {
+      const QString text = m_Controls->m_AddDepths->text();
+      if (m_Controls->m_Probes->currentText().isEmpty() || text.isEmpty())
+        return;
+      vexa::USProbe::Pointer probe = CurrentProbe();
+      if (probe.IsNull())
+        return;
+      QStringList ignored;
+      for (const QString &part : text.split(',', Qt::KeepEmptyParts))
+      {
+        bool whole = false;
+        const int depth = part.trimmed().toInt(&whole, 10);
+        if (whole && depth >= 0)
+          probe->SetDepth(depth);
+        else
+          ignored << QLatin1Char('"') + part + QLatin1Char('"');
+      }
+      m_Controls->m_AddDepths->clear();
+      m_Controls->m_Depths->setEnabled(true);
+      m_Controls->m_BtnRemoveDepth->setEnabled(true);
+      OnProbeChanged(m_Controls->m_Probes->currentText());
+      if (!ignored.isEmpty())
+      {
+        const QString warning =
+          "Depths are whole numbers of 0 or more, separated by commas. Ignored: " + ignored.join(QStringLiteral(", "));
+        VEXA_WARN << warning.toStdString();
+        Tell(warning, QMessageBox::Warning);
+      }
+    },
+    vexa::parmody::WarningBox(this, kTitle, "add the depths"));
 }
 
 void QvexaUSNewVideoDeviceWidget::OnClickedRemoveDepth()
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "remove the depth", [this] {
-    if (m_Controls->m_Probes->currentText().isEmpty() || m_Controls->m_Depths->currentText().isEmpty())
-      return;
-    if (vexa::USProbe::Pointer probe = CurrentProbe())
-      probe->RemoveDepth(CurrentDepth());
-    m_Controls->m_Depths->removeItem(m_Controls->m_Depths->currentIndex());
-    if (m_Controls->m_Depths->count() == 0)
-    {
-      m_Controls->m_Depths->setEnabled(false);
-      m_Controls->m_BtnRemoveDepth->setEnabled(false);
-      EnableDisableSpacingAndCropping(false);
-    }
-  });
+  vexa::RunGuarded(
+    [this] {
+      if (m_Controls->m_Probes->currentText().isEmpty() || m_Controls->m_Depths->currentText().isEmpty())
+        return;
+      if (vexa::USProbe::Pointer probe = CurrentProbe())
+        probe->RemoveDepth(CurrentDepth());
+      m_Controls->m_Depths->removeItem(m_Controls->m_Depths->currentIndex());
+      if (m_Controls->m_Depths->count() == 0)
+      {
+        m_Controls->m_Depths->setEnabled(false);
+        m_Controls->m_BtnRemoveDepth->setEnabled(false);
+        EnableDisableSpacingAndCropping(false);
+      }
+    },
+    vexa::parmody::WarningBox(this, kTitle, "remove the depth"));
 }
 
 void QvexaUSNewVideoDeviceWidget::OnProbeChanged(const QString &probename)
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "show the probe", [&] {
-    if (probename.isEmpty())
-    {
+  vexa::RunGuarded(
+    [&] {
+      if (probename.isEmpty())
+      {
+        m_Controls->m_Depths->clear();
+        m_Controls->m_Depths->setEnabled(false);
+        m_Controls->m_BtnRemoveDepth->setEnabled(false);
+        return;
+      }
+      vexa::USProbe::Pointer probe = CheckIfProbeExistsAlready(Utf8(probename));
+      if (probe.IsNull())
+        return;
       m_Controls->m_Depths->clear();
-      m_Controls->m_Depths->setEnabled(false);
-      m_Controls->m_BtnRemoveDepth->setEnabled(false);
-      return;
-    }
-    vexa::USProbe::Pointer probe = CheckIfProbeExistsAlready(Utf8(probename));
-    if (probe.IsNull())
-      return;
-    m_Controls->m_Depths->clear();
-    for (const auto &entry : probe->GetDepthsAndSpacing())
-      m_Controls->m_Depths->addItem(QString::number(entry.first));
-    OnDepthChanged(CurrentDepth(), probe);
-  });
+      for (const auto &entry : probe->GetDepthsAndSpacing())
+        m_Controls->m_Depths->addItem(QString::number(entry.first));
+      OnDepthChanged(CurrentDepth(), probe);
+    },
+    vexa::parmody::WarningBox(this, kTitle, "show the probe"));
 }
 
 void QvexaUSNewVideoDeviceWidget::OnDepthChanged(const QString &depth)
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "show the depth", [&] {
-    VEXA_INFO << "OnDepthChanged(int, vexa::USProbe)";
-    if (depth.isEmpty())
-    {
-      EnableDisableSpacingAndCropping(false);
-      return;
-    }
-    OnDepthChanged(depth.toInt(nullptr, 10), CurrentProbe());
-  });
+  vexa::RunGuarded(
+    [&] {
+      VEXA_INFO << "OnDepthChanged(int, vexa::USProbe)";
+      if (depth.isEmpty())
+      {
+        EnableDisableSpacingAndCropping(false);
+        return;
+      }
+      OnDepthChanged(depth.toInt(nullptr, 10), CurrentProbe());
+    },
+    vexa::parmody::WarningBox(this, kTitle, "show the depth"));
 }
 
 void QvexaUSNewVideoDeviceWidget::OnDepthChanged(int depth, vexa::USProbe::Pointer probe)
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "show the depth", [&] {
-    if (m_Controls->m_Depths->count() == 0)
-    {
-      m_Controls->m_Depths->setEnabled(false);
-      m_Controls->m_BtnRemoveDepth->setEnabled(false);
-      EnableDisableSpacingAndCropping(false);
-      return;
-    }
-    if (probe.IsNull())
-      return;
+  vexa::RunGuarded(
+    [&] {
+      if (m_Controls->m_Depths->count() == 0)
+      {
+        m_Controls->m_Depths->setEnabled(false);
+        m_Controls->m_BtnRemoveDepth->setEnabled(false);
+        EnableDisableSpacingAndCropping(false);
+        return;
+      }
+      if (probe.IsNull())
+        return;
 
-    // Shown, not changed: a spin box that clamps a stored value must not write it back.
-    const vexa::Vector3D spacing = probe->GetSpacingForGivenDepth(depth);
-    const vexa::USProbe::USProbeCropping_ cropping = probe->GetProbeCropping();
-    const auto show = [](auto *box, auto value) {
-      const QSignalBlocker blocker(box);
-      box->setValue(value);
-    };
-    show(m_Controls->m_XSpacingSpinBox, spacing[0]);
-    show(m_Controls->m_YSpacingSpinBox, spacing[1]);
-    // beyond int, a stored cropping shows as the largest the box takes
-    const auto asInt = [](std::uint32_t value) { return value > 0x7fffffffu ? 0x7fffffff : static_cast<int>(value); };
-    show(m_Controls->m_CroppingTopSpinBox, asInt(cropping.top));
-    show(m_Controls->m_CroppingRightSpinBox, asInt(cropping.right));
-    show(m_Controls->m_CroppingBottomSpinBox, asInt(cropping.bottom));
-    show(m_Controls->m_CroppingLeftSpinBox, asInt(cropping.left));
+      // Shown, not changed: a spin box that clamps a stored value must not write it back.
+      const vexa::Vector3D spacing = probe->GetSpacingForGivenDepth(depth);
+      const vexa::USProbe::USProbeCropping_ cropping = probe->GetProbeCropping();
+      const auto show = [](auto *box, auto value) {
+        const QSignalBlocker blocker(box);
+        box->setValue(value);
+      };
+      show(m_Controls->m_XSpacingSpinBox, spacing[0]);
+      show(m_Controls->m_YSpacingSpinBox, spacing[1]);
+      // beyond int, a stored cropping shows as the largest the box takes
+      const auto asInt = [](std::uint32_t value) { return value > 0x7fffffffu ? 0x7fffffff : static_cast<int>(value); };
+      show(m_Controls->m_CroppingTopSpinBox, asInt(cropping.top));
+      show(m_Controls->m_CroppingRightSpinBox, asInt(cropping.right));
+      show(m_Controls->m_CroppingBottomSpinBox, asInt(cropping.bottom));
+      show(m_Controls->m_CroppingLeftSpinBox, asInt(cropping.left));
 
-    EnableDisableSpacingAndCropping(true);
-    m_Controls->m_Depths->setEnabled(true);
-    m_Controls->m_BtnRemoveDepth->setEnabled(true);
-    m_Controls->m_AddDepths->setEnabled(true);
-    m_Controls->m_BtnAddDepths->setEnabled(true);
-    m_Controls->m_Probes->setEnabled(true);
-    m_Controls->m_BtnRemoveProbe->setEnabled(true);
-  });
+      EnableDisableSpacingAndCropping(true);
+      m_Controls->m_Depths->setEnabled(true);
+      m_Controls->m_BtnRemoveDepth->setEnabled(true);
+      m_Controls->m_AddDepths->setEnabled(true);
+      m_Controls->m_BtnAddDepths->setEnabled(true);
+      m_Controls->m_Probes->setEnabled(true);
+      m_Controls->m_BtnRemoveProbe->setEnabled(true);
+    },
+    vexa::parmody::WarningBox(this, kTitle, "show the depth"));
 }
 
 void QvexaUSNewVideoDeviceWidget::EnableDisableSpacingAndCropping(bool enable)
@@ -646,28 +674,32 @@ namespace
 
 void QvexaUSNewVideoDeviceWidget::OnXSpacingSpinBoxChanged(double value)
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the spacing", [&] {
-    const int depth = CurrentDepth();
-    ChangeProbeValue(CurrentProbe(), "Changing x-spacing to: " + QString::number(value).toStdString(), kSpacingError,
-                     [&](vexa::USProbe *probe) {
-                       vexa::Vector3D spacing = probe->GetSpacingForGivenDepth(depth);
-                       spacing[0] = value;
-                       probe->SetSpacingForGivenDepth(depth, spacing);
-                     });
-  });
+  vexa::RunGuarded(
+    [&] {
+      const int depth = CurrentDepth();
+      ChangeProbeValue(CurrentProbe(), "Changing x-spacing to: " + QString::number(value).toStdString(), kSpacingError,
+                       [&](vexa::USProbe *probe) {
+                         vexa::Vector3D spacing = probe->GetSpacingForGivenDepth(depth);
+                         spacing[0] = value;
+                         probe->SetSpacingForGivenDepth(depth, spacing);
+                       });
+    },
+    vexa::parmody::WarningBox(this, kTitle, "change the spacing"));
 }
 
 void QvexaUSNewVideoDeviceWidget::OnYSpacingSpinBoxChanged(double value)
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the spacing", [&] {
-    const int depth = CurrentDepth();
-    ChangeProbeValue(CurrentProbe(), "Changing y-spacing to: " + QString::number(value).toStdString(), kSpacingError,
-                     [&](vexa::USProbe *probe) {
-                       vexa::Vector3D spacing = probe->GetSpacingForGivenDepth(depth);
-                       spacing[1] = value;
-                       probe->SetSpacingForGivenDepth(depth, spacing);
-                     });
-  });
+  vexa::RunGuarded(
+    [&] {
+      const int depth = CurrentDepth();
+      ChangeProbeValue(CurrentProbe(), "Changing y-spacing to: " + QString::number(value).toStdString(), kSpacingError,
+                       [&](vexa::USProbe *probe) {
+                         vexa::Vector3D spacing = probe->GetSpacingForGivenDepth(depth);
+                         spacing[1] = value;
+                         probe->SetSpacingForGivenDepth(depth, spacing);
+                       });
+    },
+    vexa::parmody::WarningBox(this, kTitle, "change the spacing"));
 }
 
 namespace
@@ -705,32 +737,40 @@ namespace
 
 void QvexaUSNewVideoDeviceWidget::OnCroppingTopSpinBoxChanged(int value)
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the cropping", [&] {
-    ChangeProbeValue(CurrentProbe(), "Changing cropping top to: " + std::to_string(value), kCroppingError,
-                     [&](vexa::USProbe *probe) { StoreCropping(probe, Edge::Top, value); });
-  });
+  vexa::RunGuarded(
+    [&] {
+      ChangeProbeValue(CurrentProbe(), "Changing cropping top to: " + std::to_string(value), kCroppingError,
+                       [&](vexa::USProbe *probe) { StoreCropping(probe, Edge::Top, value); });
+    },
+    vexa::parmody::WarningBox(this, kTitle, "change the cropping"));
 }
 
 void QvexaUSNewVideoDeviceWidget::OnCroppingRightSpinBoxChanged(int value)
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the cropping", [&] {
-    ChangeProbeValue(CurrentProbe(), "Changing cropping right to: " + std::to_string(value), kCroppingError,
-                     [&](vexa::USProbe *probe) { StoreCropping(probe, Edge::Right, value); });
-  });
+  vexa::RunGuarded(
+    [&] {
+      ChangeProbeValue(CurrentProbe(), "Changing cropping right to: " + std::to_string(value), kCroppingError,
+                       [&](vexa::USProbe *probe) { StoreCropping(probe, Edge::Right, value); });
+    },
+    vexa::parmody::WarningBox(this, kTitle, "change the cropping"));
 }
 
 void QvexaUSNewVideoDeviceWidget::OnCroppingBottomSpinBoxChanged(int value)
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the cropping", [&] {
-    ChangeProbeValue(CurrentProbe(), "Changing cropping bottom to: " + std::to_string(value), kCroppingError,
-                     [&](vexa::USProbe *probe) { StoreCropping(probe, Edge::Bottom, value); });
-  });
+  vexa::RunGuarded(
+    [&] {
+      ChangeProbeValue(CurrentProbe(), "Changing cropping bottom to: " + std::to_string(value), kCroppingError,
+                       [&](vexa::USProbe *probe) { StoreCropping(probe, Edge::Bottom, value); });
+    },
+    vexa::parmody::WarningBox(this, kTitle, "change the cropping"));
 }
 
 void QvexaUSNewVideoDeviceWidget::OnCroppingLeftSpinBoxChanged(int value)
 {
-  vexa::parmody::RunAtSlotEdge(this, kTitle, "change the cropping", [&] {
-    ChangeProbeValue(CurrentProbe(), "Changing cropping left to: " + std::to_string(value), kCroppingError,
-                     [&](vexa::USProbe *probe) { StoreCropping(probe, Edge::Left, value); });
-  });
+  vexa::RunGuarded(
+    [&] {
+      ChangeProbeValue(CurrentProbe(), "Changing cropping left to: " + std::to_string(value), kCroppingError,
+                       [&](vexa::USProbe *probe) { StoreCropping(probe, Edge::Left, value); });
+    },
+    vexa::parmody::WarningBox(this, kTitle, "change the cropping"));
 }

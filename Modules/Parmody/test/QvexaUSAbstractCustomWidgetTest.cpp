@@ -1,7 +1,7 @@
 #include <QvexaUSAbstractCustomWidget.h>
 
 #include <vexaTestQtApplication.h>
-#include <vexaUSTestDevices.h>
+#include <vexaUSDeviceTestSupport.h>
 #include <vorlenLogSink.h>
 
 #include <usGetModuleContext.h>

@@ -3,7 +3,7 @@
 
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
-#include <vexaUSTestDevices.h>
+#include <vexaUSDeviceTestSupport.h>
 #include <vorlenLogSink.h>
 
 #include <QApplication>
@@ -58,9 +58,7 @@ namespace
     template <class T>
     T *Find(QWidget &panel, const char *name)
     {
-      T *child = panel.findChild<T *>(name);
-      EXPECT_NE(nullptr, child) << name;
-      return child;
+      return vexa::test::NamedChild<T>(&panel, name);
     }
     QString Text(QWidget &panel, const char *label) { return Find<QLabel>(panel, label)->text(); }
   };

@@ -1,7 +1,7 @@
 #include <QvexaUSControlsCustomDiPhASDeviceWidget.h>
 
 #include <vexaTestQtApplication.h>
-#include <vexaUSTestDevices.h>
+#include <vexaUSDeviceTestSupport.h>
 #include <vorlenLogSink.h>
 
 #include <QApplication>
@@ -46,9 +46,7 @@ namespace
     template <class T>
     static T *Find(QWidget *panel, const char *name)
     {
-      T *child = panel->findChild<T *>(name);
-      EXPECT_NE(nullptr, child) << name;
-      return child;
+      return vexa::test::NamedChild<T>(panel, name);
     }
   };
 }

@@ -8,8 +8,8 @@
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
-#include <vexaUSTestDevices.h>
-#include <vexaUSTestVideos.h>
+#include <vexaUSDeviceTestSupport.h>
+#include <vexaTestVideos.h>
 #include <vexaUSVideoDevice.h>
 #include <vexaUSVideoDeviceCustomControls.h>
 #include <vorlenLogSink.h>
@@ -150,9 +150,7 @@ namespace
     template <class T>
     static T *Find(QWidget *panel, const char *name)
     {
-      T *child = panel->findChild<T *>(name);
-      EXPECT_NE(nullptr, child) << name;
-      return child;
+      return vexa::test::NamedChild<T>(panel, name);
     }
     static QSpinBox *Box(QWidget *panel, const char *name) { return Find<QSpinBox>(panel, name); }
     /** The boxes as top, bottom, left, right. */

@@ -4,7 +4,7 @@
 
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
-#include <vexaUSTestDevices.h>
+#include <vexaUSDeviceTestSupport.h>
 #include <vorlenLogSink.h>
 
 #include <QApplication>
@@ -74,9 +74,7 @@ namespace
     template <class T>
     static T *Find(QWidget &panel, const char *name)
     {
-      T *child = panel.findChild<T *>(name);
-      EXPECT_NE(nullptr, child) << name;
-      return child;
+      return vexa::test::NamedChild<T>(&panel, name);
     }
   };
 }

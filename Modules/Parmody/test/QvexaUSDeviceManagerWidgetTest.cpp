@@ -14,8 +14,8 @@
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
 #include <vexaUSIGTLDevice.h>
-#include <vexaUSTestDevices.h>
-#include <vexaUSTestVideos.h>
+#include <vexaUSDeviceTestSupport.h>
+#include <vexaTestVideos.h>
 #include <vexaUSVideoDevice.h>
 #include <vorlenLogSink.h>
 

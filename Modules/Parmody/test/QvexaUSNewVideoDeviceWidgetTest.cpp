@@ -10,7 +10,7 @@
 #include <vexaTestTemporaryFolder.h>
 #include <vexaUSIGTLDevice.h>
 #include <vexaUSImageVideoSource.h>
-#include <vexaUSTestDevices.h>
+#include <vexaUSDeviceTestSupport.h>
 #include <vexaUSVideoDevice.h>
 #include <vorlenLogSink.h>
 
@@ -62,10 +62,7 @@ namespace
     template <class T>
     T *Get(const char *name)
     {
-      T *child = findChild<T *>(name);
-      if (!child)
-        ADD_FAILURE() << "no widget " << name;
-      return child;
+      return vexa::test::NamedChild<T>(this, name);
     }
 
     void Click(const char *button) { QTest::mouseClick(Get<QAbstractButton>(button), Qt::LeftButton); }

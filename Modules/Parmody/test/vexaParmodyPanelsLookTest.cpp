@@ -11,8 +11,8 @@
 
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
-#include <vexaUSTestDevices.h>
-#include <vexaUSTestVideos.h>
+#include <vexaUSDeviceTestSupport.h>
+#include <vexaTestVideos.h>
 #include <vexaUSVideoDevice.h>
 
 #include <QAbstractButton>

@@ -11,6 +11,7 @@
 #include <vexaException.h>
 #include <vexaIOUtil.h>
 #include <vexaLog.h>
+#include <vexaLogOutputWindow.h>
 #include <vexaSafeFileReplace.h>
 
 #include <usAny.h>
@@ -179,6 +180,7 @@ int main(int argc, char *argv[])
 {
   try
   {
+    vexa::LogOutputWindow::Install();
     vexa::RemoveTemporaryFilesOnTermination();
     const InputParameters input = parseInput(argc, argv);
     const bool verbose = input.verbose;

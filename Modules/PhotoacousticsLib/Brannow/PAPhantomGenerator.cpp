@@ -5,6 +5,7 @@
 #include <vexaException.h>
 #include <vexaIOUtil.h>
 #include <vexaLog.h>
+#include <vexaLogOutputWindow.h>
 #include <vexaPAInSilicoTissueGenerator.h>
 #include <vexaPATissueGeneratorParameters.h>
 #include <vexaPAVesselMeanderStrategy.h>
@@ -165,6 +166,7 @@ int main(int argc, char *argv[])
 {
   try
   {
+    vexa::LogOutputWindow::Install();
     // a stop from outside during the save leaves no partial file behind
     vexa::RemoveTemporaryFilesOnTermination();
     return Run(argc, argv);

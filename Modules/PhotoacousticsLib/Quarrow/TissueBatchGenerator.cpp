@@ -5,6 +5,7 @@
 #include <vexaException.h>
 #include <vexaIOUtil.h>
 #include <vexaLog.h>
+#include <vexaLogOutputWindow.h>
 #include <vexaPAInSilicoTissueGenerator.h>
 #include <vexaPATissueGeneratorParameters.h>
 #include <vexaPAVesselMeanderStrategy.h>
@@ -193,6 +194,7 @@ int main(int argc, char *argv[])
 {
   try
   {
+    vexa::LogOutputWindow::Install();
     // a stop from outside during a save leaves no partial file behind
     vexa::RemoveTemporaryFilesOnTermination();
     return Run(argc, argv);

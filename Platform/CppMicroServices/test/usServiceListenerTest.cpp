@@ -3,6 +3,7 @@
 #include <usGetModuleContext.h>
 #include <usModuleContext.h>
 
+#include <vexaTestWaitUntil.h>
 #include <vorlenLogSink.h>
 
 #include <gtest/gtest.h>
@@ -24,19 +25,7 @@ namespace
     return p;
   }
 
-  /** Waits up to 10 s for a condition; true as soon as it holds. */
-  template <class F>
-  bool WaitFor(F condition)
-  {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition())
-    {
-      if (std::chrono::steady_clock::now() > deadline)
-        return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-  }
+  using vexa::test::WaitUntil;
 
   /** Records the event types it receives. */
   struct Recorder
@@ -230,7 +219,7 @@ TEST(ServiceListener, NotCalledAfterRemovalReturnsUnderLoad)
       while (!stop.load())
         Context()->RegisterService<usTestService>(&service).Unregister();
     });
-    ASSERT_TRUE(WaitFor([&] { return calls.load() > 10; }));
+    ASSERT_TRUE(WaitUntil([&] { return calls.load() > 10; }));
     Context()->RemoveServiceListener(token);
     removeReturned = true;
     const int afterRemoval = calls.load();

@@ -1,7 +1,8 @@
 #include <vexaImage.h>
 
+#include <vexaTestItkOutput.h>
+
 #include <itkCommand.h>
-#include <itkOutputWindow.h>
 
 #include <gtest/gtest.h>
 
@@ -47,30 +48,11 @@ TEST(BaseDataReferenceCount, DeletionIsAnnouncedOnceWithTheObjectIntact)
   EXPECT_GE(watcher.countSeen, 1);
 }
 
-namespace
-{
-  class CapturingOutputWindow : public itk::OutputWindow
-  {
-  public:
-    typedef CapturingOutputWindow Self;
-    typedef itk::SmartPointer<Self> Pointer;
-    itkFactorylessNewMacro(Self);
-    void DisplayText(const char *text) override { texts += text; }
-    std::string texts;
-  };
-}
-
 TEST(BaseDataReferenceCount, DeletionLeavesItkNothingToComplainAbout)
 {
-  CapturingOutputWindow::Pointer window = CapturingOutputWindow::New();
-  itk::OutputWindow::Pointer previous = itk::OutputWindow::GetInstance();
-  itk::OutputWindow::SetInstance(window);
-  const bool display = itk::Object::GetGlobalWarningDisplay();
-  itk::Object::SetGlobalWarningDisplay(true);
+  vexa::test::CapturedItkOutput output;
   vexa::Image::New();
-  itk::Object::SetGlobalWarningDisplay(display);
-  itk::OutputWindow::SetInstance(previous);
-  EXPECT_EQ("", window->texts);
+  EXPECT_EQ("", output.Text());
 }
 
 TEST(BaseDataReferenceCount, TryRegisterOnlyWhileAlive)

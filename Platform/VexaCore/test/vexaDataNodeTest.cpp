@@ -1,10 +1,12 @@
 #include <vexaDataNode.h>
 #include <vexaImage.h>
+#include <vexaException.h>
 #include <vexaProperties.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 TEST(DataNode, PropertiesByKindWithDefaultsForMissingOnes)
@@ -45,6 +47,44 @@ TEST(DataNode, PropertiesByKindWithDefaultsForMissingOnes)
 
   node->SetProperty("count", nullptr);
   EXPECT_FALSE(node->GetPropertyList()->GetMap().count("count"));
+}
+
+// The node's properties are of a kind each: equal and assignable only within
+// it (an int 1 is not a double 1), a value that does not change leaves the
+// modification time, and NaN always counts as a change.
+TEST(DataNode, PropertiesCompareAndAssignOnlyWithinTheirKind)
+{
+  auto one = vexa::IntProperty::New(1);
+  auto otherOne = vexa::IntProperty::New(1);
+  auto two = vexa::IntProperty::New(2);
+  auto doubleOne = vexa::DoubleProperty::New(1.0);
+  EXPECT_TRUE(*one == *otherOne);
+  EXPECT_FALSE(*one == *two);
+  EXPECT_FALSE(*one == *doubleOne);
+  EXPECT_THROW(one->AssignProperty(*doubleOne), vexa::Exception);
+  EXPECT_EQ(1, one->GetValue());
+  one->AssignProperty(*two);
+  EXPECT_EQ(2, one->GetValue());
+
+  auto text = vexa::StringProperty::New("a");
+  const auto before = text->GetMTime();
+  text->SetValue("a");
+  EXPECT_EQ(before, text->GetMTime());
+  text->SetValue("b");
+  EXPECT_GT(text->GetMTime(), before);
+  EXPECT_EQ("b", text->GetValueAsString());
+
+  auto nan = vexa::DoubleProperty::New(std::nan(""));
+  const auto nanBefore = nan->GetMTime();
+  nan->SetValue(std::nan(""));
+  EXPECT_GT(nan->GetMTime(), nanBefore);
+  EXPECT_FALSE(*nan == *nan->Clone());
+
+  auto window = vexa::LevelWindowProperty::New(vexa::LevelWindow(40, 20));
+  auto copy = window->Clone();
+  EXPECT_TRUE(*window == *copy);
+  copy->SetValue(vexa::LevelWindow(50, 20));
+  EXPECT_EQ(vexa::LevelWindow(40, 20), window->GetValue());
 }
 
 TEST(DataNode, DataChangesMarkTheNodeModifiedOnlyWhenTheyChangeSomething)

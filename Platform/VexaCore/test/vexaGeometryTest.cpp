@@ -2,6 +2,7 @@
 #include <vexaException.h>
 #include <vexaProportionalTimeGeometry.h>
 #include <vexaSlicedGeometry3D.h>
+#include <vexaTestGeometry.h>
 
 #include <vorlenLogSink.h>
 
@@ -24,23 +25,8 @@ namespace
     return m;
   }
 
-  vexa::Vector3D V(double x, double y, double z)
-  {
-    vexa::Vector3D v;
-    v[0] = x;
-    v[1] = y;
-    v[2] = z;
-    return v;
-  }
-
-  vexa::Point3D P(double x, double y, double z)
-  {
-    vexa::Point3D p;
-    p[0] = x;
-    p[1] = y;
-    p[2] = z;
-    return p;
-  }
+  const auto V = &vexa::test::MakeVector3D;
+  const auto P = &vexa::test::MakePoint3D;
 }
 
 TEST(BaseGeometry, SpacingIsTheLengthOfTheMatrixColumns)

@@ -1,3 +1,4 @@
+#include "vexaTestNrrdFiles.h"
 #include "vexaTestTemporaryFolder.h"
 
 #include <vexaException.h>
@@ -5,8 +6,6 @@
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaPixelTypeTraits.h>
-
-#include <itkNrrdImageIO.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -195,12 +194,6 @@ TEST(IOUtil, SaveRefusesWhatItCannotWriteAndLeavesNoPartialFiles)
 
 namespace
 {
-  std::string ReadBytes(const std::string &path)
-  {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
   std::string Replaced(std::string text, const std::string &from, const std::string &to)
   {
     const auto at = text.find(from);
@@ -212,24 +205,8 @@ namespace
   std::string CompressedNrrd(const TemporaryFolder &folder)
   {
     const std::string path = folder.File("compressed-source.nrrd");
-    vexa::Image::Pointer image = MakePatternImage(vexa::CreateScalarPixelType<float>(), {7, 5});
-    vexa::ImageReadAccessor access(image);
-    itk::NrrdImageIO::Pointer io = itk::NrrdImageIO::New();
-    io->SetNumberOfDimensions(2);
-    itk::ImageIORegion region(2);
-    for (unsigned int i = 0; i < 2; ++i)
-    {
-      io->SetDimensions(i, image->GetDimension(i));
-      io->SetSpacing(i, 0.5);
-      region.SetSize(i, image->GetDimension(i));
-    }
-    io->SetComponentType(itk::ImageIOBase::FLOAT);
-    io->SetPixelType(itk::ImageIOBase::SCALAR);
-    io->SetIORegion(region);
-    io->SetUseCompression(true);
-    io->SetFileName(path);
-    io->Write(access.GetData());
-    return ReadBytes(path);
+    vexa::test::WriteCompressedNrrdWithItk(MakePatternImage(vexa::CreateScalarPixelType<float>(), {7, 5}), path);
+    return vexa::test::ReadFile(path);
   }
 
   const std::string RawHeader = "NRRD0004\ntype: float\ndimension: 2\nsizes: 2 2\nendian: little\n";

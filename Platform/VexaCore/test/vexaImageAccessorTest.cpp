@@ -3,6 +3,7 @@
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaPixelTypeTraits.h>
+#include <vexaTestWaitUntil.h>
 
 #include <itkCommand.h>
 
@@ -24,18 +25,7 @@ namespace
     return image;
   }
 
-  template <class Predicate>
-  bool WaitFor(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(10))
-  {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done())
-    {
-      if (std::chrono::steady_clock::now() > end)
-        return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-  }
+  using vexa::test::WaitUntil;
 
   // Holds an accessor of its own kind on a thread of its own until told to let go.
   class HoldingThread
@@ -55,7 +45,7 @@ namespace
           }
         })
     {
-      WaitFor([this]() { return m_Holding.load(); });
+      WaitUntil([this]() { return m_Holding.load(); });
     }
     void Release()
     {
@@ -129,9 +119,9 @@ TEST(ImageAccessor, ReadersOfOtherThreadsWaitForAWriter)
     vexa::ImageReadAccessor access(image);
     acquired = true;
   });
-  EXPECT_FALSE(WaitFor([&]() { return acquired.load(); }, std::chrono::milliseconds(100)));
+  EXPECT_FALSE(WaitUntil([&]() { return acquired.load(); }, std::chrono::milliseconds(100)));
   writer.Release();
-  EXPECT_TRUE(WaitFor([&]() { return acquired.load(); }));
+  EXPECT_TRUE(WaitUntil([&]() { return acquired.load(); }));
   reader.join();
 }
 
@@ -149,9 +139,9 @@ TEST(ImageAccessor, ReadersShareAndAWriterWaitsForThem)
     vexa::ImageWriteAccessor access(image);
     acquired = true;
   });
-  EXPECT_FALSE(WaitFor([&]() { return acquired.load(); }, std::chrono::milliseconds(100)));
+  EXPECT_FALSE(WaitUntil([&]() { return acquired.load(); }, std::chrono::milliseconds(100)));
   reader.Release();
-  EXPECT_TRUE(WaitFor([&]() { return acquired.load(); }));
+  EXPECT_TRUE(WaitUntil([&]() { return acquired.load(); }));
   writer.join();
 }
 

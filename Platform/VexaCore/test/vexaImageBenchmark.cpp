@@ -1,11 +1,10 @@
+#include "vexaTestNrrdFiles.h"
 #include "vexaTestTemporaryFolder.h"
 
 #include <vexaIOUtil.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaPixelTypeTraits.h>
-
-#include <itkNrrdImageIO.h>
 
 #include <benchmark/benchmark.h>
 
@@ -62,21 +61,7 @@ BENCHMARK(BM_NrrdLoad)->Arg(32)->Unit(benchmark::kMillisecond);
 /** The volume written by ITK's own writer with gzip-compressed pixels. */
 static std::string SaveCompressed(const vexa::Image *image, const std::string &path)
 {
-  vexa::ImageReadAccessor access(image);
-  itk::NrrdImageIO::Pointer io = itk::NrrdImageIO::New();
-  io->SetNumberOfDimensions(3);
-  itk::ImageIORegion region(3);
-  for (unsigned int i = 0; i < 3; ++i)
-  {
-    io->SetDimensions(i, image->GetDimension(i));
-    region.SetSize(i, image->GetDimension(i));
-  }
-  io->SetComponentType(itk::ImageIOBase::FLOAT);
-  io->SetPixelType(itk::ImageIOBase::SCALAR);
-  io->SetIORegion(region);
-  io->SetUseCompression(true);
-  io->SetFileName(path);
-  io->Write(access.GetData());
+  vexa::test::WriteCompressedNrrdWithItk(image, path);
   return path;
 }
 

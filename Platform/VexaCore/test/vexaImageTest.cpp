@@ -3,6 +3,7 @@
 #include <vexaImageReadAccessor.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaPixelTypeTraits.h>
+#include <vexaTestGeometry.h>
 
 #include <gtest/gtest.h>
 
@@ -19,14 +20,7 @@ namespace
     return image;
   }
 
-  vexa::Vector3D V(double x, double y, double z)
-  {
-    vexa::Vector3D v;
-    v[0] = x;
-    v[1] = y;
-    v[2] = z;
-    return v;
-  }
+  const auto V = &vexa::test::MakeVector3D;
 
   // Counts how often a buffer handed to an image is freed, and frees it.
   struct FreeCounter

@@ -5,9 +5,10 @@
 // runaway allocation with far more room than a sound run needs.
 
 #include <vexaTestChildProcess.h>
+#include <vexaTestHostileFiles.h>
 #include <vexaTestTemporaryFolder.h>
 
-#include "vexaMcxyzTestVolumes.h"
+#include "vexaMcxyzTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,6 @@
 #include <functional>
 #include <iterator>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <thread>
 
 namespace
@@ -46,43 +46,19 @@ namespace
     return bytes;
   }
 
-  std::string Replace(std::string text, const std::string &what, const std::string &with)
-  {
-    for (std::string::size_type at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
-      text.replace(at, what.size(), with);
-    return text;
-  }
+  using vexa::test::OldOutput;
+  using vexa::test::OldOutputIntact;
+  using HostileCase = vexa::test::HostileFileCase;
+  const auto Replace = &vexa::test::ReplaceAll;
 
-  const std::string OldOutput = "the fluence of an earlier run";
-
-  struct HostileCase
-  {
-    const char *name;
-    /**
-     * Writes the input to `in` (given a sound compressed volume) and makes what
-     * stands at the output; answers the output name, or empty when the case
-     * cannot be made here (device nodes need root).
-     */
-    std::function<std::string(const TemporaryFolder &, const std::string &in, const std::string &volume)> prepare;
-    int exitCode;
-    /** The start of the first line of standard error (<in>, <out> for the names); empty: no error. */
-    const char *firstLine;
-    std::function<void(const TemporaryFolder &, const std::string &out)> check;
-  };
-
+  // the sound input is a compressed volume
   std::string SoundInputAndOldOutput(const TemporaryFolder &f,
                                      const std::string &in,
                                      const std::string &volume,
                                      const std::string &outName)
   {
     vexa::test::WriteBytes(in, volume);
-    vexa::test::WriteBytes(f.File(outName), OldOutput);
-    return f.File(outName);
-  }
-
-  void OldOutputIntact(const TemporaryFolder &, const std::string &out)
-  {
-    EXPECT_EQ(OldOutput, vexa::test::ReadFile(out));
+    return vexa::test::OldOutputAt(f, outName);
   }
 
   const HostileCase HostileCases[] = {
@@ -128,10 +104,7 @@ namespace
     {"OutputIsALink",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
        vexa::test::WriteBytes(in, volume);
-       fs::create_directory(f.File("results"));
-       vexa::test::WriteBytes(f.File("results/kept.nrrd"), OldOutput);
-       fs::create_symlink("results/kept.nrrd", f.File("out.nrrd"));
-       return f.File("out.nrrd");
+       return vexa::test::LinkToKeptFile(f, OldOutput);
      },
      0, "",
      [](const TemporaryFolder &f, const std::string &out) {
@@ -142,15 +115,13 @@ namespace
     {"OutputIsANullDevice",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
        vexa::test::WriteBytes(in, volume);
-       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? f.File("out.nrrd")
-                                                                                      : std::string();
+       return vexa::test::CharacterDeviceAt(f, "out.nrrd", 3);
      },
      0, "", [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
     {"OutputIsAFullDevice",
      [](const TemporaryFolder &f, const std::string &in, const std::string &volume) {
        vexa::test::WriteBytes(in, volume);
-       return ::mknod(f.File("out.nrrd").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? f.File("out.nrrd")
-                                                                                      : std::string();
+       return vexa::test::CharacterDeviceAt(f, "out.nrrd", 7);
      },
      2, "VexaMcxyz: Cannot write \"<out>\": ",
      [](const TemporaryFolder &, const std::string &out) { EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(out)); }},
@@ -174,20 +145,14 @@ TEST_P(SimulatorHostileFiles, AreRefusedClearlyAndLeaveTheOutputAsItWas)
   EXPECT_FALSE(r.timedOut);
   EXPECT_LT(PeakResidentKiBOfChildren(), MemoryGuardKiB);
   EXPECT_EQ(c.exitCode, r.exitCode) << r.err;
-  const std::string expected = Replace(Replace(c.firstLine, "<in>", in), "<out>", out);
-  if (expected.empty())
-    EXPECT_EQ("", r.err);
-  else
-    EXPECT_EQ(0u, r.err.substr(0, r.err.find('\n')).find(expected)) << r.err;
+  vexa::test::ExpectFirstErrorLine(c, r.err, in, out);
   c.check(folder, out);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files,
                          SimulatorHostileFiles,
                          ::testing::ValuesIn(HostileCases),
-                         [](const ::testing::TestParamInfo<HostileCase> &info) {
-                           return std::string(info.param.name);
-                         });
+                         vexa::test::HostileFileCaseName);
 
 TEST(SimulatorHostileFifo, AFifoAtTheOutputIsWrittenToAndStaysAFifo)
 {

@@ -8,6 +8,7 @@
 #include <itkVectorImage.h>
 
 #include <vexaTestChildProcess.h>
+#include <vexaTestHostileFiles.h>
 #include <vexaTestTemporaryFolder.h>
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ namespace
 {
   using RunResult = vexa::test::ProgramResult;
 
-  std::string FirstLine(const std::string &text) { return text.substr(0, text.find('\n')); }
+  using vexa::test::FirstLine;
 
   /** The optical properties of a test volume: uniform, or a clear top layer over tissue. */
   struct Medium

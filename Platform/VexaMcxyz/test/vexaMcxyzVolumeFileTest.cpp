@@ -1,6 +1,6 @@
 #include <vexaMcxyzVolumeFile.h>
 
-#include "vexaMcxyzTestVolumes.h"
+#include "vexaMcxyzTestSupport.h"
 
 #include <vexaTestTemporaryFolder.h>
 

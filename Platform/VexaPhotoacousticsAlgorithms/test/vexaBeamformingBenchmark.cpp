@@ -1,5 +1,5 @@
 #include "vexaBeamformingTestSupport.h"
-#include "vexaPhotoacousticTestImages.h"
+#include "vexaPhotoacousticServiceTestSupport.h"
 
 #include <vexaBeamformingKernel.h>
 #include <vexaBeamformingSettings.h>

@@ -74,6 +74,16 @@ namespace vexa
       return table[k] + (table[k + 1] - table[k]) * (pos - k);
     }
 
+    /** The weight of the whole array with the window laid over it (W of BeamformingKernel). */
+    inline double ArrayWeight(const BeamformingKernel::Parameters &p, unsigned int elements)
+    {
+      const std::vector<float> table = BeamformingKernel::MakeWindow(p.window, p.windowSize);
+      double sum = 0.0;
+      for (unsigned int e = 0; e < elements; ++e)
+        sum += WindowWeight(table, (e + 0.5) / elements);
+      return sum;
+    }
+
     /**
      * The reference: for every pixel, every element, the delay, the angle test,
      * the window weight and the linearly interpolated sample; DMAS either by
@@ -89,6 +99,7 @@ namespace vexa
       const double dz = p.depth / p.samplesPerLine;
       const bool limited = p.angle < 180.0;
       const double tanHalf = std::tan(p.angle * 0.5 * Pi / 180.0);
+      const double arrayWeight = ArrayWeight(p, raw.nx);
       SampleVolume out(p.lines, p.samplesPerLine, raw.nz);
       std::vector<double> w, v;
       for (unsigned int f = 0; f < raw.nz; ++f)
@@ -130,40 +141,37 @@ namespace vexa
               sumW += w[i];
             }
             double result = 0.0;
-            if (sumW > 0.0)
+            if (p.algorithm == Algorithm::DAS)
+              result = das / arrayWeight;
+            else if (w.size() >= 2)
             {
-              if (p.algorithm == Algorithm::DAS)
-                result = das / sumW;
+              double pairs = 0.0, pairWeights = 0.0;
+              if (pairLoop)
+              {
+                for (std::size_t i = 0; i < w.size(); ++i)
+                  for (std::size_t j = i + 1; j < w.size(); ++j)
+                  {
+                    const double prod = w[i] * v[i] * w[j] * v[j];
+                    pairs += (prod > 0 ? 1 : (prod < 0 ? -1 : 0)) * std::sqrt(std::fabs(prod));
+                    pairWeights += std::sqrt(w[i] * w[j]);
+                  }
+              }
               else
               {
-                double pairs = 0.0, pairWeights = 0.0;
-                if (pairLoop)
+                double sr = 0.0, sr2 = 0.0, ssw = 0.0;
+                for (std::size_t i = 0; i < w.size(); ++i)
                 {
-                  for (std::size_t i = 0; i < w.size(); ++i)
-                    for (std::size_t j = i + 1; j < w.size(); ++j)
-                    {
-                      const double prod = w[i] * v[i] * w[j] * v[j];
-                      pairs += (prod > 0 ? 1 : (prod < 0 ? -1 : 0)) * std::sqrt(std::fabs(prod));
-                      pairWeights += std::sqrt(w[i] * w[j]);
-                    }
+                  const double ws = w[i] * v[i];
+                  sr += std::copysign(std::sqrt(std::fabs(ws)), ws);
+                  sr2 += std::fabs(ws);
+                  ssw += std::sqrt(w[i]);
                 }
-                else
-                {
-                  double sr = 0.0, sr2 = 0.0, ssw = 0.0;
-                  for (std::size_t i = 0; i < w.size(); ++i)
-                  {
-                    const double ws = w[i] * v[i];
-                    sr += std::copysign(std::sqrt(std::fabs(ws)), ws);
-                    sr2 += std::fabs(ws);
-                    ssw += std::sqrt(w[i]);
-                  }
-                  pairs = (sr * sr - sr2) / 2.0;
-                  pairWeights = (ssw * ssw - sumW) / 2.0;
-                }
-                result = w.size() >= 2 && pairWeights > 0.0 ? pairs / pairWeights : 0.0;
-                if (p.algorithm == Algorithm::sDMAS)
-                  result = das > 0 ? result : (das < 0 ? -result : 0.0);
+                pairs = (sr * sr - sr2) / 2.0;
+                pairWeights = (ssw * ssw - sumW) / 2.0;
               }
+              result = pairWeights > 0.0 ? pairs / pairWeights * sumW / arrayWeight : 0.0;
+              if (p.algorithm == Algorithm::sDMAS)
+                result = das > 0 ? result : (das < 0 ? -result : 0.0);
             }
             out.At(l, s, f) = static_cast<float>(result);
           }

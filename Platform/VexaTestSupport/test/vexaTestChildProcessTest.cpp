@@ -102,3 +102,23 @@ TEST(ChildProcess, TimeLimitsSignalsAndProgramsThatDoNotStart)
   EXPECT_EQ(missing.exitCode, -1);
   EXPECT_NE(missing.err.find("/nonexistent/program"), std::string::npos);
 }
+
+TEST(ChildProcess, RanToSuccessSaysWhatWentWrongWithTheOutput)
+{
+  EXPECT_TRUE(vexa::test::RanToSuccess(RunProgram("/bin/true", {})));
+  const struct
+  {
+    vexa::test::ProgramResult run;
+    const char *says;
+  } failures[] = {
+    {RunProgram("/bin/sh", {"-c", "echo half done; exit 3"}), "returned 3; what it wrote:\nhalf done\n"},
+    {RunProgram("/bin/sleep", {"30"}, std::chrono::milliseconds(100)), "killed at its time limit"},
+    {RunProgram("/nonexistent/program", {}), "did not start"},
+  };
+  for (const auto &f : failures)
+  {
+    const ::testing::AssertionResult result = vexa::test::RanToSuccess(f.run);
+    EXPECT_FALSE(result);
+    EXPECT_NE(std::string(result.message()).find(f.says), std::string::npos) << result.message();
+  }
+}

@@ -1,17 +1,24 @@
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
+#include <vexaTestXServer.h>
+
+#include <vexaCallbackFromGUIThread.h>
+#include <vexaFunctionCommand.h>
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QImage>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 using vexa::test::DialogDriver;
 using vexa::test::QtApplication;
@@ -151,4 +158,43 @@ TEST_F(QtSupport, BoxesShownTogetherAreRecordedInTheOrderTheyAppeared)
   for (int i = 0; i < 6; ++i)
     EXPECT_EQ(dialogs.ShownDialogs()[i].text, QString("problem %1").arg(i));
   EXPECT_EQ(dialogs.PendingAnswers(), 0);
+}
+
+TEST_F(QtSupport, TheGuiThreadCallbackRunsWhatWorkersPostInTheEventLoop)
+{
+  ASSERT_EQ(QtApplication::Instance(), QtApplication::WithGuiThreadCallback());
+  EXPECT_EQ(QtApplication::Instance(), QtApplication::WithGuiThreadCallback()); // one backend
+  const auto gui = std::this_thread::get_id();
+  std::atomic<int> ranOnGui{0};
+  std::thread worker([&] {
+    for (int i = 0; i < 3; ++i)
+      vexa::CallbackFromGUIThread::GetInstance()->CallThisFromGUIThread(
+        vexa::FunctionCommand::New([&](itk::Object *, const itk::EventObject &) {
+          if (std::this_thread::get_id() == gui)
+            ++ranOnGui;
+        }));
+  });
+  worker.join();
+  EXPECT_TRUE(QtApplication::ProcessEventsUntil([&] { return ranOnGui == 3; }));
+  EXPECT_EQ(0u, vexa::CallbackFromGUIThread::GetInstance()->GetNumberOfPendingCalls());
+}
+
+TEST_F(QtSupport, QtFilesAndScreenshotRegionsAreRead)
+{
+  vexa::test::TemporaryFolder folder;
+  EXPECT_EQ(QByteArray("x"), vexa::test::ReadQtFile(Touch(folder, "one")));
+  EXPECT_TRUE(vexa::test::ReadQtFile(":/no/such/resource").isEmpty());
+
+  QImage picture(8, 8, QImage::Format_RGB32);
+  const struct
+  {
+    const char *text;
+    QRect region;
+  } cases[] = {{"10,20,300,400", QRect(10, 20, 300, 400)}, {"1,2,3", QRect()}, {"1,2,3,four", QRect()}, {"", QRect()}};
+  for (const auto &c : cases)
+  {
+    picture.setText("RenderWindowRegion", c.text);
+    EXPECT_EQ(c.region, vexa::test::ScreenshotRegion(picture, "RenderWindowRegion")) << c.text;
+  }
+  EXPECT_TRUE(vexa::test::ScreenshotRegion(picture, "Missing").isNull());
 }

@@ -17,6 +17,8 @@
 
 #include <itkRGBPixel.h>
 
+#include <vexaTestVideos.h>
+
 #include <benchmark/benchmark.h>
 
 #include <opencv2/core.hpp>
@@ -29,8 +31,6 @@
 #include <cstring>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <map>
 #include <vector>
 #include <new>
 #include <thread>
@@ -81,41 +81,8 @@ namespace
   using Clock = std::chrono::steady_clock;
   const int kFrames = 40;
 
-  std::filesystem::path Folder()
-  {
-    return std::filesystem::temp_directory_path() / ("vexaus-benchmark-" + std::to_string(::getpid()));
-  }
-
-  /** A clip of the size (moving shapes on noise, MJPG), written once per run. */
-  const std::string &Clip(int width, int height)
-  {
-    static std::map<std::pair<int, int>, std::string> files;
-    std::string &path = files[{width, height}];
-    if (path.empty())
-    {
-      std::filesystem::create_directories(Folder());
-      path = (Folder() / (std::to_string(width) + "x" + std::to_string(height) + ".avi")).string();
-      cv::VideoWriter writer(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25.0, cv::Size(width, height));
-      cv::Mat frame(height, width, CV_8UC3);
-      cv::RNG rng(7);
-      for (int i = 0; i < kFrames; ++i)
-      {
-        rng.fill(frame, cv::RNG::NORMAL, cv::Scalar::all(128), cv::Scalar::all(30));
-        cv::circle(frame, cv::Point(width / 2 + 5 * i, height / 2), height / 4, cv::Scalar(30, 60, 220), -1);
-        writer.write(frame);
-      }
-    }
-    return path;
-  }
-
-  struct RemoveClips
-  {
-    ~RemoveClips()
-    {
-      std::error_code ignored;
-      std::filesystem::remove_all(Folder(), ignored);
-    }
-  } removeClips;
+  /** A clip of the size (a disc moving over noise, MJPG), written once per run. */
+  const std::string &Clip(int width, int height) { return vexa::test::MovingDiscVideo(kFrames, width, height); }
 
   /** Counts the allocations of all threads (image-sized ones apart) while pictures are pulled. */
   struct AllocationMeter
@@ -191,6 +158,29 @@ namespace
     state.counters["handover allocs"] = static_cast<double>(handover.allocations) / pictures;
     meter.Report(state, pictures);
   }
+  /**
+   * Pictures through the device as the benchmark's iterations, after
+   * `warmUps` pictures that bring it to its steady state (buffers made); then
+   * the figures, and the device is unregistered.
+   */
+  void MeasurePictures(benchmark::State &state, vexa::USDevice *device, int warmUps, std::chrono::microseconds poll)
+  {
+    std::array<unsigned char, 64> last{};
+    Handover warmUp, handover;
+    bool delivering = true;
+    for (int i = 0; i < warmUps && delivering; ++i)
+      delivering = NextPicture(device, last, warmUp, poll);
+    AllocationMeter meter;
+    meter.Start();
+    for (auto _ : state)
+      if (!delivering || !(delivering = NextPicture(device, last, handover, poll)))
+      {
+        state.SkipWithError("the device stopped delivering pictures");
+        break;
+      }
+    Finish(state, handover, meter);
+    device->UnregisterOnService();
+  }
 
   // ---- from a file ----
 
@@ -200,11 +190,7 @@ namespace
     cv::Mat frame;
     for (auto _ : state)
     {
-      if (!capture.read(frame))
-      {
-        capture.set(cv::CAP_PROP_POS_FRAMES, 0.0);
-        capture.read(frame);
-      }
+      vexa::test::ReadLooping(capture, frame);
       benchmark::DoNotOptimize(frame.data);
     }
     state.counters["pictures/s"] =
@@ -243,22 +229,8 @@ namespace
       state.SkipWithError("the video device did not start");
       return;
     }
-    std::array<unsigned char, 64> last{};
-    Handover warmUp, handover;
-    const std::chrono::microseconds poll(250); // pictures come every 2.5 ms or more
-    bool delivering = true;
-    for (int i = 0; i < 2 * kFrames && delivering; ++i) // steady state: buffers made, the clip repeated once
-      delivering = NextPicture(device, last, warmUp, poll);
-    AllocationMeter meter;
-    meter.Start();
-    for (auto _ : state)
-      if (!delivering || !(delivering = NextPicture(device, last, handover, poll)))
-      {
-        state.SkipWithError("the device stopped delivering pictures");
-        break;
-      }
-    Finish(state, handover, meter);
-    device->UnregisterOnService();
+    // pictures come every 2.5 ms or more; the steady state once the clip has repeated
+    MeasurePictures(state, device, 2 * kFrames, std::chrono::microseconds(250));
   }
 
   // ---- over OpenIGTLink loopback ----
@@ -353,22 +325,7 @@ namespace
       state.SkipWithError("the OpenIGTLink device did not start");
       return;
     }
-    std::array<unsigned char, 64> last{};
-    Handover warmUp, handover;
-    const std::chrono::microseconds poll(30); // pictures come every 0.3 ms or more
-    bool delivering = true;
-    for (int i = 0; i < 20 && delivering; ++i)
-      delivering = NextPicture(device, last, warmUp, poll);
-    AllocationMeter meter;
-    meter.Start();
-    for (auto _ : state)
-      if (!delivering || !(delivering = NextPicture(device, last, handover, poll)))
-      {
-        state.SkipWithError("the device stopped delivering pictures");
-        break;
-      }
-    Finish(state, handover, meter);
-    device->UnregisterOnService();
+    MeasurePictures(state, device, 20, std::chrono::microseconds(30)); // pictures come every 0.3 ms or more
   }
 
   // arguments: width, height, colour (1) or grey (0)

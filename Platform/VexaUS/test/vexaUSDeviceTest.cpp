@@ -1,7 +1,7 @@
 // The device base through the test device: life cycle, the published
 // properties and their events, and the hand-over of pictures to the outputs.
 
-#include <vexaUSTestDevices.h>
+#include <vexaUSDeviceTestSupport.h>
 
 #include <vexaImageReadAccessor.h>
 #include <vexaPixelTypeTraits.h>
@@ -85,6 +85,7 @@ TEST(USDevice, PropertyKeysArePrefixedAndInTheirPlaces)
     {k.US_PROPKEY_BMODE_GAIN, p + "bmode.gain"},
     {k.US_PROPKEY_BMODE_REJECTION, p + "bmode.rejection"},
     {k.US_PROPKEY_BMODE_DEPTH, p + "bmode.depth"},
+    {k.US_PROPKEY_STOP_REASON, p + "stopReason"},
   };
   for (const auto &entry : expected)
     EXPECT_EQ(entry.second, entry.first);
@@ -98,6 +99,7 @@ TEST(USDevice, PropertyKeysArePrefixedAndInTheirPlaces)
   EXPECT_EQ("Acme Scanner", properties.at(k.US_PROPKEY_DISPLAYNAME).ToString());
   EXPECT_EQ("org.vexa.modules.us.USTestDevice", properties.at(k.US_PROPKEY_DEVICECLASS).ToString());
   EXPECT_EQ("0", properties.at(k.US_PROPKEY_BMODE_DEPTH).ToString());
+  EXPECT_EQ("", properties.at(k.US_PROPKEY_STOP_REASON).ToString());
   EXPECT_NE(properties.at(k.US_PROPKEY_ID).ToString(),
             USTestDevice::New()->GetServiceProperties().at(k.US_PROPKEY_ID).ToString());
 }

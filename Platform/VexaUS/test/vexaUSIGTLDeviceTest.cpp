@@ -12,6 +12,7 @@
 #include <vexaImageWriteAccessor.h>
 #include <vexaImageToIGTLMessageFilter.h>
 #include <vexaPixelTypeTraits.h>
+#include <vexaTestWaitUntil.h>
 #include <vorlenLogSink.h>
 
 #include <usGetModuleContext.h>
@@ -36,17 +37,7 @@ using vexa::USIGTLDevice;
 
 namespace
 {
-  bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout = std::chrono::seconds(10))
-  {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition())
-    {
-      if (std::chrono::steady_clock::now() > end)
-        return condition();
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-  }
+  using vexa::test::WaitUntil;
 
   /** A toolkit image of 16-bit pixels 0, 1, 2, ... with the given geometry. */
   vexa::Image::Pointer MakeImage(unsigned int width, unsigned int height, double sx, double sy, double ox, double oy)
@@ -142,30 +133,57 @@ TEST(USIGTLDevice, ClientReceivesPicturesWithTheirGeometryAndPublishesALostServe
   ASSERT_TRUE(SendUntil(server, AsMessage(second), device, [](vexa::Image *i) { return Origin0Is(i, -7.5); }));
   ExpectSameImage(second, device->GetOutput());
 
-  // the server goes away: the client is no longer active nor connected, and tells the registry's listeners
+  // the server goes away: the client is no longer active nor connected, and tells the registry's
+  // listeners why, with its state
+  const auto &keys = USDevice::GetPropertyKeys();
   std::mutex mutex;
   std::vector<std::string> modified;
   const us::ListenerToken token = us::GetModuleContext()->AddServiceListener(
     [&](const us::ServiceEvent &event) {
       if (event.GetType() != us::ServiceEvent::MODIFIED)
         return;
+      const us::ServiceReferenceU reference = event.GetServiceReference();
       std::lock_guard<std::mutex> lock(mutex);
-      modified.push_back(
-        event.GetServiceReference().GetProperty(USDevice::GetPropertyKeys().US_PROPKEY_ISACTIVE).ToString());
+      modified.push_back(reference.GetProperty(keys.US_PROPKEY_ISACTIVE).ToString() + " " +
+                         reference.GetProperty(keys.US_PROPKEY_STOP_REASON).ToString());
     },
     "(objectclass=org.vexa.services.UltrasoundDevice)");
-  server->CloseConnection();
-  // the event comes from Ostrel's receiving thread
-  EXPECT_TRUE(WaitUntil([&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    return !modified.empty();
-  }));
-  us::GetModuleContext()->RemoveServiceListener(token);
-  EXPECT_EQ(std::vector<std::string>{"false"}, modified);
+  const int port = server->GetPortNumber();
+  const std::string reason = "the server 127.0.0.1:" + std::to_string(port) + " closed the connection";
+  {
+    vorlen::CapturingSink log;
+    server->CloseConnection();
+    // the event comes from Ostrel's receiving thread
+    EXPECT_TRUE(WaitUntil([&] {
+      std::lock_guard<std::mutex> lock(mutex);
+      return !modified.empty();
+    }));
+    EXPECT_TRUE(log.Contains("The device \"Streamer\" stopped: " + reason, 1));
+  }
+  EXPECT_EQ(std::vector<std::string>{"false " + reason}, modified);
   EXPECT_FALSE(device->GetIsActive());
   EXPECT_EQ(USDevice::State_Initialized, device->GetDeviceState());
   EXPECT_EQ("false", IsActiveText(device));
+  EXPECT_EQ(reason, device->GetStopReason());
   EXPECT_NO_THROW(device->Update());
+
+  // a server on the same port again: the next activation clears the reason, with the state
+  server = vexa::IGTLServer::New(true);
+  server->SetPortNumber(port);
+  ASSERT_TRUE(server->OpenConnection());
+  ASSERT_TRUE(server->StartCommunication());
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    modified.clear();
+  }
+  ASSERT_TRUE(device->Connect());
+  ASSERT_TRUE(device->Activate());
+  us::GetModuleContext()->RemoveServiceListener(token);
+  EXPECT_EQ((std::vector<std::string>{"false " + reason, "true "}), modified);
+  EXPECT_EQ("", device->GetStopReason());
+  // and a caller's deactivation has no reason
+  device->Deactivate();
+  EXPECT_EQ("", device->GetServiceProperties().at(keys.US_PROPKEY_STOP_REASON).ToString());
   device->UnregisterOnService();
 }
 

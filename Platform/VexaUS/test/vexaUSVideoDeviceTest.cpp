@@ -1,9 +1,10 @@
 // The video device on clips the tests write: pictures arrive in the output
 // with the clip's pixels, in grey or colour, cropped, scaled and with the
 // probe's spacing; changes show in the pictures that follow; the clip
-// repeats; a frozen device holds its picture.
+// repeats; a frozen device holds its picture; a clip cut short on disk stops
+// the device with its reason.
 
-#include <vexaUSTestVideos.h>
+#include <vexaTestVideos.h>
 #include <vexaUSVideoDevice.h>
 #include <vexaUSVideoDeviceCustomControls.h>
 
@@ -20,10 +21,13 @@
 
 #include <itkRGBPixel.h>
 
+#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -402,4 +406,57 @@ TEST_F(VideoDevice, InputsThatCannotBeOpenedFailToConnectWithoutThrowing)
   EXPECT_EQ(61, device->GetDeviceID());
   ASSERT_TRUE(device->Initialize());
   EXPECT_FALSE(device->Connect());
+}
+
+TEST_F(VideoDevice, AClipCutShortStopsTheDeviceWithItsReasonAndConnectingOpensItAgain)
+{
+  // large enough that the video library cannot go on from what it has read ahead
+  vexa::test::WriteNumberedVideo(path, 10, 320, 240, 25.0);
+  Start();
+  ASSERT_TRUE(UpdateUntil(device, [](const Picture &p) { return p.width == 320; }));
+  std::mutex mutex;
+  std::vector<std::string> published; // is-active and stop reason of each change
+  const auto &keys = USDevice::GetPropertyKeys();
+  const us::ListenerToken token = us::GetModuleContext()->AddServiceListener(
+    [&](const us::ServiceEvent &event) {
+      const us::ServiceReferenceU reference = event.GetServiceReference();
+      std::lock_guard<std::mutex> lock(mutex);
+      published.push_back(reference.GetProperty(keys.US_PROPKEY_ISACTIVE).ToString() + " " +
+                          reference.GetProperty(keys.US_PROPKEY_STOP_REASON).ToString());
+    },
+    "(" + keys.US_PROPKEY_NAME + "=Clip)");
+
+  // reopening a cut file makes OpenCV's backends complain on every attempt
+  const cv::utils::logging::LogLevel level = cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+  vorlen::CapturingSink log;
+  const auto cut = std::chrono::steady_clock::now();
+  std::filesystem::resize_file(path, 0);
+  const auto end = cut + std::chrono::seconds(20);
+  while (device->GetIsActive() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  cv::utils::logging::setLogLevel(level);
+  ASSERT_FALSE(device->GetIsActive());
+  EXPECT_GE(std::chrono::steady_clock::now() - cut, std::chrono::seconds(2)) << "a hiccup does not stop it";
+  const std::string reason = "no picture for 2 s: End of video file " + path;
+  EXPECT_EQ(reason, device->GetStopReason());
+  EXPECT_TRUE(log.Contains("The device \"Clip\" stopped: " + reason, 1));
+  EXPECT_EQ(USDevice::State_Initialized, device->GetDeviceState());
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(std::vector<std::string>{"false " + reason}, published);
+    published.clear();
+  }
+  // the picture that was shown stays in the output
+  device->Modified();
+  EXPECT_NO_THROW(device->Update());
+  EXPECT_EQ(320u, Read(device->GetOutput()).width);
+
+  // the clip is back: connecting opens it again and the activation clears the reason
+  vexa::test::WriteNumberedVideo(path, 5, kWidth, kHeight, 100.0);
+  ASSERT_TRUE(device->Connect());
+  ASSERT_TRUE(device->Activate());
+  EXPECT_EQ("", device->GetStopReason());
+  EXPECT_TRUE(UpdateUntil(device, [](const Picture &p) { return p.width == kWidth; }));
+  us::GetModuleContext()->RemoveServiceListener(token);
+  EXPECT_EQ((std::vector<std::string>{"false " + reason, "true "}), published);
 }

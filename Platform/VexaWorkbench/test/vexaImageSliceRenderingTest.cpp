@@ -1,4 +1,4 @@
-#include "vexaWorkbenchTestImages.h"
+#include "vexaWorkbenchTestSupport.h"
 
 #include <vexaImageSliceRendering.h>
 

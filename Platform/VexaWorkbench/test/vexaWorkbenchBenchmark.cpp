@@ -1,4 +1,4 @@
-#include "vexaWorkbenchTestImages.h"
+#include "vexaWorkbenchTestSupport.h"
 
 #include <vexaDataStorage.h>
 #include <vexaImageSliceRendering.h>

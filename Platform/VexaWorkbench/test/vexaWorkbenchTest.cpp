@@ -1,4 +1,4 @@
-#include "vexaWorkbenchTestImages.h"
+#include "vexaWorkbenchTestSupport.h"
 
 #include <QvexaDataManagerView.h>
 #include <QvexaRenderWindow.h>
@@ -10,7 +10,6 @@
 #include <ctkPluginContext.h>
 #include <usGetModuleContext.h>
 #include <usModuleContext.h>
-#include <vexaQtCallbackBackend.h>
 #include <wickExtensionType.h>
 #include <wickObject.h>
 
@@ -19,7 +18,7 @@
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
-#include <vexaUSTestVideos.h>
+#include <vexaTestVideos.h>
 
 #include <QApplication>
 #include <QDockWidget>
@@ -44,15 +43,7 @@ namespace
   const QString TestViewId = "org.vexa.views.workbenchtest";
 
   // the application, with the GUI-thread callback on its event loop (as the workbench program has it)
-  void Application()
-  {
-    static QApplication *app = [] {
-      QApplication *a = vexa::test::QtApplication::Instance();
-      new vexa::QtCallbackBackend(a);
-      return a;
-    }();
-    (void)app;
-  }
+  const auto Application = &vexa::test::QtApplication::WithGuiThreadCallback;
 
   void Spin(int ms = 50) { vexa::test::QtApplication::ProcessEventsFor(std::chrono::milliseconds(ms)); }
 

@@ -5,7 +5,6 @@
 #include "PAImageProcessingTestSupport.h"
 
 #include <vexaIOUtil.h>
-#include <vexaQtCallbackBackend.h>
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
@@ -22,29 +21,13 @@
 
 namespace
 {
-  struct ApplicationFirst
-  {
-    ApplicationFirst()
-    {
-      static QApplication *app = [] {
-        QApplication *a = vexa::test::QtApplication::Instance();
-        new vexa::QtCallbackBackend(a);
-        return a;
-      }();
-      (void)app;
-    }
-  };
+  using vexa::test::ApplicationFirst;
 
   struct BatchView
   {
     BatchView()
     {
-      static QApplication *app = [] {
-        QApplication *a = vexa::test::QtApplication::Instance();
-        new vexa::QtCallbackBackend(a);
-        return a;
-      }();
-      (void)app;
+      vexa::test::QtApplication::WithGuiThreadCallback();
       view = std::make_unique<PAImageProcessing>();
       view->SetViewHost(&host);
       view->CreatePartControl(&parent);

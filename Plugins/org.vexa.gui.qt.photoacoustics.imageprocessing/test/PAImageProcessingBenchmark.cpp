@@ -11,7 +11,6 @@
 #include <vexaRawPhotoacousticSample.h>
 
 #include <vexaLevelWindow.h>
-#include <vexaQtCallbackBackend.h>
 #include <vexaTestQtApplication.h>
 
 #include <QComboBox>
@@ -26,14 +25,7 @@
 
 namespace
 {
-  struct ApplicationFirst
-  {
-    ApplicationFirst()
-    {
-      QApplication *app = vexa::test::QtApplication::Instance();
-      new vexa::QtCallbackBackend(app);
-    }
-  };
+  using vexa::test::ApplicationFirst;
 
   struct Setup
   {

@@ -7,9 +7,11 @@
 
 #include <vexaRawPhotoacousticSample.h>
 
-#include <vexaQtCallbackBackend.h>
+#include <vexaException.h>
+#include <vexaIOUtil.h>
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
+#include <vexaTestTemporaryFolder.h>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -21,20 +23,8 @@
 
 namespace
 {
-  void Application()
-  {
-    static QApplication *app = [] {
-      QApplication *a = vexa::test::QtApplication::Instance();
-      new vexa::QtCallbackBackend(a);
-      return a;
-    }();
-    (void)app;
-  }
-
-  struct ApplicationFirst
-  {
-    ApplicationFirst() { Application(); }
-  };
+  const auto Application = &vexa::test::QtApplication::WithGuiThreadCallback;
+  using vexa::test::ApplicationFirst;
 
   /** A view built on a widget, lent a stand-in workbench whose selection the test sets. */
   struct ViewUnderTest
@@ -131,6 +121,8 @@ TEST(PAImageProcessing, TheFirstImageNodeOfTheSelectionDrivesTheControls)
   ViewUnderTest t;
   auto *f = t.form;
   vexa::DataNode::Pointer empty = vexa::test::MakeNode(nullptr, "empty");
+  // an image that holds no pixels yet (a device's output before its first frame)
+  vexa::DataNode::Pointer blank = vexa::test::MakeNode(vexa::Image::New(), "no frame yet");
   vexa::Image::Pointer image = vexa::test::MakeRamp(96, 400, 3, 0.25, 0.02);
   vexa::DataNode::Pointer node = vexa::test::MakeNode(image, "ramp");
 
@@ -140,9 +132,9 @@ TEST(PAImageProcessing, TheFirstImageNodeOfTheSelectionDrivesTheControls)
     QList<vexa::DataNode::Pointer> selection;
     bool enabled;
   };
-  for (const Case &c :
-       {Case{"nothing", {}, false}, Case{"no image", {empty}, false},
-        Case{"image after a non-image", {empty, node}, true}, Case{"null first", {nullptr, node}, true}})
+  for (const Case &c : {Case{"nothing", {}, false}, Case{"no image", {empty}, false}, Case{"no pixels", {blank}, false},
+                        Case{"image after a non-image", {empty, node}, true}, Case{"null first", {nullptr, node}, true},
+                        Case{"image after one without pixels", {blank, node}, true}})
   {
     t.Select(c.selection);
     for (QAbstractButton *button : ApplyButtons(f))
@@ -403,15 +395,27 @@ TEST(PAImageProcessing, AFailingWorkerReportsAndUnlocks)
 {
   ViewUnderTest t;
   auto *f = t.form;
-  t.SelectImage(vexa::test::MakeRamp(40, 100, 1, 0.3, 0.025), "small");
+  vexa::Image::Pointer small = vexa::test::MakeRamp(40, 100, 1, 0.3, 0.025);
+  t.SelectImage(small, "small");
   f->CutoffAbove->setValue(60);
   f->CutoffBelow->setValue(60);
+  // the user reads what the service says is wrong, without the source position the log gets
+  std::string description;
+  try
+  {
+    vexa::PhotoacousticFilterService::New()->ApplyCropping(small, 60, 60, 0, 0, 0, 0);
+  }
+  catch (const vexa::Exception &e)
+  {
+    description = e.GetDescription();
+  }
+  ASSERT_FALSE(description.empty());
   vexa::test::DialogDriver dialogs;
   dialogs.AnswerMessageBox(QMessageBox::Ok);
   EXPECT_FALSE(t.Apply(f->buttonApplyCropFilter));
   ASSERT_EQ(1u, dialogs.ShownDialogs().size());
-  EXPECT_TRUE(dialogs.ShownDialogs()[0].text.startsWith("Cropping failed: "))
-    << dialogs.ShownDialogs()[0].text.toStdString();
+  EXPECT_EQ(QString::fromStdString("Cropping failed: " + description), dialogs.ShownDialogs()[0].text);
+  EXPECT_EQ(QMessageBox::NoIcon, dialogs.ShownDialogs()[0].icon);
   EXPECT_TRUE(f->buttonApplyCropFilter->isEnabled());
   EXPECT_FALSE(t.view->HasRunningWork());
 
@@ -429,10 +433,20 @@ TEST(PAImageProcessing, StartSlotsWithoutAnImageAsk)
   t.Select({vexa::test::MakeNode(nullptr, "empty")});
   dialogs.AnswerMessageBox(QMessageBox::Ok);
   t.view->StartBandpassThread();
-  ASSERT_EQ(1u, dialogs.ShownDialogs().size());
-  EXPECT_EQ("Template", dialogs.ShownDialogs()[0].title);
+  // an image without pixels is no image to process either
+  t.Select({vexa::test::MakeNode(vexa::Image::New(), "no frame yet")});
+  dialogs.AnswerMessageBox(QMessageBox::Ok);
+  t.view->StartBeamformingThread();
+  ASSERT_EQ(2u, dialogs.ShownDialogs().size());
+  for (const auto &shown : dialogs.ShownDialogs())
+  {
+    EXPECT_EQ("Template", shown.title);
+    EXPECT_EQ(QMessageBox::Information, shown.icon);
+  }
   EXPECT_EQ("Please load and select an image before applying a bandpass filter.", dialogs.ShownDialogs()[0].text);
+  EXPECT_EQ("Please load and select an image before starting image processing.", dialogs.ShownDialogs()[1].text);
   EXPECT_FALSE(t.view->HasRunningWork());
+  EXPECT_TRUE(t.form->BatchProcessing->isEnabled());
 }
 
 // One run at a time: while beamforming runs, neither a click, a direct call
@@ -558,4 +572,75 @@ TEST(PAImageProcessing, BandpassPassesTrueCutOffsAndEachAlphaOnItsEdge)
   const auto got = pixels(dynamic_cast<vexa::Image *>(result->GetData().GetPointer()));
   EXPECT_EQ(pixels(expected), got);
   EXPECT_NE(pixels(swapped), got);
+}
+
+// Each step exists once: a batch of one step saves the very image that the
+// step's Apply button adds as a node, pixel for pixel, with the same sizes
+// and spacing.
+TEST(PAImageProcessing, TheBatchAndTheApplyButtonsRunTheSameSteps)
+{
+  ViewUnderTest t;
+  auto *f = t.form;
+  vexa::test::TemporaryFolder folder;
+  const QString input = QString::fromStdString(folder.File("raw.nrrd"));
+  vexa::IOUtil::Save(vexa::test::MakePointAbsorber(64, 512, 9.6, 8.0, 2), input.toStdString());
+  // the node holds what the batch reads
+  t.SelectImage(vexa::IOUtil::LoadImage(input.toStdString()), "raw");
+  f->Samples->setValue(256);
+  f->Lines->setValue(64);
+  f->CutoffAbove->setValue(16);
+  f->CutoffBelow->setValue(8);
+  f->BPhigh->setValue(1);
+  f->BPlow->setValue(8); // below the 20 MHz Nyquist frequency of 0.025 us samples: no box
+  f->BPFalloffHigh->setValue(0.2);
+  f->BPFalloffLow->setValue(0.9);
+  f->BModeMethod->setCurrentText("Absolute Filter");
+  f->DoResampling->setChecked(true);
+  f->ResamplingValue->setValue(0.05);
+  t.view->UseResampling();
+
+  struct Case
+  {
+    QCheckBox *step, *save;
+    QAbstractButton *apply;
+    const char *suffix;
+  };
+  const Case cases[] = {
+    {f->StepBeamforming, f->SaveBeamforming, f->buttonApplyBeamforming, " beamformed"},
+    {f->StepCropping, f->SaveCropping, f->buttonApplyCropFilter, " cropped"},
+    {f->StepBandpass, f->SaveBandpass, f->buttonApplyBandpass, " bandpassed"},
+    {f->StepBMode, f->SaveBMode, f->buttonApplyBModeFilter, " bmode"},
+  };
+  auto pixels = [](const vexa::Image *image) {
+    vexa::ImageReadAccessor access(image);
+    const auto *v = static_cast<const float *>(access.GetData());
+    return std::vector<float>(v, v + image->GetDimension(0) * image->GetDimension(1) * image->GetDimension(2));
+  };
+  for (const Case &c : cases)
+  {
+    for (const Case &other : cases)
+    {
+      other.step->setChecked(&other == &c);
+      other.save->setChecked(&other == &c);
+    }
+    t.view->UpdateSaveBoxes();
+    vexa::test::DialogDriver dialogs;
+    dialogs.AnswerFileDialog(input);
+    dialogs.AnswerFileDialog(QString::fromStdString(folder.Path().string()));
+    t.view->BatchProcessing();
+    EXPECT_TRUE(dialogs.ShownDialogs().size() == 2 && dialogs.PendingAnswers() == 0) << c.suffix;
+    const vexa::Image::Pointer saved = vexa::IOUtil::LoadImage(folder.File(std::string("raw") + c.suffix + ".nrrd"));
+
+    const vexa::DataNode::Pointer node = t.Apply(c.apply);
+    ASSERT_TRUE(node) << c.suffix;
+    const auto *applied = dynamic_cast<vexa::Image *>(node->GetData().GetPointer());
+    ASSERT_TRUE(applied);
+    for (int axis = 0; axis < 3; ++axis)
+    {
+      EXPECT_EQ(applied->GetDimension(axis), saved->GetDimension(axis)) << c.suffix << " axis " << axis;
+      EXPECT_DOUBLE_EQ(applied->GetGeometry()->GetSpacing()[axis], saved->GetGeometry()->GetSpacing()[axis])
+        << c.suffix << " axis " << axis;
+    }
+    EXPECT_EQ(pixels(applied), pixels(saved)) << c.suffix;
+  }
 }

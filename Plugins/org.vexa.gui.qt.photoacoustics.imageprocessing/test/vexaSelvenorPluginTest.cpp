@@ -25,11 +25,7 @@ namespace
 {
   const QString Root = ":/org.vexa.gui.qt.photoacoustics.imageprocessing/";
 
-  QByteArray Read(const QString &path)
-  {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-  }
+  const auto Read = &vexa::test::ReadQtFile;
 }
 
 TEST(SelvenorPlugin, OneActivatorRegistersTheDeclaredViewClass)

@@ -14,6 +14,8 @@
 #include <vexaUSDeviceWriterXML.h>
 #include <vexaUSProbe.h>
 
+#include <vexaLogOutputWindow.h>
+
 #include <opencv2/videoio.hpp>
 
 #include <exception>
@@ -24,6 +26,7 @@ int main(int argc, char **argv)
 {
   try
   {
+    vexa::LogOutputWindow::Install();
     if (argc != 2)
     {
       std::cout << "Usage: UltrasoundSample <output folder>\n";

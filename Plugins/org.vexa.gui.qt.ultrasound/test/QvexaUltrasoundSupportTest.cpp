@@ -1,7 +1,9 @@
 // The "Ultrasound Support" view on the offscreen platform, with test devices
 // of N outputs, a real video device on a clip written here, a plug-in
 // context over the test program's registry and a host that lends a data
-// storage and a render window that counts how often it is fitted.
+// storage and a render window that counts how often it is fitted. With
+// "Update Image Data Automatically" off the view is paused: what it shows
+// stays until its device goes.
 
 #include "QvexaUltrasoundSupport.h"
 #include "ui_QvexaUltrasoundSupportControls.h"
@@ -16,12 +18,11 @@
 #include <usModuleRegistry.h>
 
 #include <vexaImage.h>
-#include <vexaQtCallbackBackend.h>
 #include <vexaImageReadAccessor.h>
 #include <vexaLevelWindow.h>
 #include <vexaRenderingManager.h>
-#include <vexaUSTestDevices.h>
-#include <vexaUSTestVideos.h>
+#include <vexaUSDeviceTestSupport.h>
+#include <vexaTestVideos.h>
 #include <vexaUSVideoDevice.h>
 
 #include <vexaTestQtApplication.h>
@@ -30,6 +31,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QListWidget>
 #include <QPointer>
 #include <QSettings>
 #include <QSpinBox>
@@ -98,17 +100,19 @@ namespace
   int TestPanel::clones = 0;
 
   // the application, with the GUI-thread callback on its event loop (as the workbench program has it)
-  QApplication *Application()
-  {
-    static QApplication *app = [] {
-      QApplication *a = QtApplication::Instance();
-      new vexa::QtCallbackBackend(a);
-      return a;
-    }();
-    return app;
-  }
+  const auto Application = &QtApplication::WithGuiThreadCallback;
 
   std::string Name(const vexa::DataNode::Pointer &node) { return node->GetName(); }
+
+  std::vector<unsigned char> Pixels(const vexa::DataNode::Pointer &node)
+  {
+    auto *image = dynamic_cast<vexa::Image *>(node->GetData().GetPointer());
+    if (!image)
+      return {};
+    vexa::ImageReadAccessor access(image);
+    const auto *data = static_cast<const unsigned char *>(access.GetData());
+    return std::vector<unsigned char>(data, data + access.GetSize());
+  }
 
   unsigned int Width(const vexa::BaseData *data)
   {
@@ -194,6 +198,38 @@ namespace
 
     void Tick() { QMetaObject::invokeMethod(view, "UpdateImage", Qt::DirectConnection); }
 
+    /** Unchecks "Update Image Data Automatically" as the user does: ticks are driven by hand from here on. */
+    void Pause()
+    {
+      ASSERT_TRUE(form->m_RunImageTimer->isChecked());
+      form->m_RunImageTimer->click();
+      ASSERT_FALSE(view->GetPipelineTimer()->isActive());
+    }
+
+    /** Selects the entry of the active-device list in that row, as a click does. */
+    void SelectActiveRow(int row)
+    {
+      form->m_ActiveVideoDevices->findChild<QListWidget *>("m_ServiceList")->setCurrentRow(row);
+    }
+
+    /** Waits until the active-device list lists `count` devices. */
+    bool ListedActive(std::size_t count)
+    {
+      return QtApplication::ProcessEventsUntil(
+        [&] { return form->m_ActiveVideoDevices->GetAllServiceReferences().size() == count; });
+    }
+
+    /** The panels shown now: the probes panel and every page of the tool box. */
+    std::vector<QPointer<QWidget>> Panels() const
+    {
+      std::vector<QPointer<QWidget>> panels;
+      for (int i = 0; i < form->probesWidgetContainer->count(); ++i)
+        panels.emplace_back(form->probesWidgetContainer->itemAt(i)->widget());
+      for (int i = 0; i < form->m_ToolBoxControlWidgets->count(); ++i)
+        panels.emplace_back(form->m_ToolBoxControlWidgets->widget(i));
+      return panels;
+    }
+
     std::vector<std::string> PageTitles() const
     {
       std::vector<std::string> titles;
@@ -259,35 +295,36 @@ TEST_F(UltrasoundSupport, AFreshFormShowsTheDeviceListsAndTheStoredOrDefaultSett
   EXPECT_FALSE(form->m_WidgetActiveDevices->isHidden());
 }
 
-TEST_F(UltrasoundSupport, ActivationBuildsNodesAndPanelsWhateverTheBoxesAndTheRunBoxGovernsTheTimers)
+TEST_F(UltrasoundSupport, ActivationBuildsNodesAndPanelsAndStartsTheTimers)
 {
   MakeView();
   struct Case
   {
     unsigned int outputs;
     bool show;
-    bool run;
   };
-  for (const Case c : {Case{1, true, true}, Case{3, true, false}, Case{3, false, true}, Case{2, false, false}})
+  for (const Case c : {Case{1, true}, Case{3, true}, Case{3, false}, Case{2, false}})
   {
-    SCOPED_TRACE(testing::Message() << c.outputs << " outputs, show " << c.show << ", run " << c.run);
+    SCOPED_TRACE(testing::Message() << c.outputs << " outputs, show " << c.show);
     form->m_ShowImageStream->setChecked(c.show);
-    form->m_RunImageTimer->setChecked(c.run);
     USTestDevice::Pointer device = ActiveDevice(c.outputs);
 
     ASSERT_EQ(c.outputs, view->GetStreamNodes().size());
     for (unsigned int i = 0; i < c.outputs; ++i)
     {
       const vexa::DataNode::Pointer &node = view->GetStreamNodes()[i];
-      EXPECT_EQ("US Viewing Stream - Image " + std::to_string(i), Name(node));
-      EXPECT_EQ(100u, Width(node->GetData()));
+      // the activation's placeholder, or the empty output's of a tick since (the timers run)
+      const bool activation =
+        Name(node) == "US Viewing Stream - Image " + std::to_string(i) && Width(node->GetData()) == 100u;
+      const bool ticked = Name(node) == "No Data received yet ..." && Width(node->GetData()) == 32u;
+      EXPECT_TRUE(activation || ticked) << Name(node) << ", " << Width(node->GetData());
       EXPECT_EQ(c.show, host.storage->Exists(node));
     }
     EXPECT_EQ(c.show ? c.outputs : 0u, host.storage->GetNumberOfNodes());
     EXPECT_TRUE(form->tabWidget->isTabEnabled(1));
-    EXPECT_EQ(c.run, view->GetPipelineTimer()->isActive());
-    EXPECT_EQ(c.run, view->GetRender2dTimer()->isActive());
-    EXPECT_EQ(c.run, form->m_TimerWidget->isEnabled());
+    EXPECT_TRUE(view->GetPipelineTimer()->isActive());
+    EXPECT_TRUE(view->GetRender2dTimer()->isActive());
+    EXPECT_TRUE(form->m_TimerWidget->isEnabled());
     // the test device has no B-mode and no Doppler controls; no plug-in context: no custom page
     EXPECT_EQ((std::vector<std::string>{"B Mode Controls (disabled)", "Doppler Controls (disabled)"}), PageTitles());
     EXPECT_EQ(1, form->probesWidgetContainer->count());
@@ -300,6 +337,202 @@ TEST_F(UltrasoundSupport, ActivationBuildsNodesAndPanelsWhateverTheBoxesAndTheRu
     EXPECT_FALSE(view->GetPipelineTimer()->isActive());
     EXPECT_EQ(0, form->m_ToolBoxControlWidgets->count());
     EXPECT_EQ(0, form->probesWidgetContainer->count());
+  }
+}
+
+TEST_F(UltrasoundSupport, WithTheRunBoxOffAnActivationBuildsNothingUntilTheBoxIsCheckedAgain)
+{
+  // both ways the box is off at an activation: stored so from the last session, or unchecked by
+  // the user while another device was shown, which has gone since
+  for (const bool stored : {true, false})
+  {
+    SCOPED_TRACE(stored ? "stored off" : "unchecked by the user");
+    if (stored)
+    {
+      QSettings settings;
+      settings.setValue("org.vexa.views.ultrasoundsupport/RunImageTimer", false);
+    }
+    USTestDevice::Pointer device;
+    if (stored)
+      device = ActiveDevice(2); // active before the view is built
+    MakeView();
+    if (!stored)
+    {
+      USTestDevice::Pointer before = ActiveDevice(1, "Before");
+      Pause();
+      before->UnregisterOnService();
+      ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return !view->GetActiveDevice(); }));
+      EXPECT_FALSE(form->tabWidget->isTabEnabled(1)) << "nothing shown, nothing selected";
+      device = ActiveDevice(2, "Test Model", false);
+    }
+    ASSERT_FALSE(form->m_RunImageTimer->isChecked());
+    ASSERT_TRUE(QtApplication::ProcessEventsUntil(
+      [&] { return static_cast<bool>(form->m_ActiveVideoDevices->GetSelectedServiceReference()); }));
+    QtApplication::ProcessEventsFor(20ms);
+
+    EXPECT_EQ(nullptr, view->GetActiveDevice());
+    EXPECT_TRUE(view->GetStreamNodes().empty());
+    EXPECT_EQ(0u, host.storage->GetNumberOfNodes());
+    EXPECT_EQ(0, form->m_ToolBoxControlWidgets->count());
+    EXPECT_EQ(0, form->probesWidgetContainer->count());
+    EXPECT_FALSE(view->GetPipelineTimer()->isActive());
+    // the box lives on the "US Imaging" tab: it stays in reach
+    EXPECT_TRUE(form->tabWidget->isTabEnabled(1));
+    EXPECT_FALSE(form->m_TimerWidget->isEnabled());
+
+    form->m_RunImageTimer->click();
+    EXPECT_EQ(device.GetPointer(), view->GetActiveDevice().GetPointer());
+    ASSERT_EQ(2u, view->GetStreamNodes().size());
+    for (unsigned int i = 0; i < 2; ++i)
+    {
+      EXPECT_EQ("US Viewing Stream - Image " + std::to_string(i), Name(view->GetStreamNodes()[i]));
+      EXPECT_EQ(100u, Width(view->GetStreamNodes()[i]->GetData()));
+    }
+    EXPECT_EQ(2u, host.storage->GetNumberOfNodes());
+    EXPECT_EQ(2, form->m_ToolBoxControlWidgets->count());
+    EXPECT_TRUE(view->GetPipelineTimer()->isActive());
+    EXPECT_TRUE(form->m_TimerWidget->isEnabled());
+
+    DestroyView();
+    for (auto &d : devices)
+      d->UnregisterOnService();
+    devices.clear();
+    QSettings().clear();
+  }
+}
+
+TEST_F(UltrasoundSupport, PausingKeepsTheFrameNodesAndPanelsThroughEveryTrigger)
+{
+  MakeView();
+  USTestDevice::Pointer device = ActiveDevice(1);
+  USTestDevice::Pointer second = ActiveDevice(1, "Second", false);
+  ASSERT_TRUE(ListedActive(2));
+  device->PushFrame(0, 64, 48, 7);
+  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return Width(view->GetStreamNodes()[0]->GetData()) == 64; }));
+  Pause();
+
+  const vexa::DataNode::Pointer node = view->GetStreamNodes()[0];
+  const vexa::BaseData *shown = node->GetData();
+  const std::vector<unsigned char> pixels = Pixels(node);
+  ASSERT_EQ(64u * 48u, pixels.size());
+  const std::vector<QPointer<QWidget>> panels = Panels();
+  ASSERT_EQ(3u, panels.size());
+  const std::vector<std::string> titles = PageTitles();
+  QtApplication::ProcessEventsFor(50ms); // the fit the first frame asked for, before the pause
+  const int fits = window.fits;
+  // what the device delivers from now on is not looked at
+  device->PushFrame(0, 80, 60, 99);
+
+  auto stays = [&](const char *after) {
+    SCOPED_TRACE(after);
+    QtApplication::ProcessEventsFor(30ms);
+    EXPECT_EQ(device.GetPointer(), view->GetActiveDevice().GetPointer());
+    ASSERT_EQ(1u, view->GetStreamNodes().size());
+    EXPECT_EQ(node, view->GetStreamNodes()[0]);
+    EXPECT_EQ(shown, node->GetData().GetPointer());
+    EXPECT_EQ(pixels, Pixels(node));
+    EXPECT_EQ("US Viewing Stream - Image 0", Name(node));
+    EXPECT_TRUE(host.storage->Exists(node));
+    for (const QPointer<QWidget> &panel : panels)
+      EXPECT_FALSE(panel.isNull());
+    EXPECT_EQ(panels.size(), Panels().size());
+    EXPECT_EQ(titles, PageTitles());
+    EXPECT_TRUE(form->tabWidget->isTabEnabled(1));
+    EXPECT_FALSE(view->GetPipelineTimer()->isActive());
+    EXPECT_FALSE(view->GetRender2dTimer()->isActive());
+    EXPECT_EQ(fits, window.fits);
+    // a rate or render box would start the pipeline again: they wait for the run box
+    EXPECT_FALSE(form->m_TimerWidget->isEnabled());
+  };
+  form->m_ShowImageStream->click();
+  stays("\"Show US image in VEXA\" unchecked");
+  form->m_ShowImageStream->click();
+  stays("\"Show US image in VEXA\" checked");
+  SelectActiveRow(1);
+  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] {
+    return form->m_ActiveVideoDevices->GetSelectedServiceReference() ==
+           form->m_ActiveVideoDevices->GetAllServiceReferences()[1];
+  }));
+  stays("another device selected");
+
+  // resuming shows the selected device
+  form->m_RunImageTimer->click();
+  EXPECT_EQ(second.GetPointer(), view->GetActiveDevice().GetPointer());
+  EXPECT_TRUE(view->GetPipelineTimer()->isActive());
+  EXPECT_TRUE(form->m_TimerWidget->isEnabled());
+  for (const QPointer<QWidget> &panel : panels)
+    EXPECT_TRUE(panel.isNull());
+  EXPECT_FALSE(host.storage->Exists(node));
+}
+
+TEST_F(UltrasoundSupport, ADeviceGoneWhilePausedLeavesNoNodeAndNoPanel)
+{
+  struct Case
+  {
+    const char *how;
+    bool otherSelected; // the shown device is not the selected one: no selection change follows its going
+    bool removed;       // withdrawn from the registry, not only deactivated
+  };
+  for (const Case c : {Case{"deactivated while selected", false, false}, Case{"removed while selected", false, true},
+                       Case{"deactivated while another is selected", true, false},
+                       Case{"removed while another is selected", true, true}})
+  {
+    SCOPED_TRACE(c.how);
+    // a device that is not selected is followed through the plug-in context's service events
+    if (c.otherSelected)
+      StartPlugin();
+    MakeView();
+    USTestDevice::Pointer device = ActiveDevice(2);
+    USTestDevice::Pointer other;
+    if (c.otherSelected)
+    {
+      other = ActiveDevice(1, "Other", false);
+      ASSERT_TRUE(ListedActive(2));
+    }
+    Pause();
+    if (c.otherSelected)
+    {
+      SelectActiveRow(1);
+      QtApplication::ProcessEventsFor(30ms);
+      ASSERT_EQ(device.GetPointer(), view->GetActiveDevice().GetPointer());
+    }
+    const std::vector<vexa::DataNode::Pointer> nodes = view->GetStreamNodes();
+    const std::vector<QPointer<QWidget>> panels = Panels();
+    ASSERT_EQ(2u, nodes.size());
+    // probes, B mode, Doppler; with the plug-in context the (empty) custom page too
+    ASSERT_EQ(c.otherSelected ? 4u : 3u, panels.size());
+
+    if (c.removed)
+      device->UnregisterOnService();
+    else
+      device->Deactivate();
+    ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return !view->GetActiveDevice(); }));
+    EXPECT_TRUE(view->GetStreamNodes().empty());
+    for (const vexa::DataNode::Pointer &node : nodes)
+    {
+      EXPECT_FALSE(host.storage->Exists(node));
+      EXPECT_EQ(nullptr, node->GetData());
+    }
+    for (const QPointer<QWidget> &panel : panels)
+      EXPECT_TRUE(panel.isNull());
+    EXPECT_EQ(0, form->m_ToolBoxControlWidgets->count());
+    EXPECT_EQ(0, form->probesWidgetContainer->count());
+    EXPECT_FALSE(view->GetPipelineTimer()->isActive());
+    // still paused: a device still selected keeps the run box in reach, and resuming shows it
+    EXPECT_EQ(c.otherSelected, form->tabWidget->isTabEnabled(1));
+    if (c.otherSelected)
+    {
+      form->m_RunImageTimer->click();
+      EXPECT_EQ(other.GetPointer(), view->GetActiveDevice().GetPointer());
+      EXPECT_TRUE(view->GetPipelineTimer()->isActive());
+    }
+
+    DestroyView();
+    for (auto &d : devices)
+      d->UnregisterOnService();
+    devices.clear();
+    StopPlugin();
+    QSettings().clear();
   }
 }
 
@@ -317,8 +550,8 @@ TEST_F(UltrasoundSupport, ADeviceActiveBeforeTheViewIsBuiltIsStreamedAtOnce)
 TEST_F(UltrasoundSupport, TicksShowPlaceholdersThenFramesAndFitTheViewsOnlyWhenTheGeometryChanges)
 {
   MakeView();
-  form->m_RunImageTimer->setChecked(false); // ticks driven by hand
   USTestDevice::Pointer device = ActiveDevice(2);
+  Pause();
   const std::vector<vexa::DataNode::Pointer> nodes = view->GetStreamNodes();
 
   // nothing arrived yet: fresh 32 x 32 placeholders, and the output takes the placeholder's geometry
@@ -380,9 +613,9 @@ TEST_F(UltrasoundSupport, TicksShowPlaceholdersThenFramesAndFitTheViewsOnlyWhenT
 TEST_F(UltrasoundSupport, TheRateLabelIsThePipelineRateCappedByTheEnabledRenderRates)
 {
   MakeView();
-  form->m_RunImageTimer->setChecked(false); // ticks driven by hand, at known pauses
   form->m_Update3DView->setChecked(false);
   USTestDevice::Pointer device = ActiveDevice(1);
+  Pause(); // ticks driven by hand, at known intervals
   auto shown = [&] {
     const QString text = form->m_FramerateLabel->text();
     EXPECT_TRUE(text.startsWith("Current Framerate: ") && text.endsWith(" FPS")) << text.toStdString();
@@ -498,8 +731,8 @@ TEST_F(UltrasoundSupport, ServiceEventsAreMatchedByTheDeviceServiceNotByItsNames
 {
   StartPlugin();
   MakeView();
-  form->m_RunImageTimer->setChecked(false);
   USTestDevice::Pointer device = ActiveDevice(1, "Probe A");
+  Pause();
   EXPECT_TRUE(std::isnan(view->GetLastWatchedValue()));
 
   // the first change of the active device re-levels the first node from its image
@@ -549,7 +782,6 @@ TEST_F(UltrasoundSupport, TheCustomPanelIsACloneForTheDeviceAndItsServiceIsGiven
   const ctkServiceReference panelService =
     context->getServiceReferences("org.vexa.QvexaUSAbstractCustomWidget").first();
   MakeView();
-  form->m_RunImageTimer->setChecked(false);
   TestPanel::clones = 0;
   USTestDevice::Pointer device = ActiveDevice(1);
 
@@ -586,7 +818,6 @@ TEST_F(UltrasoundSupport, ACustomPanelThatCannotBeHadIsADisabledEmptyPageDeleted
   const ctkServiceReference service = context->getServiceReferences("org.vexa.QvexaUSAbstractCustomWidget").first();
 
   MakeView();
-  form->m_RunImageTimer->setChecked(false);
   vorlen::CapturingSink log;
   ActiveDevice(1);
   EXPECT_EQ((std::vector<std::string>{"B Mode Controls (disabled)", "Doppler Controls (disabled)",

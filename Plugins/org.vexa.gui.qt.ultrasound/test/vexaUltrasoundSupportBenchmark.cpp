@@ -4,53 +4,37 @@
 
 #include "QvexaUltrasoundSupport.h"
 
-#include <vexaQtCallbackBackend.h>
-#include <vexaUSTestDevices.h>
+#include <vexaTestQtApplication.h>
+#include <vexaTestThisProcess.h>
+#include <vexaUSDeviceTestSupport.h>
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDir>
-#include <QSettings>
 #include <QMetaObject>
 #include <QWidget>
 
 #include <malloc.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
 
 namespace
 {
+  // the view's settings stay out of the user's own (in the test application's folder)
   QApplication *Application()
   {
-    static int argc = 1;
-    static char name[] = "UltrasoundSupportBenchmark";
-    static char *argv[] = {name, nullptr};
     static QApplication *app = [] {
-      qputenv("QT_QPA_PLATFORM", "offscreen");
-      // the view's settings stay out of the user's own
-      QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QDir::tempPath() + "/vexa-benchmark-settings");
+      QApplication *a = vexa::test::QtApplication::WithGuiThreadCallback();
       QCoreApplication::setOrganizationName("VexaBenchmarks");
       QCoreApplication::setApplicationName("UltrasoundSupportBenchmark");
-      auto *a = new QApplication(argc, argv);
-      new vexa::QtCallbackBackend(a);
       return a;
     }();
     return app;
   }
 
-  long ResidentKiB()
-  {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-      if (line.rfind("VmRSS:", 0) == 0)
-        return std::stol(line.substr(6));
-    return 0;
-  }
+  using vexa::test::ResidentKiB;
 
   /** Bytes of the heap in use (glibc), in KiB: growth here is memory kept, not the allocator's slack. */
   double HeapInUseKiB() { return static_cast<double>(mallinfo2().uordblks) / 1024.0; }

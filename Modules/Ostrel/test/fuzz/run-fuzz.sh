@@ -30,7 +30,7 @@ if [ -z "$(ls -A "$corpus")" ]; then
 fi
 
 # Leak checks stay with the sanitized unit tests: OpenIGTLink 1.11 leaks on every
-# CAPABILITY, NDARRAY, BIND and POLYDATA message (see ../lsan.supp), which would
+# CAPABILITY, NDARRAY, BIND and POLYDATA message (see tools/sanitizers/lsan.supp), which would
 # make libFuzzer stop for a full leak scan after nearly every such input.
 cd "$build"
 exec "$build/bin/OstrelReceiveFuzzer" "$corpus" \

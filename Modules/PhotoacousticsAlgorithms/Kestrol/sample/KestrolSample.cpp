@@ -1,24 +1,31 @@
-// Writes the raw photoacoustic sample that the main job beamforms with
-// Kestrol: KestrolSample <output.nrrd>
+// Writes the raw recordings that the build makes for Kestrol:
+//   KestrolSample <output.nrrd>            the raw sample of the main job
+//   KestrolSample --phantom <output.nrrd>  the five-absorber phantom
 
+#include "vexaRawPhotoacousticPhantom.h"
 #include "vexaRawPhotoacousticSample.h"
 
 #include <vexaException.h>
 #include <vexaIOUtil.h>
+#include <vexaLogOutputWindow.h>
 
 #include <exception>
 #include <iostream>
+#include <string>
 
 int main(int argc, char **argv)
 {
-  if (argc != 2)
+  const bool phantom = argc == 3 && std::string(argv[1]) == "--phantom";
+  if (argc != 2 && !phantom)
   {
-    std::cerr << "usage: KestrolSample <output.nrrd>" << std::endl;
+    std::cerr << "usage: KestrolSample [--phantom] <output.nrrd>" << std::endl;
     return 2;
   }
   try
   {
-    vexa::IOUtil::Save(vexa::RawPhotoacousticSample::Make(), argv[1]);
+    vexa::LogOutputWindow::Install();
+    vexa::IOUtil::Save(phantom ? vexa::RawPhotoacousticPhantom::Make() : vexa::RawPhotoacousticSample::Make(),
+                       argv[argc - 1]);
     return 0;
   }
   catch (const itk::ExceptionObject &e)

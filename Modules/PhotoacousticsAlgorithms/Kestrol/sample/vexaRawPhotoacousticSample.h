@@ -4,23 +4,11 @@
 // A small raw photoacoustic recording made from scratch, the same on every
 // machine: a linear array of 128 elements (pitch 0.3 mm) sampled at 40 MHz
 // for 1024 samples, listening to a few point absorbers and a short vessel-like
-// row of absorbers in a medium of 1500 m/s (Kestrol's default speed of sound).
-// Each absorber sends the bipolar pulse of a small sphere (the derivative of
-// a Gaussian); the elements add a little seeded noise.
-//
-// Image axes as Kestrol reads them: x = element (spacing: pitch in mm),
-// y = time sample (spacing: microseconds per sample).
+// row of absorbers in a medium of 1500 m/s (Kestrol's default speed of sound),
+// with 1 / sqrt(distance) spreading and a little noise (see
+// RawPhotoacousticRecording).
 
-#include <vexaBaseGeometry.h>
-#include <vexaImage.h>
-#include <vexaImageWriteAccessor.h>
-#include <vexaPixelType.h>
-#include <vexaPixelTypeTraits.h>
-
-#include <cmath>
-#include <cstdint>
-#include <random>
-#include <vector>
+#include "vexaRawPhotoacousticRecording.h"
 
 namespace vexa
 {
@@ -32,12 +20,7 @@ namespace vexa
     static constexpr double SampleTimeUs = 0.025;
     static constexpr double SpeedOfSound = 1500.0;
 
-    struct Source
-    {
-      double xMm; // lateral, from element 0
-      double zMm; // depth
-      double amplitude;
-    };
+    using Source = RawPhotoacousticRecording::Source;
 
     static std::vector<Source> Sources()
     {
@@ -50,39 +33,9 @@ namespace vexa
     /** The recording as a float image (one frame). */
     static Image::Pointer Make()
     {
-      std::vector<float> data(static_cast<std::size_t>(Elements) * Samples, 0.0f);
-      const double sigmaUs = 0.05;
-      for (const Source &src : Sources())
-        for (unsigned int e = 0; e < Elements; ++e)
-        {
-          const double d = std::hypot(e * PitchMm - src.xMm, src.zMm); // mm
-          const double arrivalUs = d / SpeedOfSound * 1000.0;          // mm / (m/s) = ms; * 1000 = us
-          const double spreading = 1.0 / std::sqrt(std::max(d, 1.0));
-          for (unsigned int i = 0; i < Samples; ++i)
-          {
-            const double u = (i * SampleTimeUs - arrivalUs) / sigmaUs;
-            if (std::fabs(u) > 8.0)
-              continue;
-            data[static_cast<std::size_t>(i) * Elements + e] +=
-              static_cast<float>(-src.amplitude * spreading * u * std::exp(-0.5 * u * u));
-          }
-        }
-      std::mt19937 noise(20240611u);
-      std::normal_distribution<float> gauss(0.0f, 0.002f);
-      for (float &v : data)
-        v += gauss(noise);
-
-      const unsigned int dims[2] = {Elements, Samples};
-      Image::Pointer image = Image::New();
-      image->Initialize(CreateScalarPixelType<float>(), 2, dims);
-      Vector3D spacing;
-      spacing[0] = PitchMm;
-      spacing[1] = SampleTimeUs;
-      spacing[2] = 1.0;
-      image->GetGeometry(0)->SetSpacing(spacing);
-      ImageWriteAccessor access(image);
-      std::copy(data.begin(), data.end(), static_cast<float *>(access.GetData()));
-      return image;
+      return RawPhotoacousticRecording::Make(
+        {Elements, Samples, PitchMm, SampleTimeUs, SpeedOfSound}, Sources(),
+        [](double d) { return 1.0 / std::sqrt(std::max(d, 1.0)); }, 0.002f, 20240611u);
     }
   };
 }

@@ -31,7 +31,7 @@ namespace
   /** Stops Quarrow from outside by its process id once the condition holds. */
   void StopWhen(ChildProcess &quarrow, const std::function<bool()> &condition)
   {
-    const bool reached = WaitFor(condition, std::chrono::seconds(180));
+    const bool reached = vexa::test::WaitUntil(condition, std::chrono::seconds(180), std::chrono::milliseconds(20));
     ::kill(quarrow.Pid(), SIGTERM); // the program only, as a user stops it
     quarrow.Wait();
     ASSERT_TRUE(reached) << quarrow.Err();

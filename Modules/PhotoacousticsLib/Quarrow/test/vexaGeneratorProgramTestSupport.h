@@ -8,6 +8,7 @@
 
 #include <vexaTestChildProcess.h>
 #include <vexaTestTemporaryFolder.h>
+#include <vexaTestWaitUntil.h>
 
 #include <gtest/gtest.h>
 
@@ -74,19 +75,6 @@ namespace vexa
           calls.back().push_back(line.substr(4));
       }
       return calls;
-    }
-
-    /** Polls the condition every 20 ms until it holds or the time is up; answers the last result. */
-    inline bool WaitFor(const std::function<bool()> &condition, std::chrono::seconds timeout)
-    {
-      const auto end = std::chrono::steady_clock::now() + timeout;
-      while (!condition())
-      {
-        if (std::chrono::steady_clock::now() > end)
-          return condition();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
-      return true;
     }
 
     using vexa::test::ChildProcess;

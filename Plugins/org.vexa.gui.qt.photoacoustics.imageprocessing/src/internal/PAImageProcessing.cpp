@@ -1,6 +1,5 @@
 #include "PAImageProcessing.h"
 
-#include <vexaException.h>
 #include <vexaIOUtil.h>
 #include <vexaImage.h>
 #include <vexaLevelWindow.h>
@@ -16,7 +15,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
 #include <sstream>
 
 const std::string PAImageProcessing::VIEW_ID = "org.vexa.views.paimageprocessing";
@@ -140,9 +138,11 @@ void PAImageProcessing::CreateQtPartControl(QWidget *parent)
 
 vexa::DataNode::Pointer PAImageProcessing::FirstImageNode(const QList<vexa::DataNode::Pointer> &nodes)
 {
+  // an image without pixels yet (a device's output before its first frame) has no sizes to process
   for (const vexa::DataNode::Pointer &node : nodes)
-    if (node && dynamic_cast<vexa::Image *>(node->GetData().GetPointer()))
-      return node;
+    if (const auto *image = node ? dynamic_cast<vexa::Image *>(node->GetData().GetPointer()) : nullptr)
+      if (image->IsInitialized())
+        return node;
   return nullptr;
 }
 
@@ -308,97 +308,87 @@ void PAImageProcessing::PAMessageBox(std::string message)
     ShowMessage(QString::fromStdString(message));
 }
 
+std::vector<QWidget *> PAImageProcessing::LockedControls() const
+{
+  return {m_Form.BatchProcessing,
+          m_Form.StepBeamforming,
+          m_Form.StepCropping,
+          m_Form.StepBandpass,
+          m_Form.StepBMode,
+          m_Form.SaveBeamforming,
+          m_Form.SaveCropping,
+          m_Form.SaveBandpass,
+          m_Form.SaveBMode,
+          m_Form.DoResampling,
+          m_Form.ResamplingValue,
+          m_Form.Logfilter,
+          m_Form.BModeMethod,
+          m_Form.buttonApplyBModeFilter,
+          m_Form.CutoffAbove,
+          m_Form.CutoffBelow,
+          m_Form.buttonApplyCropFilter,
+          m_Form.BPSpeedOfSound,
+          m_Form.buttonApplyBandpass,
+          m_Form.Partial,
+          m_Form.boundHigh,
+          m_Form.boundLow,
+          m_Form.BFAlgorithm,
+          m_Form.ReconstructionDepth,
+          m_Form.ImageType,
+          m_Form.Apodization,
+          m_Form.UseGPUBf,
+          m_Form.UseGPUBmode,
+          m_Form.BPhigh,
+          m_Form.BPlow,
+          m_Form.BPFalloffLow,
+          m_Form.BPFalloffHigh,
+          m_Form.UseImageSpacing,
+          m_Form.ScanDepth,
+          m_Form.Pitch,
+          m_Form.ElementCount,
+          m_Form.SpeedOfSound,
+          m_Form.Samples,
+          m_Form.Lines,
+          m_Form.Angle,
+          m_Form.buttonApplyBeamforming,
+          m_Form.UseSignalDelay,
+          m_Form.SignalDelay};
+}
+
 void PAImageProcessing::LockControls()
 {
-  for (QWidget *widget : std::initializer_list<QWidget *>{m_Form.BatchProcessing,
-                                                          m_Form.StepBeamforming,
-                                                          m_Form.StepCropping,
-                                                          m_Form.StepBandpass,
-                                                          m_Form.StepBMode,
-                                                          m_Form.SaveBeamforming,
-                                                          m_Form.SaveCropping,
-                                                          m_Form.SaveBandpass,
-                                                          m_Form.SaveBMode,
-                                                          m_Form.DoResampling,
-                                                          m_Form.ResamplingValue,
-                                                          m_Form.Logfilter,
-                                                          m_Form.BModeMethod,
-                                                          m_Form.buttonApplyBModeFilter,
-                                                          m_Form.CutoffAbove,
-                                                          m_Form.CutoffBelow,
-                                                          m_Form.buttonApplyCropFilter,
-                                                          m_Form.BPSpeedOfSound,
-                                                          m_Form.buttonApplyBandpass,
-                                                          m_Form.Partial,
-                                                          m_Form.boundHigh,
-                                                          m_Form.boundLow,
-                                                          m_Form.BFAlgorithm,
-                                                          m_Form.ReconstructionDepth,
-                                                          m_Form.ImageType,
-                                                          m_Form.Apodization,
-                                                          m_Form.UseGPUBf,
-                                                          m_Form.UseGPUBmode,
-                                                          m_Form.BPhigh,
-                                                          m_Form.BPlow,
-                                                          m_Form.BPFalloffLow,
-                                                          m_Form.BPFalloffHigh,
-                                                          m_Form.UseImageSpacing,
-                                                          m_Form.ScanDepth,
-                                                          m_Form.Pitch,
-                                                          m_Form.ElementCount,
-                                                          m_Form.SpeedOfSound,
-                                                          m_Form.Samples,
-                                                          m_Form.Lines,
-                                                          m_Form.Angle,
-                                                          m_Form.buttonApplyBeamforming,
-                                                          m_Form.UseSignalDelay,
-                                                          m_Form.SignalDelay})
+  for (QWidget *widget : LockedControls())
     widget->setEnabled(false);
 }
 
 void PAImageProcessing::UnlockControls()
 {
-  for (QWidget *widget : std::initializer_list<QWidget *>{m_Form.BatchProcessing,
-                                                          m_Form.StepBeamforming,
-                                                          m_Form.StepCropping,
-                                                          m_Form.StepBandpass,
-                                                          m_Form.StepBMode,
-                                                          m_Form.DoResampling,
-                                                          m_Form.Logfilter,
-                                                          m_Form.BModeMethod,
-                                                          m_Form.buttonApplyBModeFilter,
-                                                          m_Form.CutoffAbove,
-                                                          m_Form.CutoffBelow,
-                                                          m_Form.buttonApplyCropFilter,
-                                                          m_Form.BPSpeedOfSound,
-                                                          m_Form.buttonApplyBandpass,
-                                                          m_Form.Partial,
-                                                          m_Form.boundHigh,
-                                                          m_Form.boundLow,
-                                                          m_Form.BFAlgorithm,
-                                                          m_Form.ReconstructionDepth,
-                                                          m_Form.ImageType,
-                                                          m_Form.Apodization,
-                                                          m_Form.UseGPUBf,
-                                                          m_Form.UseGPUBmode,
-                                                          m_Form.BPhigh,
-                                                          m_Form.BPlow,
-                                                          m_Form.BPFalloffLow,
-                                                          m_Form.BPFalloffHigh,
-                                                          m_Form.UseImageSpacing,
-                                                          m_Form.Pitch,
-                                                          m_Form.ElementCount,
-                                                          m_Form.SpeedOfSound,
-                                                          m_Form.Samples,
-                                                          m_Form.Lines,
-                                                          m_Form.Angle,
-                                                          m_Form.buttonApplyBeamforming,
-                                                          m_Form.UseSignalDelay,
-                                                          m_Form.SignalDelay})
+  for (QWidget *widget : LockedControls())
     widget->setEnabled(true);
+  // the controls that follow a check box follow it again (the slice bounds and the delay do not)
   UpdateSaveBoxes();
   UseResampling();
   UseImageSpacing();
+}
+
+vexa::PhotoacousticFilterService::BModeMethod PAImageProcessing::BModeMethodFromForm() const
+{
+  return m_Form.BModeMethod->currentText() == "Absolute Filter" ? vexa::PhotoacousticFilterService::Abs
+                                                                : vexa::PhotoacousticFilterService::EnvelopeDetection;
+}
+
+PAImageProcessingSteps::BandpassValues PAImageProcessing::BandpassFromForm(
+  const vexa::BeamformingSettings &settings) const
+{
+  PAImageProcessingSteps::BandpassValues values;
+  values.highPassHz = static_cast<float>(m_Form.BPhigh->value() * 1e6);
+  values.lowPassHz = static_cast<float>(m_Form.BPlow->value() * 1e6);
+  values.alphaHighPass = static_cast<float>(m_Form.BPFalloffHigh->value());
+  values.alphaLowPass = static_cast<float>(m_Form.BPFalloffLow->value());
+  values.timeSpacing = settings.GetTimeSpacing();
+  values.speedOfSound = settings.GetSpeedOfSound();
+  values.spatialInput = m_Form.IsBFImage->isChecked();
+  return values;
 }
 
 // ------------------------------------------------------------ workers
@@ -458,29 +448,12 @@ void PAImageProcessing::ConnectWorker(Worker *worker)
     Qt::DirectConnection);
 }
 
-template <class Function>
-void PAImageProcessing::RunSafely(const char *what, Function &&function)
+void PAImageProcessing::ReportStartFailure(const char *what, const vexa::GuardedFailure &failure)
 {
-  QString error;
-  try
-  {
-    function();
-    return;
-  }
-  catch (const vexa::Exception &e)
-  {
-    VEXA_ERROR << what << " could not start: " << e.what();
-    error = QString::fromStdString(e.GetDescription());
-  }
-  catch (const std::exception &e)
-  {
-    VEXA_ERROR << what << " could not start: " << e.what();
-    error = e.what();
-  }
-  catch (...)
-  {
+  if (failure.standard)
+    VEXA_ERROR << what << " could not start: " << failure.what;
+  else
     VEXA_ERROR << what << " could not start.";
-  }
   if (!m_RunInProgress)
   {
     m_Form.progressBar->setVisible(false);
@@ -488,7 +461,7 @@ void PAImageProcessing::RunSafely(const char *what, Function &&function)
     UnlockControls();
     FollowSelection();
   }
-  ShowMessage(QString("%1 could not start: %2").arg(what, error));
+  ShowMessage(QString("%1 could not start: %2").arg(what, QString::fromStdString(failure.description)));
 }
 
 void PAImageProcessing::Launch(QThread *worker)
@@ -505,111 +478,117 @@ void PAImageProcessing::Launch(QThread *worker)
 
 void PAImageProcessing::StartBeamformingThread()
 {
-  RunSafely("Beamforming", [&] {
-    vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before starting image processing.",
-                                                 "Performing beamforming for image ");
-    if (!image)
-      return;
-    itk::SmartPointer<vexa::BeamformingSettings> settings = CreateBeamformingSettings(image);
-    m_Form.progressBar->setValue(0);
-    m_Form.progressBar->setVisible(true);
-    m_Form.ProgressInfo->setVisible(true);
-    m_Form.ProgressInfo->setText("started");
-    LockControls();
-    auto *worker = new BeamformingThread;
-    ConnectWorker(worker);
-    const vexa::QtEventBridge bridge = m_Bridge;
-    connect(
-      worker, &BeamformingThread::updateProgress, worker,
-      [this, bridge](int percent, std::string text) {
-        bridge.Post([this, percent, text] { UpdateProgress(percent, text); });
-      },
-      Qt::DirectConnection);
-    worker->SetSettings(settings);
-    if (m_Form.UseSignalDelay->isChecked())
-      worker->m_DelayMicroseconds = static_cast<float>(m_Form.SignalDelay->value());
-    worker->SetImage(image);
-    worker->SetService(m_FilterService);
-    VEXA_INFO << "Started new thread for Beamforming";
-    Launch(worker);
-  });
+  vexa::RunGuarded(
+    [&] {
+      vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before starting image processing.",
+                                                   "Performing beamforming for image ");
+      if (!image)
+        return;
+      itk::SmartPointer<vexa::BeamformingSettings> settings = CreateBeamformingSettings(image);
+      m_Form.progressBar->setValue(0);
+      m_Form.progressBar->setVisible(true);
+      m_Form.ProgressInfo->setVisible(true);
+      m_Form.ProgressInfo->setText("started");
+      LockControls();
+      auto *worker = new BeamformingThread;
+      ConnectWorker(worker);
+      const vexa::QtEventBridge bridge = m_Bridge;
+      connect(
+        worker, &BeamformingThread::updateProgress, worker,
+        [this, bridge](int percent, std::string text) {
+          bridge.Post([this, percent, text] { UpdateProgress(percent, text); });
+        },
+        Qt::DirectConnection);
+      worker->SetSettings(settings);
+      if (m_Form.UseSignalDelay->isChecked())
+        worker->m_DelayMicroseconds = static_cast<float>(m_Form.SignalDelay->value());
+      worker->SetImage(image);
+      worker->SetService(m_FilterService);
+      VEXA_INFO << "Started new thread for Beamforming";
+      Launch(worker);
+    },
+    [this](const vexa::GuardedFailure &failure) { ReportStartFailure("Beamforming", failure); });
 }
 
 void PAImageProcessing::StartBmodeThread()
 {
-  RunSafely("B-mode filtering", [&] {
-    vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before starting image processing.",
-                                                 "Performing image processing for image ");
-    if (!image)
-      return;
-    LockControls();
-    auto *worker = new BmodeThread;
-    ConnectWorker(worker);
-    // by text: the list order is not the service's numbering
-    worker->m_Method = m_Form.BModeMethod->currentText() == "Absolute Filter"
-                         ? vexa::PhotoacousticFilterService::Abs
-                         : vexa::PhotoacousticFilterService::EnvelopeDetection;
-    worker->m_LogCompression = m_LogCompression;
-    worker->m_DepthSpacing = m_DepthSpacing;
-    worker->SetImage(image);
-    worker->SetService(m_FilterService);
-    VEXA_INFO << "Started new thread for Image Processing";
-    Launch(worker);
-  });
+  vexa::RunGuarded(
+    [&] {
+      vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before starting image processing.",
+                                                   "Performing image processing for image ");
+      if (!image)
+        return;
+      LockControls();
+      auto *worker = new BmodeThread;
+      ConnectWorker(worker);
+      worker->m_Method = BModeMethodFromForm();
+      worker->m_LogCompression = m_LogCompression;
+      worker->m_DepthSpacing = m_DepthSpacing;
+      worker->SetImage(image);
+      worker->SetService(m_FilterService);
+      VEXA_INFO << "Started new thread for Image Processing";
+      Launch(worker);
+    },
+    [this](const vexa::GuardedFailure &failure) { ReportStartFailure("B-mode filtering", failure); });
 }
 
 void PAImageProcessing::StartCropThread()
 {
-  RunSafely("Cropping", [&] {
-    vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before starting image cropping.",
-                                                 "Performing image cropping for image ");
-    if (!image)
-      return;
-    LockControls();
-    auto *worker = new CropThread;
-    ConnectWorker(worker);
-    worker->m_CutTop = m_Form.CutoffAbove->value();
-    worker->m_CutBottom = m_Form.CutoffBelow->value();
-    if (m_Form.Partial->isChecked())
-    {
-      worker->m_LastSlice = m_Form.boundHigh->value();
-      worker->m_FirstSlice = m_Form.boundLow->value();
-    }
-    else
-    {
-      worker->m_LastSlice = static_cast<int>(image->GetDimension(2)) - 1;
-      worker->m_FirstSlice = 0;
-    }
-    worker->SetImage(image);
-    worker->SetService(m_FilterService);
-    VEXA_INFO << "Started new thread for Image Cropping";
-    Launch(worker);
-  });
+  vexa::RunGuarded(
+    [&] {
+      vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before starting image cropping.",
+                                                   "Performing image cropping for image ");
+      if (!image)
+        return;
+      LockControls();
+      auto *worker = new CropThread;
+      ConnectWorker(worker);
+      worker->m_CutTop = m_Form.CutoffAbove->value();
+      worker->m_CutBottom = m_Form.CutoffBelow->value();
+      if (m_Form.Partial->isChecked())
+      {
+        worker->m_LastSlice = m_Form.boundHigh->value();
+        worker->m_FirstSlice = m_Form.boundLow->value();
+      }
+      else
+      {
+        worker->m_LastSlice = static_cast<int>(image->GetDimension(2)) - 1;
+        worker->m_FirstSlice = 0;
+      }
+      worker->SetImage(image);
+      worker->SetService(m_FilterService);
+      VEXA_INFO << "Started new thread for Image Cropping";
+      Launch(worker);
+    },
+    [this](const vexa::GuardedFailure &failure) { ReportStartFailure("Cropping", failure); });
 }
 
 void PAImageProcessing::StartBandpassThread()
 {
-  RunSafely("Bandpass filtering", [&] {
-    vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before applying a bandpass filter.",
-                                                 "Performing Bandpass filter on image ");
-    if (!image)
-      return;
-    itk::SmartPointer<vexa::BeamformingSettings> settings = CreateBeamformingSettings(image);
-    LockControls();
-    auto *worker = new BandpassThread;
-    ConnectWorker(worker);
-    worker->m_HighPassHz = static_cast<float>(m_Form.BPhigh->value() * 1e6);
-    worker->m_LowPassHz = static_cast<float>(m_Form.BPlow->value() * 1e6);
-    worker->m_AlphaLowPass = static_cast<float>(m_Form.BPFalloffLow->value());
-    worker->m_AlphaHighPass = static_cast<float>(m_Form.BPFalloffHigh->value());
-    worker->m_TimeSpacing = settings->GetTimeSpacing();
-    worker->m_SpeedOfSound = settings->GetSpeedOfSound();
-    worker->m_SpatialInput = m_Form.IsBFImage->isChecked();
-    worker->SetImage(image);
-    worker->SetService(m_FilterService);
-    VEXA_INFO << "Started new thread for Bandpass filter";
-    Launch(worker);
-  });
+  vexa::RunGuarded(
+    [&] {
+      vexa::Image::Pointer image = TakeImageForRun("Please load and select an image before applying a bandpass filter.",
+                                                   "Performing Bandpass filter on image ");
+      if (!image)
+        return;
+      itk::SmartPointer<vexa::BeamformingSettings> settings = CreateBeamformingSettings(image);
+      LockControls();
+      auto *worker = new BandpassThread;
+      ConnectWorker(worker);
+      const PAImageProcessingSteps::BandpassValues values = BandpassFromForm(*settings);
+      worker->m_HighPassHz = values.highPassHz;
+      worker->m_LowPassHz = values.lowPassHz;
+      worker->m_AlphaLowPass = values.alphaLowPass;
+      worker->m_AlphaHighPass = values.alphaHighPass;
+      worker->m_TimeSpacing = values.timeSpacing;
+      worker->m_SpeedOfSound = values.speedOfSound;
+      worker->m_SpatialInput = values.spatialInput;
+      worker->SetImage(image);
+      worker->SetService(m_FilterService);
+      VEXA_INFO << "Started new thread for Bandpass filter";
+      Launch(worker);
+    },
+    [this](const vexa::GuardedFailure &failure) { ReportStartFailure("Bandpass filtering", failure); });
 }
 
 void PAImageProcessing::HandleResults(vexa::Image::Pointer image, std::string nameExtension)
@@ -621,21 +600,18 @@ void PAImageProcessing::HandleResults(vexa::Image::Pointer image, std::string na
     return;
   }
   m_RunInProgress = false;
-  try
-  {
-    auto node = vexa::DataNode::New();
-    node->SetData(image);
-    node->SetName(m_SourceName + nameExtension);
-    vexa::LevelWindow levelWindow(127.5, 255);
-    node->GetLevelWindow(levelWindow);
-    levelWindow.SetAuto(image, true, true, 0);
-    node->SetLevelWindow(levelWindow);
-    GetDataStorage()->AddNode(node);
-  }
-  catch (const std::exception &e)
-  {
-    VEXA_ERROR << "Could not add the result: " << e.what();
-  }
+  vexa::RunGuarded(
+    [&] {
+      auto node = vexa::DataNode::New();
+      node->SetData(image);
+      node->SetName(m_SourceName + nameExtension);
+      vexa::LevelWindow levelWindow(127.5, 255);
+      node->GetLevelWindow(levelWindow);
+      levelWindow.SetAuto(image, true, true, 0);
+      node->SetLevelWindow(levelWindow);
+      GetDataStorage()->AddNode(node);
+    },
+    [](const vexa::GuardedFailure &failure) { VEXA_ERROR << "Could not add the result: " << failure.what; });
   m_Form.progressBar->setVisible(false);
   m_Form.ProgressInfo->setVisible(false);
   UnlockControls();
@@ -706,25 +682,21 @@ void PAImageProcessing::RunBatch(const QStringList &files, const QString &folder
       VEXA_INFO << "The view is closing: batch processing stops before " << path.toStdString();
       break;
     }
-    try
-    {
-      ProcessBatchFile(path, folder, files, steps, saves);
-    }
-    catch (const vexa::Exception &e)
-    {
-      VEXA_ERROR << "Batch processing of " << path.toStdString() << " failed: " << e.what();
-      ShowMessage(QString("Processing %1 failed: %2").arg(path, QString::fromStdString(e.GetDescription())));
-    }
-    catch (const std::exception &e)
-    {
-      VEXA_ERROR << "Batch processing of " << path.toStdString() << " failed: " << e.what();
-      ShowMessage(QString("Processing %1 failed: %2").arg(path, e.what()));
-    }
-    catch (...)
-    {
-      VEXA_ERROR << "Batch processing of " << path.toStdString() << " failed.";
-      ShowMessage(QString("Processing %1 failed.").arg(path));
-    }
+    // a file that fails is reported, and the batch goes on with the next
+    vexa::RunGuarded([&] { ProcessBatchFile(path, folder, files, steps, saves); },
+                     [&](const vexa::GuardedFailure &failure) {
+                       if (failure.standard)
+                       {
+                         VEXA_ERROR << "Batch processing of " << path.toStdString() << " failed: " << failure.what;
+                         ShowMessage(
+                           QString("Processing %1 failed: %2").arg(path, QString::fromStdString(failure.description)));
+                       }
+                       else
+                       {
+                         VEXA_ERROR << "Batch processing of " << path.toStdString() << " failed.";
+                         ShowMessage(QString("Processing %1 failed.").arg(path));
+                       }
+                     });
     m_Form.progressBar->setVisible(false);
   }
   m_BatchRunning = false;
@@ -766,8 +738,8 @@ bool PAImageProcessing::ProcessBatchFile(
   if (steps[0])
   {
     m_Form.progressBar->setValue(100);
-    image = m_FilterService->ApplyBeamforming(image, settings,
-                                              [this](int percent, std::string text) { UpdateProgress(percent, text); });
+    image = PAImageProcessingSteps::Beamform(*m_FilterService, image, *settings,
+                                             [this](int percent, std::string text) { UpdateProgress(percent, text); });
     if (saves[0])
       save(" beamformed");
     if (stopped())
@@ -775,8 +747,10 @@ bool PAImageProcessing::ProcessBatchFile(
   }
   if (steps[1])
   {
+    // the batch keeps every frame: the slice selection is the Apply button's
     m_Form.ProgressInfo->setText("cropping image");
-    image = m_FilterService->ApplyCropping(image, m_Form.CutoffAbove->value(), m_Form.CutoffBelow->value(), 0, 0, 0, 0);
+    image = PAImageProcessingSteps::Crop(*m_FilterService, image, m_Form.CutoffAbove->value(),
+                                         m_Form.CutoffBelow->value(), 0, static_cast<int>(image->GetDimension(2)) - 1);
     if (saves[1])
       save(" cropped");
     if (stopped())
@@ -785,11 +759,11 @@ bool PAImageProcessing::ProcessBatchFile(
   if (steps[2])
   {
     m_Form.ProgressInfo->setText("applying bandpass");
+    PAImageProcessingSteps::BandpassValues values = BandpassFromForm(*settings);
     const unsigned int rows = image->GetDimension(1);
     const double sy = image->GetGeometry()->GetSpacing()[1];
     // true cut-offs, limited by the Nyquist frequency of the rows as the service will read them
-    const double stepSeconds =
-      m_Form.IsBFImage->isChecked() ? sy / 1000 / settings->GetSpeedOfSound() : settings->GetTimeSpacing();
+    const double stepSeconds = values.spatialInput ? sy / 1000 / values.speedOfSound : values.timeSpacing;
     const double limit = PositiveFinite(stepSeconds) && rows > 0 ? 0.5 / stepSeconds : 0;
     double high = m_Form.BPhigh->value() * 1e6;
     double low = m_Form.BPlow->value() * 1e6;
@@ -814,10 +788,9 @@ bool PAImageProcessing::ProcessBatchFile(
       high = 0;
       low = 0;
     }
-    image = m_FilterService->ApplyBandpassFilter(
-      image, static_cast<float>(high), static_cast<float>(low), static_cast<float>(m_Form.BPFalloffLow->value()),
-      static_cast<float>(m_Form.BPFalloffHigh->value()), settings->GetTimeSpacing(), settings->GetSpeedOfSound(),
-      m_Form.IsBFImage->isChecked());
+    values.highPassHz = static_cast<float>(high);
+    values.lowPassHz = static_cast<float>(low);
+    image = PAImageProcessingSteps::Bandpass(*m_FilterService, image, values);
     if (saves[2])
       save(" bandpassed");
     if (stopped())
@@ -826,17 +799,8 @@ bool PAImageProcessing::ProcessBatchFile(
   if (steps[3])
   {
     m_Form.ProgressInfo->setText("applying bmode filter");
-    const QString method = m_Form.BModeMethod->currentText();
-    image = m_FilterService->ApplyBmodeFilter(image,
-                                              method == "Absolute Filter"
-                                                ? vexa::PhotoacousticFilterService::Abs
-                                                : vexa::PhotoacousticFilterService::EnvelopeDetection,
-                                              m_LogCompression);
-    if (m_DepthSpacing != 0)
-    {
-      const double spacing[2] = {image->GetGeometry()->GetSpacing()[0], m_DepthSpacing};
-      image = m_FilterService->ApplyResampling(image, spacing);
-    }
+    image =
+      PAImageProcessingSteps::BMode(*m_FilterService, image, BModeMethodFromForm(), m_LogCompression, m_DepthSpacing);
     if (saves[3])
       save(" bmode");
   }

@@ -7,13 +7,15 @@
 #include <QvexaAbstractView.h>
 
 #include <vexaBeamformingSettings.h>
-#include <vexaQtEventBridge.h>
 #include <vexaPhotoacousticFilterService.h>
+#include <vexaQtEventBridge.h>
+#include <vexaSlotGuard.h>
 
 #include <QList>
 #include <QPointer>
 
 #include <string>
+#include <vector>
 
 /**
  * The workbench view "PA Image Processing": B-mode, bandpass, crop and
@@ -84,7 +86,7 @@ protected:
 private:
   /** The Apply buttons and warnings as the current selection asks (after a run). */
   void FollowSelection();
-  /** The first node of `nodes` that holds an image, or null. */
+  /** The first node of `nodes` that holds an initialised image, or null. */
   static vexa::DataNode::Pointer FirstImageNode(const QList<vexa::DataNode::Pointer> &nodes);
   /** Time between samples (s) for an image of n_y rows and y spacing s_y, as the controls say. */
   float TimeSpacing(unsigned int ny, double sy);
@@ -102,9 +104,18 @@ private:
   void ConnectWorker(Worker *worker);
   /** Starts the worker, which is tracked until it ends. */
   void Launch(QThread *worker);
-  /** Runs a start slot's work; what it throws is logged and shown, and the controls are unlocked. */
-  template <class Function>
-  void RunSafely(const char *what, Function &&function);
+  /**
+   * The reporter of a start slot's guard: logs what starting `what` threw,
+   * unlocks the controls unless a run is in progress, and shows "<what> could
+   * not start: <description>".
+   */
+  void ReportStartFailure(const char *what, const vexa::GuardedFailure &failure);
+  /** The controls a run locks, in one list for LockControls and UnlockControls. */
+  std::vector<QWidget *> LockedControls() const;
+  /** The B-mode method `BModeMethod` names, by its text (the list order is not the service's numbering). */
+  vexa::PhotoacousticFilterService::BModeMethod BModeMethodFromForm() const;
+  /** The bandpass the form describes, with the time spacing and speed of sound of `settings`. */
+  PAImageProcessingSteps::BandpassValues BandpassFromForm(const vexa::BeamformingSettings &settings) const;
   void RunBatch(const QStringList &files, const QString &folder);
   bool ProcessBatchFile(const QString &path,
                         const QString &folder,

@@ -1,9 +1,12 @@
 #ifndef PAImageProcessingThreads_h
 #define PAImageProcessingThreads_h
 
+#include "PAImageProcessingSteps.h"
+
 #include <vexaBeamformingSettings.h>
 #include <vexaImage.h>
 #include <vexaPhotoacousticFilterService.h>
+#include <vexaSlotGuard.h>
 
 #include <QMetaType>
 #include <QThread>
@@ -16,17 +19,17 @@ Q_DECLARE_METATYPE(vexa::Image::Pointer)
 Q_DECLARE_METATYPE(std::string)
 
 /*
- * The workers of the processing view: each runs one call of the filter
- * service on its own thread. The view fills every member on the GUI thread
- * before start(); run() only reads them. Each worker owns its image (the view
- * hands it a deep copy) and holds the service while it runs.
+ * The workers of the processing view: each runs one processing step
+ * (PAImageProcessingSteps) on its own thread. The view fills every member on
+ * the GUI thread before start(); run() only reads them. Each worker owns its
+ * image (the view hands it a deep copy) and holds the service while it runs.
  *
- * run() never lets an exception out: a failure is emitted as failed(text)
- * instead of result(...). The signals reach the view queued, on the GUI
- * thread.
+ * run() never lets an exception out: it runs under vexa::RunGuarded, and a
+ * failure is emitted as failed(text) instead of result(...). The signals
+ * reach the view queued, on the GUI thread.
  */
 
-/** What the four workers share: their input, the service, the two signals and the failure guard. */
+/** What the four workers share: their input, the service, the two signals and the failure report. */
 class PAImageProcessingWorker : public QThread
 {
   Q_OBJECT
@@ -43,8 +46,13 @@ signals:
 protected:
   PAImageProcessingWorker() = default;
 
-  /** Runs work; an exception of any kind is logged and emitted as failed("<what> failed: ..."). */
-  void RunGuarded(const char *what, const std::function<void()> &work);
+  /**
+   * The reporter that run() hands to vexa::RunGuarded, called on the
+   * worker's thread: it logs what the step `what` threw and emits
+   * failed("<what> failed: <description>"), or failed("<what> failed.") for
+   * an exception that is no std::exception.
+   */
+  std::function<void(const vexa::GuardedFailure &)> FailureReporter(const char *what);
 
   vexa::Image::Pointer m_Image;
   vexa::PhotoacousticFilterService::Pointer m_Service;

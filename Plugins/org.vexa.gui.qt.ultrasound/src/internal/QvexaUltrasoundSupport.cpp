@@ -16,6 +16,7 @@
 #include <vexaLevelWindow.h>
 #include <vexaLog.h>
 #include <vexaRenderingManager.h>
+#include <vexaSlotGuard.h>
 
 #include <QSettings>
 #include <QTimer>
@@ -56,27 +57,6 @@ namespace
   }
 
   unsigned int IntervalFor(int rate) { return rate > 0 ? static_cast<unsigned int>(1000 / rate) : 1000u; }
-
-  // Runs a slot's body: no exception leaves it.
-  template <class F>
-  void Guarded(const char *what,
-               F &&body,
-               QvexaUltrasoundSupport *view,
-               void (QvexaUltrasoundSupport::*report)(const char *, const std::string &))
-  {
-    try
-    {
-      body();
-    }
-    catch (const std::exception &e)
-    {
-      (view->*report)(what, e.what());
-    }
-    catch (...)
-    {
-      (view->*report)(what, "unknown error");
-    }
-  }
 }
 
 QvexaUltrasoundSupport::QvexaUltrasoundSupport() : m_LastWatchedValue(std::numeric_limits<double>::quiet_NaN())
@@ -224,31 +204,60 @@ void QvexaUltrasoundSupport::OnChangedActiveDevice()
 {
   if (m_Destroying || !m_Form)
     return;
-  Guarded(
-    "Switching the active ultrasound device",
+  vexa::RunGuarded(
     [this] {
+      const bool run = m_Form->m_RunImageTimer->isChecked();
       StopTimers();
-      ActivateSelectedDevice();
+      if (run)
+        ActivateSelectedDevice();
+      else
+        KeepWhatIsShown();
     },
-    this, &QvexaUltrasoundSupport::ReportFailure);
+    FailureReport{this, "Switching the active ultrasound device"});
+}
+
+void QvexaUltrasoundSupport::KeepWhatIsShown()
+{
+  // Paused: nodes, panels and the frame being looked at stay, whichever
+  // device is selected now. Only a device that is gone takes them along.
+  if (ShownDeviceIsGone())
+    TakeDownShownDevice();
+  // The run box lives on the "US Imaging" tab: while a device is shown or
+  // selected the tab stays in reach, so that the user can resume.
+  const bool selected = static_cast<bool>(m_Form->m_ActiveVideoDevices->GetSelectedServiceReference());
+  m_Form->tabWidget->setTabEnabled(1, m_ActiveDevice || selected);
+  // its rates and render boxes start the pipeline timer (and so new frames)
+  // whatever the run box says: they wait until it is checked again
+  m_Form->m_TimerWidget->setEnabled(false);
+}
+
+bool QvexaUltrasoundSupport::ShownDeviceIsGone() const
+{
+  // the device's own state, not the list's (which follows the registry a little later)
+  return m_ActiveDevice && (!m_ActiveDeviceService || !m_ActiveDevice->GetIsActive());
+}
+
+void QvexaUltrasoundSupport::TakeDownShownDevice()
+{
+  StopTimers();
+  ClearControlToolBox();
+  RemoveStreamNodes();
+  m_ActiveDevice = nullptr;
+  m_ActiveDeviceService = us::ServiceReferenceU();
+  m_LastWatchedValue = std::numeric_limits<double>::quiet_NaN();
 }
 
 void QvexaUltrasoundSupport::ActivateSelectedDevice()
 {
-  // Every activation tears down what the previous one built. Whether the
-  // timers run is the run box's business only: nodes and panels are built
-  // either way, so the "US Imaging" tab is never left without them.
-  ClearControlToolBox();
-  RemoveStreamNodes();
+  // Every activation tears down what the previous one built.
+  TakeDownShownDevice();
   m_ActiveDevice = m_Form->m_ActiveVideoDevices->GetSelectedServiceObject<vexa::USDevice>();
-  m_ActiveDeviceService = m_Form->m_ActiveVideoDevices->GetSelectedServiceReference();
-  m_LastWatchedValue = std::numeric_limits<double>::quiet_NaN();
   if (!m_ActiveDevice)
   {
-    m_ActiveDeviceService = us::ServiceReferenceU();
     m_Form->tabWidget->setTabEnabled(1, false);
     return;
   }
+  m_ActiveDeviceService = m_Form->m_ActiveVideoDevices->GetSelectedServiceReference();
 
   m_OutputCount = static_cast<std::uint32_t>(m_ActiveDevice->GetNumberOfIndexedOutputs());
   const bool show = m_Form->m_ShowImageStream->isChecked();
@@ -393,18 +402,25 @@ void QvexaUltrasoundSupport::OnDeviceServiceEvent(ctkServiceEvent event)
 {
   if (m_Destroying)
     return;
-  Guarded(
-    "Following a device change", [this, &event] { HandleServiceEvent(event); }, this,
-    &QvexaUltrasoundSupport::ReportFailure);
+  vexa::RunGuarded([this, &event] { HandleServiceEvent(event); }, FailureReport{this, "Following a device change"});
 }
 
 void QvexaUltrasoundSupport::HandleServiceEvent(const ctkServiceEvent &event)
 {
-  if (!m_ActiveDevice || event.getType() != ctkServiceEvent::MODIFIED)
+  if (!m_ActiveDevice || !m_Form || !m_FormParent)
     return;
   const ctkServiceReference reference = event.getServiceReference();
   // the active device's own service, not another one that shares its names
   if (reference.GetUsReference() != m_ActiveDeviceService)
+    return;
+  // Paused, the shown device need not be the selected one, so no selection
+  // change follows when it goes: its nodes and panels are taken down here.
+  if (!m_Form->m_RunImageTimer->isChecked() && ShownDeviceIsGone())
+  {
+    KeepWhatIsShown();
+    return;
+  }
+  if (event.getType() != ctkServiceEvent::MODIFIED)
     return;
 
   if (!m_ActiveDevice->GetIsActive() && m_PipelineTimer && m_PipelineTimer->isActive())
@@ -432,8 +448,7 @@ void QvexaUltrasoundSupport::HandleServiceEvent(const ctkServiceEvent &event)
 
 void QvexaUltrasoundSupport::OnClickedFreezeButton()
 {
-  Guarded(
-    "Freezing the ultrasound device",
+  vexa::RunGuarded(
     [this] {
       if (!m_ActiveDevice)
       {
@@ -451,7 +466,7 @@ void QvexaUltrasoundSupport::OnClickedFreezeButton()
         m_Form->m_FreezeButton->setText("Start Viewing Again");
       }
     },
-    this, &QvexaUltrasoundSupport::ReportFailure);
+    FailureReport{this, "Freezing the ultrasound device"});
 }
 
 // ------------------------------------------------------------ streaming
@@ -460,8 +475,7 @@ void QvexaUltrasoundSupport::UpdateImage()
 {
   if (!m_ActiveDevice || m_Destroying)
     return;
-  Guarded(
-    "Updating the ultrasound device", [this] { UpdateImageNow(); }, this, &QvexaUltrasoundSupport::ReportFailure);
+  vexa::RunGuarded([this] { UpdateImageNow(); }, FailureReport{this, "Updating the ultrasound device"});
 }
 
 void QvexaUltrasoundSupport::UpdateImageNow()
@@ -549,26 +563,24 @@ void QvexaUltrasoundSupport::RenderImage2d()
 {
   if (!m_ActiveDevice || m_Destroying || !m_Form->m_Update2DView->isChecked())
     return;
-  Guarded(
-    "Redrawing the 2-D views",
+  vexa::RunGuarded(
     [this] {
       RequestRenderWindowUpdate(vexa::RenderingManager::REQUEST_UPDATE_2DWINDOWS);
       m_Render2dFps = RenderRate(m_Render2dClock, m_Render2dFps);
     },
-    this, &QvexaUltrasoundSupport::ReportFailure);
+    FailureReport{this, "Redrawing the 2-D views"});
 }
 
 void QvexaUltrasoundSupport::RenderImage3d()
 {
   if (!m_ActiveDevice || m_Destroying || !m_Form->m_Update3DView->isChecked())
     return;
-  Guarded(
-    "Redrawing the 3-D views",
+  vexa::RunGuarded(
     [this] {
       RequestRenderWindowUpdate(vexa::RenderingManager::REQUEST_UPDATE_3DWINDOWS);
       m_Render3dFps = RenderRate(m_Render3dClock, m_Render3dFps);
     },
-    this, &QvexaUltrasoundSupport::ReportFailure);
+    FailureReport{this, "Redrawing the 3-D views"});
 }
 
 void QvexaUltrasoundSupport::StartTimers()
@@ -611,8 +623,14 @@ void QvexaUltrasoundSupport::OnChangedFramerateLimit()
   StartTimers();
 }
 
-void QvexaUltrasoundSupport::ReportFailure(const char *what, const std::string &message)
+void QvexaUltrasoundSupport::FailureReport::operator()(const vexa::GuardedFailure &failure) const
 {
+  view->ReportFailure(what, failure);
+}
+
+void QvexaUltrasoundSupport::ReportFailure(const char *what, const vexa::GuardedFailure &failure)
+{
+  const std::string message = failure.standard ? failure.what : "unknown error";
   VEXA_ERROR("UltrasoundSupport") << what << " failed: " << message;
   StopTimers();
   if (m_Form && m_FormParent)

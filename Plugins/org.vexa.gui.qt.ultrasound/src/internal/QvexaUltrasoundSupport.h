@@ -32,6 +32,10 @@ namespace Ui
 {
   class UltrasoundSupportControls;
 }
+namespace vexa
+{
+  struct GuardedFailure;
+}
 
 /**
  * The "Ultrasound Support" view: Parmody's device list and new-device form
@@ -43,6 +47,15 @@ namespace Ui
  * the pipeline timer updates the device and puts every output into its node,
  * the 2-D and 3-D timers ask the workbench to redraw. The check boxes and
  * rates are kept in the settings group VIEW_ID.
+ *
+ * Every selection change and every click of "Update Image Data
+ * Automatically" or "Show US image in VEXA" stops the timers; with the run
+ * box checked it then rebuilds nodes and panels for the selected device.
+ * With it unchecked the view is paused (the rate controls wait): nodes,
+ * panels and the frame shown stay, until the device they belong to is
+ * deactivated or withdrawn, which takes them down (noticed by the selection
+ * change or, when another device is selected, by the device's service
+ * event).
  *
  * GUI thread only: the constructor, the slots, the service listener (the
  * plug-in context delivers on the GUI thread) and the destructor. No
@@ -100,12 +113,25 @@ protected:
 
 private:
   void ActivateSelectedDevice();
+  /** Paused: keeps what is shown unless its device is gone, and keeps the run box in reach. */
+  void KeepWhatIsShown();
+  /** Whether the device whose nodes and panels are shown is no longer active or registered. */
+  bool ShownDeviceIsGone() const;
+  /** Stops the timers and removes the panels and nodes of the shown device; none is shown then. */
+  void TakeDownShownDevice();
   void RemoveStreamNodes();
   void HandleServiceEvent(const ctkServiceEvent &event);
   void UpdateImageNow();
   void SetTimerIntervals();
   /** Logs a failure of `what`, stops the timers and shows it in the frame-rate label. */
-  void ReportFailure(const char *what, const std::string &message);
+  void ReportFailure(const char *what, const vexa::GuardedFailure &failure);
+  /** The reporter that the view's slots and ticks hand to vexa::RunGuarded: ReportFailure. */
+  struct FailureReport
+  {
+    QvexaUltrasoundSupport *view;
+    const char *what;
+    void operator()(const vexa::GuardedFailure &failure) const;
+  };
 
   Ui::UltrasoundSupportControls *m_Form = nullptr;
   // the widget the form is built on; the form's widgets are gone once it is

@@ -1,5 +1,5 @@
-#ifndef vexaPhotoacousticTestImages_h
-#define vexaPhotoacousticTestImages_h
+#ifndef vexaPhotoacousticServiceTestSupport_h
+#define vexaPhotoacousticServiceTestSupport_h
 
 // Toolkit images for the service tests: made from plain volumes, read back
 // into plain volumes.

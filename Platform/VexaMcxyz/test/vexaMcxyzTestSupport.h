@@ -1,5 +1,5 @@
-#ifndef vexaMcxyzTestVolumes_h
-#define vexaMcxyzTestVolumes_h
+#ifndef vexaMcxyzTestSupport_h
+#define vexaMcxyzTestSupport_h
 
 // Input volumes the simulator's tests share.
 

@@ -1,5 +1,5 @@
-#ifndef vexaWorkbenchTestImages_h
-#define vexaWorkbenchTestImages_h
+#ifndef vexaWorkbenchTestSupport_h
+#define vexaWorkbenchTestSupport_h
 
 #include <vexaDataNode.h>
 #include <vexaImage.h>

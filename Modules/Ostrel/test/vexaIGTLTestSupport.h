@@ -1,5 +1,5 @@
-#ifndef vexaIGTLTestHelpers_h
-#define vexaIGTLTestHelpers_h
+#ifndef vexaIGTLTestSupport_h
+#define vexaIGTLTestSupport_h
 
 // Shared pieces of the Ostrel tests: waiting for conditions, counting events,
 // building OpenIGTLink messages and raw headers, and counting descriptors.
@@ -10,6 +10,7 @@
 #include <vexaIGTLServer.h>
 #include <vexaIGTLSocket.h>
 #include <vexaTestThisProcess.h>
+#include <vexaTestWaitUntil.h>
 
 #include <itkCommand.h>
 
@@ -35,18 +36,19 @@ namespace vexa
   {
     using namespace std::chrono_literals;
 
-    /** Waits up to `timeout` for the condition; returns as soon as it holds. Generous for sanitizer builds. */
-    template <class Condition>
-    bool WaitUntil(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    /** The what() of the exception f() throws; "(nothing thrown)" when it returns. */
+    template <class F>
+    std::string ExceptionText(F f)
     {
-      const auto end = std::chrono::steady_clock::now() + timeout;
-      while (!condition())
+      try
       {
-        if (std::chrono::steady_clock::now() > end)
-          return condition();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        f();
       }
-      return true;
+      catch (const std::exception &e)
+      {
+        return e.what();
+      }
+      return "(nothing thrown)";
     }
 
     /** Counts the events of one class fired by a device; optionally runs an action in the observer. */

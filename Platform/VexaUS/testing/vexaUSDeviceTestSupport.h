@@ -1,5 +1,5 @@
-#ifndef vexaUSTestDevices_h
-#define vexaUSTestDevices_h
+#ifndef vexaUSDeviceTestSupport_h
+#define vexaUSDeviceTestSupport_h
 
 // Devices and control interfaces for tests of VexaUS and of the modules
 // that use it (panels, device lists, views), where no ultrasound hardware

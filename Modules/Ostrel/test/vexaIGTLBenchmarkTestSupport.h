@@ -1,5 +1,5 @@
-#ifndef vexaIGTLBenchmarkHelpers_h
-#define vexaIGTLBenchmarkHelpers_h
+#ifndef vexaIGTLBenchmarkTestSupport_h
+#define vexaIGTLBenchmarkTestSupport_h
 
 // Pieces of the Ostrel benchmarks: the yardstick (raw loopback TCP moving
 // the same bytes, with nothing but send() and recv()), arrival counting,

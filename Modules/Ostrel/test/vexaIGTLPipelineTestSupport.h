@@ -1,12 +1,12 @@
-#ifndef vexaIGTLPipelineTestHelpers_h
-#define vexaIGTLPipelineTestHelpers_h
+#ifndef vexaIGTLPipelineTestSupport_h
+#define vexaIGTLPipelineTestSupport_h
 
 // Pieces of the pipeline tests: a peer made of nothing but OpenIGTLink's own
 // socket and message classes (as any standard OpenIGTLink program is), a
 // small tracking-data message source, and toolkit images with known pixels
 // and geometry.
 
-#include "vexaIGTLTestHelpers.h"
+#include "vexaIGTLTestSupport.h"
 
 #include <vexaIGTLMessageSource.h>
 #include <vexaImage.h>
@@ -23,6 +23,8 @@
 #include <igtlTransformMessage.h>
 
 #include <vnl/vnl_matrix_fixed.h>
+
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
@@ -227,6 +229,35 @@ namespace vexa
       origin[2] = 30.5;
       geometry->SetOrigin(origin);
       return image;
+    }
+
+    /**
+     * Expects an image message to carry the image's geometry as OpenIGTLink
+     * defines it: the spacing, the direction columns without the spacing, and
+     * as position the centre of the image (not its first voxel).
+     */
+    inline void ExpectGeometryOf(const Image *image, igtl::ImageMessage *message)
+    {
+      const BaseGeometry *geometry = image->GetGeometry(0);
+      const Vector3D spacing = geometry->GetSpacing();
+      const AffineMatrix4x4 matrix = geometry->GetMatrix4x4();
+      float readSpacing[3];
+      message->GetSpacing(readSpacing);
+      igtl::Matrix4x4 readMatrix;
+      message->GetMatrix(readMatrix);
+      int dims[3];
+      message->GetDimensions(dims);
+      Point3D centreIndex;
+      for (int d = 0; d < 3; ++d)
+        centreIndex[d] = (dims[d] - 1) / 2.0;
+      const Point3D centre = geometry->IndexToWorld(centreIndex);
+      for (int r = 0; r < 3; ++r)
+      {
+        EXPECT_NEAR(spacing[r], readSpacing[r], 1e-5) << r;
+        EXPECT_NEAR(centre[r], readMatrix[r][3], 1e-4) << r;
+        for (int c = 0; c < 3; ++c)
+          EXPECT_NEAR(matrix[r][c] / spacing[c], readMatrix[r][c], 1e-5) << r << "," << c;
+      }
     }
   }
 }
