@@ -61,11 +61,19 @@ void QvexaRenderWindow::Repaint()
   {
     vexa::BaseData::Pointer data;
     const vexa::Image *image = ImageOf(m_Shown, data);
+    // A node shown without a level window gets the automatic one of its
+    // image. It stays put from frame to frame, but while nobody changes it
+    // it follows a new image object in the node: a live stream's first
+    // picture is a placeholder whose window says nothing about the frames.
     vexa::LevelWindow levelWindow;
-    // a node shown without a level window gets one from its image, once: it
-    // then stays put from frame to frame, and views and the user can change it
-    if (!m_Shown->GetLevelWindow(levelWindow) && levelWindow.SetAuto(image))
+    const bool has = m_Shown->GetLevelWindow(levelWindow);
+    const bool ownForAnother = has && m_Automatic.node == m_Shown.GetPointer() && m_Automatic.image != image &&
+                               m_Automatic.levelWindow == levelWindow;
+    if ((!has || ownForAnother) && levelWindow.SetAuto(image))
+    {
       m_Shown->SetLevelWindow(levelWindow);
+      m_Automatic = {m_Shown.GetPointer(), image, levelWindow};
+    }
     const vexa::Vector3D spacing = image->GetGeometry()->GetSpacing();
     const double sx = spacing[0] > 0 ? spacing[0] : 1.0;
     const double sy = spacing[1] > 0 ? spacing[1] : 1.0;
@@ -112,9 +120,10 @@ bool QvexaRenderWindow::ResetShownLevelWindow()
   vexa::BaseData::Pointer data;
   const vexa::Image *image = ImageOf(m_Shown, data);
   vexa::LevelWindow levelWindow;
-  if (!image || !levelWindow.SetAuto(image))
+  if (!image || !levelWindow.SetAuto(image) || !SetShownLevelWindow(levelWindow))
     return false;
-  return SetShownLevelWindow(levelWindow);
+  m_Automatic = {m_Shown.GetPointer(), image, levelWindow};
+  return true;
 }
 
 QString QvexaRenderWindow::LevelWindowText(const vexa::LevelWindow &levelWindow)

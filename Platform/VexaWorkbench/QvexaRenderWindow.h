@@ -5,6 +5,7 @@
 
 #include <vexaDataNode.h>
 #include <vexaDataStorage.h>
+#include <vexaImage.h>
 #include <vexaLevelWindow.h>
 #include <vexaRenderingManager.h>
 
@@ -21,7 +22,9 @@
  * window shows its top layer. Each image is fitted to its own geometry, so a
  * raw image in samples and a result in millimetres each fill the window. A
  * node shown without a "levelwindow" property gets one computed from its
- * image (vexa::LevelWindow::SetAuto) the first time it is drawn.
+ * image (vexa::LevelWindow::SetAuto) when it is first drawn; that window
+ * follows the node to a new image object (the first frame of a stream after
+ * its placeholder) until the user or a view sets another one.
  *
  * The picture is drawn at the window's own resolution (see
  * vexa::RenderImageSlice), so a large image costs one pass over its pixels.
@@ -91,6 +94,14 @@ private:
   vexa::DataNode::Pointer m_Shown;
   QImage m_Slice;
   QSizeF m_ExtentMM;
+
+  /** The last automatic window this window gave a node (compared, never dereferenced). */
+  struct Automatic
+  {
+    const vexa::DataNode *node = nullptr;
+    const vexa::Image *image = nullptr;
+    vexa::LevelWindow levelWindow;
+  } m_Automatic;
 
   bool m_Dragging = false;
   QPoint m_DragStart;

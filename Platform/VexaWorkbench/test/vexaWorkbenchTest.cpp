@@ -15,6 +15,7 @@
 
 #include <vexaIOUtil.h>
 #include <vexaImageReadAccessor.h>
+#include <vexaImageWriteAccessor.h>
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
@@ -421,6 +422,48 @@ TEST(Workbench, TheTopmostVisibleImageIsDrawnFittedToItsOwnGeometry)
   Spin();
   EXPECT_EQ(render->GetImageRect().size() * render->devicePixelRatioF(), render->GetSliceImage().size());
   EXPECT_NEAR(38.4 / 40.0, Aspect(render->GetImageRect()), 0.02);
+}
+
+TEST(Workbench, TheAutomaticWindowFollowsANewImageUntilSomeoneSetsAnother)
+{
+  Application();
+  QvexaWorkbenchWindow window;
+  window.resize(800, 600);
+  window.show();
+  QvexaRenderWindow *render = window.GetRenderWindow();
+  // a stream's node: first a placeholder of values 0..1000, then the device's frames of 0..100
+  const vexa::Image::Pointer placeholder = ColumnRamp(64, 64);
+  {
+    vexa::ImageWriteAccessor access(placeholder);
+    auto *values = static_cast<float *>(access.GetData());
+    for (std::size_t i = 0; i < 64 * 64; ++i)
+      values[i] *= 10;
+  }
+  const vexa::DataNode::Pointer node = vexa::test::MakeNode(placeholder, "US Viewing Stream - Image 0");
+  window.GetDataStorage()->AddNode(node);
+  Spin();
+  vexa::LevelWindow levelWindow;
+  ASSERT_TRUE(node->GetLevelWindow(levelWindow));
+  EXPECT_NEAR(1000, levelWindow.GetRangeMax(), 1e-3);
+
+  const vexa::Image::Pointer frame = ColumnRamp(64, 64);
+  node->SetData(frame);
+  window.RequestUpdate();
+  Spin();
+  vexa::LevelWindow ofTheFrame;
+  ASSERT_TRUE(ofTheFrame.SetAuto(frame));
+  ASSERT_TRUE(node->GetLevelWindow(levelWindow));
+  EXPECT_EQ(ofTheFrame, levelWindow) << "the placeholder's window went with the placeholder";
+  EXPECT_EQ(node, render->GetShownNode());
+
+  // set by a view (or the user): it stays, whatever image comes next
+  vexa::LevelWindow chosen(30, 20);
+  node->SetLevelWindow(chosen);
+  node->SetData(placeholder);
+  window.RequestUpdate();
+  Spin();
+  ASSERT_TRUE(node->GetLevelWindow(levelWindow));
+  EXPECT_EQ(chosen, levelWindow);
 }
 
 TEST(Workbench, TheRightMouseButtonChangesTheLevelWindowAndADoubleClickResetsIt)
