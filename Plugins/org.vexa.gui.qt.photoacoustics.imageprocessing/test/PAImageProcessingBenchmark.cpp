@@ -8,7 +8,7 @@
 #include <QvexaRenderWindow.h>
 #include <QvexaWorkbenchWindow.h>
 #include <vexaImageSliceRendering.h>
-#include <vexaRawPhotoacousticSample.h>
+#include <vexaRawPhotoacousticPhantom.h>
 
 #include <vexaLevelWindow.h>
 #include <vexaTestQtApplication.h>
@@ -122,7 +122,7 @@ namespace
   }
   BENCHMARK(BM_LevelWindowOfTheResult)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-  // The large result of the benchmark below, made once.
+  // The large result of the benchmarks below, made once: the phantom by sDMAS in 2048 lines of 16384 samples.
   vexa::Image::Pointer LargeResult()
   {
     static const vexa::Image::Pointer result = [] {
@@ -131,7 +131,7 @@ namespace
       form->BFAlgorithm->setCurrentText("sDMAS");
       form->Samples->setValue(16384);
       form->Lines->setValue(2048);
-      const vexa::Image::Pointer raw = vexa::RawPhotoacousticSample::Make();
+      const vexa::Image::Pointer raw = vexa::RawPhotoacousticPhantom::Make();
       const auto settings = s.view->CreateBeamformingSettings(raw);
       form->BFAlgorithm->setCurrentText("DAS");
       form->Samples->setValue(2048);
