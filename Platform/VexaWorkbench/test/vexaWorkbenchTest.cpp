@@ -379,15 +379,27 @@ namespace
   }
 
   double Aspect(const QRect &rect) { return double(rect.width()) / rect.height(); }
+
+  // the workbench on the screen, its render window at hand
+  struct ShownWorkbench
+  {
+    explicit ShownWorkbench(QSize size)
+    {
+      Application();
+      window.resize(size);
+      window.show();
+      EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+    QvexaWorkbenchWindow window;
+    QvexaRenderWindow *const render = window.GetRenderWindow();
+  };
 }
 
 TEST(Workbench, TheTopmostVisibleImageIsDrawnFittedToItsOwnGeometry)
 {
-  Application();
-  QvexaWorkbenchWindow window;
-  window.resize(1000, 700);
-  window.show();
-  QvexaRenderWindow *render = window.GetRenderWindow();
+  ShownWorkbench shown(QSize(1000, 700));
+  QvexaWorkbenchWindow &window = shown.window;
+  QvexaRenderWindow *render = shown.render;
   QvexaDataManagerView *manager = window.GetDataManager();
   // a raw recording in samples (128 elements x 1024 samples of 0.025 us) and
   // its result in millimetres (256 lines over 38.4 mm x 512 rows over 40 mm)
@@ -426,11 +438,8 @@ TEST(Workbench, TheTopmostVisibleImageIsDrawnFittedToItsOwnGeometry)
 
 TEST(Workbench, TheAutomaticWindowFollowsANewImageUntilSomeoneSetsAnother)
 {
-  Application();
-  QvexaWorkbenchWindow window;
-  window.resize(800, 600);
-  window.show();
-  QvexaRenderWindow *render = window.GetRenderWindow();
+  ShownWorkbench shown(QSize(800, 600));
+  QvexaWorkbenchWindow &window = shown.window;
   // a stream's node: first a placeholder of values 0..1000, then the device's frames of 0..100
   const vexa::Image::Pointer placeholder = ColumnRamp(64, 64);
   {
@@ -454,7 +463,7 @@ TEST(Workbench, TheAutomaticWindowFollowsANewImageUntilSomeoneSetsAnother)
   ASSERT_TRUE(ofTheFrame.SetAuto(frame));
   ASSERT_TRUE(node->GetLevelWindow(levelWindow));
   EXPECT_EQ(ofTheFrame, levelWindow) << "the placeholder's window went with the placeholder";
-  EXPECT_EQ(node, render->GetShownNode());
+  EXPECT_EQ(node, shown.render->GetShownNode());
 
   // set by a view (or the user): it stays, whatever image comes next
   vexa::LevelWindow chosen(30, 20);
@@ -468,12 +477,9 @@ TEST(Workbench, TheAutomaticWindowFollowsANewImageUntilSomeoneSetsAnother)
 
 TEST(Workbench, TheRightMouseButtonChangesTheLevelWindowAndADoubleClickResetsIt)
 {
-  Application();
-  QvexaWorkbenchWindow window;
-  window.resize(1000, 700);
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  QvexaRenderWindow *render = window.GetRenderWindow();
+  ShownWorkbench shown(QSize(1000, 700));
+  QvexaWorkbenchWindow &window = shown.window;
+  QvexaRenderWindow *render = shown.render;
   const vexa::DataNode::Pointer node = vexa::test::MakeNode(ColumnRamp(200, 100), "ramp");
   vexa::LevelWindow automatic;
   ASSERT_TRUE(automatic.SetAuto(dynamic_cast<vexa::Image *>(node->GetData().GetPointer())));
