@@ -8,8 +8,8 @@
 #     INCLUDE_DIRS <dirs...>          public include folders (default: the folder itself)
 #     HEADERS     <files...>          public headers: each is compiled on its own with only the
 #                                     module's DEPENDS reachable (<name>HeaderCheck, part of the build);
-#                                     a shared library checks every *.h of its INCLUDE_DIRS unless
-#                                     given; a header-only (INTERFACE) module offers only these
+#                                     a library checks every *.h of its INCLUDE_DIRS unless given;
+#                                     a header-only (INTERFACE) module offers only these
 #     DEPENDS     <targets/libs...>   public link dependencies
 #     PRIVATE_DEPENDS <...>           private link dependencies
 #     MODULE_NAME <text>              name in the micro-service registry; programs are "main"
@@ -61,7 +61,7 @@ function(vexa_add_module name)
     set(CMAKE_AUTORCC ON)
   endif()
 
-  if(NOT M_HEADERS AND M_TYPE STREQUAL "SHARED")
+  if(NOT M_HEADERS AND (M_TYPE STREQUAL "SHARED" OR M_TYPE STREQUAL "STATIC"))
     foreach(d ${_incs})
       file(GLOB _public CONFIGURE_DEPENDS "${d}/*.h")
       list(APPEND M_HEADERS ${_public})
