@@ -385,11 +385,11 @@ namespace
   {
     explicit ShownWorkbench(QSize size)
     {
-      Application();
       window.resize(size);
       window.show();
       EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
+    vexa::test::ApplicationFirst application;
     QvexaWorkbenchWindow window;
     QvexaRenderWindow *const render = window.GetRenderWindow();
   };
