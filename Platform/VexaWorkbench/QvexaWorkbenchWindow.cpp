@@ -85,6 +85,10 @@ QvexaWorkbenchWindow::QvexaWorkbenchWindow(QWidget *parent)
   m_DataManager->SetDataStorage(m_Storage);
 
   connect(m_DataManager, &QvexaDataManagerView::SelectionChanged, this, &QvexaWorkbenchWindow::OnSelectionChanged);
+  connect(m_RenderWindow, &QvexaRenderWindow::LevelWindowChanged, this, [this](const vexa::LevelWindow &levelWindow) {
+    statusBar()->showMessage(QvexaRenderWindow::LevelWindowText(levelWindow), 10000);
+  });
+  connect(m_RenderWindow, &QvexaRenderWindow::Failed, this, [this](const QString &text) { ReportError(text, false); });
   connect(m_DataManager, &QvexaDataManagerView::VisibilityChanged, this, [this] { RequestUpdate(); });
   connect(m_DataManager, &QvexaDataManagerView::NodesChanged, this, [this] { RequestUpdate(); });
   connect(m_Controls->m_OpenAction, &QAction::triggered, this, &QvexaWorkbenchWindow::OnOpenTriggered);
@@ -415,7 +419,6 @@ vexa::IRenderWindowPart *QvexaWorkbenchWindow::GetRenderWindowPart() const
 
 void QvexaWorkbenchWindow::OnSelectionChanged(const QList<vexa::DataNode::Pointer> &nodes)
 {
-  m_RenderWindow->SetSelectedNodes(nodes);
   for (const auto &entry : m_Views)
     if (!entry.second->closing)
       entry.second->view->NotifyNodeSelectionChanged(nullptr, nodes);

@@ -29,7 +29,8 @@ class QvexaRenderWindow;
  * The workbench's main window: the render window in the middle, the data
  * manager on the left, one dock per open view, File > Open / Save of image
  * nodes, a Views menu built from the plug-ins' view declarations, a status
- * bar that reports what went wrong. It is the view host of every view and
+ * bar that reports what went wrong and the level window the user sets in the
+ * render window ("Level L, Window W"). It is the view host of every view and
  * their render-window part. GUI thread only.
  *
  * Errors (a plug-in that does not load or start, a file that cannot be

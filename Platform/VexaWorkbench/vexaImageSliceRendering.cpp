@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
-#include <type_traits>
 #include <vector>
 
 namespace
@@ -29,41 +27,33 @@ namespace
     }
   };
 
-  // Small integer types go through a table of every value; the rest are computed.
-  template <typename T>
-  void DrawComponent(const T *source,
-                     std::size_t stride,
-                     unsigned int width,
-                     unsigned int height,
-                     const Window &window,
-                     QImage &target,
-                     int targetStride,
-                     int targetOffset)
+  // The slice pixel under the centre of each of `to` picture pixels along an
+  // axis of `from` slice pixels.
+  std::vector<std::size_t> Samples(unsigned int from, unsigned int to)
   {
-    if constexpr (std::is_integral_v<T> && sizeof(T) <= 2)
+    std::vector<std::size_t> samples(to);
+    for (unsigned int i = 0; i < to; ++i)
+      samples[i] = static_cast<std::size_t>((2 * std::uint64_t(i) + 1) * from / (2 * std::uint64_t(to)));
+    return samples;
+  }
+
+  template <typename T>
+  void DrawChannel(const T *slice,
+                   std::size_t stride,
+                   unsigned int width,
+                   const std::vector<std::size_t> &rows,
+                   const std::vector<std::size_t> &columns,
+                   const Window &window,
+                   QImage &target,
+                   int targetStride,
+                   int targetOffset)
+  {
+    for (std::size_t row = 0; row < rows.size(); ++row)
     {
-      const int count = 1 << (8 * sizeof(T));
-      std::vector<std::uint8_t> table(count);
-      for (int i = 0; i < count; ++i)
-        table[i] = window(static_cast<double>(static_cast<T>(std::numeric_limits<T>::min() + i)));
-      for (unsigned int y = 0; y < height; ++y)
-      {
-        std::uint8_t *out = target.scanLine(static_cast<int>(y)) + targetOffset;
-        const T *in = source + std::size_t(y) * width * stride;
-        for (unsigned int x = 0; x < width; ++x)
-          out[x * targetStride] =
-            table[static_cast<int>(in[x * stride]) - static_cast<int>(std::numeric_limits<T>::min())];
-      }
-    }
-    else
-    {
-      for (unsigned int y = 0; y < height; ++y)
-      {
-        std::uint8_t *out = target.scanLine(static_cast<int>(y)) + targetOffset;
-        const T *in = source + std::size_t(y) * width * stride;
-        for (unsigned int x = 0; x < width; ++x)
-          out[x * targetStride] = window(static_cast<double>(in[x * stride]));
-      }
+      const T *in = slice + rows[row] * width * stride;
+      std::uint8_t *out = target.scanLine(static_cast<int>(row)) + targetOffset;
+      for (std::size_t column = 0; column < columns.size(); ++column)
+        out[column * targetStride] = window(static_cast<double>(in[columns[column] * stride]));
     }
   }
 
@@ -72,24 +62,25 @@ namespace
             std::size_t components,
             bool colour,
             unsigned int width,
-            unsigned int height,
+            const std::vector<std::size_t> &rows,
+            const std::vector<std::size_t> &columns,
             const Window &window,
             QImage &target)
   {
     const T *first = static_cast<const T *>(slice);
     if (!colour)
     {
-      DrawComponent(first, components, width, height, window, target, 1, 0);
+      DrawChannel(first, components, width, rows, columns, window, target, 1, 0);
       return;
     }
     for (int c = 0; c < 3; ++c)
-      DrawComponent(first + c, components, width, height, window, target, 3, c);
+      DrawChannel(first + c, components, width, rows, columns, window, target, 3, c);
   }
 }
 
 namespace vexa
 {
-  bool RenderImageSlice(const Image *image, const LevelWindow &levelWindow, QImage &target)
+  bool RenderImageSlice(const Image *image, const LevelWindow &levelWindow, QImage &target, QSize size)
   {
     if (!image || !image->IsInitialized())
       return false;
@@ -100,6 +91,8 @@ namespace vexa
     const unsigned int depth = image->GetDimension() > 2 ? image->GetDimension(2) : 1;
     if (width == 0 || height == 0 || components == 0)
       return false;
+    if (size.isEmpty())
+      size = QSize(static_cast<int>(width), static_cast<int>(height));
     const bool colour = (components == 3 || components == 4) && type.GetComponentType() == itk::ImageIOBase::UCHAR;
     const QImage::Format format = colour ? QImage::Format_RGB888 : QImage::Format_Grayscale8;
 
@@ -109,47 +102,48 @@ namespace vexa
     ImageReadAccessor access(image);
     if (!access.GetData() || access.GetSize() < offset + sliceBytes)
       return false;
-    if (target.width() != static_cast<int>(width) || target.height() != static_cast<int>(height) ||
-        target.format() != format)
-      target = QImage(static_cast<int>(width), static_cast<int>(height), format);
+    if (target.size() != size || target.format() != format)
+      target = QImage(size, format);
     if (target.isNull())
       return false;
 
     Window window;
     window.lower = levelWindow.GetLowerWindowBound();
     window.width = std::max(levelWindow.GetWindow(), 1e-12);
+    const std::vector<std::size_t> rows = Samples(height, static_cast<unsigned int>(size.height()));
+    const std::vector<std::size_t> columns = Samples(width, static_cast<unsigned int>(size.width()));
     const void *slice = static_cast<const char *>(access.GetData()) + offset;
     switch (type.GetComponentType())
     {
       case itk::ImageIOBase::UCHAR:
-        Draw<std::uint8_t>(slice, components, colour, width, height, window, target);
+        Draw<std::uint8_t>(slice, components, colour, width, rows, columns, window, target);
         break;
       case itk::ImageIOBase::CHAR:
-        Draw<std::int8_t>(slice, components, colour, width, height, window, target);
+        Draw<std::int8_t>(slice, components, colour, width, rows, columns, window, target);
         break;
       case itk::ImageIOBase::USHORT:
-        Draw<std::uint16_t>(slice, components, colour, width, height, window, target);
+        Draw<std::uint16_t>(slice, components, colour, width, rows, columns, window, target);
         break;
       case itk::ImageIOBase::SHORT:
-        Draw<std::int16_t>(slice, components, colour, width, height, window, target);
+        Draw<std::int16_t>(slice, components, colour, width, rows, columns, window, target);
         break;
       case itk::ImageIOBase::UINT:
-        Draw<std::uint32_t>(slice, components, colour, width, height, window, target);
+        Draw<std::uint32_t>(slice, components, colour, width, rows, columns, window, target);
         break;
       case itk::ImageIOBase::INT:
-        Draw<std::int32_t>(slice, components, colour, width, height, window, target);
+        Draw<std::int32_t>(slice, components, colour, width, rows, columns, window, target);
         break;
       case itk::ImageIOBase::ULONG:
-        Draw<unsigned long>(slice, components, colour, width, height, window, target);
+        Draw<unsigned long>(slice, components, colour, width, rows, columns, window, target);
         break;
       case itk::ImageIOBase::LONG:
-        Draw<long>(slice, components, colour, width, height, window, target);
+        Draw<long>(slice, components, colour, width, rows, columns, window, target);
         break;
       case itk::ImageIOBase::FLOAT:
-        Draw<float>(slice, components, colour, width, height, window, target);
+        Draw<float>(slice, components, colour, width, rows, columns, window, target);
         break;
       case itk::ImageIOBase::DOUBLE:
-        Draw<double>(slice, components, colour, width, height, window, target);
+        Draw<double>(slice, components, colour, width, rows, columns, window, target);
         break;
       default:
         return false;

@@ -77,3 +77,55 @@ TEST(ImageSliceRendering, RefusesImagesWithoutPixels)
   EXPECT_EQ(3, out.width());
   EXPECT_EQ(7, qGray(out.pixel(0, 0)));
 }
+
+TEST(ImageSliceRendering, AtAnotherSizeEachPixelShowsTheSlicePixelUnderItsCentre)
+{
+  std::vector<float> ramp(16); // 4 x 4: x + 4 y
+  for (int i = 0; i < 16; ++i)
+    ramp[i] = static_cast<float>(i);
+  std::vector<float> pulse(100, 0.0f); // a bipolar pulse in a tall column, as in a radio-frequency signal
+  pulse[44] = 100.0f;
+  pulse[45] = -100.0f;
+  struct Case
+  {
+    const char *what;
+    vexa::Image::Pointer image;
+    vexa::LevelWindow window;
+    QSize size;
+    std::vector<int> expected; // row by row
+  };
+  const std::vector<Case> cases = {
+    // centres at slice pixels 1 and 3 of each axis: 5, 7, 13, 15 through [0, 15]
+    {"4 x 4 to 2 x 2", MakeImage(ramp, 4, 4), vexa::LevelWindow(7.5, 15), QSize(2, 2), {85, 119, 221, 255}},
+    // 3 columns in 2: centres at 0.75 and 2.25 of the slice
+    {"3 to 2 columns", MakeImage<float>({0, 1, 2}, 3, 1), vexa::LevelWindow(1, 2), QSize(2, 1), {0, 255}},
+    {"grown: pixels stay pixels",
+     MakeImage<std::uint8_t>({0, 255}, 2, 1),
+     vexa::LevelWindow(127.5, 255),
+     QSize(4, 2),
+     {0, 0, 255, 255, 0, 0, 255, 255}},
+    // 10 rows of 10 slice rows each: the fifth shows row 45 at its full swing, not a mean of nothing
+    {"a pulse keeps its value when shrunk",
+     MakeImage(pulse, 1, 100),
+     vexa::LevelWindow(0, 200),
+     QSize(1, 10),
+     {128, 128, 128, 128, 0, 128, 128, 128, 128, 128}},
+  };
+  for (const Case &c : cases)
+  {
+    QImage out;
+    ASSERT_TRUE(vexa::RenderImageSlice(c.image, c.window, out, c.size)) << c.what;
+    ASSERT_EQ(c.size, out.size()) << c.what;
+    std::vector<int> greys;
+    for (int y = 0; y < out.height(); ++y)
+      for (int x = 0; x < out.width(); ++x)
+        greys.push_back(qGray(out.pixel(x, y)));
+    EXPECT_EQ(c.expected, greys) << c.what;
+  }
+
+  // colour: each channel from the same pixel
+  QImage out;
+  ASSERT_TRUE(vexa::RenderImageSlice(MakeImage<std::uint8_t>({200, 0, 100, 0, 10, 50}, 2, 1, 1, 3),
+                                     vexa::LevelWindow(127.5, 255), out, QSize(1, 1)));
+  EXPECT_EQ(qRgb(0, 10, 50), out.pixel(0, 0));
+}

@@ -15,6 +15,7 @@
 
 #include <vexaIOUtil.h>
 #include <vexaImageReadAccessor.h>
+#include <vexaImageWriteAccessor.h>
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
@@ -27,6 +28,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QStatusBar>
+#include <QWindow>
 #include <QPluginLoader>
 #include <QTest>
 #include <QTimer>
@@ -306,15 +309,21 @@ TEST(Workbench, OpensSavesAndDrawsImages)
   }
   EXPECT_EQ(0, qGray(grabbed.pixel(render->width() / 2, 1))); // outside the image: black
 
-  // a node without a level window gets one when it is first drawn, and keeps it
+  // a node without a level window gets the automatic one when it is first
+  // drawn, and keeps it: a sparse image's bright pixel is its top, not the
+  // background's 98th percentile
+  std::vector<float> sparse(100 * 100);
+  for (std::size_t i = 0; i < sparse.size(); ++i)
+    sparse[i] = static_cast<float>(i % 101) / 100.0f; // 0..1
+  sparse[50 * 100 + 50] = 50.0f;
   auto plain = vexa::DataNode::New();
-  plain->SetData(vexa::test::MakeImage<float>({0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100}, 11, 1));
+  plain->SetData(vexa::test::MakeImage<float>(sparse, 100, 100));
   window.GetDataStorage()->AddNode(plain);
   Spin();
   EXPECT_EQ(plain, render->GetShownNode());
   ASSERT_TRUE(plain->GetLevelWindow(levelWindow));
-  EXPECT_DOUBLE_EQ(0, levelWindow.GetLowerWindowBound());
-  EXPECT_DOUBLE_EQ(100, levelWindow.GetUpperWindowBound());
+  EXPECT_NEAR(0.02, levelWindow.GetLowerWindowBound(), 0.005);
+  EXPECT_DOUBLE_EQ(50, levelWindow.GetUpperWindowBound());
   window.GetDataStorage()->RemoveNode(plain);
   Spin();
 
@@ -346,6 +355,227 @@ TEST(Workbench, OpensSavesAndDrawsImages)
   EXPECT_EQ(1, texts.mid(1).filter("no/such/folder").size());
   EXPECT_EQ(0, texts.filter(".cpp:").size()) << "the user reads the reason, not a source position";
   EXPECT_EQ(0, dialogs.PendingAnswers());
+}
+
+namespace
+{
+  vexa::Image::Pointer WithSpacing(vexa::Image::Pointer image, double sx, double sy)
+  {
+    vexa::Vector3D spacing;
+    spacing[0] = sx;
+    spacing[1] = sy;
+    spacing[2] = 1.0;
+    image->GetGeometry()->SetSpacing(spacing);
+    return image;
+  }
+
+  // a float image of nx x ny pixels whose columns rise from 0 to 100
+  vexa::Image::Pointer ColumnRamp(unsigned int nx, unsigned int ny, double sx = 1.0, double sy = 1.0)
+  {
+    std::vector<float> values(std::size_t(nx) * ny);
+    for (std::size_t i = 0; i < values.size(); ++i)
+      values[i] = 100.0f * static_cast<float>(i % nx) / static_cast<float>(nx - 1);
+    return WithSpacing(vexa::test::MakeImage(values, nx, ny), sx, sy);
+  }
+
+  double Aspect(const QRect &rect) { return double(rect.width()) / rect.height(); }
+
+  // the workbench on the screen, its render window at hand
+  struct ShownWorkbench
+  {
+    explicit ShownWorkbench(QSize size)
+    {
+      window.resize(size);
+      window.show();
+      EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+    vexa::test::ApplicationFirst application;
+    QvexaWorkbenchWindow window;
+    QvexaRenderWindow *const render = window.GetRenderWindow();
+  };
+}
+
+TEST(Workbench, TheTopmostVisibleImageIsDrawnFittedToItsOwnGeometry)
+{
+  ShownWorkbench shown(QSize(1000, 700));
+  QvexaWorkbenchWindow &window = shown.window;
+  QvexaRenderWindow *render = shown.render;
+  QvexaDataManagerView *manager = window.GetDataManager();
+  // a raw recording in samples (128 elements x 1024 samples of 0.025 us) and
+  // its result in millimetres (256 lines over 38.4 mm x 512 rows over 40 mm)
+  const vexa::DataNode::Pointer raw = vexa::test::MakeNode(ColumnRamp(128, 1024, 0.3, 0.025), "raw");
+  const vexa::DataNode::Pointer result = vexa::test::MakeNode(ColumnRamp(256, 512, 0.15, 40.0 / 512), "raw_bf");
+  const vexa::DataNode::Pointer empty = vexa::test::MakeNode(nullptr, "no image");
+  window.GetDataStorage()->AddNode(raw);
+  manager->Synchronize();
+  manager->SetSelectedNodes({raw});
+  window.GetDataStorage()->AddNode(result);
+  window.GetDataStorage()->AddNode(empty); // the top node holds no image: the one below it is drawn
+  Spin();
+  EXPECT_EQ(result, render->GetShownNode()) << "the newest image, though another one is selected";
+  EXPECT_NEAR(38.4 / 40.0, Aspect(render->GetImageRect()), 0.02);
+  EXPECT_EQ(render->GetImageRect().size() * render->devicePixelRatioF(), render->GetSliceImage().size())
+    << "drawn at the window's resolution";
+
+  // unchecked in the data manager: the one below is drawn, in its own frame
+  QListWidgetItem *item = manager->GetItem(result);
+  ASSERT_TRUE(item);
+  item->setCheckState(Qt::Unchecked);
+  Spin();
+  EXPECT_FALSE(result->IsVisible());
+  EXPECT_EQ(raw, render->GetShownNode());
+  EXPECT_NEAR(38.4 / 25.6, Aspect(render->GetImageRect()), 0.02);
+  item->setCheckState(Qt::Checked);
+  Spin();
+  EXPECT_EQ(result, render->GetShownNode());
+
+  // a resized window draws the picture again at its new size
+  window.resize(1300, 900);
+  Spin();
+  EXPECT_EQ(render->GetImageRect().size() * render->devicePixelRatioF(), render->GetSliceImage().size());
+  EXPECT_NEAR(38.4 / 40.0, Aspect(render->GetImageRect()), 0.02);
+}
+
+TEST(Workbench, TheAutomaticWindowFollowsANewImageUntilSomeoneSetsAnother)
+{
+  ShownWorkbench shown(QSize(800, 600));
+  QvexaWorkbenchWindow &window = shown.window;
+  // a stream's node: first a placeholder of values 0..1000, then the device's frames of 0..100
+  const vexa::Image::Pointer placeholder = ColumnRamp(64, 64);
+  {
+    vexa::ImageWriteAccessor access(placeholder);
+    auto *values = static_cast<float *>(access.GetData());
+    for (std::size_t i = 0; i < 64 * 64; ++i)
+      values[i] *= 10;
+  }
+  const vexa::DataNode::Pointer node = vexa::test::MakeNode(placeholder, "US Viewing Stream - Image 0");
+  window.GetDataStorage()->AddNode(node);
+  Spin();
+  vexa::LevelWindow levelWindow;
+  ASSERT_TRUE(node->GetLevelWindow(levelWindow));
+  EXPECT_NEAR(1000, levelWindow.GetRangeMax(), 1e-3);
+
+  const vexa::Image::Pointer frame = ColumnRamp(64, 64);
+  node->SetData(frame);
+  window.RequestUpdate();
+  Spin();
+  vexa::LevelWindow ofTheFrame;
+  ASSERT_TRUE(ofTheFrame.SetAuto(frame));
+  ASSERT_TRUE(node->GetLevelWindow(levelWindow));
+  EXPECT_EQ(ofTheFrame, levelWindow) << "the placeholder's window went with the placeholder";
+  EXPECT_EQ(node, shown.render->GetShownNode());
+
+  // set by a view (or the user): it stays, whatever image comes next
+  vexa::LevelWindow chosen(30, 20);
+  node->SetLevelWindow(chosen);
+  node->SetData(placeholder);
+  window.RequestUpdate();
+  Spin();
+  ASSERT_TRUE(node->GetLevelWindow(levelWindow));
+  EXPECT_EQ(chosen, levelWindow);
+}
+
+TEST(Workbench, TheRightMouseButtonChangesTheLevelWindowAndADoubleClickResetsIt)
+{
+  ShownWorkbench shown(QSize(1000, 700));
+  QvexaWorkbenchWindow &window = shown.window;
+  QvexaRenderWindow *render = shown.render;
+  const vexa::DataNode::Pointer node = vexa::test::MakeNode(ColumnRamp(200, 100), "ramp");
+  vexa::LevelWindow automatic;
+  ASSERT_TRUE(automatic.SetAuto(dynamic_cast<vexa::Image *>(node->GetData().GetPointer())));
+  window.GetDataStorage()->AddNode(node);
+  Spin();
+  ASSERT_EQ(node, render->GetShownNode());
+  vexa::LevelWindow levelWindow;
+  ASSERT_TRUE(node->GetLevelWindow(levelWindow));
+  ASSERT_EQ(automatic, levelWindow);
+  ASSERT_DOUBLE_EQ(100, levelWindow.GetRange());
+
+  // the mouse through the window system, as a user's hand moves it
+  QWindow *handle = window.windowHandle();
+  const auto at = [&](QPoint inRender) { return render->mapTo(&window, inRender); };
+  const QPoint start = render->rect().center();
+  const int dx = -render->width() / 4, dy = -render->height() / 10;
+  struct Step
+  {
+    const char *what;
+    QPoint to;
+    double level, window;
+  };
+  const double w = render->width(), h = render->height();
+  const double level0 = automatic.GetLevel(), narrowed = automatic.GetWindow() + dx * 100 / w;
+  const std::vector<Step> steps = {
+    {"left narrows the window", start + QPoint(dx, 0), level0, narrowed},
+    {"up raises the level", start + QPoint(dx, dy), level0 - dy * 100 / h, narrowed},
+    {"far right: the window no wider than the range", start + QPoint(render->width() / 2 - 1, dy), 50, 100},
+    {"far down: the window stays inside the range", start + QPoint(dx, render->height() / 2 - 1), narrowed / 2,
+     narrowed},
+  };
+  QTest::mousePress(handle, Qt::RightButton, {}, at(start));
+  for (const Step &step : steps)
+  {
+    QTest::mouseMove(handle, at(step.to));
+    ASSERT_TRUE(node->GetLevelWindow(levelWindow)) << step.what;
+    EXPECT_NEAR(step.level, levelWindow.GetLevel(), 1e-6) << step.what;
+    EXPECT_NEAR(step.window, levelWindow.GetWindow(), 1e-6) << step.what;
+    EXPECT_DOUBLE_EQ(0, levelWindow.GetRangeMin()) << step.what;
+    EXPECT_DOUBLE_EQ(100, levelWindow.GetRangeMax()) << step.what;
+    EXPECT_EQ(QvexaRenderWindow::LevelWindowText(levelWindow).toStdString(),
+              window.statusBar()->currentMessage().toStdString())
+      << step.what;
+  }
+  QTest::mouseMove(handle, at(steps[1].to));
+  QTest::mouseRelease(handle, Qt::RightButton, {}, at(steps[1].to));
+  EXPECT_EQ(QString("Level %1, Window %2").arg(level0 - dy * 100 / h, 0, 'f', 1).arg(narrowed, 0, 'f', 1).toStdString(),
+            window.statusBar()->currentMessage().toStdString());
+
+  // the picture follows: the column of the new level is drawn mid grey
+  Spin();
+  ASSERT_TRUE(node->GetLevelWindow(levelWindow));
+  const QImage picture = render->grab().toImage();
+  const QRect image = render->GetImageRect();
+  const auto greyAtValue = [&](double value) {
+    return qGray(picture.pixel(image.left() + int(value / 100 * (image.width() - 1)), image.center().y()));
+  };
+  EXPECT_NEAR(128, greyAtValue(levelWindow.GetLevel()), 4);
+  EXPECT_EQ(0, greyAtValue(levelWindow.GetLowerWindowBound() - 3));
+  EXPECT_EQ(255, greyAtValue(levelWindow.GetUpperWindowBound() + 3));
+
+  // moving without the button changes nothing; a double click goes back to the automatic window
+  const vexa::LevelWindow dragged = levelWindow;
+  QTest::mouseMove(handle, at(start + QPoint(30, 30)));
+  ASSERT_TRUE(node->GetLevelWindow(levelWindow));
+  EXPECT_EQ(dragged, levelWindow);
+  QTest::mouseDClick(handle, Qt::LeftButton, {}, at(start));
+  ASSERT_TRUE(node->GetLevelWindow(levelWindow));
+  EXPECT_EQ(automatic, levelWindow);
+  EXPECT_EQ(QString("Level %1, Window %2").arg(level0, 0, 'f', 1).arg(automatic.GetWindow(), 0, 'f', 1).toStdString(),
+            window.statusBar()->currentMessage().toStdString());
+
+  // the text has the decimals the range needs
+  struct Text
+  {
+    vexa::LevelWindow levelWindow;
+    QString text;
+  };
+  vexa::LevelWindow small;
+  small.SetRangeMinMax(0, 0.096);
+  small.SetWindowBounds(0.0000295, 0.0952);
+  vexa::LevelWindow wide;
+  wide.SetRangeMinMax(-32768, 32767);
+  wide.SetWindowBounds(-1000, 3000);
+  for (const Text &t : {Text{vexa::LevelWindow(127.5, 255), "Level 128, Window 255"},
+                        Text{small, "Level 0.0476, Window 0.0952"}, Text{wide, "Level 1000, Window 4000"}})
+    EXPECT_EQ(t.text.toStdString(), QvexaRenderWindow::LevelWindowText(t.levelWindow).toStdString());
+
+  // without a node shown the mouse does nothing
+  window.GetDataStorage()->RemoveNode(node);
+  Spin();
+  QTest::mousePress(handle, Qt::RightButton, {}, at(start));
+  QTest::mouseMove(handle, at(start + QPoint(40, 40)));
+  QTest::mouseRelease(handle, Qt::RightButton, {}, at(start + QPoint(40, 40)));
+  QTest::mouseDClick(handle, Qt::LeftButton, {}, at(start));
+  EXPECT_TRUE(window.GetReportedErrors().isEmpty());
 }
 
 TEST(Workbench, CommandLine)

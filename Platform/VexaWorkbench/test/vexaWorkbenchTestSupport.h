@@ -1,6 +1,7 @@
 #ifndef vexaWorkbenchTestSupport_h
 #define vexaWorkbenchTestSupport_h
 
+#include <vexaDataNode.h>
 #include <vexaImage.h>
 #include <vexaImageWriteAccessor.h>
 #include <vexaPixelTypeTraits.h>
@@ -23,6 +24,15 @@ namespace vexa
       ImageWriteAccessor access(image);
       std::memcpy(access.GetData(), values.data(), values.size() * sizeof(T));
       return image;
+    }
+
+    /** A node holding `data` (which may be null), named `name`. */
+    inline DataNode::Pointer MakeNode(BaseData *data, const char *name)
+    {
+      DataNode::Pointer node = DataNode::New();
+      node->SetData(data);
+      node->SetName(name);
+      return node;
     }
 
     /** Three vertical bands of `width` columns each: 0, 128 and 255, `height` rows. */
