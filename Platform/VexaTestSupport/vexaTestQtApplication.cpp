@@ -38,22 +38,25 @@ namespace vexa
         return holder;
       }
 
-      // The application goes after the last test, while the rest of the program
-      // (Qt's own globals included) still stands.
+      // The application goes while the rest of the program (Qt's own globals
+      // included) still stands: after the last test, or, in a program that
+      // runs no tests (a benchmark), at exit before those globals.
+      void ReleaseApplication()
+      {
+        Holder &holder = TheHolder();
+        if (holder.application)
+        {
+          QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+          holder.application.reset();
+          holder.callbackBackend = false;
+        }
+        holder.folder.reset();
+      }
+
       class Environment : public ::testing::Environment
       {
       public:
-        void TearDown() override
-        {
-          Holder &holder = TheHolder();
-          if (holder.application)
-          {
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            holder.application.reset();
-            holder.callbackBackend = false;
-          }
-          holder.folder.reset();
-        }
+        void TearDown() override { ReleaseApplication(); }
       };
 
       const ::testing::Environment *const registered = ::testing::AddGlobalTestEnvironment(new Environment);
@@ -75,6 +78,9 @@ namespace vexa
         }
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
         holder.application.reset(new QApplication(holder.argc, holder.argv));
+        // registered after Qt made its globals, so it runs before they go
+        static const bool atExit = std::atexit(&ReleaseApplication) == 0;
+        (void)atExit;
       }
       return holder.application.get();
     }

@@ -1,3 +1,4 @@
+#include <vexaTestChildProcess.h>
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
@@ -17,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -197,4 +200,20 @@ TEST_F(QtSupport, QtFilesAndScreenshotRegionsAreRead)
     EXPECT_EQ(c.region, vexa::test::ScreenshotRegion(picture, "RenderWindowRegion")) << c.text;
   }
   EXPECT_TRUE(vexa::test::ScreenshotRegion(picture, "Missing").isNull());
+}
+
+// A benchmark program makes the application without running any test, so the
+// test runner's teardown never comes; the program must still end cleanly.
+TEST(QtSupportExit, AProgramThatRunsNoTestsEndsCleanly)
+{
+  if (std::getenv("VEXA_TEST_EXIT_WITHOUT_TEARDOWN"))
+  {
+    QtApplication::WithGuiThreadCallback();
+    std::exit(0);
+  }
+  vexa::test::ChildProcess child("/proc/self/exe", {"--gtest_filter=QtSupportExit.*"},
+                                 {"", {"VEXA_TEST_EXIT_WITHOUT_TEARDOWN=1"}, false});
+  ASSERT_TRUE(child.Started()) << child.StartError();
+  ASSERT_TRUE(child.WaitFor(std::chrono::seconds(60)));
+  EXPECT_EQ(0, child.ExitCode()) << child.Err();
 }
