@@ -9,6 +9,7 @@
 
 #include <vexaException.h>
 #include <vexaIOUtil.h>
+#include <vexaTestChildProcess.h>
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
@@ -19,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 namespace
@@ -642,5 +644,54 @@ TEST(PAImageProcessing, TheBatchAndTheApplyButtonsRunTheSameSteps)
         << c.suffix << " axis " << axis;
     }
     EXPECT_EQ(pixels(applied), pixels(saved)) << c.suffix;
+  }
+}
+
+// A user who beamforms a file with Kestrol and one who does it in the view
+// with Kestrol's settings (Box window over the array, one line per element,
+// one row per sample, 40 mm deep) and then B-mode filters it by envelope gets
+// the same pixels: both go through the one filter service.
+TEST(PAImageProcessing, BeamformingThenBModeGivesKestrolsPixels)
+{
+  vexa::test::TemporaryFolder folder;
+  const std::string raw = folder.File("raw.nrrd");
+  vexa::IOUtil::Save(vexa::RawPhotoacousticSample::Make(), raw);
+  for (const char *algorithm : {"DAS", "DMAS", "sDMAS"})
+  {
+    SCOPED_TRACE(algorithm);
+    const std::string out = folder.File(std::string(algorithm) + ".nrrd");
+    ASSERT_TRUE(vexa::test::RanToSuccess(
+      vexa::test::RunProgram(VEXA_KESTROL, {"-i", raw, "-o", out, "-alg", algorithm, "-sos", "1540"})));
+    const vexa::Image::Pointer kestrol = vexa::IOUtil::LoadImage(out);
+
+    ViewUnderTest t;
+    auto *f = t.form;
+    const vexa::Image::Pointer input = vexa::IOUtil::LoadImage(raw);
+    t.SelectImage(input, "raw");
+    f->UseGPUBf->setChecked(false);
+    f->BFAlgorithm->setCurrentText(algorithm);
+    f->Apodization->setCurrentText("Box");
+    f->SpeedOfSound->setValue(1540);
+    f->Angle->setValue(27);
+    f->Samples->setValue(static_cast<int>(input->GetDimension(1)));
+    f->Lines->setValue(static_cast<int>(input->GetDimension(0)));
+    f->ReconstructionDepth->setValue(40);
+    const vexa::DataNode::Pointer beamformed = t.Apply(f->buttonApplyBeamforming);
+    ASSERT_TRUE(beamformed);
+    t.Select({beamformed});
+    const vexa::DataNode::Pointer bmode = t.Apply(f->buttonApplyBModeFilter);
+    ASSERT_TRUE(bmode);
+    const auto *view = dynamic_cast<vexa::Image *>(bmode->GetData().GetPointer());
+    ASSERT_TRUE(view);
+
+    for (unsigned int axis = 0; axis < 2; ++axis)
+    {
+      ASSERT_EQ(kestrol->GetDimension(axis), view->GetDimension(axis)) << "axis " << axis;
+      EXPECT_EQ(kestrol->GetGeometry()->GetSpacing()[axis], view->GetGeometry()->GetSpacing()[axis]) << "axis " << axis;
+    }
+    vexa::ImageReadAccessor a(kestrol), b(view);
+    const std::size_t n = static_cast<std::size_t>(view->GetDimension(0)) * view->GetDimension(1);
+    ASSERT_EQ(kestrol->GetPixelType().GetSize(), view->GetPixelType().GetSize());
+    EXPECT_EQ(0, std::memcmp(a.GetData(), b.GetData(), n * view->GetPixelType().GetSize()));
   }
 }
