@@ -269,8 +269,10 @@ QvexaAbstractView *QvexaWorkbenchWindow::OpenView(const QString &id)
       scroll->setWidget(contents);
       opened->dock->setWidget(scroll);
       opened->view->CreatePartControl(contents);
-      // it scrolls up and down only: the dock is as wide as the view and its scroll bar
-      scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      // The dock starts as wide as the view and its scroll bar, so it scrolls up
+      // and down only; a view that later needs more width than it asked for
+      // gets a horizontal scroll bar rather than having its right side cut off.
+      scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
       scroll->setMinimumWidth(contents->minimumSizeHint().width() + scroll->verticalScrollBar()->sizeHint().width());
     }
   }

@@ -31,6 +31,8 @@
 #include <QStatusBar>
 #include <QWindow>
 #include <QPluginLoader>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 
@@ -170,6 +172,28 @@ TEST(Workbench, ViewsAreMadeAndDestroyedThroughTheExtensionTypeOutsideNestedLoop
   window.GetViewDock(TestViewId)->close();
   Spin(100);
   EXPECT_EQ(live, wick::Object::GetNumberOfLiveObjects());
+}
+
+// A view's dock starts as wide as the view; a view that later needs more
+// width (a label that got a long text) shows a horizontal scroll bar instead
+// of having its right side cut off.
+TEST(Workbench, AViewThatGrowsWiderThanItsDockScrolls)
+{
+  Application();
+  QvexaWorkbenchWindow window;
+  ASSERT_TRUE(window.LoadPlugin(VEXA_TEST_PLUGIN));
+  ASSERT_NE(nullptr, window.OpenView(TestViewId));
+  window.resize(1200, 800);
+  window.show();
+  auto *scroll = qobject_cast<QScrollArea *>(window.GetViewDock(TestViewId)->widget());
+  ASSERT_NE(nullptr, scroll);
+  Spin(50);
+  EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+  // what a layout does when a child's minimum width grows
+  scroll->widget()->setMinimumWidth(scroll->width() * 3);
+  Spin(50);
+  EXPECT_TRUE(scroll->horizontalScrollBar()->isVisible());
+  EXPECT_GE(scroll->horizontalScrollBar()->maximum(), scroll->width());
 }
 
 TEST(Workbench, SelectionAndServiceEventsReachTheViewOnTheGuiThread)
