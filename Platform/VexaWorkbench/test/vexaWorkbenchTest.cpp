@@ -442,8 +442,9 @@ TEST(Workbench, TheTopmostVisibleImageIsDrawnFittedToItsOwnGeometry)
     << "drawn at the window's resolution";
 
   // unchecked in the data manager: the one below is drawn, in its own frame
+  // (the data manager takes the new rows in from the event loop, later in a slow build)
+  ASSERT_TRUE(vexa::test::QtApplication::ProcessEventsUntil([&] { return manager->GetItem(result) != nullptr; }));
   QListWidgetItem *item = manager->GetItem(result);
-  ASSERT_TRUE(item);
   item->setCheckState(Qt::Unchecked);
   Spin();
   EXPECT_FALSE(result->IsVisible());
