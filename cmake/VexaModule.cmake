@@ -21,7 +21,6 @@
 #     TESTS       <files...>          GoogleTest sources (usually test/*.cpp)
 #     TEST_DEPENDS <...>              extra link dependencies of the test program (VexaTestSupport,
 #                                     whose main it runs, is always linked, to benchmarks too)
-#     TEST_ENV    <VAR=value...>      environment of every test of the module
 #     BENCHMARKS  <files...>          Google Benchmark sources, built as <name>Benchmarks
 #   )
 #
@@ -41,7 +40,7 @@ include(GoogleTest)
 
 function(vexa_add_module name)
   cmake_parse_arguments(M "QT;THREADED" "TYPE;MODULE_NAME;OUTPUT_DIRECTORY"
-    "SOURCES;INCLUDE_DIRS;HEADERS;DEPENDS;PRIVATE_DEPENDS;TESTS;TEST_DEPENDS;TEST_ENV;BENCHMARKS" ${ARGN})
+    "SOURCES;INCLUDE_DIRS;HEADERS;DEPENDS;PRIVATE_DEPENDS;TESTS;TEST_DEPENDS;BENCHMARKS" ${ARGN})
 
   if(NOT M_TYPE)
     set(M_TYPE SHARED)
@@ -155,11 +154,6 @@ function(vexa_add_module name)
       target_compile_definitions(${name}Tests PRIVATE US_MODULE_NAME=main)
       target_link_libraries(${name}Tests PRIVATE CppMicroServices)
     endif()
-    # Tests run through "cmake -E env" so that every discovered case gets the
-    # module's environment (a list-valued ENVIRONMENT property does not survive
-    # test discovery).
-    set_target_properties(${name}Tests PROPERTIES CROSSCOMPILING_EMULATOR
-      "${CMAKE_COMMAND};-E;env;${M_TEST_ENV}")
     gtest_discover_tests(${name}Tests
       WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
       PROPERTIES LABELS "${name}"
