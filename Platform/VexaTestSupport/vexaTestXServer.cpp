@@ -8,6 +8,18 @@
 #include <csignal>
 #include <thread>
 
+// The sanitizer builds skip tests whose child programs talk to an X server:
+// the X and D-Bus client libraries keep allocations that LeakSanitizer reports
+// in the child, and they are not instrumented for ThreadSanitizer.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VEXA_UNDER_SANITIZER 1
+#endif
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VEXA_UNDER_SANITIZER 1
+#endif
+#endif
+
 namespace vexa
 {
   namespace test
