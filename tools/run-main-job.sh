@@ -22,6 +22,6 @@ mkdir -p "$outdir"
 echo "Beamforming $sample with Kestrol..."
 "$kestrol" -i "$sample" -o "$out" "$@"
 echo "Beamformed image written to $out"
-# the workbench script lives two levels above this one
+# ./vexa, which starts the workbench, sits in the folder above tools/
 root=$(cd "$(dirname "$0")/.." && pwd)
 printf 'To look at it:\n  %q workbench --load %q\n' "$root/vexa" "$out"
