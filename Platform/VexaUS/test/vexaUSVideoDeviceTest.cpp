@@ -447,6 +447,8 @@ TEST_F(VideoDevice, AClipCutShortStopsTheDeviceWithItsReasonAndConnectingOpensIt
   EXPECT_EQ(reason, device->GetStopReason());
   EXPECT_TRUE(log.Contains("The device \"Clip\" stopped: " + reason, 1));
   EXPECT_EQ(USDevice::State_Initialized, device->GetDeviceState());
+  // every retry of those 2 s failed alike: the failure is logged once, not once a retry
+  EXPECT_EQ(std::vector<std::string>{"Reading a picture failed: End of video file " + path}, log.Texts(2));
   {
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(std::vector<std::string>{"false " + reason}, published);
