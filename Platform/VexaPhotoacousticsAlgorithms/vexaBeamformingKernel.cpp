@@ -89,7 +89,7 @@ namespace
     std::vector<float> inv2h;     // 1 / (2 half-width) per row
     std::vector<float> window;
     bool box = true;
-    bool roots = false;       // DMAS: normalised by the pair weights, not the weights
+    bool roots = false;       // DMAS: the pair weights enter the norm, not W alone
     double arrayWeight = 0.0; // W of the kernel's header, see ArrayWeight
 
     // shared tracks, one per distinct |K| (empty when they would not fit the budget)
