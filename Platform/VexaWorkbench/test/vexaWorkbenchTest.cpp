@@ -603,6 +603,50 @@ TEST(Workbench, TheRightMouseButtonChangesTheLevelWindowAndADoubleClickResetsIt)
   EXPECT_TRUE(window.GetReportedErrors().isEmpty());
 }
 
+// A result that arrives while the user drags comes on top: it keeps its own
+// window, and the drag leaves the node it started on as it was.
+TEST(Workbench, ADragEndsWhenAnotherNodeComesOnTop)
+{
+  ShownWorkbench shown(QSize(1000, 700));
+  QvexaWorkbenchWindow &window = shown.window;
+  QvexaRenderWindow *render = shown.render;
+  const vexa::DataNode::Pointer source = vexa::test::MakeNode(ColumnRamp(200, 100), "raw");
+  window.GetDataStorage()->AddNode(source);
+  Spin();
+  ASSERT_EQ(source, render->GetShownNode());
+
+  QWindow *handle = window.windowHandle();
+  const QPoint start = render->mapTo(&window, render->rect().center());
+  QTest::mousePress(handle, Qt::RightButton, {}, start);
+  QTest::mouseMove(handle, start + QPoint(-60, -20));
+  vexa::LevelWindow dragged;
+  ASSERT_TRUE(source->GetLevelWindow(dragged));
+
+  // a result of values ten times as large, with no window of its own yet
+  const vexa::Image::Pointer large = ColumnRamp(200, 100);
+  {
+    vexa::ImageWriteAccessor access(large);
+    auto *values = static_cast<float *>(access.GetData());
+    for (std::size_t i = 0; i < 200 * 100; ++i)
+      values[i] *= 10;
+  }
+  const vexa::DataNode::Pointer result = vexa::test::MakeNode(large, "raw_bf");
+  window.GetDataStorage()->AddNode(result);
+  Spin();
+  ASSERT_EQ(result, render->GetShownNode());
+  vexa::LevelWindow automatic;
+  ASSERT_TRUE(automatic.SetAuto(large));
+
+  QTest::mouseMove(handle, start + QPoint(-80, -40));
+  QTest::mouseMove(handle, start + QPoint(-100, -60));
+  QTest::mouseRelease(handle, Qt::RightButton, {}, start + QPoint(-100, -60));
+  vexa::LevelWindow levelWindow;
+  ASSERT_TRUE(result->GetLevelWindow(levelWindow));
+  EXPECT_EQ(automatic, levelWindow) << "the result got the window of the image below it";
+  ASSERT_TRUE(source->GetLevelWindow(levelWindow));
+  EXPECT_EQ(dragged, levelWindow);
+}
+
 TEST(Workbench, CommandLine)
 {
   struct Case
