@@ -15,8 +15,8 @@
 
 #include <vexaIOUtil.h>
 #include <vexaImageReadAccessor.h>
-#include <vexaImageWriteAccessor.h>
 #include <vexaTestDialogDriver.h>
+#include <vexaTestGeometry.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
 #include <vexaTestVideos.h>
@@ -383,23 +383,16 @@ TEST(Workbench, OpensSavesAndDrawsImages)
 
 namespace
 {
-  vexa::Image::Pointer WithSpacing(vexa::Image::Pointer image, double sx, double sy)
-  {
-    vexa::Vector3D spacing;
-    spacing[0] = sx;
-    spacing[1] = sy;
-    spacing[2] = 1.0;
-    image->GetGeometry()->SetSpacing(spacing);
-    return image;
-  }
-
-  // a float image of nx x ny pixels whose columns rise from 0 to 100
-  vexa::Image::Pointer ColumnRamp(unsigned int nx, unsigned int ny, double sx = 1.0, double sy = 1.0)
+  // a float image of nx x ny pixels whose columns rise from 0 to `top`
+  vexa::Image::Pointer ColumnRamp(
+    unsigned int nx, unsigned int ny, double sx = 1.0, double sy = 1.0, float top = 100.0f)
   {
     std::vector<float> values(std::size_t(nx) * ny);
     for (std::size_t i = 0; i < values.size(); ++i)
-      values[i] = 100.0f * static_cast<float>(i % nx) / static_cast<float>(nx - 1);
-    return WithSpacing(vexa::test::MakeImage(values, nx, ny), sx, sy);
+      values[i] = top * static_cast<float>(i % nx) / static_cast<float>(nx - 1);
+    vexa::Image::Pointer image = vexa::test::MakeImage(values, nx, ny);
+    image->GetGeometry()->SetSpacing(vexa::test::MakeVector3D(sx, sy, 1.0));
+    return image;
   }
 
   double Aspect(const QRect &rect) { return double(rect.width()) / rect.height(); }
@@ -466,13 +459,7 @@ TEST(Workbench, TheAutomaticWindowFollowsANewImageUntilSomeoneSetsAnother)
   ShownWorkbench shown(QSize(800, 600));
   QvexaWorkbenchWindow &window = shown.window;
   // a stream's node: first a placeholder of values 0..1000, then the device's frames of 0..100
-  const vexa::Image::Pointer placeholder = ColumnRamp(64, 64);
-  {
-    vexa::ImageWriteAccessor access(placeholder);
-    auto *values = static_cast<float *>(access.GetData());
-    for (std::size_t i = 0; i < 64 * 64; ++i)
-      values[i] *= 10;
-  }
+  const vexa::Image::Pointer placeholder = ColumnRamp(64, 64, 1.0, 1.0, 1000.0f);
   const vexa::DataNode::Pointer node = vexa::test::MakeNode(placeholder, "US Viewing Stream - Image 0");
   window.GetDataStorage()->AddNode(node);
   Spin();
@@ -623,13 +610,7 @@ TEST(Workbench, ADragEndsWhenAnotherNodeComesOnTop)
   ASSERT_TRUE(source->GetLevelWindow(dragged));
 
   // a result of values ten times as large, with no window of its own yet
-  const vexa::Image::Pointer large = ColumnRamp(200, 100);
-  {
-    vexa::ImageWriteAccessor access(large);
-    auto *values = static_cast<float *>(access.GetData());
-    for (std::size_t i = 0; i < 200 * 100; ++i)
-      values[i] *= 10;
-  }
+  const vexa::Image::Pointer large = ColumnRamp(200, 100, 1.0, 1.0, 1000.0f);
   const vexa::DataNode::Pointer result = vexa::test::MakeNode(large, "raw_bf");
   window.GetDataStorage()->AddNode(result);
   Spin();
