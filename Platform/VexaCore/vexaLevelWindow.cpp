@@ -192,7 +192,7 @@ namespace
     for (double e : extremes)
       if (std::isfinite(e))
         keys.push_back(key(e));
-    double bound = -Infinity; // every block qualifies
+    double bound = Infinity; // every block qualifies
     if (keys.size() > rank)
     {
       // rank + 1 blocks reach this far, so rank + 1 values do
