@@ -2,6 +2,7 @@
 
 #include "vexaImage.h"
 #include "vexaImageReadAccessor.h"
+#include "vexaPixelType.h"
 
 #include <algorithm>
 #include <cmath>
@@ -192,7 +193,7 @@ namespace
     for (double e : extremes)
       if (std::isfinite(e))
         keys.push_back(key(e));
-    double bound = -Infinity; // every block qualifies
+    double bound = Infinity; // every block qualifies
     if (keys.size() > rank)
     {
       // rank + 1 blocks reach this far, so rank + 1 values do
@@ -295,31 +296,11 @@ namespace
                   std::size_t component,
                   Bounds &bounds)
   {
-    switch (componentType)
-    {
-      case itk::ImageIOBase::UCHAR:
-        return AutoBounds<std::uint8_t>(buffer, first, count, components, component, bounds);
-      case itk::ImageIOBase::CHAR:
-        return AutoBounds<std::int8_t>(buffer, first, count, components, component, bounds);
-      case itk::ImageIOBase::USHORT:
-        return AutoBounds<std::uint16_t>(buffer, first, count, components, component, bounds);
-      case itk::ImageIOBase::SHORT:
-        return AutoBounds<std::int16_t>(buffer, first, count, components, component, bounds);
-      case itk::ImageIOBase::UINT:
-        return AutoBounds<std::uint32_t>(buffer, first, count, components, component, bounds);
-      case itk::ImageIOBase::INT:
-        return AutoBounds<std::int32_t>(buffer, first, count, components, component, bounds);
-      case itk::ImageIOBase::ULONG:
-        return AutoBounds<unsigned long>(buffer, first, count, components, component, bounds);
-      case itk::ImageIOBase::LONG:
-        return AutoBounds<long>(buffer, first, count, components, component, bounds);
-      case itk::ImageIOBase::FLOAT:
-        return AutoBounds<float>(buffer, first, count, components, component, bounds);
-      case itk::ImageIOBase::DOUBLE:
-        return AutoBounds<double>(buffer, first, count, components, component, bounds);
-      default:
-        return false;
-    }
+    bool found = false;
+    const bool known = vexa::ForComponentType(componentType, [&](auto tag) {
+      found = AutoBounds<decltype(tag)>(buffer, first, count, components, component, bounds);
+    });
+    return known && found;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <itkImageIOBase.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -86,6 +87,59 @@ namespace vexa
   };
 
   VEXACORE_EXPORT std::ostream &operator<<(std::ostream &os, const PixelType &type);
+
+  /**
+   * Calls `f(T())` with the C++ type T of an ITK component code (UCHAR gives
+   * std::uint8_t, ..., LONGLONG long long, DOUBLE double), so that code which
+   * works on any pixel buffer names every component type the toolkit knows in
+   * one place. False, without calling f, for a code that has no such type.
+   */
+  template <class F>
+  bool ForComponentType(int componentType, F &&f)
+  {
+    using IO = itk::ImageIOBase;
+    switch (componentType)
+    {
+      case IO::UCHAR:
+        f(std::uint8_t());
+        return true;
+      case IO::CHAR:
+        f(std::int8_t());
+        return true;
+      case IO::USHORT:
+        f(std::uint16_t());
+        return true;
+      case IO::SHORT:
+        f(std::int16_t());
+        return true;
+      case IO::UINT:
+        f(std::uint32_t());
+        return true;
+      case IO::INT:
+        f(std::int32_t());
+        return true;
+      case IO::ULONG:
+        f((unsigned long)0);
+        return true;
+      case IO::LONG:
+        f(long());
+        return true;
+      case IO::ULONGLONG:
+        f((unsigned long long)0);
+        return true;
+      case IO::LONGLONG:
+        f((long long)0);
+        return true;
+      case IO::FLOAT:
+        f(float());
+        return true;
+      case IO::DOUBLE:
+        f(double());
+        return true;
+      default:
+        return false;
+    }
+  }
 }
 
 #endif

@@ -89,7 +89,7 @@ namespace
     std::vector<float> inv2h;     // 1 / (2 half-width) per row
     std::vector<float> window;
     bool box = true;
-    bool roots = false;       // DMAS: normalised by the pair weights, not the weights
+    bool roots = false;       // DMAS: the pair weights enter the norm, not W alone
     double arrayWeight = 0.0; // W of the kernel's header, see ArrayWeight
 
     // shared tracks, one per distinct |K| (empty when they would not fit the budget)
@@ -129,6 +129,23 @@ namespace
       e1 = hi <= 0.0 ? 0u : static_cast<unsigned int>(std::min<double>(hi, elements));
     }
   };
+
+  /**
+   * The window table (at least two entries) at position pos of it, linearly
+   * interpolated, the position clamped to the table and the weight to 0 or
+   * more: the one way the tracks and the array's weight lay the window over
+   * an aperture. In float for the tracks, in double for the array's sum.
+   */
+  template <typename T>
+  T WindowAt(const std::vector<float> &window, T pos)
+  {
+    const unsigned int last = static_cast<unsigned int>(window.size()) - 1;
+    unsigned int k = pos <= T(0) ? 0u : static_cast<unsigned int>(pos);
+    if (k > last - 1)
+      k = last - 1;
+    const T f = std::min(std::max(pos - static_cast<T>(k), T(0)), T(1));
+    return std::max(window[k] + (window[k + 1] - window[k]) * f, T(0));
+  }
 
   /** First row in which an element at lateral distance adx is active (rows when never). */
   unsigned int FirstActiveRow(const Plan &plan, float adx)
@@ -171,8 +188,7 @@ namespace
     const float adx = static_cast<float>(std::fabs(dx));
     const float dx2 = static_cast<float>(dx * dx);
     const float lastSample = static_cast<float>(plan.samples - 1);
-    const unsigned int windowLast = static_cast<unsigned int>(plan.window.size()) - 1;
-    const float windowScale = static_cast<float>(windowLast);
+    const float windowScale = static_cast<float>(plan.window.size() - 1);
     const unsigned int on = FirstActiveRow(plan, adx);
     first = std::max(on, r0);
     end = first;
@@ -187,14 +203,7 @@ namespace
       {
         w = 1.0f;
         if (!plan.box)
-        {
-          const float pos = (0.5f + adx * plan.inv2h[s]) * windowScale;
-          unsigned int k = pos <= 0.0f ? 0u : static_cast<unsigned int>(pos);
-          if (k > windowLast - 1)
-            k = windowLast - 1;
-          const float f = std::min(std::max(pos - static_cast<float>(k), 0.0f), 1.0f);
-          w = std::max(plan.window[k] + (plan.window[k + 1] - plan.window[k]) * f, 0.0f);
-        }
+          w = WindowAt(plan.window, (0.5f + adx * plan.inv2h[s]) * windowScale);
         end = s + 1;
       }
       delay[s - r0] = t;
@@ -227,14 +236,10 @@ namespace
   {
     if (box)
       return elements;
-    const unsigned int windowLast = static_cast<unsigned int>(window.size()) - 1;
+    const double windowScale = static_cast<double>(window.size() - 1);
     double sum = 0.0;
     for (unsigned int e = 0; e < elements; ++e)
-    {
-      const double pos = (0.5 + std::fabs(e + 0.5 - 0.5 * elements) / elements) * windowLast;
-      const unsigned int k = std::min(static_cast<unsigned int>(pos), windowLast - 1);
-      sum += std::max(window[k] + (window[k + 1] - window[k]) * std::min(pos - k, 1.0), 0.0);
-    }
+      sum += WindowAt(window, (0.5 + std::fabs(e + 0.5 - 0.5 * elements) / elements) * windowScale);
     return sum;
   }
 

@@ -179,28 +179,40 @@ namespace vexa
 
   bool USImageVideoSource::GetNextFrame(USImageFrame &frame)
   {
-    auto fail = [this](const std::string &why) {
+    // Records why no picture came, which the device names when it stops;
+    // true when it is not the failure of the call before, so that a stalled
+    // input, which fails again on every retry, is logged once until a
+    // picture comes.
+    auto recordFailure = [this](const std::string &why) {
       std::lock_guard<std::mutex> lock(m_Mutex);
+      const bool fresh = m_LastFailure != why;
       m_LastFailure = why;
-      return false;
+      return fresh;
     };
     if (!GetIsReady())
-      return fail("the input is not open");
+    {
+      recordFailure("the input is not open");
+      return false;
+    }
     const Settings settings = GetSettings();
     try
     {
       m_VideoSource->FetchFrame();
       const IplImage *current = m_VideoSource->GetCurrentFrame();
       if (!current)
-        return fail("the input delivered no picture");
+      {
+        recordFailure("the input delivered no picture");
+        return false;
+      }
       cv::Mat input = cv::cvarrToMat(current);
       if (input.depth() != CV_8U || (input.channels() != 1 && input.channels() != 3 && input.channels() != 4))
       {
         const std::string why = "Pictures of depth " + std::to_string(input.depth()) + " with " +
                                 std::to_string(input.channels()) +
                                 " channels are not supported (8-bit grey or colour only)";
-        VEXA_ERROR("USImageVideoSource") << why << ".";
-        return fail(why);
+        if (recordFailure(why))
+          VEXA_ERROR("USImageVideoSource") << why << ".";
+        return false;
       }
       if (settings.overrideResolution && settings.overrideWidth > 0 && settings.overrideHeight > 0 &&
           (input.cols != settings.overrideWidth || input.rows != settings.overrideHeight))
@@ -233,8 +245,11 @@ namespace vexa
       static const PixelType rgb = CreatePixelType<unsigned char, itk::RGBPixel<unsigned char>>(3);
       const PixelType &type = settings.color ? rgb : grey;
       if (!frame.Reshape(type, static_cast<unsigned int>(roi.cols), static_cast<unsigned int>(roi.rows)))
-        return fail("no memory for a picture of " + std::to_string(roi.cols) + " x " + std::to_string(roi.rows) +
-                    " pixels");
+      {
+        recordFailure("no memory for a picture of " + std::to_string(roi.cols) + " x " + std::to_string(roi.rows) +
+                      " pixels");
+        return false;
+      }
       // written straight into the frame's buffer: no copy in between
       cv::Mat target(roi.rows, roi.cols, settings.color ? CV_8UC3 : CV_8UC1, frame.GetData());
       // Colour pictures in OpenCV's blue-green-red order are copied as they
@@ -253,8 +268,9 @@ namespace vexa
     }
     catch (const std::exception &e)
     {
-      VEXA_ERROR("USImageVideoSource") << "Reading a picture failed: " << e.what();
-      return fail(e.what());
+      if (recordFailure(e.what()))
+        VEXA_ERROR("USImageVideoSource") << "Reading a picture failed: " << e.what();
+      return false;
     }
   }
 }

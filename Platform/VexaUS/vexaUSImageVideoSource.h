@@ -76,7 +76,10 @@ namespace vexa
     double GetFramesPerSecond() const;
 
     bool GetNextFrame(USImageFrame &frame) override;
-    /** Why the last GetNextFrame gave no picture (as it logged it); "" after a picture. */
+    /**
+     * Why the last GetNextFrame gave no picture; "" after a picture. A
+     * failure that repeats the one before is not logged again.
+     */
     std::string GetLastFailure() const;
 
     /** The video source underneath. */

@@ -150,7 +150,7 @@ void QvexaRenderWindow::mousePressEvent(QMouseEvent *event)
   if (event->button() != Qt::RightButton)
     return QWidget::mousePressEvent(event);
   Guarded("Changing the level window", [&] {
-    m_Dragging = m_Shown && m_Shown->GetLevelWindow(m_DragStartWindow);
+    m_DragNode = m_Shown && m_Shown->GetLevelWindow(m_DragStartWindow) ? m_Shown : nullptr;
     m_DragStart = event->pos();
   });
   event->accept();
@@ -158,9 +158,16 @@ void QvexaRenderWindow::mousePressEvent(QMouseEvent *event)
 
 void QvexaRenderWindow::mouseMoveEvent(QMouseEvent *event)
 {
-  if (!m_Dragging)
+  if (!m_DragNode)
     return QWidget::mouseMoveEvent(event);
   Guarded("Changing the level window", [&] {
+    // Another node came on top during the drag (a result that arrived): the
+    // start window belongs to the node below, so the drag ends there.
+    if (m_DragNode != m_Shown)
+    {
+      m_DragNode = nullptr;
+      return;
+    }
     const QPoint moved = event->pos() - m_DragStart;
     const vexa::LevelWindow &start = m_DragStartWindow;
     const double range = start.GetRange();
@@ -178,13 +185,13 @@ void QvexaRenderWindow::mouseReleaseEvent(QMouseEvent *event)
 {
   if (event->button() != Qt::RightButton)
     return QWidget::mouseReleaseEvent(event);
-  m_Dragging = false;
+  m_DragNode = nullptr;
   event->accept();
 }
 
 void QvexaRenderWindow::mouseDoubleClickEvent(QMouseEvent *event)
 {
-  m_Dragging = false;
+  m_DragNode = nullptr;
   Guarded("Going back to the automatic level window", [&] { ResetShownLevelWindow(); });
   event->accept();
 }

@@ -37,9 +37,10 @@
  * button held: dragging up raises the level, down lowers it, right widens
  * the window, left narrows it; the window's full width or height moves it
  * by the level window's range, and the window stays inside the range. A
- * double click goes back to the automatic window. Each change is stored in
- * the node's "levelwindow" property and announced by LevelWindowChanged.
- * GUI thread only.
+ * drag changes only the node it started on: once another node is shown
+ * (one added on top meanwhile), the drag ends. A double click goes back to
+ * the automatic window. Each change is stored in the node's "levelwindow"
+ * property and announced by LevelWindowChanged. GUI thread only.
  */
 class VEXAWORKBENCHHOST_EXPORT QvexaRenderWindow : public QWidget, public vexa::RenderingManager::RenderWindow
 {
@@ -103,7 +104,8 @@ private:
     vexa::LevelWindow levelWindow;
   } m_Automatic;
 
-  bool m_Dragging = false;
+  /** The node a right-button drag started on; null when none is under way. */
+  vexa::DataNode::Pointer m_DragNode;
   QPoint m_DragStart;
   vexa::LevelWindow m_DragStartWindow;
 };

@@ -1,6 +1,7 @@
 #include "vexaImageSliceRendering.h"
 
 #include <vexaImageReadAccessor.h>
+#include <vexaPixelType.h>
 
 #include <algorithm>
 #include <cmath>
@@ -113,41 +114,10 @@ namespace vexa
     const std::vector<std::size_t> rows = Samples(height, static_cast<unsigned int>(size.height()));
     const std::vector<std::size_t> columns = Samples(width, static_cast<unsigned int>(size.width()));
     const void *slice = static_cast<const char *>(access.GetData()) + offset;
-    switch (type.GetComponentType())
-    {
-      case itk::ImageIOBase::UCHAR:
-        Draw<std::uint8_t>(slice, components, colour, width, rows, columns, window, target);
-        break;
-      case itk::ImageIOBase::CHAR:
-        Draw<std::int8_t>(slice, components, colour, width, rows, columns, window, target);
-        break;
-      case itk::ImageIOBase::USHORT:
-        Draw<std::uint16_t>(slice, components, colour, width, rows, columns, window, target);
-        break;
-      case itk::ImageIOBase::SHORT:
-        Draw<std::int16_t>(slice, components, colour, width, rows, columns, window, target);
-        break;
-      case itk::ImageIOBase::UINT:
-        Draw<std::uint32_t>(slice, components, colour, width, rows, columns, window, target);
-        break;
-      case itk::ImageIOBase::INT:
-        Draw<std::int32_t>(slice, components, colour, width, rows, columns, window, target);
-        break;
-      case itk::ImageIOBase::ULONG:
-        Draw<unsigned long>(slice, components, colour, width, rows, columns, window, target);
-        break;
-      case itk::ImageIOBase::LONG:
-        Draw<long>(slice, components, colour, width, rows, columns, window, target);
-        break;
-      case itk::ImageIOBase::FLOAT:
-        Draw<float>(slice, components, colour, width, rows, columns, window, target);
-        break;
-      case itk::ImageIOBase::DOUBLE:
-        Draw<double>(slice, components, colour, width, rows, columns, window, target);
-        break;
-      default:
-        return false;
-    }
+    if (!vexa::ForComponentType(type.GetComponentType(), [&](auto tag) {
+          Draw<decltype(tag)>(slice, components, colour, width, rows, columns, window, target);
+        }))
+      return false;
     return true;
   }
 }

@@ -108,6 +108,7 @@ TEST(LevelWindow, AutoSpreadsADenseBulkBetweenThe2ndAnd98thPercentile)
     {"16-bit", MakeImage<unsigned short>(std::vector<unsigned short>(50, 4000), 50, 1), 3999.5, 4000.5, 3999.5, 4000.5},
     {"flat percentiles fall back to min..max", MakeImage(outliers, 10, 10), -1000, 1000, -1000, 1000},
     {"negative values", MakeImage<short>({-300, -200, -100, 0}, 4, 1), -300, 0, -300, 0},
+    {"64-bit integers", MakeImage<long long>({-300, -200, -100, 0}, 4, 1), -300, 0, -300, 0},
   };
   for (const Case &c : cases)
   {

@@ -11,7 +11,6 @@
 #include <fstream>
 #include <functional>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -23,15 +22,8 @@ namespace
 {
   namespace fs = std::filesystem;
   using ::testing::HasSubstr;
+  using vexa::test::ReadFile;
   using vexa::test::TemporaryFolder;
-
-  std::string ReadText(const std::string &path)
-  {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
 
   void WriteText(const std::string &path, const std::string &text)
   {
@@ -70,7 +62,7 @@ namespace
   const ReplaceCase Cases[] = {
     {"NothingThere", [](const TemporaryFolder &) { return true; }, false, false,
      [](const TemporaryFolder &f) {
-       EXPECT_EQ("new", ReadText(f.File("out.nrrd")));
+       EXPECT_EQ("new", ReadFile(f.File("out.nrrd")));
        EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
      }},
     {"RegularFileKeepsItsPermissionsAndOwner",
@@ -82,7 +74,7 @@ namespace
      },
      false, false,
      [](const TemporaryFolder &f) {
-       EXPECT_EQ("new", ReadText(f.File("out.nrrd")));
+       EXPECT_EQ("new", ReadFile(f.File("out.nrrd")));
        EXPECT_EQ(fs::perms(0640), fs::status(f.File("out.nrrd")).permissions() & fs::perms::mask);
        struct stat info;
        ASSERT_EQ(0, ::stat(f.File("out.nrrd").c_str(), &info));
@@ -96,7 +88,7 @@ namespace
      },
      true, true,
      [](const TemporaryFolder &f) {
-       EXPECT_EQ("old", ReadText(f.File("out.nrrd")));
+       EXPECT_EQ("old", ReadFile(f.File("out.nrrd")));
        EXPECT_EQ(std::set<std::string>{"out.nrrd"}, Names(f.Path()));
      }},
     {"LinkToAFileInAnotherFolder",
@@ -110,7 +102,7 @@ namespace
      [](const TemporaryFolder &f) {
        EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(f.File("out.nrrd")));
        EXPECT_EQ("data/target.bin", fs::read_symlink(f.File("out.nrrd")).string());
-       EXPECT_EQ("new", ReadText(f.File("data/target.bin")));
+       EXPECT_EQ("new", ReadFile(f.File("data/target.bin")));
        EXPECT_EQ(std::set<std::string>{"target.bin"}, Names(f.Path() / "data"));
      }},
     {"LinkIntactAfterAFailedWrite",
@@ -122,7 +114,7 @@ namespace
      true, true,
      [](const TemporaryFolder &f) {
        EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(f.File("out.nrrd")));
-       EXPECT_EQ("old", ReadText(f.File("target.nrrd")));
+       EXPECT_EQ("old", ReadFile(f.File("target.nrrd")));
        EXPECT_EQ((std::set<std::string>{"out.nrrd", "target.nrrd"}), Names(f.Path()));
      }},
     {"ChainOfLinksToNothingCreatesTheLastTarget",
@@ -135,7 +127,7 @@ namespace
      [](const TemporaryFolder &f) {
        EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(f.File("out.nrrd")));
        EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(f.File("middle")));
-       EXPECT_EQ("new", ReadText(f.File("end.nrrd")));
+       EXPECT_EQ("new", ReadFile(f.File("end.nrrd")));
        EXPECT_EQ((std::set<std::string>{"out.nrrd", "middle", "end.nrrd"}), Names(f.Path()));
      }},
     {"DeviceNodeIsWrittenToNotReplaced",
@@ -235,16 +227,16 @@ namespace
 
   void ExpectOldPair(const TemporaryFolder &f)
   {
-    EXPECT_EQ("old header", ReadText(f.File("out.nhdr")));
-    EXPECT_EQ("old data", ReadText(f.File("out.raw")));
+    EXPECT_EQ("old header", ReadFile(f.File("out.nhdr")));
+    EXPECT_EQ("old data", ReadFile(f.File("out.raw")));
     EXPECT_EQ((std::set<std::string>{"out.nhdr", "out.raw"}), Names(f.Path()));
   }
 
   const GroupCase GroupCases[] = {
     {"NothingThere", [](const TemporaryFolder &) { return true; }, nullptr, "",
      [](const TemporaryFolder &f) {
-       EXPECT_EQ("new header", ReadText(f.File("out.nhdr")));
-       EXPECT_EQ("new data", ReadText(f.File("out.raw")));
+       EXPECT_EQ("new header", ReadFile(f.File("out.nhdr")));
+       EXPECT_EQ("new data", ReadFile(f.File("out.raw")));
        EXPECT_EQ((std::set<std::string>{"out.nhdr", "out.raw"}), Names(f.Path()));
      }},
     {"PairReplacedKeepingPermissions",
@@ -254,8 +246,8 @@ namespace
      },
      nullptr, "",
      [](const TemporaryFolder &f) {
-       EXPECT_EQ("new header", ReadText(f.File("out.nhdr")));
-       EXPECT_EQ("new data", ReadText(f.File("out.raw")));
+       EXPECT_EQ("new header", ReadFile(f.File("out.nhdr")));
+       EXPECT_EQ("new data", ReadFile(f.File("out.raw")));
        EXPECT_EQ(fs::perms(0640), fs::status(f.File("out.nhdr")).permissions() & fs::perms::mask);
        EXPECT_EQ(fs::perms(0600), fs::status(f.File("out.raw")).permissions() & fs::perms::mask);
        EXPECT_EQ((std::set<std::string>{"out.nhdr", "out.raw"}), Names(f.Path()));
@@ -269,7 +261,7 @@ namespace
      },
      nullptr, "out.raw\"): it is a folder.",
      [](const TemporaryFolder &f) {
-       EXPECT_EQ("old header", ReadText(f.File("out.nhdr")));
+       EXPECT_EQ("old header", ReadFile(f.File("out.nhdr")));
        EXPECT_TRUE(fs::is_empty(f.Path() / "out.raw"));
        EXPECT_EQ((std::set<std::string>{"out.nhdr", "out.raw"}), Names(f.Path()));
      }},
@@ -281,7 +273,7 @@ namespace
      },
      nullptr, "out.nhdr\": No space left on device",
      [](const TemporaryFolder &f) {
-       EXPECT_EQ("old data", ReadText(f.File("out.raw")));
+       EXPECT_EQ("old data", ReadFile(f.File("out.raw")));
        EXPECT_EQ(S_IFCHR, vexa::test::FileTypeAt(f.File("out.nhdr")));
        EXPECT_EQ((std::set<std::string>{"out.nhdr", "out.raw"}), Names(f.Path()));
      }},
@@ -299,8 +291,8 @@ namespace
      nullptr, "",
      [](const TemporaryFolder &f) {
        EXPECT_EQ(S_IFLNK, vexa::test::FileTypeAt(f.File("out.nhdr")));
-       EXPECT_EQ("new header", ReadText(f.File("data/target.nhdr")));
-       EXPECT_EQ("new data", ReadText(f.File("out.raw")));
+       EXPECT_EQ("new header", ReadFile(f.File("data/target.nhdr")));
+       EXPECT_EQ("new data", ReadFile(f.File("out.raw")));
        EXPECT_EQ(std::set<std::string>{"target.nhdr"}, Names(f.Path() / "data"));
        EXPECT_EQ((std::set<std::string>{"data", "out.nhdr", "out.raw"}), Names(f.Path()));
      }},
@@ -362,7 +354,7 @@ TEST(SafeFileReplaceFifo, AFifoIsWrittenToAndStaysAFifo)
   const std::string path = folder.File("out.nrrd");
   ASSERT_EQ(0, ::mkfifo(path.c_str(), 0600));
   std::string received;
-  std::thread reader([&] { received = ReadText(path); });
+  std::thread reader([&] { received = ReadFile(path); });
   std::string written;
   vexa::ReplaceFileSafely(path, [&](const std::string &name) {
     written = name;
@@ -410,7 +402,7 @@ TEST(SafeFileReplaceRefusals, AWriteProtectedFileIsNotReplaced)
   WriteText(path, "old");
   ASSERT_EQ(0, ::chmod(path.c_str(), 0444));
   EXPECT_THROW(vexa::ReplaceFileSafely(path, [](const std::string &name) { WriteText(name, "new"); }), vexa::Exception);
-  EXPECT_EQ("old", ReadText(path));
+  EXPECT_EQ("old", ReadFile(path));
   EXPECT_EQ(std::set<std::string>{"kept.nrrd"}, Names(folder.Path()));
 }
 
@@ -429,9 +421,9 @@ TEST(SafeFileReplaceConcurrency, ConcurrentGroupWritersLeaveOneWholeGroup)
     });
   for (std::thread &w : writers)
     w.join();
-  const std::string header = ReadText(path);
+  const std::string header = ReadFile(path);
   ASSERT_EQ(0u, header.find("header of ")) << header;
-  EXPECT_EQ("data of " + header.substr(10), ReadText(folder.File("shared.raw"))); // one writer's pair
+  EXPECT_EQ("data of " + header.substr(10), ReadFile(folder.File("shared.raw"))); // one writer's pair
   EXPECT_EQ((std::set<std::string>{"shared.nhdr", "shared.raw"}), Names(folder.Path()));
 }
 
@@ -448,7 +440,7 @@ TEST(SafeFileReplaceConcurrency, ConcurrentWritersLeaveOneCompleteFile)
     });
   for (std::thread &w : writers)
     w.join();
-  const std::string result = ReadText(path);
+  const std::string result = ReadFile(path);
   ASSERT_GE(result.size(), 4096u);
   EXPECT_EQ(std::string(result.size(), result[0]), result); // one writer's whole file
   EXPECT_EQ(std::set<std::string>{"shared.nrrd"}, Names(folder.Path()));
@@ -488,7 +480,7 @@ TEST(SafeFileReplaceTermination, ASignalDuringAWriteRemovesTheTemporaries)
     int status = 0;
     ASSERT_EQ(child, ::waitpid(child, &status, 0));
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status; // ended as SIGTERM ends a program
-    EXPECT_EQ("old", ReadText(path));
+    EXPECT_EQ("old", ReadFile(path));
     EXPECT_EQ((std::set<std::string>{"out.nrrd", "writing"}), Names(folder.Path()));
   }
 }

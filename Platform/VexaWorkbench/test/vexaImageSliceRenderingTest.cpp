@@ -27,6 +27,7 @@ TEST(ImageSliceRendering, GreyValuesThroughTheLevelWindow)
     {"16-bit", MakeImage<std::uint16_t>({0, 100, 150, 200, 65535, 175}, 6, 1), {0, 0, 128, 255, 255, 191}},
     {"signed 16-bit", MakeImage<std::int16_t>({-32768, 100, 150, 200, 32767, 110}, 6, 1), {0, 0, 128, 255, 255, 26}},
     {"double", MakeImage<double>({-1e300, 100, 150, 200, 1e300, 120}, 6, 1), {0, 0, 128, 255, 255, 51}},
+    {"64-bit", MakeImage<long long>({-(1LL << 62), 100, 150, 200, 1LL << 62, 120}, 6, 1), {0, 0, 128, 255, 255, 51}},
   };
   for (const Case &c : cases)
   {

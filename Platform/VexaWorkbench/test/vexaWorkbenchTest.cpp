@@ -15,8 +15,8 @@
 
 #include <vexaIOUtil.h>
 #include <vexaImageReadAccessor.h>
-#include <vexaImageWriteAccessor.h>
 #include <vexaTestDialogDriver.h>
+#include <vexaTestGeometry.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
 #include <vexaTestVideos.h>
@@ -383,23 +383,16 @@ TEST(Workbench, OpensSavesAndDrawsImages)
 
 namespace
 {
-  vexa::Image::Pointer WithSpacing(vexa::Image::Pointer image, double sx, double sy)
-  {
-    vexa::Vector3D spacing;
-    spacing[0] = sx;
-    spacing[1] = sy;
-    spacing[2] = 1.0;
-    image->GetGeometry()->SetSpacing(spacing);
-    return image;
-  }
-
-  // a float image of nx x ny pixels whose columns rise from 0 to 100
-  vexa::Image::Pointer ColumnRamp(unsigned int nx, unsigned int ny, double sx = 1.0, double sy = 1.0)
+  // a float image of nx x ny pixels whose columns rise from 0 to `top`
+  vexa::Image::Pointer ColumnRamp(
+    unsigned int nx, unsigned int ny, double sx = 1.0, double sy = 1.0, float top = 100.0f)
   {
     std::vector<float> values(std::size_t(nx) * ny);
     for (std::size_t i = 0; i < values.size(); ++i)
-      values[i] = 100.0f * static_cast<float>(i % nx) / static_cast<float>(nx - 1);
-    return WithSpacing(vexa::test::MakeImage(values, nx, ny), sx, sy);
+      values[i] = top * static_cast<float>(i % nx) / static_cast<float>(nx - 1);
+    vexa::Image::Pointer image = vexa::test::MakeImage(values, nx, ny);
+    image->GetGeometry()->SetSpacing(vexa::test::MakeVector3D(sx, sy, 1.0));
+    return image;
   }
 
   double Aspect(const QRect &rect) { return double(rect.width()) / rect.height(); }
@@ -466,13 +459,7 @@ TEST(Workbench, TheAutomaticWindowFollowsANewImageUntilSomeoneSetsAnother)
   ShownWorkbench shown(QSize(800, 600));
   QvexaWorkbenchWindow &window = shown.window;
   // a stream's node: first a placeholder of values 0..1000, then the device's frames of 0..100
-  const vexa::Image::Pointer placeholder = ColumnRamp(64, 64);
-  {
-    vexa::ImageWriteAccessor access(placeholder);
-    auto *values = static_cast<float *>(access.GetData());
-    for (std::size_t i = 0; i < 64 * 64; ++i)
-      values[i] *= 10;
-  }
+  const vexa::Image::Pointer placeholder = ColumnRamp(64, 64, 1.0, 1.0, 1000.0f);
   const vexa::DataNode::Pointer node = vexa::test::MakeNode(placeholder, "US Viewing Stream - Image 0");
   window.GetDataStorage()->AddNode(node);
   Spin();
@@ -601,6 +588,44 @@ TEST(Workbench, TheRightMouseButtonChangesTheLevelWindowAndADoubleClickResetsIt)
   QTest::mouseRelease(handle, Qt::RightButton, {}, at(start + QPoint(40, 40)));
   QTest::mouseDClick(handle, Qt::LeftButton, {}, at(start));
   EXPECT_TRUE(window.GetReportedErrors().isEmpty());
+}
+
+// A result that arrives while the user drags comes on top: it keeps its own
+// window, and the drag leaves the node it started on as it was.
+TEST(Workbench, ADragEndsWhenAnotherNodeComesOnTop)
+{
+  ShownWorkbench shown(QSize(1000, 700));
+  QvexaWorkbenchWindow &window = shown.window;
+  QvexaRenderWindow *render = shown.render;
+  const vexa::DataNode::Pointer source = vexa::test::MakeNode(ColumnRamp(200, 100), "raw");
+  window.GetDataStorage()->AddNode(source);
+  Spin();
+  ASSERT_EQ(source, render->GetShownNode());
+
+  QWindow *handle = window.windowHandle();
+  const QPoint start = render->mapTo(&window, render->rect().center());
+  QTest::mousePress(handle, Qt::RightButton, {}, start);
+  QTest::mouseMove(handle, start + QPoint(-60, -20));
+  vexa::LevelWindow dragged;
+  ASSERT_TRUE(source->GetLevelWindow(dragged));
+
+  // a result of values ten times as large, with no window of its own yet
+  const vexa::Image::Pointer large = ColumnRamp(200, 100, 1.0, 1.0, 1000.0f);
+  const vexa::DataNode::Pointer result = vexa::test::MakeNode(large, "raw_bf");
+  window.GetDataStorage()->AddNode(result);
+  Spin();
+  ASSERT_EQ(result, render->GetShownNode());
+  vexa::LevelWindow automatic;
+  ASSERT_TRUE(automatic.SetAuto(large));
+
+  QTest::mouseMove(handle, start + QPoint(-80, -40));
+  QTest::mouseMove(handle, start + QPoint(-100, -60));
+  QTest::mouseRelease(handle, Qt::RightButton, {}, start + QPoint(-100, -60));
+  vexa::LevelWindow levelWindow;
+  ASSERT_TRUE(result->GetLevelWindow(levelWindow));
+  EXPECT_EQ(automatic, levelWindow) << "the result got the window of the image below it";
+  ASSERT_TRUE(source->GetLevelWindow(levelWindow));
+  EXPECT_EQ(dragged, levelWindow);
 }
 
 TEST(Workbench, CommandLine)

@@ -26,12 +26,13 @@ namespace vexa
       return image;
     }
 
-    /** A node holding `data` (which may be null), named `name`. */
+    /** A node holding `data` (which may be null), named `name` (none when null). */
     inline DataNode::Pointer MakeNode(BaseData *data, const char *name)
     {
       DataNode::Pointer node = DataNode::New();
       node->SetData(data);
-      node->SetName(name);
+      if (name)
+        node->SetName(name);
       return node;
     }
 

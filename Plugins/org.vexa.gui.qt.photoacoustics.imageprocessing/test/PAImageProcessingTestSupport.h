@@ -1,9 +1,12 @@
 #ifndef PAImageProcessingTestSupport_h
 #define PAImageProcessingTestSupport_h
 
-// Images and a stand-in workbench for the processing view's tests.
+// Images and a stand-in workbench for the processing view's tests; the
+// workbench's own test images and nodes come with it.
 
 #include <QvexaViewHost.h>
+
+#include <vexaWorkbenchTestSupport.h>
 
 #include <vexaBaseGeometry.h>
 #include <vexaDataNode.h>
@@ -92,15 +95,6 @@ namespace vexa
       const std::size_t at = std::max_element(src, src + n) - src;
       return {static_cast<unsigned int>(at / image->GetDimension(0)),
               static_cast<unsigned int>(at % image->GetDimension(0))};
-    }
-
-    inline DataNode::Pointer MakeNode(BaseData *data, const char *name)
-    {
-      DataNode::Pointer node = DataNode::New();
-      node->SetData(data);
-      if (name)
-        node->SetName(name);
-      return node;
     }
 
     /** What the workbench lends a view: a data storage and a selection the test sets. */

@@ -32,8 +32,14 @@ namespace vexa
         cv::Mat noise(2 * Height, Width, CV_32F);
         cv::RNG random(20261210);
         random.fill(noise, cv::RNG::NORMAL, 0.0, 1.0);
-        cv::GaussianBlur(noise, noise, cv::Size(0, 0), 1.2, 1.6);
-        cv::Mat magnitude = cv::abs(noise);
+        // The texture is a ring of rows (the drift wraps round): it is
+        // smoothed across its wrap as anywhere else, so that no seam drifts
+        // through the picture. The blur takes no wrapping border itself.
+        const int margin = 16; // beyond the reach of the blur's kernel
+        cv::Mat ring;
+        cv::copyMakeBorder(noise, ring, margin, margin, 0, 0, cv::BORDER_WRAP);
+        cv::GaussianBlur(ring, ring, cv::Size(0, 0), 1.2, 1.6);
+        cv::Mat magnitude = cv::abs(ring.rowRange(margin, margin + 2 * Height));
         double low = 0, high = 0;
         cv::minMaxLoc(magnitude, &low, &high);
         magnitude.convertTo(m_Texture, CV_8U, 170.0 / high);

@@ -861,14 +861,8 @@ TEST_F(UltrasoundSupport, ARealVideoDeviceStreamsTheClipsFrames)
   EXPECT_EQ(1, form->probesWidgetContainer->count());
 
   // frames move: the node's picture changes while the clip plays
-  auto firstPixel = [&] {
-    auto *image = dynamic_cast<vexa::Image *>(node->GetData().GetPointer());
-    vexa::ImageReadAccessor access(image);
-    return std::vector<unsigned char>(static_cast<const unsigned char *>(access.GetData()),
-                                      static_cast<const unsigned char *>(access.GetData()) + access.GetSize());
-  };
-  const std::vector<unsigned char> before = firstPixel();
-  EXPECT_TRUE(QtApplication::ProcessEventsUntil([&] { return firstPixel() != before; }, 5s));
+  const std::vector<unsigned char> before = Pixels(node);
+  EXPECT_TRUE(QtApplication::ProcessEventsUntil([&] { return Pixels(node) != before; }, 5s));
 
   DestroyView();
   device->UnregisterOnService();

@@ -12,6 +12,7 @@
 
 #include <vexaTestChildProcess.h>
 #include <vexaTestTemporaryFolder.h>
+#include <vexaTestWaitUntil.h>
 #include <vexaTestXServer.h>
 
 #include <QDir>
@@ -24,7 +25,6 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <thread>
 
 namespace
 {
@@ -175,7 +175,11 @@ TEST_F(TirrickScreenshot, AClipCutShortWhileStreamingIsToldInTheStatusBar)
                                       "7000", "--quit-after", "7500"},
                                      options);
   ASSERT_TRUE(workbench.Started()) << workbench.StartError();
-  std::this_thread::sleep_for(std::chrono::seconds(2)); // streaming by now
+  // the clip is open and the device active: a cut before then would make the start fail instead
+  ASSERT_TRUE(vexa::test::WaitUntil(
+    [&] { return workbench.Err().find("Ultrasound device Vexa Sample Clip active") != std::string::npos; },
+    std::chrono::seconds(10), std::chrono::milliseconds(10)))
+    << workbench.Out() + workbench.Err();
   std::filesystem::resize_file(clip, 0);
   ASSERT_TRUE(workbench.WaitFor(std::chrono::seconds(60)));
   const std::string output = workbench.Out() + workbench.Err();

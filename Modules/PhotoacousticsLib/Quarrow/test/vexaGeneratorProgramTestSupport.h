@@ -29,14 +29,6 @@ namespace vexa
   {
     namespace fs = std::filesystem;
 
-    inline std::string ReadText(const fs::path &path)
-    {
-      std::ifstream in(path, std::ios::binary);
-      std::ostringstream s;
-      s << in.rdbuf();
-      return s.str();
-    }
-
     /**
      * A simulator stand-in: a shell script in the folder (its name has a
      * space) that appends one record per call to calls.txt beside it (a line
@@ -65,7 +57,7 @@ namespace vexa
     inline std::vector<std::vector<std::string>> RecordedCalls(const fs::path &simulator)
     {
       std::vector<std::vector<std::string>> calls;
-      std::istringstream in(ReadText(simulator.parent_path() / "calls.txt"));
+      std::istringstream in(ReadFile((simulator.parent_path() / "calls.txt").string()));
       std::string line;
       while (std::getline(in, line))
       {

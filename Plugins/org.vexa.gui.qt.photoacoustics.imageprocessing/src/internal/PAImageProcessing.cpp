@@ -611,7 +611,10 @@ void PAImageProcessing::HandleResults(vexa::Image::Pointer image, std::string na
       node->SetLevelWindow(levelWindow);
       GetDataStorage()->AddNode(node);
     },
-    [](const vexa::GuardedFailure &failure) { VEXA_ERROR << "Could not add the result: " << failure.what; });
+    [](const vexa::GuardedFailure &failure) {
+      VEXA_ERROR << "Could not add the result: " << failure.what;
+      ShowMessage(QString("Could not add the result: %1").arg(QString::fromStdString(failure.description)));
+    });
   m_Form.progressBar->setVisible(false);
   m_Form.ProgressInfo->setVisible(false);
   UnlockControls();
