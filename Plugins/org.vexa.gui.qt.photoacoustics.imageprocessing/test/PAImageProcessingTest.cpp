@@ -661,7 +661,7 @@ TEST(PAImageProcessing, BeamformingThenBModeGivesKestrolsPixels)
     SCOPED_TRACE(algorithm);
     const std::string out = folder.File(std::string(algorithm) + ".nrrd");
     ASSERT_TRUE(vexa::test::RanToSuccess(
-      vexa::test::RunProgram(VEXA_KESTROL, {"-i", raw, "-o", out, "-alg", algorithm, "-sos", "1540"})));
+      vexa::test::RunProgram(VEXA_KESTROL_EXECUTABLE, {"-i", raw, "-o", out, "-alg", algorithm, "-sos", "1540"})));
     const vexa::Image::Pointer kestrol = vexa::IOUtil::LoadImage(out);
 
     ViewUnderTest t;
