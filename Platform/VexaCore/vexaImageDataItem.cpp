@@ -2,23 +2,65 @@
 
 #include "vexaException.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VEXA_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEXA_ADDRESS_SANITIZER 1
+#endif
+#endif
 
 namespace vexa
 {
   ImageDataItem::ImageDataItem() = default;
   ImageDataItem::~ImageDataItem() = default;
 
+  namespace
+  {
+    // From this size on a block is a mapping of its own (see Allocate).
+    constexpr std::size_t OwnMappingFrom = std::size_t(1) << 20;
+
+    /** Zeroed memory of `size` bytes that goes back to the system when the pointer's last copy does. */
+    std::shared_ptr<void> ZeroedMemory(std::size_t size)
+    {
+#ifndef VEXA_ADDRESS_SANITIZER
+      // glibc raises its mmap threshold to the size of each large mapped
+      // block it frees (up to 32 MiB), so the next images of that size come
+      // from its heaps, whose free chunks stay resident when the images go:
+      // results removed in a long session would keep their memory. A large
+      // block of pixels is therefore mapped on its own, fresh zero pages
+      // (no fill), and unmapped when the last holder lets go. (Under
+      // AddressSanitizer the blocks stay with its allocator, which checks
+      // each access against their bounds and maps large ones on its own.)
+      if (size >= OwnMappingFrom)
+      {
+        void *mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED)
+          return nullptr;
+        return std::shared_ptr<void>(mapped, [size](void *p) { ::munmap(p, size); });
+      }
+#endif
+      // calloc: zeroed blocks come from fresh pages without a separate fill where it can
+      void *memory = std::calloc(size > 0 ? size : 1, 1);
+      if (!memory)
+        return nullptr;
+      return std::shared_ptr<void>(memory, [](void *p) { std::free(p); });
+    }
+  }
+
   ImageDataItem::Pointer ImageDataItem::Allocate(std::size_t size)
   {
-    // calloc: large zeroed blocks come from fresh pages without a separate fill
-    void *memory = std::calloc(size > 0 ? size : 1, 1);
+    std::shared_ptr<void> memory = ZeroedMemory(size);
     if (!memory)
       vexaThrow() << "Cannot allocate " << size << " bytes of image memory.";
     Pointer item = new ImageDataItem();
     item->UnRegister();
-    item->m_Memory = std::shared_ptr<void>(memory, [](void *p) { std::free(p); });
-    item->m_Data = static_cast<char *>(memory);
+    item->m_Memory = memory;
+    item->m_Data = static_cast<char *>(memory.get());
     item->m_Size = size;
     item->m_Owner = true;
     return item;
