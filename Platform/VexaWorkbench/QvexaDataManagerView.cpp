@@ -3,9 +3,12 @@
 #include "ui_QvexaDataManagerViewControls.h"
 
 #include <vexaLog.h>
+#include <vexaSlotGuard.h>
 
 #include <vexaQtEventBridge.h>
 
+#include <QAction>
+#include <QKeySequence>
 #include <QSignalBlocker>
 
 #include <exception>
@@ -28,8 +31,14 @@ QvexaDataManagerView::QvexaDataManagerView(QWidget *parent)
   : QWidget(parent), m_Controls(new Ui::QvexaDataManagerViewControls)
 {
   m_Controls->setupUi(this);
+  // the form takes one shortcut per action; Backspace is the Delete key of some keyboards
+  QList<QKeySequence> removeKeys = QKeySequence::keyBindings(QKeySequence::Delete);
+  removeKeys << QKeySequence(Qt::Key_Backspace);
+  m_Controls->m_RemoveAction->setShortcuts(removeKeys);
+  m_Controls->m_RemoveAction->setEnabled(false);
   connect(m_Controls->m_NodeList, &QListWidget::itemSelectionChanged, this, &QvexaDataManagerView::OnSelectionChanged);
   connect(m_Controls->m_NodeList, &QListWidget::itemChanged, this, &QvexaDataManagerView::OnItemChanged);
+  connect(m_Controls->m_RemoveAction, &QAction::triggered, this, &QvexaDataManagerView::OnRemoveTriggered);
   connect(&m_Refresh, &QTimer::timeout, this, &QvexaDataManagerView::Synchronize);
   m_Refresh.setInterval(500);
 }
@@ -172,8 +181,30 @@ QListWidgetItem *QvexaDataManagerView::GetItem(const vexa::DataNode *node) const
   return nullptr;
 }
 
+void QvexaDataManagerView::RemoveSelectedNodes()
+{
+  const QList<vexa::DataNode::Pointer> nodes = GetSelectedNodes();
+  if (nodes.isEmpty() || !m_Storage)
+    return;
+  for (const vexa::DataNode::Pointer &node : nodes)
+    m_Storage->RemoveNode(node);
+  // the rows go now, not when the remove events come; the selection changes with them
+  Synchronize();
+}
+
+void QvexaDataManagerView::OnRemoveTriggered()
+{
+  vexa::RunGuarded(
+    [this] { RemoveSelectedNodes(); },
+    [this](const vexa::GuardedFailure &failure) {
+      VEXA_ERROR << "Removing the selected nodes failed: " << failure.what;
+      emit Failed(QString("Removing the selected nodes failed: %1").arg(QString::fromStdString(failure.description)));
+    });
+}
+
 void QvexaDataManagerView::OnSelectionChanged()
 {
+  m_Controls->m_RemoveAction->setEnabled(!m_Controls->m_NodeList->selectedItems().isEmpty());
   if (!m_Synchronizing)
     emit SelectionChanged(GetSelectedNodes());
 }

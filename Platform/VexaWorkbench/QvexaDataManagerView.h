@@ -24,6 +24,12 @@ class QListWidgetItem;
  *
  * The list follows the storage's add and remove events; names and
  * visibility that other code changes are picked up twice a second.
+ *
+ * The selected nodes are removed from the storage by the list's "Remove"
+ * action (enabled while a row is selected): its context menu, or Delete or
+ * Backspace while the list has the focus. The rows go at once, and whoever follows the storage hears of the
+ * removal through its remove events; the list keeps no reference to a node
+ * it no longer shows.
  */
 class VEXAWORKBENCHHOST_EXPORT QvexaDataManagerView : public QWidget
 {
@@ -43,6 +49,8 @@ public:
   QList<vexa::DataNode::Pointer> GetListedNodes() const;
   /** The row of `node`, or null. */
   QListWidgetItem *GetItem(const vexa::DataNode *node) const;
+  /** Removes the selected nodes from the data storage; the selection is empty then. */
+  void RemoveSelectedNodes();
 
 public slots:
   /** Brings the rows in line with the storage (nodes, order, names, check boxes). */
@@ -54,10 +62,13 @@ signals:
   void VisibilityChanged(const vexa::DataNode::Pointer &node);
   /** Rows came or went, or a node's visibility changed elsewhere. */
   void NodesChanged();
+  /** Something the user asked for failed; the text says what. */
+  void Failed(const QString &text);
 
 private slots:
   void OnSelectionChanged();
   void OnItemChanged(QListWidgetItem *item);
+  void OnRemoveTriggered();
 
 private:
   void Observe(bool on);

@@ -31,11 +31,41 @@ QvexaRenderWindow::QvexaRenderWindow(QWidget *parent) : QWidget(parent)
   vexa::RenderingManager::GetInstance()->AddRenderWindow(this);
 }
 
-QvexaRenderWindow::~QvexaRenderWindow() { vexa::RenderingManager::GetInstance()->RemoveRenderWindow(this); }
+QvexaRenderWindow::~QvexaRenderWindow()
+{
+  SetDataStorage(nullptr);
+  vexa::RenderingManager::GetInstance()->RemoveRenderWindow(this);
+}
 
 void QvexaRenderWindow::SetDataStorage(vexa::DataStorage *storage)
 {
+  if (m_Storage)
+    m_Storage->RemoveObserver(m_StorageObserver);
   m_Storage = storage;
+  // the storage delivers its events on the GUI thread, with the node they are about
+  if (m_Storage)
+    m_StorageObserver = m_Storage->AddObserver(vexa::DataStorage::NodeEvent(),
+                                               [this](const itk::EventObject &event) { OnNodeEvent(event); });
+  vexa::RenderingManager::GetInstance()->RequestUpdate(this);
+}
+
+void QvexaRenderWindow::OnNodeEvent(const itk::EventObject &event)
+{
+  const auto *removal = dynamic_cast<const vexa::DataStorage::RemoveNodeEvent *>(&event);
+  const vexa::DataNode *removed = removal ? removal->GetNode() : nullptr;
+  if (removed && !m_Storage->Exists(removed))
+  {
+    if (m_Automatic.node == removed)
+      m_Automatic = Automatic();
+    if (m_DragNode == removed)
+      m_DragNode = nullptr;
+    if (m_Shown == removed)
+    {
+      // the picture of a node that is gone is not shown a moment longer, nor its pixels held
+      Guarded("Drawing the next node", [this] { Repaint(); });
+      return;
+    }
+  }
   vexa::RenderingManager::GetInstance()->RequestUpdate(this);
 }
 

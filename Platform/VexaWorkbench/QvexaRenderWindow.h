@@ -29,9 +29,12 @@
  * The picture is drawn at the window's own resolution (see
  * vexa::RenderImageSlice), so a large image costs one pass over its pixels.
  * The window redraws when the rendering manager carries out an update
- * request (never on other threads) and when it is resized; a fit request
- * shows the whole image again (the window has no zoom of its own, so that
- * is what it always shows).
+ * request (never on other threads), when it is resized and when nodes come
+ * into or go from the storage (it follows the storage's add and remove
+ * events itself); a fit request shows the whole image again (the window has
+ * no zoom of its own, so that is what it always shows). A node removed from
+ * the storage is let go of as its remove event arrives: the node below it
+ * is drawn at once, and the window keeps nothing of the removed one.
  *
  * The user changes the shown node's level window with the right mouse
  * button held: dragging up raises the level, down lowers it, right widens
@@ -87,11 +90,13 @@ protected:
 
 private:
   vexa::DataNode::Pointer ChooseNode() const;
+  void OnNodeEvent(const itk::EventObject &event);
   /** Runs what a mouse event asks for; a failure is logged and reported. */
   template <class Body>
   void Guarded(const char *what, Body &&body);
 
   vexa::DataStorage::Pointer m_Storage;
+  unsigned long m_StorageObserver = 0;
   vexa::DataNode::Pointer m_Shown;
   QImage m_Slice;
   QSizeF m_ExtentMM;

@@ -89,6 +89,8 @@ QvexaWorkbenchWindow::QvexaWorkbenchWindow(QWidget *parent)
     statusBar()->showMessage(QvexaRenderWindow::LevelWindowText(levelWindow), 10000);
   });
   connect(m_RenderWindow, &QvexaRenderWindow::Failed, this, [this](const QString &text) { ReportError(text, false); });
+  connect(m_DataManager, &QvexaDataManagerView::Failed, this,
+          [this](const QString &text) { ReportError(text, false); });
   connect(m_DataManager, &QvexaDataManagerView::VisibilityChanged, this, [this] { RequestUpdate(); });
   connect(m_DataManager, &QvexaDataManagerView::NodesChanged, this, [this] { RequestUpdate(); });
   connect(m_Controls->m_OpenAction, &QAction::triggered, this, &QvexaWorkbenchWindow::OnOpenTriggered);
@@ -456,6 +458,8 @@ QList<vexa::DataNode::Pointer> QvexaWorkbenchWindow::LoadFiles(const QStringList
   if (!loaded.isEmpty())
   {
     m_DataManager->Synchronize();
+    // what was opened last is what the views work on next
+    m_DataManager->SetSelectedNodes({loaded.back()});
     GetRenderingManager()->FitViewsToGeometry(loaded.back()->GetData()->GetTimeGeometry());
     statusBar()->showMessage(QString("Opened %1 file(s)").arg(loaded.size()), 5000);
   }

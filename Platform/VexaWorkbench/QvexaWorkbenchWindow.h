@@ -80,7 +80,11 @@ public:
   vexa::DataStorage::Pointer GetDataStorage() const override { return m_Storage; }
   QList<vexa::DataNode::Pointer> GetDataManagerSelection() const override;
   vexa::IRenderWindowPart *GetRenderWindowPart() const override;
-  /** Loads the files as nodes (named after the file) with automatic level windows; failures are reported. */
+  /**
+   * Loads the files as nodes (named after the file) with automatic level
+   * windows; the last node loaded becomes the data manager's selection.
+   * Failures are reported.
+   */
   QList<vexa::DataNode::Pointer> LoadFiles(const QStringList &paths);
   /** Saves the node's image (".nrrd" appended when the path has no extension); false, reported, on failure. */
   bool SaveNode(const vexa::DataNode *node, const QString &path);

@@ -19,15 +19,18 @@
 #include <vexaTestGeometry.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
+#include <vexaTestThisProcess.h>
 #include <vexaTestVideos.h>
 
 #include <QApplication>
 #include <QDockWidget>
 #include <QEventLoop>
 #include <QFile>
+#include <QAction>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QWindow>
 #include <QPluginLoader>
@@ -304,6 +307,7 @@ TEST(Workbench, OpensSavesAndDrawsImages)
   const QList<vexa::DataNode::Pointer> loaded = window.GetDataManager()->GetListedNodes();
   ASSERT_EQ(1, loaded.size());
   EXPECT_EQ("bands", loaded.front()->GetName());
+  EXPECT_EQ(loaded, window.GetDataManagerSelection()) << "what was opened is selected";
   vexa::LevelWindow levelWindow;
   ASSERT_TRUE(loaded.front()->GetLevelWindow(levelWindow));
   EXPECT_DOUBLE_EQ(0, levelWindow.GetLowerWindowBound());
@@ -626,6 +630,216 @@ TEST(Workbench, ADragEndsWhenAnotherNodeComesOnTop)
   EXPECT_EQ(automatic, levelWindow) << "the result got the window of the image below it";
   ASSERT_TRUE(source->GetLevelWindow(levelWindow));
   EXPECT_EQ(dragged, levelWindow);
+}
+
+namespace
+{
+  QListWidget *NodeList(QvexaDataManagerView *manager) { return manager->findChild<QListWidget *>("m_NodeList"); }
+
+  /**
+   * Right-clicks the node's row as a hand does and picks `choice` from the
+   * context menu that comes up; the texts the menu offered.
+   */
+  QStringList ChooseFromContextMenu(QvexaWorkbenchWindow &window, const vexa::DataNode *node, const QString &choice)
+  {
+    QListWidget *list = NodeList(window.GetDataManager());
+    const QRect row = list->visualItemRect(window.GetDataManager()->GetItem(node));
+    QStringList offered;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+      if (!menu)
+        return;
+      poll.stop();
+      for (QAction *action : menu->actions())
+      {
+        offered << action->text();
+        if (action->text() == choice)
+          menu->setActiveAction(action);
+      }
+      if (menu->activeAction())
+        QTest::keyClick(menu, Qt::Key_Return);
+      else
+        menu->close();
+    });
+    poll.start(10);
+    QTest::mouseClick(window.windowHandle(), Qt::RightButton, {}, list->viewport()->mapTo(&window, row.center()));
+    vexa::test::QtApplication::ProcessEventsUntil([&] { return !poll.isActive(); });
+    return offered;
+  }
+}
+
+// The selected nodes leave the storage by Delete, by Backspace and by the
+// list's context menu, only while the list has the focus; the picture shows
+// the next visible node at once.
+TEST(Workbench, SelectedNodesAreRemovedByTheKeysAndTheContextMenu)
+{
+  ShownWorkbench shown(QSize(1000, 700));
+  QvexaWorkbenchWindow &window = shown.window;
+  QvexaDataManagerView *manager = window.GetDataManager();
+  QListWidget *list = NodeList(manager);
+  ASSERT_NE(nullptr, list);
+  const QAction *remove = manager->findChild<QAction *>("m_RemoveAction");
+  ASSERT_NE(nullptr, remove);
+  EXPECT_FALSE(remove->isEnabled()) << "nothing is selected";
+  std::vector<vexa::DataNode::Pointer> nodes;
+  for (const char *name : {"n0", "n1 (hidden)", "n2", "n3", "n4", "n5"})
+  {
+    nodes.push_back(vexa::test::MakeNode(ColumnRamp(40, 30), name));
+    window.GetDataStorage()->AddNode(nodes.back());
+  }
+  nodes[1]->SetVisibility(false);
+  manager->Synchronize();
+  // a control of a view, say: the keys there are its own
+  auto *elsewhere = new QPushButton("Apply", &window);
+  window.statusBar()->addPermanentWidget(elsewhere);
+  Spin();
+  ASSERT_EQ(nodes[5], shown.render->GetShownNode());
+
+  const auto key = [&](Qt::Key k) {
+    return [k, list] {
+      list->setFocus();
+      QTest::keyClick(list, k);
+    };
+  };
+  struct Case
+  {
+    const char *how;
+    std::vector<std::size_t> selected;
+    std::function<void()> remove;
+    std::vector<std::size_t> left;
+    std::size_t drawn;
+  };
+  const std::vector<Case> cases = {
+    {"Delete in another control",
+     {5},
+     [&] {
+       elsewhere->setFocus();
+       QTest::keyClick(elsewhere, Qt::Key_Delete);
+     },
+     {0, 1, 2, 3, 4, 5},
+     5},
+    {"Delete", {5}, key(Qt::Key_Delete), {0, 1, 2, 3, 4}, 4},
+    {"Backspace, two nodes", {4, 2}, key(Qt::Key_Backspace), {0, 1, 3}, 3},
+    {"the context menu's Remove",
+     {3},
+     [&] { EXPECT_EQ(QStringList{"Remove"}, ChooseFromContextMenu(window, nodes[3], "Remove")); },
+     {0, 1},
+     0},
+  };
+  for (const Case &c : cases)
+  {
+    SCOPED_TRACE(c.how);
+    QList<vexa::DataNode::Pointer> selection;
+    for (std::size_t i : c.selected)
+      selection << nodes[i];
+    manager->SetSelectedNodes(selection);
+    ASSERT_TRUE(remove->isEnabled());
+    c.remove();
+    Spin();
+    QList<vexa::DataNode::Pointer> left;
+    for (std::size_t i : c.left)
+      left << nodes[i];
+    EXPECT_EQ(left, manager->GetListedNodes());
+    EXPECT_EQ(std::size_t(left.size()), window.GetDataStorage()->GetNumberOfNodes());
+    EXPECT_EQ(nodes[c.drawn], shown.render->GetShownNode());
+    if (left.size() < int(nodes.size()))
+    {
+      EXPECT_TRUE(manager->GetSelectedNodes().isEmpty());
+      EXPECT_FALSE(remove->isEnabled());
+    }
+  }
+  // nothing selected: the keys remove nothing
+  list->setFocus();
+  QTest::keyClick(list, Qt::Key_Delete);
+  Spin();
+  EXPECT_EQ(2, manager->GetListedNodes().size());
+  EXPECT_TRUE(window.GetReportedErrors().isEmpty());
+}
+
+// Nodes removed by other code go from the picture too, without a data
+// manager to ask for a repaint; the render window holds nothing of them.
+TEST(Workbench, TheRenderWindowLetsGoOfANodeRemovedFromTheStorage)
+{
+  vexa::test::ApplicationFirst application;
+  vexa::DataStorage::Pointer storage = vexa::DataStorage::New();
+  QvexaRenderWindow render;
+  render.resize(400, 300);
+  render.show();
+  render.SetDataStorage(storage);
+  const vexa::DataNode::Pointer below = vexa::test::MakeNode(ColumnRamp(40, 30), "below");
+  vexa::DataNode::Pointer top = vexa::test::MakeNode(ColumnRamp(40, 30), "top");
+  storage->AddNode(below);
+  storage->AddNode(top);
+  ASSERT_TRUE(vexa::test::QtApplication::ProcessEventsUntil([&] { return render.GetShownNode() == top; }));
+  storage->RemoveNode(top);
+  EXPECT_TRUE(vexa::test::QtApplication::ProcessEventsUntil([&] { return render.GetShownNode() == below; }));
+  EXPECT_EQ(1, top->GetReferenceCount()) << "only this test holds the removed node";
+}
+
+namespace
+{
+  // A result as the processing view's workers make one: a new float image
+  // filled on a thread of its own.
+  vexa::Image::Pointer ResultOfAWorker(unsigned int nx, unsigned int ny)
+  {
+    vexa::Image::Pointer image = vexa::Image::New();
+    std::thread worker([&] {
+      const unsigned int dims[2] = {nx, ny};
+      image->Initialize(vexa::CreateScalarPixelType<float>(), 2, dims);
+      vexa::ImageWriteAccessor access(image);
+      auto *pixels = static_cast<float *>(access.GetData());
+      for (std::size_t i = 0; i < std::size_t(nx) * ny; ++i)
+        pixels[i] = static_cast<float>(i % nx);
+    });
+    worker.join();
+    return image;
+  }
+}
+
+// Ten results of 2048 x 2048 floats (16 MiB each), each drawn once, then
+// removed from the data manager: the process's resident memory comes back
+// to within 10 % of what it was before they came.
+TEST(Workbench, RemovedResultsGiveTheirMemoryBack)
+{
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer keeps freed memory in its quarantine";
+#endif
+  ShownWorkbench shown(QSize(1000, 700));
+  QvexaWorkbenchWindow &window = shown.window;
+  QvexaDataManagerView *manager = window.GetDataManager();
+  const auto addAndDraw = [&](std::size_t count) {
+    QList<vexa::DataNode::Pointer> added;
+    for (std::size_t i = 0; i < count; ++i)
+    {
+      added << vexa::test::MakeNode(ResultOfAWorker(2048, 2048), "result");
+      window.GetDataStorage()->AddNode(added.back());
+      EXPECT_TRUE(
+        vexa::test::QtApplication::ProcessEventsUntil([&] { return shown.render->GetShownNode() == added.back(); }));
+    }
+    manager->Synchronize();
+    return added;
+  };
+  const auto removeWithTheKey = [&](QList<vexa::DataNode::Pointer> &&nodes) {
+    manager->SetSelectedNodes(nodes);
+    nodes.clear();
+    NodeList(manager)->setFocus();
+    QTest::keyClick(NodeList(manager), Qt::Key_Delete);
+    EXPECT_TRUE(vexa::test::QtApplication::ProcessEventsUntil(
+      [&] { return window.GetDataStorage()->GetNumberOfNodes() == 0 && !shown.render->GetShownNode(); }));
+    Spin();
+  };
+  // one round first: what the first picture of its size takes stays, as it does in a session
+  removeWithTheKey(addAndDraw(1));
+
+  const long before = vexa::test::ResidentKiB();
+  QList<vexa::DataNode::Pointer> results = addAndDraw(10);
+  const long full = vexa::test::ResidentKiB();
+  EXPECT_GT(full - before, 10 * 16 * 1024 * 9 / 10) << "the results were not resident";
+  removeWithTheKey(std::move(results));
+  const long after = vexa::test::ResidentKiB();
+  EXPECT_LE(after, before + before / 10) << "before " << before << " KiB, with the results " << full
+                                         << " KiB, after removing them " << after << " KiB";
 }
 
 TEST(Workbench, CommandLine)

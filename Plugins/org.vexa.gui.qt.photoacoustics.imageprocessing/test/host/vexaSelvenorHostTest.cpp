@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -139,6 +140,93 @@ TEST(SelvenorHost, RunsInTheWorkbenchAndClosingWaitsForTheWorker)
   EXPECT_TRUE(w.window.GetOpenViewIds().isEmpty());
   Spin(50);
   EXPECT_TRUE(w.window.GetReportedErrors().isEmpty()) << w.window.GetReportedErrors().join("\n").toStdString();
+}
+
+// The selected input removed in the data manager while a run on it is under
+// way: the view is left without a selection (its warnings shown, Apply
+// refused), the run's result still comes under the input's name, and
+// nothing holds the input any more.
+TEST(SelvenorHost, RemovingTheSelectedInputLeavesTheViewWithoutASelection)
+{
+  Workbench w;
+  ASSERT_TRUE(w.loaded);
+  ASSERT_TRUE(w.window.OpenView(ViewId));
+  w.window.show();
+  w.window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w.window));
+  auto *apply = w.Control<QPushButton>("buttonApplyBeamforming");
+  ASSERT_TRUE(apply->isEnabled());
+  w.Control<QSpinBox>("Samples")->setValue(4096); // long enough to be under way when the input goes
+  w.Control<QSpinBox>("Lines")->setValue(512);
+  QTest::mouseClick(apply, Qt::LeftButton);
+  ASSERT_TRUE(w.window.GetOpenView(ViewId)->HasRunningWork());
+
+  auto *list = w.window.GetDataManager()->findChild<QListWidget *>("m_NodeList");
+  list->setFocus();
+  QTest::keyClick(list, Qt::Key_Delete);
+  EXPECT_EQ(0u, w.window.GetDataStorage()->GetNumberOfNodes());
+  EXPECT_TRUE(w.window.GetOpenView(ViewId)->GetDataManagerSelection().isEmpty());
+  const auto withoutSelection = [&](const char *when) {
+    SCOPED_TRACE(when);
+    for (const char *warning : {"labelWarning", "labelWarning2", "labelWarning3", "labelWarning4"})
+      EXPECT_FALSE(w.Control<QLabel>(warning)->isHidden()) << warning;
+    for (const char *button :
+         {"buttonApplyBModeFilter", "buttonApplyCropFilter", "buttonApplyBandpass", "buttonApplyBeamforming"})
+      EXPECT_FALSE(w.Control<QPushButton>(button)->isEnabled()) << button;
+  };
+  withoutSelection("while the run is under way");
+
+  ASSERT_TRUE(vexa::test::QtApplication::ProcessEventsUntil(
+    [&] { return w.window.GetDataStorage()->GetNumberOfNodes() == 1; }, std::chrono::seconds(60)));
+  EXPECT_EQ("point absorber_bf", w.window.GetDataStorage()->GetAll().front()->GetName());
+  ASSERT_TRUE(vexa::test::QtApplication::ProcessEventsUntil(
+    [&] { return !w.window.GetOpenView(ViewId)->HasRunningWork(); }, std::chrono::seconds(60)));
+  withoutSelection("after the result came");
+  QTest::mouseClick(apply, Qt::LeftButton);
+  Spin(50);
+  EXPECT_EQ(1u, w.window.GetDataStorage()->GetNumberOfNodes());
+  EXPECT_EQ(1, w.source->GetReferenceCount()) << "only this test holds the removed input";
+  EXPECT_TRUE(w.window.GetReportedErrors().isEmpty()) << w.window.GetReportedErrors().join("\n").toStdString();
+}
+
+// A file opened with --load or File > Open becomes the data manager's
+// selection (the last one when several open at once), so the view, opened
+// after it or open already, is ready to apply.
+TEST(SelvenorHost, AnOpenedFileIsSelectedAndReadyToApply)
+{
+  ApplicationFirst application;
+  QvexaWorkbenchWindow window;
+  ASSERT_TRUE(window.LoadPlugin(org_vexa_gui_qt_photoacoustics_imageprocessing_PLUGIN));
+  vexa::test::TemporaryFolder folder;
+  const QString first = QString::fromStdString(folder.File("first.nrrd"));
+  const QString second = QString::fromStdString(folder.File("second.nrrd"));
+  for (const QString &path : {first, second})
+    vexa::IOUtil::Save(vexa::test::MakePointAbsorber(64, 256), path.toStdString());
+  const auto ready = [&](const char *name) {
+    SCOPED_TRACE(name);
+    const QList<vexa::DataNode::Pointer> selection = window.GetDataManagerSelection();
+    ASSERT_EQ(1, selection.size());
+    EXPECT_EQ(name, selection.front()->GetName());
+    QWidget *panel = window.GetOpenView(ViewId)->GetParentWidget();
+    for (const char *warning : {"labelWarning", "labelWarning2", "labelWarning3", "labelWarning4"})
+      EXPECT_TRUE(panel->findChild<QLabel *>(warning)->isHidden()) << warning;
+    for (const char *button :
+         {"buttonApplyBModeFilter", "buttonApplyCropFilter", "buttonApplyBandpass", "buttonApplyBeamforming"})
+      EXPECT_TRUE(panel->findChild<QPushButton *>(button)->isEnabled()) << button;
+  };
+
+  // as --load does: the files first, then the views
+  window.LoadFiles({first, second});
+  ASSERT_TRUE(window.OpenView(ViewId));
+  ready("second");
+
+  window.GetDataManager()->SetSelectedNodes({});
+  vexa::test::DialogDriver dialogs;
+  dialogs.AnswerFileDialog(first);
+  window.OnOpenTriggered();
+  ready("first");
+  EXPECT_EQ(3u, window.GetDataStorage()->GetNumberOfNodes());
+  EXPECT_TRUE(window.GetReportedErrors().isEmpty()) << window.GetReportedErrors().join("\n").toStdString();
 }
 
 // Closing the view during a batch: the batch stops after the step it is in,
