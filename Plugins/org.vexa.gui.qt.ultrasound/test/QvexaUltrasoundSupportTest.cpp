@@ -9,6 +9,7 @@
 #include "ui_QvexaUltrasoundSupportControls.h"
 #include "vexaTirrickActivator.h"
 
+#include <QvexaDataManagerView.h>
 #include <QvexaUSAbstractCustomWidget.h>
 #include <QvexaViewHost.h>
 
@@ -35,6 +36,7 @@
 #include <QPointer>
 #include <QSettings>
 #include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 #include <QToolBox>
 #include <QVBoxLayout>
@@ -534,6 +536,65 @@ TEST_F(UltrasoundSupport, ADeviceGoneWhilePausedLeavesNoNodeAndNoPanel)
     StopPlugin();
     QSettings().clear();
   }
+}
+
+// A stream node that the user removes in the data manager is let go of.
+// While the device streams, the next frame makes the output's node again;
+// paused, the output stays without one (the device change that re-levels
+// the first node finds none) until the view streams again.
+TEST_F(UltrasoundSupport, AStreamNodeRemovedInTheDataManagerIsLetGoAndMadeAgainByTheNextFrame)
+{
+  StartPlugin(); // the device's changes reach the view
+  MakeView();
+  QvexaDataManagerView manager;
+  manager.SetDataStorage(host.storage);
+  manager.show();
+  manager.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&manager));
+  auto *list = manager.findChild<QListWidget *>("m_NodeList");
+  const auto removeInTheDataManager = [&](const vexa::DataNode::Pointer &node) {
+    ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return manager.GetItem(node) != nullptr; }));
+    manager.SetSelectedNodes({node});
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Delete);
+    EXPECT_FALSE(host.storage->Exists(node));
+  };
+
+  USTestDevice::Pointer device = ActiveDevice(2);
+  device->PushFrame(0, 64, 48, 7);
+  device->PushFrame(1, 64, 48, 9);
+  const auto streamed = [&](std::size_t i) {
+    const vexa::DataNode::Pointer &node = view->GetStreamNodes()[i];
+    return node && host.storage->Exists(node) && node->GetData() == device->GetOutput(i);
+  };
+  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return streamed(0) && streamed(1); }));
+
+  vexa::DataNode::Pointer removed = view->GetStreamNodes()[1];
+  removeInTheDataManager(removed);
+  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return streamed(1) && view->GetStreamNodes()[1] != removed; }));
+  EXPECT_EQ("US Viewing Stream - Image 1", Name(view->GetStreamNodes()[1]));
+  EXPECT_EQ(2u, host.storage->GetNumberOfNodes());
+  EXPECT_FALSE(host.storage->Exists(removed));
+  EXPECT_EQ(1, removed->GetReferenceCount()) << "only this test holds the removed node";
+
+  Pause();
+  const std::size_t panels = Panels().size();
+  removed = view->GetStreamNodes()[0];
+  removeInTheDataManager(removed);
+  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return !view->GetStreamNodes()[0]; }));
+  EXPECT_EQ(1, removed->GetReferenceCount()) << "only this test holds the removed node";
+  device->UpdateServiceProperty(vexa::USDevice::GetPropertyKeys().US_PROPKEY_BMODE_DEPTH, us::Any(40.0));
+  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return view->GetLastWatchedValue() == 40.0; }));
+  EXPECT_FALSE(view->GetStreamNodes()[0]);
+  EXPECT_TRUE(streamed(1));
+  EXPECT_EQ(1u, host.storage->GetNumberOfNodes());
+  EXPECT_EQ(panels, Panels().size());
+  EXPECT_TRUE(form->tabWidget->isTabEnabled(1));
+
+  form->m_RunImageTimer->click();
+  EXPECT_TRUE(QtApplication::ProcessEventsUntil([&] { return streamed(0) && streamed(1); }));
+  EXPECT_EQ(2u, host.storage->GetNumberOfNodes());
+  EXPECT_FALSE(host.storage->Exists(removed));
 }
 
 TEST_F(UltrasoundSupport, ADeviceActiveBeforeTheViewIsBuiltIsStreamedAtOnce)

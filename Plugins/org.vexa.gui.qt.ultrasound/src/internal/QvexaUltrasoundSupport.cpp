@@ -84,6 +84,8 @@ QvexaUltrasoundSupport::~QvexaUltrasoundSupport()
     // nothing may call back into the view from here on
     if (ctkPluginContext *context = PluginContext())
       context->disconnectServiceListener(this, "OnDeviceServiceEvent");
+    if (m_ObservedStorage)
+      m_ObservedStorage->RemoveObserver(m_RemovalObserver);
     if (m_Form && m_FormParent)
     {
       SaveSettings();
@@ -172,6 +174,12 @@ void QvexaUltrasoundSupport::CreateQtPartControl(QWidget *parent)
     keys.US_PROPKEY_DISPLAYNAME,
     "(&(" + us::ServiceConstants::OBJECTCLASS() + "=" + DEVICE_INTERFACE + ")(" + keys.US_PROPKEY_ISACTIVE + "=true))");
   m_Form->m_ActiveVideoDevices->SetAutomaticallySelectFirstEntry(true);
+
+  // the storage delivers its events on the GUI thread, with the node they are about
+  m_ObservedStorage = GetDataStorage();
+  if (m_ObservedStorage)
+    m_RemovalObserver = m_ObservedStorage->AddObserver(vexa::DataStorage::RemoveNodeEvent(),
+                                                       [this](const itk::EventObject &event) { OnNodeRemoved(event); });
 }
 
 // ------------------------------------------------------------ device handling
@@ -293,6 +301,8 @@ void QvexaUltrasoundSupport::RemoveStreamNodes()
   vexa::DataStorage::Pointer storage = GetDataStorage();
   for (const vexa::DataNode::Pointer &node : m_StreamNodes)
   {
+    if (!node)
+      continue;
     if (storage && storage->Exists(node))
       storage->RemoveNode(node);
     // the node lets go of its datum; the device's output itself stays as the device keeps it
@@ -300,6 +310,19 @@ void QvexaUltrasoundSupport::RemoveStreamNodes()
   }
   m_StreamNodes.clear();
   m_LastGeometry = nullptr;
+}
+
+void QvexaUltrasoundSupport::OnNodeRemoved(const itk::EventObject &event)
+{
+  const auto *removal = dynamic_cast<const vexa::DataStorage::RemoveNodeEvent *>(&event);
+  const vexa::DataNode *removed = removal ? removal->GetNode() : nullptr;
+  if (m_Destroying || !removed || m_ObservedStorage->Exists(removed))
+    return;
+  // Not kept, not filled and not added again: the next frame makes the
+  // output a node of its own (the events of the view's own removals find no entry).
+  for (vexa::DataNode::Pointer &node : m_StreamNodes)
+    if (node == removed)
+      node = nullptr;
 }
 
 void QvexaUltrasoundSupport::BuildControlToolBox()
@@ -439,6 +462,8 @@ void QvexaUltrasoundSupport::HandleServiceEvent(const ctkServiceEvent &event)
     return;
 
   vexa::DataNode *node = m_StreamNodes.front();
+  if (!node) // removed from the storage, made again by the next frame
+    return;
   vexa::LevelWindow levelWindow(127.5, 255.0);
   node->GetLevelWindow(levelWindow);
   if (auto *image = dynamic_cast<vexa::Image *>(node->GetData().GetPointer()))
@@ -489,12 +514,17 @@ void QvexaUltrasoundSupport::UpdateImageNow()
     // inactive meanwhile may have fewer outputs
     const std::size_t outputs =
       std::min<std::size_t>({m_OutputCount, m_StreamNodes.size(), m_ActiveDevice->GetNumberOfIndexedOutputs()});
+    vexa::DataStorage::Pointer storage = GetDataStorage();
     for (std::size_t i = 0; i < outputs; ++i)
     {
       vexa::Image::Pointer output = m_ActiveDevice->GetOutput(i);
-      vexa::DataNode *node = m_StreamNodes[i];
       if (!output)
         continue;
+      // a node removed from the storage since the last frame: the output gets a new one
+      const bool remade = !m_StreamNodes[i];
+      if (remade)
+        m_StreamNodes[i] = vexa::DataNode::New();
+      vexa::DataNode *node = m_StreamNodes[i];
       if (output->IsEmpty())
       {
         if (node->GetName() != NO_DATA_NAME)
@@ -512,6 +542,8 @@ void QvexaUltrasoundSupport::UpdateImageNow()
           node->SetData(output);
         node->Modified();
       }
+      if (remade && storage)
+        storage->AddNode(node); // named and filled first, as the storage's observers see it
 
       const vexa::BaseGeometry *geometry = output->GetGeometry(0);
       if (i == 0 && m_LastGeometry && geometry && !vexa::Equal(*geometry, *m_LastGeometry, 0.0001, false))

@@ -7,6 +7,7 @@
 #include <ctkServiceReference.h>
 
 #include <vexaDataNode.h>
+#include <vexaDataStorage.h>
 #include <vexaSlicedGeometry3D.h>
 #include <vexaUSDevice.h>
 
@@ -57,6 +58,12 @@ namespace vexa
  * change or, when another device is selected, by the device's service
  * event).
  *
+ * A stream node removed from the data storage by someone else (the user, in
+ * the data manager) is let go of when its remove event arrives: while the
+ * device streams, the next frame makes the output's node again and adds it
+ * to the storage; paused, the output has no node until then (or until the
+ * next activation rebuilds them all).
+ *
  * GUI thread only: the constructor, the slots, the service listener (the
  * plug-in context delivers on the GUI thread) and the destructor. No
  * exception leaves a slot or tick: it is logged, the timers stop and the
@@ -79,6 +86,7 @@ public:
   // Read access for tests and for the workbench's tools.
   Ui::UltrasoundSupportControls *GetControls() const { return m_Form; }
   vexa::USDevice::Pointer GetActiveDevice() const { return m_ActiveDevice; }
+  /** One entry per output; null from the removal of its node from the storage until the next frame. */
   const std::vector<vexa::DataNode::Pointer> &GetStreamNodes() const { return m_StreamNodes; }
   QTimer *GetPipelineTimer() const { return m_PipelineTimer; }
   QTimer *GetRender2dTimer() const { return m_Render2dTimer; }
@@ -120,6 +128,8 @@ private:
   /** Stops the timers and removes the panels and nodes of the shown device; none is shown then. */
   void TakeDownShownDevice();
   void RemoveStreamNodes();
+  /** A node left the data storage: a stream node among them is let go of. */
+  void OnNodeRemoved(const itk::EventObject &event);
   void HandleServiceEvent(const ctkServiceEvent &event);
   void UpdateImageNow();
   void SetTimerIntervals();
@@ -158,6 +168,9 @@ private:
   int m_Render3dFps = 0;
 
   std::vector<vexa::DataNode::Pointer> m_StreamNodes;
+  // the data storage whose remove events the view follows once its form exists, and the observer's tag
+  vexa::DataStorage::Pointer m_ObservedStorage;
+  unsigned long m_RemovalObserver = 0;
   // a copy of the geometry output 0 had last (the device's own changes in place)
   vexa::SlicedGeometry3D::Pointer m_LastGeometry;
   QList<ctkServiceReference> m_CustomPanelReferences;
