@@ -27,7 +27,11 @@ namespace vexa
     /** How an owned buffer is freed. */
     using BufferDeleter = std::function<void(void *)>;
 
-    /** New zeroed memory of the given size (vexa::Exception when it cannot be had). */
+    /**
+     * New zeroed memory of the given size (vexa::Exception when it cannot be
+     * had). A large block goes back to the system as soon as its last holder
+     * lets go.
+     */
     static Pointer Allocate(std::size_t size);
     /** Memory of the caller: owned and freed with the deleter, or borrowed when the deleter is empty. */
     static Pointer Wrap(void *data, std::size_t size, BufferDeleter deleter);
