@@ -33,7 +33,8 @@ QvexaDataManagerView::QvexaDataManagerView(QWidget *parent)
   m_Controls->setupUi(this);
   // the form takes one shortcut per action; Backspace is the Delete key of some keyboards
   QList<QKeySequence> removeKeys = QKeySequence::keyBindings(QKeySequence::Delete);
-  removeKeys << QKeySequence(Qt::Key_Backspace);
+  if (!removeKeys.contains(QKeySequence(Qt::Key_Backspace)))
+    removeKeys << QKeySequence(Qt::Key_Backspace);
   m_Controls->m_RemoveAction->setShortcuts(removeKeys);
   m_Controls->m_RemoveAction->setEnabled(false);
   connect(m_Controls->m_NodeList, &QListWidget::itemSelectionChanged, this, &QvexaDataManagerView::OnSelectionChanged);

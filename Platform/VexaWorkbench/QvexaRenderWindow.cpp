@@ -51,22 +51,24 @@ void QvexaRenderWindow::SetDataStorage(vexa::DataStorage *storage)
 
 void QvexaRenderWindow::OnNodeEvent(const itk::EventObject &event)
 {
-  const auto *removal = dynamic_cast<const vexa::DataStorage::RemoveNodeEvent *>(&event);
-  const vexa::DataNode *removed = removal ? removal->GetNode() : nullptr;
-  if (removed && !m_Storage->Exists(removed))
-  {
-    if (m_Automatic.node == removed)
-      m_Automatic = Automatic();
-    if (m_DragNode == removed)
-      m_DragNode = nullptr;
-    if (m_Shown == removed)
+  Guarded("Following the data storage", [this, &event] {
+    const auto *removal = dynamic_cast<const vexa::DataStorage::RemoveNodeEvent *>(&event);
+    const vexa::DataNode *removed = removal ? removal->GetNode() : nullptr;
+    if (removed && !m_Storage->Exists(removed))
     {
-      // the picture of a node that is gone is not shown a moment longer, nor its pixels held
-      Guarded("Drawing the next node", [this] { Repaint(); });
-      return;
+      if (m_Automatic.node == removed)
+        m_Automatic = Automatic();
+      if (m_DragNode == removed)
+        m_DragNode = nullptr;
+      if (m_Shown == removed)
+      {
+        // the picture of a node that is gone is not shown a moment longer, nor its pixels held
+        Repaint();
+        return;
+      }
     }
-  }
-  vexa::RenderingManager::GetInstance()->RequestUpdate(this);
+    vexa::RenderingManager::GetInstance()->RequestUpdate(this);
+  });
 }
 
 vexa::DataNode::Pointer QvexaRenderWindow::ChooseNode() const

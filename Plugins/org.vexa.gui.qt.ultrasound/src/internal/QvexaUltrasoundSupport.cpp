@@ -314,15 +314,21 @@ void QvexaUltrasoundSupport::RemoveStreamNodes()
 
 void QvexaUltrasoundSupport::OnNodeRemoved(const itk::EventObject &event)
 {
-  const auto *removal = dynamic_cast<const vexa::DataStorage::RemoveNodeEvent *>(&event);
-  const vexa::DataNode *removed = removal ? removal->GetNode() : nullptr;
-  if (m_Destroying || !removed || m_ObservedStorage->Exists(removed))
+  if (m_Destroying)
     return;
-  // Not kept, not filled and not added again: the next frame makes the
-  // output a node of its own (the events of the view's own removals find no entry).
-  for (vexa::DataNode::Pointer &node : m_StreamNodes)
-    if (node == removed)
-      node = nullptr;
+  vexa::RunGuarded(
+    [this, &event] {
+      const auto *removal = dynamic_cast<const vexa::DataStorage::RemoveNodeEvent *>(&event);
+      const vexa::DataNode *removed = removal ? removal->GetNode() : nullptr;
+      if (!removed || m_ObservedStorage->Exists(removed))
+        return;
+      // Not kept, not filled and not added again: the next frame makes the
+      // output a node of its own (the events of the view's own removals find no entry).
+      for (vexa::DataNode::Pointer &node : m_StreamNodes)
+        if (node == removed)
+          node = nullptr;
+    },
+    FailureReport{this, "Following a removed node"});
 }
 
 void QvexaUltrasoundSupport::BuildControlToolBox()
