@@ -27,9 +27,10 @@ class QListWidgetItem;
  *
  * The selected nodes are removed from the storage by the list's "Remove"
  * action (enabled while a row is selected): its context menu, or Delete or
- * Backspace while the list has the focus. The rows go at once, and whoever follows the storage hears of the
- * removal through its remove events; the list keeps no reference to a node
- * it no longer shows.
+ * Backspace while the list has the focus. The rows go at once, and whoever
+ * follows the storage hears of the removal through its remove events; the
+ * list keeps no reference to a node it no longer shows. A failure is logged
+ * and announced by Failed.
  */
 class VEXAWORKBENCHHOST_EXPORT QvexaDataManagerView : public QWidget
 {

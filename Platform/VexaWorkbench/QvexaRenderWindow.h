@@ -91,7 +91,7 @@ protected:
 private:
   vexa::DataNode::Pointer ChooseNode() const;
   void OnNodeEvent(const itk::EventObject &event);
-  /** Runs what a mouse event asks for; a failure is logged and reported. */
+  /** Runs what a mouse or storage event asks for; a failure is logged and reported. */
   template <class Body>
   void Guarded(const char *what, Body &&body);
 
