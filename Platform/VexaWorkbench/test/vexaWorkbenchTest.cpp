@@ -22,11 +22,11 @@
 #include <vexaTestThisProcess.h>
 #include <vexaTestVideos.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDockWidget>
 #include <QEventLoop>
 #include <QFile>
-#include <QAction>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
