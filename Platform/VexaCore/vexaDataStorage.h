@@ -47,7 +47,8 @@ namespace vexa
       NodeEvent(const NodeEvent &other) = default;
       const char *GetEventName() const override { return "NodeEvent"; }
       bool CheckEvent(const itk::EventObject *e) const override { return dynamic_cast<const NodeEvent *>(e); }
-      itk::EventObject *MakeObject() const override { return new NodeEvent; }
+      // a copy, node and storage included: an event handed on to another thread still names its node
+      itk::EventObject *MakeObject() const override { return new NodeEvent(*this); }
       const DataNode *GetNode() const { return m_Node; }
       const DataStorage *GetStorage() const { return m_Storage; }
 
@@ -65,7 +66,7 @@ namespace vexa
     name(const name &other) = default;                                                                                 \
     const char *GetEventName() const override { return #name; }                                                        \
     bool CheckEvent(const itk::EventObject *e) const override { return dynamic_cast<const name *>(e); }                \
-    itk::EventObject *MakeObject() const override { return new name; }                                                 \
+    itk::EventObject *MakeObject() const override { return new name(*this); }                                          \
   }
     VEXA_DATA_STORAGE_EVENT(AddNodeEvent);
     VEXA_DATA_STORAGE_EVENT(RemoveNodeEvent);

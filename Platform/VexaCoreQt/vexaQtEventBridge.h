@@ -102,7 +102,9 @@ namespace vexa
 
   /**
    * Calls `slot` on the receiver's thread for every `event` (or subclass)
-   * that `list` fires, on whatever thread. The slot gets a copy of the event.
+   * that `list` fires, on whatever thread. The slot gets the copy that the
+   * event's MakeObject makes: ITK's own events make a blank one of their
+   * class (they carry nothing), events with data copy it (the data storage's).
    * The list must outlive the connection: disconnect it (or let the handle
    * go) before the list is destroyed. Make it on the receiver's thread. A
    * null receiver makes no connection.

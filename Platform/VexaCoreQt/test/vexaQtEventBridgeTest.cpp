@@ -1,5 +1,7 @@
 #include <vexaQtEventBridge.h>
 
+#include <vexaDataNode.h>
+#include <vexaDataStorage.h>
 #include <vexaObserverList.h>
 
 #include <usGetModuleContext.h>
@@ -162,6 +164,27 @@ TEST_F(App, EventsOfAListFiredOnWorkersArriveOnTheGuiThreadUntilTheReceiverGoes)
   EXPECT_FALSE(connection.IsConnected());
   Drain();
   EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST_F(App, AForwardedEventKeepsItsData)
+{
+  // the data storage's events are handed on with their node, which the slot may want to compare
+  vexa::ObserverList list;
+  QObject receiver;
+  vexa::DataNode::Pointer node = vexa::DataNode::New();
+  const vexa::DataNode *forwarded = nullptr;
+  std::string name;
+  vexa::QtEventConnection connection =
+    vexa::ForwardEvent(list, vexa::DataStorage::NodeEvent(), &receiver, [&](const itk::EventObject &event) {
+      name = event.GetEventName();
+      if (const auto *removal = dynamic_cast<const vexa::DataStorage::RemoveNodeEvent *>(&event))
+        forwarded = removal->GetNode();
+    });
+  std::thread worker([&] { list.InvokeEvent(vexa::DataStorage::RemoveNodeEvent(node, nullptr)); });
+  worker.join();
+  EXPECT_TRUE(ProcessUntil([&] { return !name.empty(); }));
+  EXPECT_EQ(name, "RemoveNodeEvent");
+  EXPECT_EQ(forwarded, node.GetPointer());
 }
 
 TEST_F(App, DisconnectingRemovesTheObserverAndDropsQueuedEvents)
