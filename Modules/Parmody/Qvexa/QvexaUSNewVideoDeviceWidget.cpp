@@ -110,6 +110,7 @@ void QvexaUSNewVideoDeviceWidget::CreateNewDevice()
       m_Controls->m_Comment->setText("None");
       m_TargetDevice = nullptr;
       ClearProbes();
+      SetSourceFixed(false);
     },
     vexa::parmody::WarningBox(this, kTitle, "prepare the form for a new device"));
 }
@@ -169,6 +170,23 @@ void QvexaUSNewVideoDeviceWidget::ChangeUIEditingUSVideoDevice()
       m_Controls->m_ResolutionHeight->setValue(videoSource->GetResolutionOverrideHeight());
     }
   }
+
+  // Applying an edit cannot change the source (the device was opened on it):
+  // show the device's own and close the choices, so that none seems to count.
+  if (auto *video = dynamic_cast<vexa::USVideoDevice *>(m_TargetDevice.GetPointer()))
+  {
+    if (video->GetIsSourceFile())
+    {
+      m_Controls->m_RadioFileSource->setChecked(true);
+      m_Controls->m_FilePathSelector->setText(FromUtf8(video->GetFilePath()));
+    }
+    else
+    {
+      m_Controls->m_RadioDeviceSource->setChecked(true);
+      m_Controls->m_DeviceSelector->setValue(video->GetDeviceID());
+    }
+  }
+  SetSourceFixed(true);
 }
 
 void QvexaUSNewVideoDeviceWidget::OnClickedDone()
@@ -309,6 +327,7 @@ void QvexaUSNewVideoDeviceWidget::CleanUpAfterEditingOfDevice()
 {
   disconnect(m_Controls->m_BtnDone, SIGNAL(clicked()), this, SLOT(OnClickedFinishedEditing()));
   ClearProbes();
+  SetSourceFixed(false);
 }
 
 void QvexaUSNewVideoDeviceWidget::ClearProbes()
@@ -331,13 +350,25 @@ QListWidgetItem *QvexaUSNewVideoDeviceWidget::ConstructItemFromDevice(vexa::USDe
 
 void QvexaUSNewVideoDeviceWidget::OnDeviceTypeSelection()
 {
-  m_Controls->m_FilePathSelector->setEnabled(m_Controls->m_RadioFileSource->isChecked());
-  m_Controls->m_DeviceSelector->setEnabled(m_Controls->m_RadioDeviceSource->isChecked());
-  m_Controls->m_OIGTLClientHost->setEnabled(m_Controls->m_RadioOIGTLClientSource->isChecked());
-  m_Controls->m_OIGTLClientPort->setEnabled(m_Controls->m_RadioOIGTLClientSource->isChecked());
-  m_Controls->m_OIGTLServerHost->setEnabled(m_Controls->m_RadioOIGTLServerSource->isChecked());
-  m_Controls->m_OIGTLServerPort->setEnabled(m_Controls->m_RadioOIGTLServerSource->isChecked());
-  m_Controls->m_OpenFileButton->setEnabled(true);
+  const bool open = !m_SourceFixed;
+  m_Controls->m_FilePathSelector->setEnabled(open && m_Controls->m_RadioFileSource->isChecked());
+  m_Controls->m_DeviceSelector->setEnabled(open && m_Controls->m_RadioDeviceSource->isChecked());
+  m_Controls->m_OIGTLClientHost->setEnabled(open && m_Controls->m_RadioOIGTLClientSource->isChecked());
+  m_Controls->m_OIGTLClientPort->setEnabled(open && m_Controls->m_RadioOIGTLClientSource->isChecked());
+  m_Controls->m_OIGTLServerHost->setEnabled(open && m_Controls->m_RadioOIGTLServerSource->isChecked());
+  m_Controls->m_OIGTLServerPort->setEnabled(open && m_Controls->m_RadioOIGTLServerSource->isChecked());
+  m_Controls->m_OpenFileButton->setEnabled(open);
+}
+
+void QvexaUSNewVideoDeviceWidget::SetSourceFixed(bool fixed)
+{
+  m_SourceFixed = fixed;
+  for (QWidget *radio :
+       std::initializer_list<QWidget *>{m_Controls->m_RadioDeviceSource, m_Controls->m_RadioFileSource,
+                                        m_Controls->m_RadioOIGTLServerSource, m_Controls->m_RadioOIGTLClientSource})
+    radio->setEnabled(!fixed);
+  m_Controls->m_LabelSourceFixed->setVisible(fixed);
+  OnDeviceTypeSelection();
 }
 
 void QvexaUSNewVideoDeviceWidget::OnOpenFileButtonClicked()
@@ -425,8 +456,12 @@ void QvexaUSNewVideoDeviceWidget::OnLoadConfigurationButtonClicked()
       m_Controls->m_Manufacturer->setText(FromUtf8(config.manufacturer));
       m_Controls->m_Model->setText(FromUtf8(config.model));
       m_Controls->m_Comment->setText(FromUtf8(config.comment));
-      m_Controls->m_DeviceSelector->setValue(config.deviceIndex);
-      m_Controls->m_FilePathSelector->setText(FromUtf8(config.filePath));
+      // an edited device keeps the source it was made on, and the form keeps showing it
+      if (!m_SourceFixed)
+      {
+        m_Controls->m_DeviceSelector->setValue(config.deviceIndex);
+        m_Controls->m_FilePathSelector->setText(FromUtf8(config.filePath));
+      }
       m_Controls->m_CheckGreyscale->setChecked(config.useGreyscale);
       m_Controls->m_CheckResolutionOverride->setChecked(config.useResolutionOverride);
       m_Controls->m_ResolutionWidth->setValue(config.resolutionWidth);
@@ -442,6 +477,14 @@ void QvexaUSNewVideoDeviceWidget::OnLoadConfigurationButtonClicked()
         m_Controls->m_Probes->addItem(FromUtf8(probe->GetName()));
       }
       OnProbeChanged(m_Controls->m_Probes->currentText());
+
+      // A record that names a clip is a device on that clip: left on "From Device:",
+      // the path would be greyed out and the device made on a camera instead.
+      if (!m_SourceFixed && !config.filePath.empty())
+      {
+        m_Controls->m_RadioFileSource->setChecked(true);
+        OnDeviceTypeSelection();
+      }
     },
     vexa::parmody::WarningBox(this, kTitle, "load the configuration"));
 }

@@ -42,6 +42,13 @@ namespace Ui
  * Depth texts are split at commas; parts that are not whole numbers of 0 or
  * more are ignored with a warning.
  *
+ * A device's source (camera index or file, or an OpenIGTLink peer) is fixed
+ * once the device is made: while a device is edited, the source choices show
+ * that device's source, cannot be changed, and a line under them says so;
+ * loading a configuration then leaves them as they are. While creating, the
+ * fields of the checked source only are open, and a loaded configuration
+ * that names a file chooses that file as the source.
+ *
  * GUI thread only. No exception leaves a slot: failures are logged and shown
  * in a message box, and the form stays as it was (a device that could not
  * be made is dropped; an edit that failed half-way keeps what was applied).
@@ -67,13 +74,17 @@ signals:
 
 public slots:
   /**
-   * Prepares the form for editing a video device: its probes, names and
-   * comment, the done button reading "Apply Changes". A device of another
+   * Prepares the form for editing a video device: its probes, names, comment
+   * and video options, its source shown and fixed, the done button reading
+   * "Apply Changes". A device of another
    * class is refused (error record and message box), changing nothing; a
    * null device is ignored with a warning.
    */
   void EditDevice(vexa::USDevice::Pointer device);
-  /** Prepares the form for creating a device: default names, no probes, the done button reading "Add Video Device". */
+  /**
+   * Prepares the form for creating a device: default names, no probes, the
+   * source choices open, the done button reading "Add Video Device".
+   */
   void CreateNewDevice();
 
 protected slots:
@@ -82,7 +93,7 @@ protected slots:
   /** Applies names, comment, probes, colour and resolution to the edited device and emits Finished(). */
   void OnClickedFinishedEditing();
   void OnClickedCancel();
-  /** Enables the source fields of the checked radio button only. */
+  /** Enables the source fields of the checked radio button only; while the source is fixed, none. */
   void OnDeviceTypeSelection();
   void OnOpenFileButtonClicked();
   void OnClickedRemoveProbe();
@@ -94,6 +105,12 @@ protected slots:
   void OnDepthChanged(int depth, vexa::USProbe::Pointer probe);
   void OnDepthChanged(const QString &depth);
   void OnSaveButtonClicked();
+  /**
+   * Fills the form from a configuration file the user chooses. While
+   * creating, a record naming a file checks "From File:"; one without a
+   * path keeps the checked source. While editing, the camera index and the
+   * file path are not taken: the edited device's source stays shown.
+   */
   void OnLoadConfigurationButtonClicked();
   void OnAddNewProbeClicked();
   void OnXSpacingSpinBoxChanged(double value);
@@ -127,10 +144,16 @@ private:
   vexa::USProbe::Pointer CurrentProbe();
   /** The depth named by the depth box's current text (0 when none). */
   int CurrentDepth() const;
+  /**
+   * Fixes the source choices (all closed, the line that says why shown) or
+   * opens them again as the checked radio button has them.
+   */
+  void SetSourceFixed(bool fixed);
 
   Ui::QvexaUSNewVideoDeviceWidgetControls *m_Controls;
   vexa::USDevice::Pointer m_TargetDevice;
   std::vector<vexa::USProbe::Pointer> m_ConfigProbes;
+  bool m_SourceFixed = false;
 };
 
 #endif

@@ -8,6 +8,7 @@
 #include <vexaTestDialogDriver.h>
 #include <vexaTestQtApplication.h>
 #include <vexaTestTemporaryFolder.h>
+#include <vexaTestVideos.h>
 #include <vexaUSIGTLDevice.h>
 #include <vexaUSImageVideoSource.h>
 #include <vexaUSDeviceTestSupport.h>
@@ -157,6 +158,44 @@ namespace
       return std::string(probes ? "1" : "0") + (Get<QWidget>("m_Depths")->isEnabled() ? " 1" : " 0") +
              (spacing ? " 1" : " 0");
     }
+
+    /**
+     * The source part of the form: the checked choice with its value, what of
+     * it is open for input, and "fixed" while the line that the source cannot
+     * change shows, e.g. "From File: /a.avi | choices path file-button".
+     */
+    std::string Source()
+    {
+      std::string text;
+      for (const char *name :
+           {"m_RadioDeviceSource", "m_RadioFileSource", "m_RadioOIGTLServerSource", "m_RadioOIGTLClientSource"})
+        if (Get<QRadioButton>(name)->isChecked())
+          text = Get<QRadioButton>(name)->text().toStdString();
+      if (Get<QRadioButton>("m_RadioDeviceSource")->isChecked())
+        text += " " + std::to_string(Get<QSpinBox>("m_DeviceSelector")->value());
+      else if (Get<QRadioButton>("m_RadioFileSource")->isChecked())
+        text += " " + Get<QLineEdit>("m_FilePathSelector")->text().toStdString();
+      text += " |";
+      const bool choices = Get<QWidget>("m_RadioDeviceSource")->isEnabled();
+      for (const char *name : {"m_RadioFileSource", "m_RadioOIGTLServerSource", "m_RadioOIGTLClientSource"})
+        EXPECT_EQ(choices, Get<QWidget>(name)->isEnabled()) << name << " goes with the other choices";
+      EXPECT_EQ(Get<QWidget>("m_OIGTLClientHost")->isEnabled(), Get<QWidget>("m_OIGTLClientPort")->isEnabled());
+      EXPECT_EQ(Get<QWidget>("m_OIGTLServerHost")->isEnabled(), Get<QWidget>("m_OIGTLServerPort")->isEnabled());
+      const std::vector<std::pair<const char *, const char *>> parts = {{"m_DeviceSelector", "index"},
+                                                                        {"m_FilePathSelector", "path"},
+                                                                        {"m_OpenFileButton", "file-button"},
+                                                                        {"m_OIGTLServerHost", "server"},
+                                                                        {"m_OIGTLClientHost", "client"}};
+      if (choices)
+        text += " choices";
+      for (const auto &part : parts)
+        if (Get<QWidget>(part.first)->isEnabled())
+          text += std::string(" ") + part.second;
+      const QLabel *line = Get<QLabel>("m_LabelSourceFixed");
+      if (line && line->isVisible())
+        text += " | fixed";
+      return text;
+    }
   };
 
   /** What the dialogs showed from the `first` one on: a message box's text, a file dialog's title. */
@@ -183,16 +222,25 @@ namespace
       EXPECT_EQ(0, dialogs.PendingAnswers()) << "a dialog the test expected did not come";
     }
 
-    /** A configuration file as the device library writes it, with the given version and type. */
-    std::string WriteConfigFile(const std::string &name, const std::string &version, const std::string &type)
+    /**
+     * A configuration file as the device library writes it, with the given
+     * version and type, naming the clip `filePath` unless that is empty.
+     */
+    std::string WriteConfigFile(const std::string &name,
+                                const std::string &version,
+                                const std::string &type,
+                                const std::string &filePath = "")
     {
       const std::string path = folder.File(name);
-      std::ofstream(path) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                          << "<ultrasoundDevice fileversion=\"" << version << "\">\n"
-                          << "  <general deviceType=\"" << type
-                          << "\" deviceName=\"Loaded\" manufacturer=\"Loaded Inc\" model=\"L1\" comment=\"c\"/>\n"
-                          << "  <probes><probe name=\"Loaded probe\"><depth value=\"40\"/></probe></probes>\n"
-                          << "</ultrasoundDevice>\n";
+      std::ofstream file(path);
+      file << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           << "<ultrasoundDevice fileversion=\"" << version << "\">\n"
+           << "  <general deviceType=\"" << type
+           << "\" deviceName=\"Loaded\" manufacturer=\"Loaded Inc\" model=\"L1\" comment=\"c\"/>\n";
+      if (!filePath.empty())
+        file << "  <video deviceIndex=\"0\" filePath=\"" << filePath << "\"/>\n";
+      file << "  <probes><probe name=\"Loaded probe\"><depth value=\"40\"/></probe></probes>\n"
+           << "</ultrasoundDevice>\n";
       return path;
     }
 
@@ -628,6 +676,100 @@ TEST_F(NewDeviceForm, EditsAVideoDeviceInPlaceAndRefusesOtherDevices)
   EXPECT_EQ("Acme|L15", item->text());
 }
 
+TEST_F(NewDeviceForm, ALoadedConfigurationThatNamesAClipMakesADeviceThatStreamsIt)
+{
+  const std::string clip = folder.File("clip.avi");
+  vexa::test::WriteNumberedVideo(clip, 10, 64, 48);
+  const std::string config = WriteConfigFile("clip.xml", "1.0", "video", clip);
+
+  form.CreateNewDevice();
+  EXPECT_EQ("From Device: 0 | choices index file-button", form.Source());
+  dialogs.AnswerFileDialog(QString::fromStdString(config));
+  form.Click("m_BtnLoadConfiguration");
+  EXPECT_EQ("From File: " + clip + " | choices path file-button", form.Source());
+  form.Click("m_BtnDone");
+
+  const std::vector<vexa::USDevice::Pointer> devices = vexa::test::RegisteredUSDevices();
+  ASSERT_EQ(1u, devices.size());
+  auto *video = dynamic_cast<vexa::USVideoDevice *>(devices[0].GetPointer());
+  ASSERT_NE(nullptr, video);
+  ASSERT_TRUE(video->GetIsSourceFile()) << "made on camera " << video->GetDeviceID();
+  EXPECT_EQ(clip, video->GetFilePath());
+  EXPECT_EQ("L1", video->GetName());
+  ASSERT_TRUE(video->Connect());
+  ASSERT_TRUE(video->Activate());
+  EXPECT_TRUE(vexa::test::QtApplication::ProcessEventsUntil([&] {
+    video->Modified();
+    video->Update();
+    return !video->GetOutput()->IsEmpty();
+  }));
+  EXPECT_EQ(64u, video->GetOutput()->GetDimension(0));
+  EXPECT_EQ(48u, video->GetOutput()->GetDimension(1));
+  video->Disconnect();
+
+  // a record without a path keeps the source the user chose
+  form.CreateNewDevice();
+  form.Click("m_RadioOIGTLClientSource");
+  dialogs.AnswerFileDialog(QString::fromStdString(WriteConfigFile("plain.xml", "1.0", "video")));
+  form.Click("m_BtnLoadConfiguration");
+  EXPECT_EQ("OIGTL Client | choices file-button client", form.Source());
+  EXPECT_TRUE(form.Get<QLineEdit>("m_FilePathSelector")->text().isEmpty());
+  EXPECT_EQ(QStringList({"file dialog: Open ultrasound device configuration ...",
+                         "file dialog: Open ultrasound device configuration ..."}),
+            Texts(dialogs));
+}
+
+TEST_F(NewDeviceForm, EditingShowsTheDevicesSourceAsFixedAndKeepsIt)
+{
+  const std::string clip = folder.File("clip.avi");
+  vexa::test::WriteNumberedVideo(clip, 10, 64, 48);
+  vexa::USVideoDevice::Pointer camera = vexa::USVideoDevice::New(3, "Acme", "Cam");
+  vexa::USVideoDevice::Pointer player = vexa::USVideoDevice::New(clip, "Acme", "Player");
+  ASSERT_TRUE(camera->Initialize());
+  ASSERT_TRUE(player->Initialize());
+  QSignalSpy finished(&form, SIGNAL(Finished()));
+
+  form.CreateNewDevice();
+  form.Click("m_RadioOIGTLServerSource");
+  form.EditDevice(camera.GetPointer());
+  EXPECT_EQ("From Device: 3 | | fixed", form.Source()) << "the device's own source, closed";
+  ASSERT_NE(nullptr, form.Get<QLabel>("m_LabelSourceFixed"));
+  EXPECT_EQ("The source of a device is fixed once the device is made. To use another source, remove this device and "
+            "add a new one.",
+            form.Get<QLabel>("m_LabelSourceFixed")->text());
+  // what a user tries: another choice, the file button, a configuration that names a clip
+  form.Click("m_RadioFileSource");
+  form.Click("m_OpenFileButton");
+  dialogs.AnswerFileDialog(QString::fromStdString(WriteConfigFile("clip.xml", "1.0", "video", clip)));
+  form.Click("m_BtnLoadConfiguration");
+  EXPECT_EQ("L1", form.Get<QLineEdit>("m_Model")->text()) << "the rest of the record is taken";
+  EXPECT_EQ("From Device: 3 | | fixed", form.Source());
+  form.Click("m_BtnDone");
+  EXPECT_EQ(1, finished.count());
+  EXPECT_FALSE(camera->GetIsSourceFile());
+  EXPECT_EQ(3, camera->GetDeviceID());
+  EXPECT_EQ("L1", camera->GetName());
+
+  // after the edit, a new device has the whole choice again
+  form.CreateNewDevice();
+  EXPECT_EQ("From Device: 3 | choices index file-button", form.Source());
+
+  // a device on a clip shows its clip; Cancel opens the choice again
+  form.EditDevice(player.GetPointer());
+  EXPECT_EQ("From File: " + clip + " | | fixed", form.Source());
+  form.Click("m_RadioDeviceSource");
+  form.Click("m_BtnDone");
+  EXPECT_TRUE(player->GetIsSourceFile());
+  EXPECT_EQ(clip, player->GetFilePath());
+  form.EditDevice(player.GetPointer());
+  form.Click("m_BtnCancel");
+  EXPECT_EQ(3, finished.count());
+  form.CreateNewDevice();
+  EXPECT_EQ("From File: " + clip + " | choices path file-button", form.Source());
+  EXPECT_EQ(QStringList({"file dialog: Open ultrasound device configuration ..."}), Texts(dialogs))
+    << "the file button opened nothing";
+}
+
 TEST_F(NewDeviceForm, ConfigurationRoundTripKeepsEveryValue)
 {
   form.CreateNewDevice();
@@ -672,7 +814,7 @@ TEST_F(NewDeviceForm, ConfigurationRoundTripKeepsEveryValue)
   EXPECT_EQ(QStringList({"30", "50"}), loaded.Entries("m_Depths")) << "the first probe's depths are shown";
   EXPECT_DOUBLE_EQ(0.125, loaded.Get<QDoubleSpinBox>("m_XSpacingSpinBox")->value());
   EXPECT_EQ("1 1 1", loaded.Enabled());
-  EXPECT_TRUE(loaded.Get<QRadioButton>("m_RadioDeviceSource")->isChecked()) << "the source choice is not stored";
+  EXPECT_TRUE(loaded.Get<QRadioButton>("m_RadioFileSource")->isChecked()) << "the stored file path is the source";
 
   // the file says version 1 and a video device whatever the source choice
   const std::string text = vexa::test::ReadFile(file);
