@@ -9,6 +9,7 @@
 
 #include <iostream>
 #include <stdexcept>
+#include <string>
 
 vexa::OpenCVVideoSource::OpenCVVideoSource() : m_PauseImageHeader(cvIplImage()), m_CaptureFrameHeader(cvIplImage()) {}
 
@@ -30,10 +31,16 @@ void vexa::OpenCVVideoSource::SetVideoFileInput(const char *filename, bool repea
 
 void vexa::OpenCVVideoSource::SetVideoCameraInput(int cameraindex, bool /*useCVCAMLib*/)
 {
+  this->OpenCamera(cameraindex, std::make_unique<cv::VideoCapture>());
+}
+
+void vexa::OpenCVVideoSource::OpenCamera(int cameraindex, std::unique_ptr<cv::VideoCapture> capture)
+{
+  // The earlier input is closed before the camera is opened: it may be the same camera.
   this->Reset();
   m_GrabbingDeviceNumber = static_cast<short>(cameraindex);
-  m_VideoCapture = std::make_unique<cv::VideoCapture>(cameraindex);
-  if (!m_VideoCapture->isOpened())
+  m_VideoCapture = std::move(capture);
+  if (!m_VideoCapture || !m_VideoCapture->open(cameraindex) || !m_VideoCapture->isOpened())
   {
     m_VideoCapture.reset();
     VEXA_ERROR << "Error in initializing CVHighGUI video camera!" << std::endl;
@@ -71,7 +78,11 @@ void vexa::OpenCVVideoSource::FetchFrame()
     m_CurrentImage = nullptr;
     bool ok = m_VideoCapture->read(m_CaptureFrame) && !m_CaptureFrame.empty();
     ++m_FrameCount;
-    if (!ok && m_RepeatVideo)
+    // Only a file has a start to go back to. A camera that delivers nothing
+    // keeps its capture: opening it by its (empty) file name would close the
+    // camera for good, where the next read may well deliver again.
+    const bool fromFile = !m_VideoFileName.empty();
+    if (!ok && m_RepeatVideo && fromFile)
     {
       // Rewind by frame index: the relative position that would tell the end
       // of the file is not reliable with every backend. With a file of a
@@ -84,6 +95,8 @@ void vexa::OpenCVVideoSource::FetchFrame()
       if (!ok && m_VideoCapture->open(m_VideoFileName))
         ok = m_VideoCapture->read(m_CaptureFrame) && !m_CaptureFrame.empty();
     }
+    if (!ok && !fromFile)
+      throw std::logic_error("No frame from camera " + std::to_string(m_GrabbingDeviceNumber));
     if (!ok)
       throw std::logic_error("End of video file " + m_VideoFileName);
     m_CaptureFrameHeader = cvIplImage(m_CaptureFrame);

@@ -33,7 +33,9 @@ namespace vexa
    * with a lens model and flipped about either image axis, and is handed out
    * as the raw frame, as an IplImage or cv::Mat copy, as an RGB texture or as
    * an HSV ITK image. At the end of a file the source rewinds (repeat mode)
-   * or throws std::logic_error.
+   * or throws std::logic_error. A camera that delivers no frame throws
+   * std::logic_error naming the camera, whatever the repeat mode, and its
+   * capture stays open, so that the next fetch reads on.
    *
    * Frames go into buffers of the source that are reused from frame to frame,
    * so once the frame size is stable fetching allocates nothing. One source
@@ -108,6 +110,13 @@ namespace vexa
     OpenCVVideoSource();
     ~OpenCVVideoSource() override;
 
+    /**
+     * SetVideoCameraInput with the capture the camera is opened in: a
+     * cv::VideoCapture not yet opened, which the source owns from then on.
+     * Another kind of capture can stand in for a camera here, as where no
+     * camera is attached.
+     */
+    void OpenCamera(int cameraindex, std::unique_ptr<cv::VideoCapture> capture);
     /** Closes the input and forgets its frames; flips and the lens model stay. */
     void Reset();
     /** r, g, b each in 0..1, or in 0..255 when above 1; h in degrees (-1 for grey), s and v in 0..1. */

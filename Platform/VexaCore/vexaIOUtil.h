@@ -30,8 +30,9 @@ namespace vexa
 
     /**
      * Sets the largest pixel data, in bytes, that Load accepts from one file
-     * (whatever the file really holds, a claim beyond it is refused with an
-     * error that names this function). Thread-safe; affects later loads.
+     * (whatever the file really holds, a claim beyond it is refused; the
+     * warning record of the refusal names this function, the error's text
+     * does not). Thread-safe; affects later loads.
      */
     static void SetMaximumDataSize(std::uint64_t bytes);
     static std::uint64_t GetMaximumDataSize();

@@ -10,6 +10,8 @@
 
 #include "vexaException.h"
 
+#include <vexaLog.h>
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -45,6 +47,18 @@ namespace vexa
     [[noreturn]] void Refuse(const std::string &path, const std::string &why)
     {
       vexaThrow() << "Cannot load \"" << path << "\": " << why;
+    }
+
+    /**
+     * Refuses the file with a note for developers (which setting of the code
+     * governs the limit). The refusal's text is shown to users, who cannot act
+     * on a function name, so the note goes into a log record of the refusal
+     * only.
+     */
+    [[noreturn]] void Refuse(const std::string &path, const std::string &why, const std::string &developerNote)
+    {
+      VEXA_WARN << "Cannot load \"" << path << "\": " << why << " " << developerNote;
+      Refuse(path, why);
     }
 
     std::string Lower(std::string text)
@@ -239,10 +253,16 @@ namespace vexa
       return value;
     }
 
-    /** The space direction vectors: an empty vector for "none". */
-    std::vector<std::vector<double>> SpaceDirections(const std::string &path, const std::string &text)
+    /** One axis's space direction: its components (none for "none") and its text as the file writes it. */
+    struct SpaceDirection
     {
-      std::vector<std::vector<double>> directions;
+      std::vector<double> vector;
+      std::string text;
+    };
+
+    std::vector<SpaceDirection> SpaceDirections(const std::string &path, const std::string &text)
+    {
+      std::vector<SpaceDirection> directions;
       std::string::size_type at = 0;
       while (true)
       {
@@ -251,7 +271,7 @@ namespace vexa
           break;
         if (text.compare(at, 4, "none") == 0)
         {
-          directions.emplace_back();
+          directions.push_back({{}, "none"});
           at += 4;
           continue;
         }
@@ -270,7 +290,7 @@ namespace vexa
             Refuse(path, "its space directions \"" + text + "\" cannot be read.");
           vector.push_back(v);
         }
-        directions.push_back(vector);
+        directions.push_back({vector, text.substr(at, close - at + 1)});
         at = close + 1;
       }
       return directions;
@@ -318,17 +338,17 @@ namespace vexa
                          std::to_string(dimension) + " axes.");
         for (std::size_t i = 0; i < dimension; ++i)
         {
-          if (component[i] || directions[i].empty())
+          if (component[i] || directions[i].vector.empty())
             continue;
           double length = 0;
           bool finite = true;
-          for (double v : directions[i])
+          for (double v : directions[i].vector)
           {
             finite = finite && std::isfinite(v);
             length += v * v;
           }
           if (!finite || length == 0.0)
-            Refuse(path, "the space direction of axis " + std::to_string(i) + " is \"" + *text +
+            Refuse(path, "the space direction of axis " + std::to_string(i) + " is \"" + directions[i].text +
                            "\"; its length, the spacing, must be a finite number other than zero.");
         }
       }
@@ -509,9 +529,10 @@ namespace vexa
     overflow = overflow || __builtin_mul_overflow(values, static_cast<std::uint64_t>(typeSize), &bytes);
     const std::uint64_t maximum = GetMaximumDataSize();
     if (overflow || bytes > maximum)
-      Refuse(path, "its header claims " + (overflow ? std::string("more than 2^64 bytes") : Bytes(bytes)) +
-                     " of pixel data, more than the largest allowed, " + Bytes(maximum) +
-                     " (vexa::IOUtil::SetMaximumDataSize).");
+      Refuse(path,
+             "its header claims " + (overflow ? std::string("more than 2^64 bytes") : Bytes(bytes)) +
+               " of pixel data, more than the largest allowed, " + Bytes(maximum) + ".",
+             "The largest allowed is set by vexa::IOUtil::SetMaximumDataSize.");
 
     CheckSpacing(path, header, static_cast<std::size_t>(dimension));
 

@@ -8,8 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
 
+#include <memory>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 using lindvane_test::NumberedVideoFrame;
 using lindvane_test::TemporaryFolder;
@@ -17,16 +21,75 @@ using lindvane_test::WriteNumberedVideo;
 
 namespace
 {
-  // Opens up the protected colour conversion.
+  // Opens up the protected colour conversion and the camera's capture.
   class ExposedVideoSource : public vexa::OpenCVVideoSource
   {
   public:
     vexaClassMacro(ExposedVideoSource, vexa::OpenCVVideoSource);
     vexaNewMacro(ExposedVideoSource);
+    using vexa::OpenCVVideoSource::OpenCamera;
     using vexa::OpenCVVideoSource::RGBtoHSV;
 
   protected:
     ExposedVideoSource() = default;
+  };
+
+  // No camera is attached here: this capture stands in for one. It opens by
+  // any index, delivers numbered frames of 32 x 24 pixels or, while told not
+  // to, nothing, and records every call that could close or move it. Opening
+  // it by a file name closes it and fails, as OpenCV's capture does.
+  class StandInCamera : public cv::VideoCapture
+  {
+  public:
+    struct State
+    {
+      bool deliver = true;
+      bool opened = false;
+      int reads = 0;
+      std::vector<std::string> calls;
+    };
+
+    explicit StandInCamera(std::shared_ptr<State> state) : m_State(std::move(state)) {}
+
+    using cv::VideoCapture::open;
+    bool open(int index, int /*apiPreference*/) override
+    {
+      m_State->calls.push_back("open " + std::to_string(index));
+      m_State->opened = true;
+      return true;
+    }
+    bool open(const cv::String &filename, int /*apiPreference*/) override
+    {
+      m_State->calls.push_back("open \"" + filename + "\"");
+      m_State->opened = false;
+      return false;
+    }
+    bool isOpened() const override { return m_State->opened; }
+    void release() override
+    {
+      m_State->calls.push_back("release");
+      m_State->opened = false;
+    }
+    bool read(cv::OutputArray image) override
+    {
+      ++m_State->reads;
+      if (!m_State->opened || !m_State->deliver)
+      {
+        image.release();
+        return false;
+      }
+      NumberedVideoFrame(m_State->reads, 32, 24).copyTo(image);
+      return true;
+    }
+    bool set(int propertyId, double value) override
+    {
+      m_State->calls.push_back("set " + std::to_string(propertyId) + " " + std::to_string(value));
+      return false;
+    }
+    double get(int /*propertyId*/) const override { return 0.0; }
+
+  private:
+    std::shared_ptr<State> m_State;
   };
 
   vexa::OpenCVVideoSource::Pointer OpenVideo(const std::string &path, bool repeat = false)
@@ -223,6 +286,48 @@ TEST(OpenCVVideoSource, InputsThatCannotBeOpenedLeaveCapturingOff)
   EXPECT_FALSE(source->IsCapturingEnabled());
   EXPECT_NO_THROW(source->FetchFrame());
   EXPECT_EQ(0, source->GetFrameCount());
+}
+
+TEST(OpenCVVideoSource, ACameraThatDeliversNoFrameSaysSoAndStaysOpen)
+{
+  // Repeat outlives the file that set it; on a camera it changes nothing.
+  for (bool repeat : {true, false})
+  {
+    TemporaryFolder folder;
+    ExposedVideoSource::Pointer source = ExposedVideoSource::New();
+    source->SetVideoFileInput(WriteNumberedVideo(folder, 2).c_str(), repeat);
+    auto camera = std::make_shared<StandInCamera::State>();
+    source->OpenCamera(3, std::make_unique<StandInCamera>(camera));
+    ASSERT_EQ(repeat, source->GetRepeatVideo());
+    source->StartCapturing();
+    ASSERT_TRUE(source->IsCapturingEnabled()) << "repeat " << repeat;
+    source->FetchFrame();
+    EXPECT_EQ(0.0, Difference(NumberedVideoFrame(1, 32, 24), source->GetImage())) << "repeat " << repeat;
+
+    camera->deliver = false;
+    for (int i = 0; i < 2; ++i)
+    {
+      try
+      {
+        source->FetchFrame();
+        ADD_FAILURE() << "no exception without a frame, repeat " << repeat;
+      }
+      catch (const std::logic_error &e)
+      {
+        EXPECT_STREQ("No frame from camera 3", e.what()) << "repeat " << repeat;
+      }
+    }
+    EXPECT_TRUE(camera->opened) << "repeat " << repeat;
+    EXPECT_EQ(std::vector<std::string>{"open 3"}, camera->calls) << "neither rewound nor opened again";
+    EXPECT_EQ(3, camera->reads) << "one read a fetch, repeat " << repeat;
+    EXPECT_EQ(nullptr, source->GetCurrentFrame());
+    EXPECT_TRUE(source->IsCapturingEnabled());
+
+    camera->deliver = true;
+    ASSERT_NO_THROW(source->FetchFrame()) << "repeat " << repeat;
+    EXPECT_EQ(0.0, Difference(NumberedVideoFrame(4, 32, 24), source->GetImage())) << "repeat " << repeat;
+    EXPECT_EQ(4, source->GetFrameCount());
+  }
 }
 
 TEST(OpenCVVideoSource, PausingHoldsTheFrameAndResumingReadsOn)
