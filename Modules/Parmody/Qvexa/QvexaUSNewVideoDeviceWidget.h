@@ -76,9 +76,8 @@ public slots:
   /**
    * Prepares the form for editing a video device: its probes, names, comment
    * and video options, its source shown and fixed, the done button reading
-   * "Apply Changes". A device of another
-   * class is refused (error record and message box), changing nothing; a
-   * null device is ignored with a warning.
+   * "Apply Changes". A device of another class is refused (error record and
+   * message box), changing nothing; a null device is ignored with a warning.
    */
   void EditDevice(vexa::USDevice::Pointer device);
   /**
