@@ -86,6 +86,7 @@ TEST(USDevice, PropertyKeysArePrefixedAndInTheirPlaces)
     {k.US_PROPKEY_BMODE_REJECTION, p + "bmode.rejection"},
     {k.US_PROPKEY_BMODE_DEPTH, p + "bmode.depth"},
     {k.US_PROPKEY_STOP_REASON, p + "stopReason"},
+    {k.US_PROPKEY_LOST_CLIENT, p + "lostClient"},
   };
   for (const auto &entry : expected)
     EXPECT_EQ(entry.second, entry.first);
