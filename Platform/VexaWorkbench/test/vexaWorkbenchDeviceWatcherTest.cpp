@@ -20,6 +20,7 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include <QStatusBar>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
@@ -140,8 +141,7 @@ TEST(WorkbenchDeviceWatcher, AServerThatStopsSendingIsToldCountingUpUntilImagesC
 {
   QtApplication::Instance();
   QvexaWorkbenchWindow window;
-  vexa::IGTLServer::Pointer server = vexa::test::StartServer();
-  ASSERT_TRUE(server.IsNotNull());
+  vexa::IGTLServer::Pointer server = StartServer();
   vexa::USIGTLDevice::Pointer device =
     vexa::USIGTLDevice::New("Acme", "Streamer", "127.0.0.1", server->GetPortNumber(), false);
   Start(device);
@@ -149,13 +149,28 @@ TEST(WorkbenchDeviceWatcher, AServerThatStopsSendingIsToldCountingUpUntilImagesC
   ASSERT_TRUE(SendAPicture(server, device));
 
   // the server sends nothing more but keeps the connection open
-  EXPECT_TRUE(Shows(window, "Acme Streamer has sent no image for 2 s"));
+  const QString silentFor2 = "Acme Streamer has sent no image for 2 s";
+  EXPECT_TRUE(Shows(window, silentFor2));
   EXPECT_TRUE(Shows(window, "Acme Streamer has sent no image for 3 s"));
   EXPECT_TRUE(device->GetIsActive()) << "the peer may resume";
 
   ASSERT_TRUE(SendAPicture(server, device));
   EXPECT_TRUE(Shows(window, ""));
   EXPECT_TRUE(device->GetIsActive());
+
+  // a text of someone else that took the bar meanwhile stays when pictures
+  // come; the next silence is news again
+  EXPECT_TRUE(Shows(window, silentFor2));
+  window.statusBar()->showMessage("Saved the picture");
+  ASSERT_TRUE(SendAPicture(server, device));
+  QStringList seen;
+  EXPECT_TRUE(QtApplication::ProcessEventsUntil([&] {
+    const QString text = StatusText(window);
+    if (seen.isEmpty() || seen.back() != text)
+      seen << text;
+    return text == silentFor2;
+  }));
+  EXPECT_EQ(("Saved the picture | " + silentFor2).toStdString(), seen.join(" | ").toStdString());
   device->UnregisterOnService();
 }
 
@@ -176,6 +191,8 @@ TEST(WorkbenchDeviceWatcher, AServerDeviceWhoseClientLeavesSaysSoUntilTheNextOne
     QtApplication::ProcessEventsUntil([&] { return device->GetIGTLDevice()->GetNumberOfConnections() == 2; }));
   const QString address = QString::fromStdString(vexa::test::LocalAddressOf(peer));
   client->CloseConnection(); // another client is still there
+  ASSERT_TRUE(
+    QtApplication::ProcessEventsUntil([&] { return device->GetIGTLDevice()->GetNumberOfConnections() == 1; }));
 
   peer->Close();
   EXPECT_TRUE(Shows(window, QString("Acme Listener: the client %1 went away; waiting for the next one").arg(address)));
