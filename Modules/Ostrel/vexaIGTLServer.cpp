@@ -9,6 +9,8 @@
 
 namespace vexa
 {
+  LostClientsEvent::~LostClientsEvent() = default;
+
   IGTLServer::IGTLServer(bool ReadFully) : IGTLDevice(ReadFully) {}
 
   IGTLServer::~IGTLServer()
@@ -128,6 +130,7 @@ namespace vexa
     }
 
     SocketListType lost;
+    std::vector<std::string> peers;
     for (std::size_t i = 0; i < m_ReceiveClients.size(); ++i)
     {
       IGTLClientSocket *client = m_ReceiveClients[i].GetPointer();
@@ -139,12 +142,13 @@ namespace vexa
       {
         VEXA_WARN("IGTLServer") << "Lost connection to a client socket. ";
         lost.push_back(m_ReceiveClients[i]);
+        peers.push_back(client->GetPeerText());
       }
     }
     if (!lost.empty())
     {
       StopCommunicationWithSocket(lost);
-      InvokeEvent(LostConnectionEvent());
+      InvokeEvent(LostClientsEvent(std::move(peers)));
     }
   }
 

@@ -6,10 +6,40 @@
 
 #include <list>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace vexa
 {
+  /**
+   * The clients a server lost in one receiving pass, each as "address:port"
+   * in the order they were served. It is the pass's one LostConnectionEvent:
+   * observers of that event receive it too. MakeObject copies the clients, so
+   * a copy posted to another thread still names them.
+   */
+  class OSTREL_EXPORT LostClientsEvent : public LostConnectionEvent
+  {
+  public:
+    typedef LostClientsEvent Self;
+    typedef LostConnectionEvent Superclass;
+    LostClientsEvent() = default;
+    explicit LostClientsEvent(std::vector<std::string> clients) : m_Clients(std::move(clients)) {}
+    LostClientsEvent(const Self &other) : LostConnectionEvent(other), m_Clients(other.m_Clients) {}
+    ~LostClientsEvent() override;
+    const char *GetEventName() const override { return "LostClientsEvent"; }
+    bool CheckEvent(const ::itk::EventObject *e) const override
+    {
+      return e != nullptr && dynamic_cast<const Self *>(e) != nullptr;
+    }
+    ::itk::EventObject *MakeObject() const override { return new Self(*this); }
+
+    const std::vector<std::string> &GetClients() const { return m_Clients; }
+
+  private:
+    void operator=(const Self &);
+    std::vector<std::string> m_Clients;
+  };
+
   /**
    * An OpenIGTLink device that listens on a port, accepts any number of
    * clients, reads from all of them and sends every outgoing message to all.
@@ -17,7 +47,8 @@ namespace vexa
    * One idle or slow client never stalls the others: the receiving thread
    * waits for whichever client has data and takes at most one message from
    * each per pass, reading only what has arrived. A client that breaks the
-   * framing of its stream or fails a send is dropped; the others go on.
+   * framing of its stream or fails a send is dropped; the others go on. The
+   * clients that went away in a pass are named by its LostClientsEvent.
    * Steps walk a copy of the client list, so no list lock is held while
    * reading, writing or firing events.
    */

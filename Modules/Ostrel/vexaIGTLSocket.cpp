@@ -56,6 +56,19 @@ namespace
   // Largest single transfer handed to the kernel; lengths of this layer are 64-bit.
   constexpr std::uint64_t MaximumChunk = std::uint64_t(1) << 30;
 
+  /** "address:port" of the peer of a connected descriptor, or "unknown". */
+  std::string PeerOf(int descriptor)
+  {
+    sockaddr_in address;
+    socklen_t length = sizeof(address);
+    if (descriptor < 0 || ::getpeername(descriptor, reinterpret_cast<sockaddr *>(&address), &length) != 0 ||
+        address.sin_family != AF_INET)
+      return "unknown";
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof(text));
+    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+  }
+
   void CloseDescriptor(int descriptor)
   {
     if (descriptor < 0)
@@ -124,6 +137,7 @@ namespace vexa
     // (Fails harmlessly on socket pairs.)
     const int one = 1;
     ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    m_Peer = PeerOf(descriptor);
   }
 
   IGTLClientSocket::Pointer IGTLClientSocket::Adopt(int descriptor)
@@ -310,6 +324,7 @@ namespace vexa
     m_Descriptor = -1;
     this->m_SocketDescriptor = -1;
     m_ReceiveFraming.reset();
+    m_Peer.clear();
   }
 
   void IGTLClientSocket::SetReceiveFraming(std::unique_ptr<IGTLReceiveFraming> framing)
@@ -319,14 +334,8 @@ namespace vexa
 
   std::string IGTLClientSocket::GetPeerText() const
   {
-    sockaddr_in address;
-    socklen_t length = sizeof(address);
-    if (m_Descriptor < 0 || ::getpeername(m_Descriptor, reinterpret_cast<sockaddr *>(&address), &length) != 0 ||
-        address.sin_family != AF_INET)
-      return "unknown";
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof(text));
-    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+    // taken with the descriptor; one that had no address then (a socket pair) is asked now
+    return m_Peer.empty() || m_Peer == "unknown" ? PeerOf(m_Descriptor) : m_Peer;
   }
 
   void IGTLClientSocket::PrintSelf(std::ostream &os) const

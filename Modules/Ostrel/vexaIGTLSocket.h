@@ -142,7 +142,11 @@ namespace vexa
     /** Releases the descriptor. Only when no other thread uses the socket any more. */
     void Close();
 
-    /** "address:port" of the peer, or "unknown". */
+    /**
+     * "address:port" of the peer, or "unknown". Taken when the connection is
+     * made (connected or accepted), so that it still names the peer once the
+     * peer has gone (a reset connection answers no address any more).
+     */
     std::string GetPeerText() const;
 
     /**
@@ -161,6 +165,7 @@ namespace vexa
     void TakeDescriptor(int descriptor);
 
     int m_Descriptor = -1; // ours to close, even after OpenIGTLink's CloseSocket() forgot it
+    std::string m_Peer;    // set with the descriptor, before the socket is shared
     std::unique_ptr<IGTLReceiveFraming> m_ReceiveFraming;
   };
 

@@ -32,7 +32,7 @@ namespace vexa
       US_PROPKEY_BMODE_FREQUENCY(kPrefix + "bmode.frequency"), US_PROPKEY_BMODE_POWER(kPrefix + "bmode.power"),
       US_PROPKEY_BMODE_DYNAMIC_RANGE(kPrefix + "bmode.dynamicRange"), US_PROPKEY_BMODE_GAIN(kPrefix + "bmode.gain"),
       US_PROPKEY_BMODE_REJECTION(kPrefix + "bmode.rejection"), US_PROPKEY_BMODE_DEPTH(kPrefix + "bmode.depth"),
-      US_PROPKEY_STOP_REASON(kPrefix + "stopReason")
+      US_PROPKEY_STOP_REASON(kPrefix + "stopReason"), US_PROPKEY_LOST_CLIENT(kPrefix + "lostClient")
   {
   }
 
@@ -47,6 +47,7 @@ namespace vexa
   {
     const PropertyKeys &keys = GetPropertyKeys();
     m_ExtraProperties[keys.US_PROPKEY_PROBES_SELECTED] = std::string();
+    m_ExtraProperties[keys.US_PROPKEY_LOST_CLIENT] = std::string();
     for (const std::string *key :
          {&keys.US_PROPKEY_BMODE_FREQUENCY, &keys.US_PROPKEY_BMODE_POWER, &keys.US_PROPKEY_BMODE_DYNAMIC_RANGE,
           &keys.US_PROPKEY_BMODE_GAIN, &keys.US_PROPKEY_BMODE_REJECTION, &keys.US_PROPKEY_BMODE_DEPTH})
@@ -150,6 +151,7 @@ namespace vexa
       return false;
     }
     DropPendingFrames();
+    m_AcquiredPictures.store(0, std::memory_order_relaxed);
     if (!OnActivation())
     {
       VEXA_ERROR("USDevice") << "Activating the device \"" << GetName() << "\" failed.";
@@ -456,6 +458,7 @@ namespace vexa
     std::lock_guard<std::mutex> lock(slot->mutex);
     std::swap(slot->ready, frame);
     slot->fresh = true;
+    m_AcquiredPictures.fetch_add(1, std::memory_order_relaxed);
   }
 
   void USDevice::DropPendingFrames()

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,7 +44,8 @@ namespace vexa
    * is-active is published as the text "true" or "false" before Activate and
    * Deactivate return. A device that stops by itself (its source went away)
    * publishes why, with its new state, under the stop-reason key; the next
-   * activation clears it.
+   * activation clears it. A server device whose last client went away
+   * publishes that client under the lost-client key until the next one comes.
    *
    * Pictures are acquired on the device's own thread (or a network thread)
    * and handed over with HandOverFrame. Modified() then Update() (GUI thread)
@@ -108,6 +110,12 @@ namespace vexa
        * it runs, before its first activation and after every activation
        */
       const std::string US_PROPKEY_STOP_REASON;
+      /**
+       * 17: the client ("address:port") that went away from an active server
+       * device and left it without clients, "" while it has a client and
+       * whenever the device is not active
+       */
+      const std::string US_PROPKEY_LOST_CLIENT;
     };
 
     /** The one key record. */
@@ -134,6 +142,14 @@ namespace vexa
     bool GetIsInitialized() const { return GetDeviceState() >= State_Initialized; }
     bool GetIsConnected() const { return GetDeviceState() >= State_Connected; }
     bool GetIsActive() const { return GetDeviceState() >= State_Activated; }
+
+    /**
+     * Any thread: how many pictures the device's acquisition has handed over
+     * since its last activation (frozen or not; 0 from Activate on). A watcher
+     * that sees the number stand still knows that the source delivers
+     * nothing new.
+     */
+    std::uint64_t GetNumberOfAcquiredPictures() const { return m_AcquiredPictures.load(std::memory_order_relaxed); }
 
     /** A frozen device hands over no new pictures until it is unfrozen. */
     virtual void SetIsFrozen(bool freeze);
@@ -235,7 +251,7 @@ namespace vexa
     std::string m_Name;
     std::string m_Comment;
     std::string m_StopReason;
-    us::ServiceProperties m_ExtraProperties; // the values of keys 9 to 15
+    us::ServiceProperties m_ExtraProperties; // the values of keys 9 to 15 and 17
     us::ServiceRegistration<USDevice> m_Registration;
     const std::string m_Id;
 
@@ -249,6 +265,7 @@ namespace vexa
     unsigned long m_PublishGeneration = 0;
 
     std::atomic<bool> m_IsFrozen{false};
+    std::atomic<std::uint64_t> m_AcquiredPictures{0};
 
     std::mutex m_SlotsMutex; // the slot list itself (slots are made, never removed, before activation)
     std::vector<std::unique_ptr<FrameSlot>> m_Slots;

@@ -258,6 +258,8 @@ namespace vexa
   bool USIGTLDevice::OnDeactivation()
   {
     RemoveObservers();
+    // nobody waits for a client now
+    UpdateServiceProperty(GetPropertyKeys().US_PROPKEY_LOST_CLIENT, std::string());
     try
     {
       if (m_DeviceSource->IsCommunicating())
@@ -282,13 +284,16 @@ namespace vexa
       FunctionCommand::New([this](itk::Object *, const itk::EventObject &) { OnMessageReceived(); }));
     m_LostTag = m_Device->AddObserver(
       LostConnectionEvent(),
-      FunctionCommand::New([this](itk::Object *, const itk::EventObject &) { OnConnectionLost(); }));
+      FunctionCommand::New([this](itk::Object *, const itk::EventObject &event) { OnConnectionLost(event); }));
+    m_ConnectedTag = m_Device->AddObserver(
+      NewClientConnectionEvent(),
+      FunctionCommand::New([this](itk::Object *, const itk::EventObject &) { OnClientConnected(); }));
     m_HasObservers = true;
   }
 
   void USIGTLDevice::RemoveObservers()
   {
-    unsigned long messageTag, lostTag;
+    unsigned long messageTag, lostTag, connectedTag;
     {
       std::lock_guard<std::mutex> lock(m_ObserversMutex);
       if (!m_HasObservers)
@@ -296,10 +301,12 @@ namespace vexa
       m_HasObservers = false;
       messageTag = m_MessageTag;
       lostTag = m_LostTag;
+      connectedTag = m_ConnectedTag;
     }
     // once these return the handlers are not entered again (unless from within themselves)
     m_Device->RemoveObserver(messageTag);
     m_Device->RemoveObserver(lostTag);
+    m_Device->RemoveObserver(connectedTag);
   }
 
   void USIGTLDevice::OnMessageReceived()
@@ -330,12 +337,31 @@ namespace vexa
     }
   }
 
-  void USIGTLDevice::OnConnectionLost()
+  void USIGTLDevice::OnConnectionLost(const itk::EventObject &event)
   {
-    // a server goes on serving its other clients; a client has lost its only source
     if (m_IsServer)
+    {
+      // A server goes on serving its other clients. One left without any waits
+      // for the next, and publishes the client that left last.
+      const auto *lost = dynamic_cast<const LostClientsEvent *>(&event);
+      if (!lost || lost->GetClients().empty() || m_Device->GetNumberOfConnections() != 0)
+        return;
+      const std::string &key = GetPropertyKeys().US_PROPKEY_LOST_CLIENT;
+      UpdateServiceProperty(key, lost->GetClients().back());
+      // A client that came meanwhile may have cleared the key before it was
+      // set: it is in the list by now, so the key goes again.
+      if (m_Device->GetNumberOfConnections() != 0)
+        UpdateServiceProperty(key, std::string());
       return;
+    }
+    // a client has lost its only source
     DeactivateFromAcquisition("the server " + m_Host + ":" + std::to_string(m_Port) + " closed the connection",
                               State_Initialized);
+  }
+
+  void USIGTLDevice::OnClientConnected()
+  {
+    if (m_IsServer)
+      UpdateServiceProperty(GetPropertyKeys().US_PROPKEY_LOST_CLIENT, std::string());
   }
 }

@@ -25,7 +25,10 @@ namespace vexa
    * converted on Ostrel's receiving thread, after the sizes the message
    * announces were checked against its body. A client that loses its server
    * stops being active and connected, publishes that, and connects anew with
-   * the next Connect().
+   * the next Connect(). An active server stays active when its clients go:
+   * the last one to leave is published under the lost-client key (Ostrel's
+   * receiving thread) until the next client connects (its connecting thread)
+   * or the device is deactivated.
    */
   class VEXAUS_EXPORT USIGTLDevice : public USDevice
   {
@@ -58,7 +61,8 @@ namespace vexa
 
   private:
     void OnMessageReceived();
-    void OnConnectionLost();
+    void OnConnectionLost(const itk::EventObject &event);
+    void OnClientConnected();
     void AddObservers();
     void RemoveObservers();
     /** Stops and closes what is left of an earlier connection. */
@@ -75,6 +79,7 @@ namespace vexa
     bool m_HasObservers = false;
     unsigned long m_MessageTag = 0;
     unsigned long m_LostTag = 0;
+    unsigned long m_ConnectedTag = 0;
 
     // receiving thread only
     igtl::MessageBase::Pointer m_LastMessage;

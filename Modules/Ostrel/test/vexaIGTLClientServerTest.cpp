@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <string>
+#include <vector>
+
 using namespace vexa;
 using namespace vexa::test;
 
@@ -168,6 +172,43 @@ TEST(IGTLServer, TwoClientsGetEveryMessageAndALostOneLeavesTheOther)
   EventCounter serverGot(server, MessageReceivedEvent());
   ASSERT_TRUE(second->SendMessage(IGTLMessage::New(MakeString("back"))));
   EXPECT_TRUE(WaitUntil([&] { return serverGot.Count() == 1; }));
+}
+
+TEST(IGTLServer, ALostClientIsNamedWhetherItClosedOrResetItsConnection)
+{
+  IGTLServer::Pointer server = StartServer();
+  ASSERT_TRUE(server.IsNotNull());
+  std::mutex mutex;
+  std::vector<std::vector<std::string>> passes; // the clients each lost event names
+  const unsigned long tag = server->AddObserver(
+    LostConnectionEvent(), FunctionCommand::New([&](itk::Object *, const itk::EventObject &event) {
+      const auto *lost = dynamic_cast<const LostClientsEvent *>(&event);
+      std::lock_guard<std::mutex> lock(mutex);
+      passes.push_back(lost ? lost->GetClients() : std::vector<std::string>{"(a lost event without clients)"});
+    }));
+
+  // a reset connection answers no peer address any more: the server still names it
+  for (const bool reset : {false, true})
+  {
+    const std::string how = reset ? "reset" : "closed";
+    IGTLClientSocket::Pointer peer = ConnectRaw(server->GetPortNumber());
+    ASSERT_TRUE(peer.IsNotNull()) << how;
+    const std::string address = LocalAddressOf(peer);
+    ASSERT_TRUE(WaitUntil([&] { return server->GetNumberOfConnections() == 1; })) << how;
+    if (reset)
+      ResetConnection(peer);
+    else
+      peer->Close();
+    ASSERT_TRUE(WaitUntil([&] {
+      std::lock_guard<std::mutex> lock(mutex);
+      return !passes.empty();
+    }))
+      << how;
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(std::vector<std::vector<std::string>>{{address}}, passes) << how;
+    passes.clear();
+  }
+  server->RemoveObserver(tag);
 }
 
 TEST(IGTLClient, ALostServerEndsTheThreadsButNotTheRunningState)

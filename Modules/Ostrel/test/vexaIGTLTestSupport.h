@@ -1,7 +1,8 @@
 #ifndef vexaIGTLTestSupport_h
 #define vexaIGTLTestSupport_h
 
-// Shared pieces of the Ostrel tests: waiting for conditions, counting events,
+// Shared pieces of the Ostrel tests (and of the tests above Ostrel, target
+// IGTLTestSupport): waiting for conditions, counting events, loopback peers,
 // building OpenIGTLink messages and raw headers, and counting descriptors.
 
 #include <vexaFunctionCommand.h>
@@ -29,6 +30,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace vexa
 {
@@ -179,6 +184,28 @@ namespace vexa
       if (socket->ConnectToServer("127.0.0.1", port) != 0)
         return nullptr;
       return socket;
+    }
+
+    /** "address:port" of the socket's own end, as its peer names it; "unknown" when it has none. */
+    inline std::string LocalAddressOf(const IGTLClientSocket *socket)
+    {
+      sockaddr_in address;
+      socklen_t length = sizeof(address);
+      if (socket == nullptr ||
+          ::getsockname(socket->GetDescriptor(), reinterpret_cast<sockaddr *>(&address), &length) != 0 ||
+          address.sin_family != AF_INET)
+        return "unknown";
+      char text[INET_ADDRSTRLEN] = {};
+      ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof(text));
+      return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+    }
+
+    /** Ends the connection with a reset instead of an orderly close, as a peer that crashes may. */
+    inline void ResetConnection(IGTLClientSocket *socket)
+    {
+      const linger abort{1, 0};
+      ::setsockopt(socket->GetDescriptor(), SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
+      socket->Close();
     }
 
     inline bool SendBytes(IGTLClientSocket *socket, const std::vector<unsigned char> &bytes)

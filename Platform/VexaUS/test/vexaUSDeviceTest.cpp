@@ -86,6 +86,7 @@ TEST(USDevice, PropertyKeysArePrefixedAndInTheirPlaces)
     {k.US_PROPKEY_BMODE_REJECTION, p + "bmode.rejection"},
     {k.US_PROPKEY_BMODE_DEPTH, p + "bmode.depth"},
     {k.US_PROPKEY_STOP_REASON, p + "stopReason"},
+    {k.US_PROPKEY_LOST_CLIENT, p + "lostClient"},
   };
   for (const auto &entry : expected)
     EXPECT_EQ(entry.second, entry.first);
@@ -277,12 +278,15 @@ TEST(USDevice, PicturesOfTheSameSizeReuseTheOutputsMemoryAndAFrozenDeviceDeliver
     EXPECT_EQ(value, Pixels(device->GetOutput())[0]);
   }
 
+  EXPECT_EQ(5u, device->GetNumberOfAcquiredPictures());
+
   device->SetIsFrozen(true);
   EXPECT_TRUE(device->GetIsFrozen());
   device->PushFrame(0, 16, 16, 42);
   device->Modified();
   device->Update();
   EXPECT_EQ(5, Pixels(device->GetOutput())[0]);
+  EXPECT_EQ(6u, device->GetNumberOfAcquiredPictures()) << "a frozen device's source still delivers";
   device->SetIsFrozen(false);
   device->Modified();
   device->Update();
@@ -294,6 +298,9 @@ TEST(USDevice, PicturesOfTheSameSizeReuseTheOutputsMemoryAndAFrozenDeviceDeliver
   device->Update();
   EXPECT_EQ(4u, device->GetOutput()->GetDimension(0));
   EXPECT_EQ(8u, Pixels(device->GetOutput()).size());
+  device->Deactivate();
+  ASSERT_TRUE(device->Activate());
+  EXPECT_EQ(0u, device->GetNumberOfAcquiredPictures()) << "counted from the activation on";
   device->UnregisterOnService();
 }
 

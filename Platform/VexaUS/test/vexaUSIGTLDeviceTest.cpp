@@ -12,6 +12,7 @@
 #include <vexaImageWriteAccessor.h>
 #include <vexaImageToIGTLMessageFilter.h>
 #include <vexaPixelTypeTraits.h>
+#include <vexaIGTLTestSupport.h>
 #include <vexaTestWaitUntil.h>
 #include <vorlenLogSink.h>
 
@@ -242,6 +243,58 @@ TEST(USIGTLDevice, ServerReceivesFromAClientAndRefusesImagesLargerThanTheirBody)
   EXPECT_TRUE(device->GetIsActive()) << "losing a client does not stop a server";
   device->Deactivate();
   EXPECT_EQ("false", IsActiveText(device));
+  device->UnregisterOnService();
+}
+
+TEST(USIGTLDevice, AServerLeftWithoutClientsPublishesTheLastOneUntilTheNextComes)
+{
+  const auto &keys = USDevice::GetPropertyKeys();
+  USIGTLDevice::Pointer device = USIGTLDevice::New("Acme", "Listener", "127.0.0.1", 0, true);
+  ASSERT_TRUE(device->Initialize());
+  ASSERT_TRUE(device->Connect());
+  ASSERT_TRUE(device->Activate());
+  vexa::IGTLDevice *server = device->GetIGTLDevice();
+  const int port = server->GetPortNumber();
+  std::mutex mutex;
+  std::vector<std::string> published; // each change of the lost client, as the registry's listeners see it
+  std::string last;
+  const us::ListenerToken token = us::GetModuleContext()->AddServiceListener(
+    [&](const us::ServiceEvent &event) {
+      const std::string value = event.GetServiceReference().GetProperty(keys.US_PROPKEY_LOST_CLIENT).ToString();
+      std::lock_guard<std::mutex> lock(mutex);
+      if (value != last)
+        published.push_back(value);
+      last = value;
+    },
+    "(objectclass=org.vexa.services.UltrasoundDevice)");
+  const auto publishedSoFar = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return published;
+  };
+
+  // of two clients, the first to leave leaves one behind: nothing to tell
+  vexa::IGTLClientSocket::Pointer first = vexa::test::ConnectRaw(port);
+  vexa::IGTLClientSocket::Pointer second = vexa::test::ConnectRaw(port);
+  ASSERT_TRUE(first.IsNotNull() && second.IsNotNull());
+  ASSERT_TRUE(WaitUntil([&] { return server->GetNumberOfConnections() == 2; }));
+  first->Close();
+  ASSERT_TRUE(WaitUntil([&] { return server->GetNumberOfConnections() == 1; }));
+  const std::string address = vexa::test::LocalAddressOf(second);
+  second->Close();
+  ASSERT_TRUE(WaitUntil([&] { return !publishedSoFar().empty(); }));
+  EXPECT_EQ(std::vector<std::string>{address}, publishedSoFar());
+  EXPECT_TRUE(device->GetIsActive()) << "a server waits for the next client";
+
+  // the next client: the key goes, and its pictures are counted
+  const std::uint64_t before = device->GetNumberOfAcquiredPictures();
+  vexa::IGTLClient::Pointer next = vexa::test::StartClient(port);
+  ASSERT_TRUE(next.IsNotNull());
+  ASSERT_TRUE(WaitUntil([&] { return publishedSoFar().size() == 2; }));
+  EXPECT_EQ((std::vector<std::string>{address, ""}), publishedSoFar());
+  ASSERT_TRUE(SendUntil(next, AsMessage(MakeImage(8, 4, 1, 1, 0, 0)), device, [](vexa::Image *) { return true; }));
+  EXPECT_GT(device->GetNumberOfAcquiredPictures(), before);
+
+  us::GetModuleContext()->RemoveServiceListener(token);
   device->UnregisterOnService();
 }
 
