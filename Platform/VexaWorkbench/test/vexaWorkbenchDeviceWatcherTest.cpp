@@ -50,6 +50,16 @@ namespace
     ASSERT_TRUE(device->Activate());
   }
 
+  /** An active client device "Acme Streamer" of `server`, once the server has taken its connection. */
+  vexa::USIGTLDevice::Pointer StartStreamer(vexa::IGTLServer *server)
+  {
+    vexa::USIGTLDevice::Pointer device =
+      vexa::USIGTLDevice::New("Acme", "Streamer", "127.0.0.1", server->GetPortNumber(), false);
+    Start(device);
+    EXPECT_TRUE(QtApplication::ProcessEventsUntil([&] { return server->GetNumberOfConnections() == 1; }));
+    return device;
+  }
+
   /** An OpenIGTLink image, as a peer streams it. */
   vexa::IGTLMessage::Pointer Picture()
   {
@@ -84,9 +94,7 @@ TEST(WorkbenchDeviceWatcher, AClientWhoseServerGoesAwayIsToldUntilItRunsAgain)
   QvexaWorkbenchWindow window;
   vexa::IGTLServer::Pointer server = StartServer();
   const int port = server->GetPortNumber();
-  vexa::USIGTLDevice::Pointer device = vexa::USIGTLDevice::New("Acme", "Streamer", "127.0.0.1", port, false);
-  Start(device);
-  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return server->GetNumberOfConnections() == 1; }));
+  vexa::USIGTLDevice::Pointer device = StartStreamer(server);
   window.statusBar()->showMessage("ready");
 
   server->CloseConnection();
@@ -142,10 +150,7 @@ TEST(WorkbenchDeviceWatcher, AServerThatStopsSendingIsToldCountingUpUntilImagesC
   QtApplication::Instance();
   QvexaWorkbenchWindow window;
   vexa::IGTLServer::Pointer server = StartServer();
-  vexa::USIGTLDevice::Pointer device =
-    vexa::USIGTLDevice::New("Acme", "Streamer", "127.0.0.1", server->GetPortNumber(), false);
-  Start(device);
-  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return server->GetNumberOfConnections() == 1; }));
+  vexa::USIGTLDevice::Pointer device = StartStreamer(server);
   ASSERT_TRUE(SendAPicture(server, device));
 
   // the server sends nothing more but keeps the connection open
@@ -212,9 +217,7 @@ TEST(WorkbenchDeviceWatcher, AStopIsReplacedWhenAnotherDeviceStartsStreaming)
   QvexaWorkbenchWindow window;
   vexa::IGTLServer::Pointer server = StartServer();
   const int port = server->GetPortNumber();
-  vexa::USIGTLDevice::Pointer device = vexa::USIGTLDevice::New("Acme", "Streamer", "127.0.0.1", port, false);
-  Start(device);
-  ASSERT_TRUE(QtApplication::ProcessEventsUntil([&] { return server->GetNumberOfConnections() == 1; }));
+  vexa::USIGTLDevice::Pointer device = StartStreamer(server);
   server->CloseConnection();
   ASSERT_TRUE(Shows(window, QString("Acme Streamer stopped: the server 127.0.0.1:%1 closed the connection").arg(port)));
 
