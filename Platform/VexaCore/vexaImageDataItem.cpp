@@ -24,7 +24,7 @@ namespace vexa
     // From this size on (a 1024 x 1024 float image) a block is a mapping of
     // its own (see ZeroedMemory); smaller ones, which pipelines make and drop
     // at a high rate, keep the heap's reuse of freed pages.
-    constexpr std::size_t OwnMappingFrom = std::size_t(4) << 20;
+    [[maybe_unused]] constexpr std::size_t OwnMappingFrom = std::size_t(4) << 20; // not under AddressSanitizer
 
     /** Zeroed memory of `size` bytes that goes back to the system when the pointer's last copy does. */
     std::shared_ptr<void> ZeroedMemory(std::size_t size)
